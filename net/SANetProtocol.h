@@ -16,6 +16,21 @@ constexpr size_t SA_CONNECT_REQUEST_SIZE = SA_PACKET_HEADER_SIZE + SA_CONNECT_RE
 // Header plus payload must fit 32 bits; larger announcements are refused.
 constexpr uint32_t SA_PACKET_BYTE_COUNT_LIMIT = 0xFFFFFF80u;
 
+// Sanity bounds for FrameBuffer headers. Screen and rectangle sizes drive
+// buffer sizes and divisions in the pipeline, so they are checked here once
+// instead of in every consumer. 16384 pixels per side is twice the largest
+// resolution any current display offers (7680 x 4320 is the settings'
+// default maximum); a row is at most 4 bytes per pixel of that; a payload is
+// at most one such row per line of the screen (1 GiB).
+constexpr int32_t SA_FRAME_BUFFER_SIDE_LIMIT = 16384;
+constexpr int32_t SA_FRAME_BUFFER_PITCH_LIMIT = 4 * SA_FRAME_BUFFER_SIDE_LIMIT;
+// Rectangle corners may lie outside the screen (consumers clip), but only
+// within one side limit of it, so that corner + extent never overflows.
+constexpr int32_t SA_FRAME_BUFFER_COORD_MIN = -SA_FRAME_BUFFER_SIDE_LIMIT;
+constexpr int32_t SA_FRAME_BUFFER_COORD_MAX = 2 * SA_FRAME_BUFFER_SIDE_LIMIT;
+constexpr uint32_t SA_FRAME_BUFFER_BYTE_COUNT_LIMIT =
+    uint32_t(SA_FRAME_BUFFER_PITCH_LIMIT) * uint32_t(SA_FRAME_BUFFER_SIDE_LIMIT);
+
 enum SAHeaderType : uint32_t
 {
     SA_HEADER_CONNECT_REQUEST = 0,
@@ -127,9 +142,9 @@ constexpr size_t CR_QUALITY = 32;
 constexpr size_t CR_COMPRESSION_TYPE = 36; // u16
 constexpr size_t CR_FRAMERATE = 44;        // u16
 constexpr size_t CR_RESOLUTION_COUNT = 48;
-constexpr size_t CR_WIDTHS = 52;  // 9 x u32
-constexpr size_t CR_HEIGHTS = 88; // 9 x u32
-constexpr size_t CR_INSTANCE_ID = 128;  // 39 x UTF-16
+constexpr size_t CR_WIDTHS = 52;         // 9 x u32
+constexpr size_t CR_HEIGHTS = 88;        // 9 x u32
+constexpr size_t CR_INSTANCE_ID = 128;   // 39 x UTF-16
 constexpr size_t CR_COMPUTER_NAME = 206; // 128 x UTF-16
 constexpr size_t CR_INSTANCE_ID_UNITS = 39;
 constexpr size_t CR_COMPUTER_NAME_UNITS = 128;
@@ -180,19 +195,26 @@ void SAWireUtf16Write(uint8_t* field, size_t units, const std::string& utf8);
 std::string SAWireUtf16Read(const uint8_t* field, size_t units);
 
 // Header-only packets as the viewer sends them.
-SAPacketHeader SAPacketStreamResetReply();           // type 1, ReplyRequest 2
-SAPacketHeader SAPacketFrameAcknowledge();           // type 7
-SAPacketHeader SAPacketDisconnect(int32_t reason);   // type 8
+SAPacketHeader SAPacketStreamResetReply();         // type 1, ReplyRequest 2
+SAPacketHeader SAPacketFrameAcknowledge();         // type 7
+SAPacketHeader SAPacketDisconnect(int32_t reason); // type 8
 
 class SANetProtocol
 {
 public:
     // 462-byte connect request from the settings and the offered resolutions;
     // null when it cannot be allocated. The caller owns the packet.
-    static std::unique_ptr<uint8_t[]> PacketCreateConnectRequest(std::string instanceId, const uint32_t* widths,
-                                                                const uint32_t* heights, uint32_t count);
+    static std::unique_ptr<uint8_t[]> PacketCreateConnectRequest(std::string instanceId,
+                                                                 const uint32_t* widths,
+                                                                 const uint32_t* heights, uint32_t count);
     // First packet of the audio connection (request kind 3).
     static std::unique_ptr<uint8_t[]> PacketRequestAudio(std::string instanceId);
-    // Applied to every received header before its payload is read.
+    // Applied to every received header before its payload is read. Logs one
+    // line for the first check that fails. After the fixed checks of the
+    // protocol come the bounds above: a ByteCount of SA_PACKET_BYTE_COUNT_LIMIT
+    // or more, and for FrameBuffer a screen side outside 1..16384, a pitch
+    // above SA_FRAME_BUFFER_PITCH_LIMIT, an inverted rectangle or one whose
+    // corners or extents leave the bounds above, and a payload above
+    // SA_FRAME_BUFFER_BYTE_COUNT_LIMIT.
     static bool PacketValidate(const SAPacketHeader& header);
 };
