@@ -1,0 +1,492 @@
+#include "peer/PeerConnection.h"
+
+#include "core/SALog.h"
+#include "peer/PeerConnectRequest.h"
+#include "peer/PeerFrameSynth.h"
+#include "peer/PeerJsonLine.h"
+#include "peer/PeerPacket.h"
+#include "peer/PeerRecorder.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace
+{
+// How long a finished stream waits for the viewer to close its side, so
+// that closing never discards data the viewer has not read yet.
+constexpr auto PEER_CLOSE_LINGER = std::chrono::milliseconds(2000);
+
+// Non-zero header bytes at or after `from`, apart from [skipFrom, skipTo).
+int64_t PrivateStrayBytes(const SAPacketHeader& header, size_t from, size_t skipFrom = 0, size_t skipTo = 0)
+{
+    int64_t count = 0;
+    for (size_t i = from; i < SA_PACKET_HEADER_SIZE; ++i)
+    {
+        if ((i < skipFrom || i >= skipTo) && header.m_Bytes[i] != 0)
+        {
+            ++count;
+        }
+    }
+    return count;
+}
+} // namespace
+
+PeerConnection::PeerConnection(int fd, uint32_t id, const PeerOptions& options, const PeerScenario& scenario,
+                               PeerRecorder* recorder, PeerConnectionObserver* observer)
+    : m_Socket(fd), m_Id(id), m_Options(options), m_Scenario(scenario), m_Recorder(recorder),
+      m_Observer(observer), m_Encoder(options.Codec, options.Quality)
+{
+}
+
+PeerConnection::~PeerConnection()
+{
+    StopRequest();
+    Join();
+}
+
+bool PeerConnection::Start()
+{
+    try
+    {
+        m_Thread = std::thread(&PeerConnection::PrivateRun, this);
+    }
+    catch (const std::exception& e)
+    {
+        SALog(SA_LOG_FAILURE, "PeerConnection::Start failed! std::thread %s\n", e.what());
+        return false;
+    }
+    return true;
+}
+
+void PeerConnection::StopRequest()
+{
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_Stop = true;
+    }
+    m_Wake.notify_all();
+    m_Socket.ShutdownBoth();
+}
+
+void PeerConnection::Join()
+{
+    if (m_Thread.joinable())
+    {
+        m_Thread.join();
+    }
+}
+
+void PeerConnection::PrivateRecord(PeerJsonLine& line)
+{
+    if (m_Recorder != nullptr)
+    {
+        m_Recorder->LineWrite(line.Text());
+    }
+}
+
+bool PeerConnection::PrivateEnding()
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return m_Stop || m_ViewerGone;
+}
+
+void PeerConnection::PrivateRun()
+{
+    std::string remote = m_Socket.RemoteText();
+    if (!m_Options.Quiet)
+    {
+        std::printf("quillmere-peer: connection %u from %s\n", m_Id, remote.c_str());
+        std::fflush(stdout);
+    }
+    uint32_t requestKind = 0;
+    if (PrivateConnectRequestRead(requestKind))
+    {
+        try
+        {
+            m_ReceiverThread = std::thread(&PeerConnection::PrivateReceiveLoop, this);
+        }
+        catch (const std::exception& e)
+        {
+            SALog(SA_LOG_FAILURE, "PeerConnection::PrivateRun failed! std::thread %s\n", e.what());
+        }
+        if (m_ReceiverThread.joinable())
+        {
+            if (requestKind == 0)
+            {
+                PrivateStream();
+            }
+            else
+            {
+                // Audio (kind 3) is not served yet; any other kind is unknown.
+                if (requestKind != 3)
+                {
+                    SALog(SA_LOG_FAILURE, "PeerConnection::PrivateRun failed! Unsupported request kind:%u\n",
+                          requestKind);
+                }
+                if (PrivateHeaderSend(PeerPacket::Disconnect(0)))
+                {
+                    PrivateGracefulClose();
+                }
+            }
+        }
+    }
+    PrivateReceiverStop();
+    if (!m_Options.Quiet)
+    {
+        std::printf("quillmere-peer: connection %u ended after %llu frames\n", m_Id,
+                    static_cast<unsigned long long>(m_FramesSent.load()));
+        std::fflush(stdout);
+    }
+    m_Observer->ConnectionEnded(m_Id);
+    m_Finished.store(true);
+}
+
+void PeerConnection::PrivateReceiverStop()
+{
+    m_Socket.ShutdownBoth();
+    if (m_ReceiverThread.joinable())
+    {
+        m_ReceiverThread.join();
+    }
+}
+
+bool PeerConnection::PrivateConnectRequestRead(uint32_t& requestKind)
+{
+    uint8_t packet[SA_CONNECT_REQUEST_SIZE] = {};
+    if (!m_Socket.Receive(packet, SA_PACKET_HEADER_SIZE))
+    {
+        SALog(SA_LOG_FAILURE, "PeerConnection::PrivateConnectRequestRead failed! Receive (header)\n");
+        return false;
+    }
+    uint32_t type = SAWireU32Get(packet);
+    uint32_t byteCount = SAWireU32Get(packet + 4);
+    if (type != SA_HEADER_CONNECT_REQUEST || byteCount != SA_CONNECT_REQUEST_PAYLOAD_SIZE)
+    {
+        SALog(SA_LOG_FAILURE,
+              "PeerConnection::PrivateConnectRequestRead failed! Not a connect request: type:%u byte "
+              "count:%u\n",
+              type, byteCount);
+        PeerJsonLine line;
+        line.Add("conn", m_Id)
+            .Add("type", "InvalidConnectRequest")
+            .Add("headerType", type)
+            .Add("byteCount", byteCount);
+        PrivateRecord(line);
+        return false;
+    }
+    if (!m_Socket.Receive(packet + SA_PACKET_HEADER_SIZE, SA_CONNECT_REQUEST_PAYLOAD_SIZE))
+    {
+        SALog(SA_LOG_FAILURE, "PeerConnection::PrivateConnectRequestRead failed! Receive (payload)\n");
+        return false;
+    }
+    PeerConnectRequest request;
+    PeerConnectRequest::Decode(packet, sizeof(packet), request);
+    std::string resolutions = "[";
+    for (size_t i = 0; i < request.Resolutions.size(); ++i)
+    {
+        resolutions += (i ? ",[" : "[") + std::to_string(request.Resolutions[i].first) + "," +
+                       std::to_string(request.Resolutions[i].second) + "]";
+    }
+    resolutions += "]";
+    std::string constants = "[";
+    for (size_t i = 0; i < 6; ++i)
+    {
+        constants += (i ? "," : "") + std::to_string(request.Constants[i]);
+    }
+    constants += "]";
+    PeerJsonLine line;
+    line.Add("conn", m_Id)
+        .Add("type", "ConnectRequest")
+        .Add("kind", request.RequestKind)
+        .Add("quality", request.Quality)
+        .Add("compressionType", request.CompressionType)
+        .Add("compressionFlag", request.CompressionFlag)
+        .Add("framerate", request.Framerate)
+        .Add("resolutionCount", request.ResolutionCount)
+        .AddRaw("resolutions", resolutions)
+        .Add("instanceId", request.InstanceId)
+        .Add("computerName", request.ComputerName)
+        .AddRaw("constants", constants);
+    PrivateRecord(line);
+    requestKind = request.RequestKind;
+    return true;
+}
+
+void PeerConnection::PrivateReceiveLoop()
+{
+    for (;;)
+    {
+        SAPacketHeader header;
+        if (!m_Socket.Receive(header.m_Bytes, SA_PACKET_HEADER_SIZE))
+        {
+            break;
+        }
+        uint32_t type = header.HeaderTypeGet();
+        uint32_t byteCount = header.ByteCountGet();
+        PeerJsonLine line;
+        line.Add("conn", m_Id);
+        if (byteCount > PEER_VIEWER_BYTE_COUNT_LIMIT)
+        {
+            SALog(SA_LOG_FAILURE, "PeerConnection::PrivateReceiveLoop failed! Header type:%u byte count:%u\n",
+                  type, byteCount);
+            line.Add("type", "Oversized").Add("headerType", type).Add("byteCount", byteCount);
+            PrivateRecord(line);
+            break;
+        }
+        if (byteCount > 0 && !m_Socket.Skip(byteCount))
+        {
+            break;
+        }
+        bool viewerLeaves = false;
+        switch (type)
+        {
+        case SA_HEADER_FRAME_ACKNOWLEDGE:
+        {
+            uint64_t acks = 0;
+            {
+                std::lock_guard<std::mutex> guard(m_Lock);
+                acks = ++m_Acks;
+            }
+            m_Wake.notify_all();
+            line.Add("type", "FrameAcknowledge")
+                .Add("acks", static_cast<int64_t>(acks))
+                .Add("framesSent", static_cast<int64_t>(m_FramesSent.load()))
+                .Add("strayBytes", PrivateStrayBytes(header, 8));
+            break;
+        }
+        case SA_HEADER_STREAM_RESET:
+            line.Add("type", "StreamReset")
+                .Add("replyRequest", header.U32Get(SAWire::STREAM_RESET_REPLY_REQUEST))
+                .Add("strayBytes", PrivateStrayBytes(header, 8, 12, 16));
+            break;
+        case SA_HEADER_DISCONNECT:
+            line.Add("type", "Disconnect")
+                .Add("reason", header.S32Get(SAWire::DISCONNECT_REASON))
+                .Add("strayBytes", PrivateStrayBytes(header, 12));
+            viewerLeaves = true;
+            break;
+        case SA_HEADER_INPUT_MOUSE:
+            line.Add("type", "InputMouse")
+                .Add("x", header.S32Get(SAWire::MOUSE_X))
+                .Add("y", header.S32Get(SAWire::MOUSE_Y))
+                .Add("buttonData", header.U32Get(SAWire::MOUSE_BUTTON_DATA))
+                .Add("buttonFlags", header.U32Get(SAWire::MOUSE_BUTTON_FLAGS))
+                .Add("flags", header.U32Get(SAWire::MOUSE_FLAGS))
+                .Add("strayBytes", PrivateStrayBytes(header, 28));
+            break;
+        case SA_HEADER_INPUT_KEYBOARD:
+            line.Add("type", "InputKeyboard")
+                .Add("vKeyCode", header.U32Get(SAWire::KEY_VKEY_CODE))
+                .Add("scanCode", header.U32Get(SAWire::KEY_SCAN_CODE))
+                .Add("flags", header.U32Get(SAWire::KEY_FLAGS))
+                .Add("strayBytes", PrivateStrayBytes(header, 20));
+            break;
+        case SA_HEADER_INPUT_TOUCH:
+            line.Add("type", "InputTouch")
+                .Add("x", header.S32Get(SAWire::TOUCH_X))
+                .Add("y", header.S32Get(SAWire::TOUCH_Y))
+                .Add("resolutionWidth", header.S32Get(SAWire::TOUCH_RESOLUTION_WIDTH))
+                .Add("resolutionHeight", header.S32Get(SAWire::TOUCH_RESOLUTION_HEIGHT))
+                .Add("flags", header.U32Get(SAWire::TOUCH_FLAGS))
+                .Add("timeMs", header.U32Get(SAWire::TOUCH_TIME_MS))
+                .Add("strayBytes", PrivateStrayBytes(header, 32));
+            break;
+        default:
+            line.Add("type", "Unknown").Add("headerType", type).Add("byteCount", byteCount);
+            break;
+        }
+        PrivateRecord(line);
+        if (viewerLeaves)
+        {
+            break;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_ViewerGone = true;
+        m_ReceiverDone = true;
+    }
+    m_Wake.notify_all();
+}
+
+bool PeerConnection::PrivateHeaderSend(const SAPacketHeader& header)
+{
+    if (!m_Socket.Send(header.m_Bytes, SA_PACKET_HEADER_SIZE))
+    {
+        if (!PrivateEnding())
+        {
+            SALog(SA_LOG_FAILURE, "PeerConnection::PrivateHeaderSend failed! Send type:%u\n",
+                  header.HeaderTypeGet());
+        }
+        return false;
+    }
+    return true;
+}
+
+void PeerConnection::PrivateGracefulClose()
+{
+    m_Socket.ShutdownWrite();
+    std::unique_lock<std::mutex> lock(m_Lock);
+    m_Wake.wait_for(lock, PEER_CLOSE_LINGER, [this] { return m_ReceiverDone || m_Stop; });
+}
+
+bool PeerConnection::PrivateWindowWait(uint64_t sent)
+{
+    std::unique_lock<std::mutex> lock(m_Lock);
+    m_Wake.wait(lock,
+                [&]
+                {
+                    return m_Stop || m_ViewerGone || m_Options.Window == 0 ||
+                           sent < m_Acks + static_cast<uint64_t>(m_Options.Window);
+                });
+    return !(m_Stop || m_ViewerGone);
+}
+
+bool PeerConnection::PrivateSleepUntil(std::chrono::steady_clock::time_point deadline)
+{
+    std::unique_lock<std::mutex> lock(m_Lock);
+    m_Wake.wait_until(lock, deadline, [this] { return m_Stop || m_ViewerGone; });
+    return !(m_Stop || m_ViewerGone);
+}
+
+bool PeerConnection::PrivateScenarioRun(uint32_t frameNumber, bool& ended)
+{
+    ended = false;
+    for (const PeerScenarioEvent& event : m_Scenario.EventsAt(frameNumber))
+    {
+        switch (event.Kind)
+        {
+        case PeerScenarioKind::Reset:
+            if (!PrivateHeaderSend(PeerPacket::StreamReset(static_cast<uint32_t>(event.Value))))
+            {
+                return false;
+            }
+            break;
+        case PeerScenarioKind::Visibility:
+            if (!PrivateHeaderSend(PeerPacket::Visibility(event.Value)))
+            {
+                return false;
+            }
+            break;
+        case PeerScenarioKind::Malformed:
+            for (int32_t kind = 1; kind <= PEER_MALFORMED_KIND_COUNT; ++kind)
+            {
+                if ((event.Value == 0 || event.Value == kind) &&
+                    !PrivateHeaderSend(PeerPacket::Malformed(kind, m_Options.Width, m_Options.Height)))
+                {
+                    return false;
+                }
+            }
+            break;
+        case PeerScenarioKind::Disconnect:
+            if (PrivateHeaderSend(PeerPacket::Disconnect(event.Value)))
+            {
+                PrivateGracefulClose();
+            }
+            ended = true;
+            return true;
+        }
+    }
+    return true;
+}
+
+bool PeerConnection::PrivateFrameSend(uint32_t frameNumber)
+{
+    const int width = m_Options.Width;
+    const int height = m_Options.Height;
+    const size_t pitch = static_cast<size_t>(width) * 4;
+    // A band needs at least one row.
+    const int fragments = std::min(m_Options.Fragments, height);
+    PeerFrameSynth(width, height, frameNumber, m_Frame.data());
+    for (int i = 0; i < fragments; ++i)
+    {
+        int top = i * height / fragments;
+        int bottom = (i + 1) * height / fragments;
+        const uint8_t* payload = nullptr;
+        size_t payloadBytes = 0;
+        if (!m_Encoder.BandEncode(m_Frame.data() + top * pitch, width, pitch, bottom - top, payload,
+                                  payloadBytes))
+        {
+            SALog(SA_LOG_FAILURE,
+                  "PeerConnection::PrivateFrameSend failed! BandEncode frame:%u fragment:%d\n", frameNumber,
+                  i);
+            return false;
+        }
+        PeerFrameBufferFields fields;
+        fields.ScreenWidth = width;
+        fields.ScreenHeight = height;
+        fields.PitchInBytes = static_cast<int32_t>(pitch);
+        fields.ColorFormat = PEER_COLOR_FORMAT_X8R8G8B8;
+        fields.Left = 0;
+        fields.Top = top;
+        fields.Right = width;
+        fields.Bottom = bottom;
+        fields.CompressionType = m_Encoder.CompressionTypeGet();
+        fields.Quality = m_Encoder.QualityFieldGet();
+        fields.CountFragments = static_cast<int16_t>(fragments);
+        fields.PayloadBytes = static_cast<uint32_t>(payloadBytes);
+        SAPacketHeader header = PeerPacket::FrameBuffer(fields);
+        if (!m_Socket.Send(header.m_Bytes, SA_PACKET_HEADER_SIZE, payload, payloadBytes))
+        {
+            if (!PrivateEnding())
+            {
+                SALog(SA_LOG_FAILURE, "PeerConnection::PrivateFrameSend failed! Send frame:%u fragment:%d\n",
+                      frameNumber, i);
+            }
+            return false;
+        }
+    }
+    return true;
+}
+
+void PeerConnection::PrivateStream()
+{
+    m_Frame.assign(static_cast<size_t>(m_Options.Width) * m_Options.Height * 4, 0);
+    if (!PrivateHeaderSend(PeerPacket::Visibility(1)))
+    {
+        return;
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto period = m_Options.Fps > 0 ? std::chrono::nanoseconds(1000000000LL / m_Options.Fps)
+                                          : std::chrono::nanoseconds(0);
+    auto due = Clock::now();
+    for (uint32_t frameNumber = 0;; ++frameNumber)
+    {
+        bool ended = false;
+        if (!PrivateScenarioRun(frameNumber, ended) || ended)
+        {
+            return;
+        }
+        if (m_Options.Frames != 0 && frameNumber >= m_Options.Frames)
+        {
+            if (PrivateHeaderSend(PeerPacket::Disconnect(0)))
+            {
+                PrivateGracefulClose();
+            }
+            return;
+        }
+        if (!PrivateWindowWait(frameNumber))
+        {
+            return;
+        }
+        if (period.count() > 0)
+        {
+            if (!PrivateSleepUntil(due))
+            {
+                return;
+            }
+            // After a stall (flow control) the pace restarts instead of bursting.
+            due = std::max(due + period, Clock::now());
+        }
+        else if (PrivateEnding())
+        {
+            return;
+        }
+        if (!PrivateFrameSend(frameNumber))
+        {
+            return;
+        }
+        m_FramesSent.store(static_cast<uint64_t>(frameNumber) + 1);
+        m_Observer->ConnectionFrameSent(frameNumber);
+    }
+}

@@ -1,0 +1,95 @@
+#pragma once
+// One viewer connection of the peer.
+//
+// Threads: the connection thread (PrivateRun) reads the connect request and
+// then is the only sender: Visibility, frames, scenario packets, the final
+// Disconnect. The receiver thread (PrivateReceiveLoop, started after the
+// connect request) is the only reader: it records every packet, counts
+// acknowledgements for flow control and notices the viewer leaving.
+// StopRequest may be called from any thread; Join and the destructor from the
+// owner's thread only.
+//
+// m_Lock guards m_Acks, m_Stop, m_ViewerGone and m_ReceiverDone; m_Wake is
+// signalled whenever one of them changes.
+#include "peer/PeerConnectionObserver.h"
+#include "peer/PeerEncoder.h"
+#include "peer/PeerOptions.h"
+#include "peer/PeerScenario.h"
+#include "peer/PeerSocket.h"
+
+#include "net/SANetProtocol.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class PeerJsonLine;
+class PeerRecorder;
+
+// A viewer never sends more than the 334-byte connect request as a payload;
+// a larger announcement means a broken or hostile stream.
+constexpr uint32_t PEER_VIEWER_BYTE_COUNT_LIMIT = 65536;
+
+class PeerConnection
+{
+public:
+    // Takes ownership of the connected socket `fd`. `options`, `scenario`,
+    // `recorder` (may be null) and `observer` are borrowed and must outlive
+    // this object (the server owns them all).
+    PeerConnection(int fd, uint32_t id, const PeerOptions& options, const PeerScenario& scenario,
+                   PeerRecorder* recorder, PeerConnectionObserver* observer);
+    ~PeerConnection();
+    PeerConnection(const PeerConnection&) = delete;
+    PeerConnection& operator=(const PeerConnection&) = delete;
+
+    bool Start();
+    // Ends the connection without a Disconnect packet; any thread.
+    void StopRequest();
+    void Join();
+    // True once the connection thread has finished its work.
+    bool IsFinished() const { return m_Finished.load(); }
+    uint32_t IdGet() const { return m_Id; }
+
+private:
+    void PrivateRun();
+    void PrivateStream();
+    void PrivateReceiveLoop();
+    bool PrivateConnectRequestRead(uint32_t& requestKind);
+    bool PrivateFrameSend(uint32_t frameNumber);
+    // Sends the events due before `frameNumber`; `ended` when one closed the stream.
+    bool PrivateScenarioRun(uint32_t frameNumber, bool& ended);
+    bool PrivateHeaderSend(const SAPacketHeader& header);
+    // Waits until the stream may send frame number `sent` (flow control).
+    bool PrivateWindowWait(uint64_t sent);
+    // Waits until `deadline`; false when the connection should end.
+    bool PrivateSleepUntil(std::chrono::steady_clock::time_point deadline);
+    bool PrivateEnding();
+    // After a final Disconnect: let the viewer read everything and close.
+    void PrivateGracefulClose();
+    void PrivateReceiverStop();
+    void PrivateRecord(PeerJsonLine& line);
+
+    PeerSocket m_Socket;
+    uint32_t m_Id;
+    const PeerOptions& m_Options;
+    const PeerScenario& m_Scenario;
+    PeerRecorder* m_Recorder;           // borrowed, may be null
+    PeerConnectionObserver* m_Observer; // borrowed
+    PeerEncoder m_Encoder;              // connection thread only
+    std::vector<uint8_t> m_Frame;       // connection thread only
+
+    std::thread m_Thread;
+    std::thread m_ReceiverThread; // started and joined by m_Thread
+    std::mutex m_Lock;
+    std::condition_variable m_Wake;
+    uint64_t m_Acks = 0;         // guarded by m_Lock
+    bool m_Stop = false;         // guarded by m_Lock
+    bool m_ViewerGone = false;   // guarded by m_Lock
+    bool m_ReceiverDone = false; // guarded by m_Lock
+    std::atomic<uint64_t> m_FramesSent{0};
+    std::atomic<bool> m_Finished{false};
+};

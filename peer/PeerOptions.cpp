@@ -1,0 +1,210 @@
+#include "peer/PeerOptions.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace
+{
+bool PrivateIntegerParse(const std::string& text, long minimum, long maximum, long& value)
+{
+    if (text.empty())
+    {
+        return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    long parsed = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || end == nullptr || *end != '\0' || parsed < minimum || parsed > maximum)
+    {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+bool PrivateSizeParse(const std::string& text, int& width, int& height)
+{
+    size_t x = text.find_first_of("xX");
+    if (x == std::string::npos)
+    {
+        return false;
+    }
+    long w = 0;
+    long h = 0;
+    // A 16384-pixel edge keeps every size product of the wire fields in 32 bits.
+    if (!PrivateIntegerParse(text.substr(0, x), 1, 16384, w) ||
+        !PrivateIntegerParse(text.substr(x + 1), 1, 16384, h))
+    {
+        return false;
+    }
+    width = static_cast<int>(w);
+    height = static_cast<int>(h);
+    return true;
+}
+} // namespace
+
+const char* PeerOptions::CodecName(PeerCodec codec)
+{
+    switch (codec)
+    {
+    case PeerCodec::Raw:
+        return "raw";
+    case PeerCodec::Yuv:
+        return "yuv";
+    case PeerCodec::Jpeg:
+        return "jpeg";
+    }
+    return "?";
+}
+
+std::string PeerOptions::UsageText()
+{
+    return "usage: quillmere-peer [options]\n"
+           "  --bind ADDR              listen address (default 0.0.0.0; the port is always 28252)\n"
+           "  --size WxH               stream size (default 1280x720)\n"
+           "  --fps N                  frames per second, 0 = as fast as flow control allows (default 30)\n"
+           "  --fragments 1..4         horizontal bands per frame (default 1)\n"
+           "  --codec raw|yuv|jpeg     payload format (default jpeg)\n"
+           "  --quality 1..100         JPEG quality (default 80)\n"
+           "  --frames N               frames per connection, then Disconnect 0 (default 0 = unlimited)\n"
+           "  --window N               frames in flight beyond acknowledgements, 0 = unlimited (default 4)\n"
+           "  --record FILE            one JSON line per packet received from a viewer\n"
+           "  --scenario SPEC          e.g. reset@30:1,visibility@60:0,malformed@40,disconnect@120:3\n"
+           "  --save-last FILE         PNG of the last frame sent, written when a connection ends\n"
+           "  --name NAME              server name\n"
+           "  --exit-after-clients N   exit once N connections have ended\n"
+           "  --quiet                  no progress lines (the listening line is always printed)\n";
+}
+
+bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options, std::string& error)
+{
+    error.clear();
+    for (int i = 1; i < argc; ++i)
+    {
+        std::string name = argv[i];
+        if (name == "--help" || name == "-h")
+        {
+            return false;
+        }
+        if (name == "--quiet")
+        {
+            options.Quiet = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+        {
+            error = "missing value for " + name;
+            return false;
+        }
+        std::string value = argv[++i];
+        long number = 0;
+        if (name == "--bind")
+        {
+            options.BindAddress = value;
+        }
+        else if (name == "--size")
+        {
+            if (!PrivateSizeParse(value, options.Width, options.Height))
+            {
+                error = "invalid --size " + value + " (expected WxH, 1..16384 each)";
+                return false;
+            }
+        }
+        else if (name == "--fps")
+        {
+            if (!PrivateIntegerParse(value, 0, 10000, number))
+            {
+                error = "invalid --fps " + value;
+                return false;
+            }
+            options.Fps = static_cast<int>(number);
+        }
+        else if (name == "--fragments")
+        {
+            if (!PrivateIntegerParse(value, 1, 4, number))
+            {
+                error = "invalid --fragments " + value + " (1..4)";
+                return false;
+            }
+            options.Fragments = static_cast<int>(number);
+        }
+        else if (name == "--codec")
+        {
+            if (value == "raw")
+            {
+                options.Codec = PeerCodec::Raw;
+            }
+            else if (value == "yuv")
+            {
+                options.Codec = PeerCodec::Yuv;
+            }
+            else if (value == "jpeg")
+            {
+                options.Codec = PeerCodec::Jpeg;
+            }
+            else
+            {
+                error = "invalid --codec " + value + " (raw, yuv or jpeg)";
+                return false;
+            }
+        }
+        else if (name == "--quality")
+        {
+            if (!PrivateIntegerParse(value, 1, 100, number))
+            {
+                error = "invalid --quality " + value + " (1..100)";
+                return false;
+            }
+            options.Quality = static_cast<int>(number);
+        }
+        else if (name == "--frames")
+        {
+            if (!PrivateIntegerParse(value, 0, 0x7FFFFFFF, number))
+            {
+                error = "invalid --frames " + value;
+                return false;
+            }
+            options.Frames = static_cast<uint32_t>(number);
+        }
+        else if (name == "--window")
+        {
+            if (!PrivateIntegerParse(value, 0, 0x7FFFFFFF, number))
+            {
+                error = "invalid --window " + value;
+                return false;
+            }
+            options.Window = static_cast<uint32_t>(number);
+        }
+        else if (name == "--record")
+        {
+            options.RecordPath = value;
+        }
+        else if (name == "--scenario")
+        {
+            options.Scenario = value;
+        }
+        else if (name == "--save-last")
+        {
+            options.SaveLastPath = value;
+        }
+        else if (name == "--name")
+        {
+            options.Name = value;
+        }
+        else if (name == "--exit-after-clients")
+        {
+            if (!PrivateIntegerParse(value, 0, 0x7FFFFFFF, number))
+            {
+                error = "invalid --exit-after-clients " + value;
+                return false;
+            }
+            options.ExitAfterClients = static_cast<uint32_t>(number);
+        }
+        else
+        {
+            error = "unknown option " + name;
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,42 @@
+#pragma once
+// Command-line options of the peer server. Parsed once on the main thread and
+// then read (never written) by every connection thread.
+#include <cstdint>
+#include <string>
+
+enum class PeerCodec
+{
+    Raw,  // 32-bit BGRX rows, compression type 0
+    Yuv,  // planar 4:2:0, rows padded to 4 bytes, compression type 1
+    Jpeg, // baseline JPEG 4:2:0, compression type 3
+};
+
+struct PeerOptions
+{
+    std::string BindAddress = "0.0.0.0";
+    int Width = 1280;
+    int Height = 720;
+    // Frames per second; 0 streams as fast as flow control allows.
+    int Fps = 30;
+    // Horizontal bands per frame, one FrameBuffer packet each (1..4).
+    int Fragments = 1;
+    PeerCodec Codec = PeerCodec::Jpeg;
+    int Quality = 80;
+    // Frames per connection before a graceful Disconnect; 0 = unlimited.
+    uint32_t Frames = 0;
+    // Frames in flight beyond the acknowledgements received; 0 = no limit.
+    uint32_t Window = 4;
+    std::string RecordPath;
+    std::string Scenario;
+    std::string SaveLastPath;
+    std::string Name = "quillmere-peer";
+    // Exit once this many connections have ended; 0 = run until a signal.
+    uint32_t ExitAfterClients = 0;
+    bool Quiet = false;
+
+    // False with a one-line reason in `error` when an option is unknown or
+    // out of range. `--help` yields false with an empty error.
+    static bool Parse(int argc, const char* const* argv, PeerOptions& options, std::string& error);
+    static std::string UsageText();
+    static const char* CodecName(PeerCodec codec);
+};

@@ -1,0 +1,227 @@
+#include "peer/PeerServer.h"
+
+#include "core/SALog.h"
+#include "net/SANetProtocol.h"
+#include "peer/PeerFrameSynth.h"
+#include "peer/PeerPng.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+PeerServer::PeerServer(const PeerOptions& options) : m_Options(options) {}
+
+PeerServer::~PeerServer()
+{
+    StopRequest();
+    Wait();
+    if (m_ListenFd >= 0)
+    {
+        close(m_ListenFd);
+    }
+    for (int& fd : m_WakePipe)
+    {
+        if (fd >= 0)
+        {
+            close(fd);
+            fd = -1;
+        }
+    }
+}
+
+bool PeerServer::Start()
+{
+    if (!m_Scenario.Parse(m_Options.Scenario, m_Error))
+    {
+        SALog(SA_LOG_FAILURE, "PeerServer::Start failed! Scenario %s\n", m_Error.c_str());
+        return false;
+    }
+    if (!m_Options.RecordPath.empty() && !m_Recorder.Open(m_Options.RecordPath))
+    {
+        m_Error = "cannot create " + m_Options.RecordPath;
+        return false;
+    }
+    if (pipe2(m_WakePipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    {
+        m_Error = std::string("pipe2: ") + std::strerror(errno);
+        SALog(SA_LOG_FAILURE, "PeerServer::Start failed! pipe2 %d\n", errno);
+        return false;
+    }
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(SA_NET_SERVER_PORT);
+    if (inet_pton(AF_INET, m_Options.BindAddress.c_str(), &address.sin_addr) != 1)
+    {
+        m_Error = "invalid bind address " + m_Options.BindAddress;
+        SALog(SA_LOG_FAILURE, "PeerServer::Start failed! inet_pton %s\n", m_Options.BindAddress.c_str());
+        return false;
+    }
+    m_ListenFd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (m_ListenFd < 0)
+    {
+        m_Error = std::string("socket: ") + std::strerror(errno);
+        SALog(SA_LOG_FAILURE, "PeerServer::Start failed! socket %d\n", errno);
+        return false;
+    }
+    int one = 1;
+    setsockopt(m_ListenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+    if (bind(m_ListenFd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
+    {
+        m_Error = "bind " + m_Options.BindAddress + ":" + std::to_string(SA_NET_SERVER_PORT) + ": " +
+                  std::strerror(errno);
+        SALog(SA_LOG_FAILURE, "PeerServer::Start failed! bind %s %d\n", m_Options.BindAddress.c_str(), errno);
+        return false;
+    }
+    if (listen(m_ListenFd, 16) != 0)
+    {
+        m_Error = std::string("listen: ") + std::strerror(errno);
+        SALog(SA_LOG_FAILURE, "PeerServer::Start failed! listen %d\n", errno);
+        return false;
+    }
+    try
+    {
+        m_AcceptThread = std::thread(&PeerServer::PrivateAcceptLoop, this);
+    }
+    catch (const std::exception& e)
+    {
+        m_Error = e.what();
+        SALog(SA_LOG_FAILURE, "PeerServer::Start failed! std::thread %s\n", e.what());
+        return false;
+    }
+    return true;
+}
+
+void PeerServer::PrivateWake()
+{
+    if (m_WakePipe[1] >= 0)
+    {
+        char byte = 1;
+        // A full pipe already holds a wake-up; nothing is lost.
+        ssize_t ignored = write(m_WakePipe[1], &byte, 1);
+        (void)ignored;
+    }
+}
+
+void PeerServer::StopRequest()
+{
+    m_StopRequested.store(true);
+    PrivateWake();
+}
+
+void PeerServer::Wait()
+{
+    if (m_AcceptThread.joinable())
+    {
+        m_AcceptThread.join();
+    }
+}
+
+void PeerServer::ConnectionFrameSent(uint32_t frameNumber)
+{
+    m_LastFrame.store(frameNumber);
+}
+
+void PeerServer::PrivateLastFrameSave()
+{
+    int64_t frame = m_LastFrame.load();
+    if (m_Options.SaveLastPath.empty() || frame < 0)
+    {
+        return;
+    }
+    std::lock_guard<std::mutex> guard(m_SaveLock);
+    std::vector<uint8_t> picture(static_cast<size_t>(m_Options.Width) * m_Options.Height * 4);
+    PeerFrameSynth(m_Options.Width, m_Options.Height, static_cast<uint32_t>(frame), picture.data());
+    if (!PeerPng::Write(m_Options.SaveLastPath, picture.data(), m_Options.Width, m_Options.Height,
+                        static_cast<size_t>(m_Options.Width) * 4))
+    {
+        SALog(SA_LOG_FAILURE, "PeerServer::PrivateLastFrameSave failed! PeerPng::Write\n");
+    }
+}
+
+void PeerServer::ConnectionEnded(uint32_t connectionId)
+{
+    PrivateLastFrameSave();
+    uint32_t ended = m_ConnectionsEnded.fetch_add(1) + 1;
+    if (m_Options.ExitAfterClients != 0 && ended >= m_Options.ExitAfterClients)
+    {
+        StopRequest();
+    }
+    else
+    {
+        PrivateWake(); // lets the accept thread reap the finished connection
+    }
+}
+
+void PeerServer::PrivateAcceptLoop()
+{
+    while (!m_StopRequested.load())
+    {
+        pollfd fds[2] = {{m_ListenFd, POLLIN, 0}, {m_WakePipe[0], POLLIN, 0}};
+        int ready = poll(fds, 2, -1);
+        if (ready < 0)
+        {
+            if (errno == EINTR)
+            {
+                continue;
+            }
+            SALog(SA_LOG_FAILURE, "PeerServer::PrivateAcceptLoop failed! poll %d\n", errno);
+            break;
+        }
+        if (fds[1].revents != 0)
+        {
+            char drain[64];
+            while (read(m_WakePipe[0], drain, sizeof(drain)) > 0)
+            {
+            }
+            for (auto it = m_Connections.begin(); it != m_Connections.end();)
+            {
+                if ((*it)->IsFinished())
+                {
+                    (*it)->Join();
+                    it = m_Connections.erase(it);
+                }
+                else
+                {
+                    ++it;
+                }
+            }
+        }
+        if (m_StopRequested.load())
+        {
+            break;
+        }
+        if (fds[0].revents & POLLIN)
+        {
+            int fd = accept4(m_ListenFd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+            {
+                if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED)
+                {
+                    SALog(SA_LOG_FAILURE, "PeerServer::PrivateAcceptLoop failed! accept4 %d\n", errno);
+                }
+                continue;
+            }
+            int one = 1;
+            // Header-only packets (Visibility, StreamReset, Disconnect) go out at once.
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+            auto connection =
+                std::make_unique<PeerConnection>(fd, m_NextId++, m_Options, m_Scenario,
+                                                 m_Options.RecordPath.empty() ? nullptr : &m_Recorder, this);
+            if (connection->Start())
+            {
+                m_Connections.push_back(std::move(connection));
+            }
+        }
+    }
+    for (auto& connection : m_Connections)
+    {
+        connection->StopRequest();
+    }
+    m_Connections.clear(); // joins every connection thread
+}
