@@ -1,0 +1,720 @@
+#include "settings/SAUtilRegistry.h"
+
+#include "core/SALog.h"
+#include "settings/SAUtilUtf16.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+enum class Store
+{
+    Persistent,
+    Volatile
+};
+
+struct StoreConnection
+{
+    std::string path;
+    sqlite3* db = nullptr;
+    pid_t pid = 0;
+};
+
+// Guards both cached connections; held for the whole of each public operation
+// so that the statements of one operation never interleave with another
+// thread's on the same connection.
+std::mutex g_Lock;
+StoreConnection g_Persistent;
+StoreConnection g_Volatile;
+
+constexpr int BUSY_TIMEOUT_MS = 5000;
+
+const char* SCHEMA = "CREATE TABLE IF NOT EXISTS registry_keys("
+                     " path TEXT NOT NULL PRIMARY KEY COLLATE NOCASE);"
+                     "CREATE TABLE IF NOT EXISTS registry_values("
+                     " path TEXT NOT NULL COLLATE NOCASE,"
+                     " name TEXT NOT NULL COLLATE NOCASE,"
+                     " type INTEGER NOT NULL,"
+                     " data BLOB NOT NULL,"
+                     " PRIMARY KEY(path, name));";
+
+class Statement
+{
+public:
+    Statement(sqlite3* db, const char* sql) : m_Db(db)
+    {
+        m_Result = sqlite3_prepare_v2(db, sql, -1, &m_Statement, nullptr);
+        if (m_Result != SQLITE_OK)
+            SALog(SA_LOG_FAILURE, "SAUtilRegistry sqlite3_prepare_v2 failed! %s %d\n", sqlite3_errmsg(db),
+                  m_Result);
+    }
+    ~Statement() { sqlite3_finalize(m_Statement); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool Ok() const { return m_Result == SQLITE_OK; }
+    void Text(int index, const std::string& text)
+    {
+        sqlite3_bind_text(m_Statement, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    }
+    void Integer(int index, int64_t value) { sqlite3_bind_int64(m_Statement, index, value); }
+    void Blob(int index, const void* data, uint32_t size)
+    {
+        // A zero-length blob must still be a blob, not NULL.
+        sqlite3_bind_blob(m_Statement, index, size ? data : "", static_cast<int>(size), SQLITE_TRANSIENT);
+    }
+    // SQLITE_ROW, SQLITE_DONE or an error (logged).
+    int Step()
+    {
+        const int result = sqlite3_step(m_Statement);
+        if (result != SQLITE_ROW && result != SQLITE_DONE)
+            SALog(SA_LOG_FAILURE, "SAUtilRegistry sqlite3_step failed! %s %d\n", sqlite3_errmsg(m_Db),
+                  result);
+        return result;
+    }
+    std::string ColumnText(int column) const
+    {
+        const unsigned char* text = sqlite3_column_text(m_Statement, column);
+        return text ? std::string(reinterpret_cast<const char*>(text),
+                                  static_cast<size_t>(sqlite3_column_bytes(m_Statement, column)))
+                    : std::string();
+    }
+    int64_t ColumnInteger(int column) const { return sqlite3_column_int64(m_Statement, column); }
+    std::vector<uint8_t> ColumnBlob(int column) const
+    {
+        const uint8_t* data = static_cast<const uint8_t*>(sqlite3_column_blob(m_Statement, column));
+        const int size = sqlite3_column_bytes(m_Statement, column);
+        return data ? std::vector<uint8_t>(data, data + size) : std::vector<uint8_t>();
+    }
+
+private:
+    sqlite3* m_Db;
+    sqlite3_stmt* m_Statement = nullptr;
+    int m_Result;
+};
+
+bool Execute(sqlite3* db, const char* sql)
+{
+    char* message = nullptr;
+    const int result = sqlite3_exec(db, sql, nullptr, nullptr, &message);
+    if (result != SQLITE_OK)
+    {
+        SALog(SA_LOG_FAILURE, "SAUtilRegistry sqlite3_exec failed! %s %s %d\n", sql, message ? message : "",
+              result);
+        sqlite3_free(message);
+        return false;
+    }
+    return true;
+}
+
+std::string EnvironmentPath(const char* name)
+{
+    const char* value = getenv(name);
+    // Relative or empty values are ignored, as the XDG rules require.
+    if (value == nullptr || value[0] != '/')
+        return std::string();
+    return std::string(value);
+}
+
+std::string HomeGet()
+{
+    std::string home = EnvironmentPath("HOME");
+    if (!home.empty())
+        return home;
+    struct passwd entry;
+    struct passwd* result = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(getuid(), &entry, buffer, sizeof(buffer), &result) == 0 && result != nullptr &&
+        result->pw_dir != nullptr)
+        return std::string(result->pw_dir);
+    return std::string();
+}
+
+bool DirectoriesCreate(const std::string& path)
+{
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1))
+    {
+        const std::string part = path.substr(0, slash);
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+        {
+            SALog(SA_LOG_FAILURE, "SAUtilRegistry mkdir failed! %s %d\n", part.c_str(), errno);
+            return false;
+        }
+        if (slash == std::string::npos)
+            return true;
+    }
+}
+
+// The /tmp stand-in for XDG_RUNTIME_DIR must be a directory of our own that
+// nobody else can enter; anything else (a planted symlink, a foreign folder)
+// is refused.
+bool PrivateFolderEnsure(const std::string& path)
+{
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+    {
+        SALog(SA_LOG_FAILURE, "SAUtilRegistry mkdir failed! %s %d\n", path.c_str(), errno);
+        return false;
+    }
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid())
+    {
+        SALog(SA_LOG_FAILURE, "SAUtilRegistry failed! %s is not a private folder of this user\n",
+              path.c_str());
+        return false;
+    }
+    if ((info.st_mode & 077) != 0 && chmod(path.c_str(), 0700) != 0)
+    {
+        SALog(SA_LOG_FAILURE, "SAUtilRegistry chmod failed! %s %d\n", path.c_str(), errno);
+        return false;
+    }
+    return true;
+}
+
+std::string StorePathGet(Store store)
+{
+    if (store == Store::Persistent)
+    {
+        std::string base = EnvironmentPath("XDG_CONFIG_HOME");
+        if (base.empty())
+        {
+            const std::string home = HomeGet();
+            if (home.empty())
+                return std::string();
+            base = home + "/.config";
+        }
+        return base + "/harrowfenlab/quillmere/registry.sqlite3";
+    }
+    std::string base = EnvironmentPath("XDG_RUNTIME_DIR");
+    if (base.empty())
+    {
+        base = "/tmp/quillmere-" + std::to_string(getuid());
+        if (!PrivateFolderEnsure(base))
+            return std::string();
+    }
+    return base + "/harrowfenlab/quillmere/registry-volatile.sqlite3";
+}
+
+bool StoreSetUp(sqlite3* db)
+{
+    sqlite3_busy_timeout(db, BUSY_TIMEOUT_MS);
+    // Switching to WAL and creating the tables take write locks; a second
+    // process doing the same at the same moment is waited for.
+    for (int attempt = 0; attempt < 50; ++attempt)
+    {
+        if (Execute(db, "PRAGMA journal_mode=WAL;") && Execute(db, "PRAGMA synchronous=NORMAL;") &&
+            Execute(db, SCHEMA))
+            return true;
+        if (sqlite3_errcode(db) != SQLITE_BUSY && sqlite3_errcode(db) != SQLITE_LOCKED)
+            return false;
+        usleep(100 * 1000);
+    }
+    return false;
+}
+
+// The connection of a store for the current environment. With `create`
+// false a store file that does not exist yet yields null and
+// ERROR_FILE_NOT_FOUND (reads need not create files).
+sqlite3* ConnectionGet(Store store, bool create, int32_t& error)
+{
+    StoreConnection& connection = (store == Store::Persistent) ? g_Persistent : g_Volatile;
+    const std::string path = StorePathGet(store);
+    if (path.empty())
+    {
+        error = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    if (connection.db != nullptr && connection.pid != getpid())
+        connection.db = nullptr; // inherited across fork: never touch it
+    if (connection.db != nullptr && connection.path == path)
+        return connection.db;
+    if (connection.db != nullptr)
+    {
+        sqlite3_close_v2(connection.db);
+        connection.db = nullptr;
+    }
+    if (!create && access(path.c_str(), F_OK) != 0)
+    {
+        error = ERROR_FILE_NOT_FOUND;
+        return nullptr;
+    }
+    if (!DirectoriesCreate(path.substr(0, path.rfind('/'))))
+    {
+        error = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    sqlite3* db = nullptr;
+    const int result = sqlite3_open_v2(
+        path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+    if (result != SQLITE_OK || !StoreSetUp(db))
+    {
+        SALog(SA_LOG_FAILURE, "SAUtilRegistry sqlite3_open_v2 failed! %s %s %d\n", path.c_str(),
+              db ? sqlite3_errmsg(db) : "", result);
+        sqlite3_close_v2(db);
+        error = ERROR_REGISTRY_IO_FAILED;
+        return nullptr;
+    }
+    connection.db = db;
+    connection.path = path;
+    connection.pid = getpid();
+    error = ERROR_SUCCESS;
+    return db;
+}
+
+bool KeyRowExists(sqlite3* db, const std::string& key, int32_t& error)
+{
+    Statement query(db, "SELECT 1 FROM registry_keys WHERE path = ?1;");
+    if (!query.Ok())
+    {
+        error = ERROR_REGISTRY_IO_FAILED;
+        return false;
+    }
+    query.Text(1, key);
+    const int result = query.Step();
+    if (result != SQLITE_ROW && result != SQLITE_DONE)
+        error = ERROR_REGISTRY_IO_FAILED;
+    return result == SQLITE_ROW;
+}
+
+// Finds the store holding `key` (the volatile one first). The root always
+// exists and is persistent.
+int32_t KeyLocate(const std::string& key, Store& store, sqlite3*& db)
+{
+    // An unusable volatile store (logged where it failed) hides only the
+    // volatile keys; the persistent settings stay readable.
+    int32_t error = ERROR_SUCCESS;
+    sqlite3* volatileDb = key.empty() ? nullptr : ConnectionGet(Store::Volatile, false, error);
+    if (volatileDb != nullptr && KeyRowExists(volatileDb, key, error))
+    {
+        store = Store::Volatile;
+        db = volatileDb;
+        return ERROR_SUCCESS;
+    }
+    error = ERROR_SUCCESS;
+    sqlite3* persistentDb = ConnectionGet(Store::Persistent, key.empty(), error);
+    if (persistentDb == nullptr)
+        return error;
+    if (key.empty() || KeyRowExists(persistentDb, key, error))
+    {
+        store = Store::Persistent;
+        db = persistentDb;
+        return ERROR_SUCCESS;
+    }
+    return error != ERROR_SUCCESS ? error : ERROR_FILE_NOT_FOUND;
+}
+
+bool KeyRowInsert(sqlite3* db, const std::string& key)
+{
+    Statement insert(db, "INSERT OR IGNORE INTO registry_keys(path) VALUES(?1);");
+    if (!insert.Ok())
+        return false;
+    insert.Text(1, key);
+    return insert.Step() == SQLITE_DONE;
+}
+
+// Creates the missing components of `key`; only the leaf takes `options`.
+// A key below a volatile key is volatile.
+int32_t KeyCreateLocked(const std::string& key, uint32_t options, Store& store, sqlite3*& db)
+{
+    if (KeyLocate(key, store, db) == ERROR_SUCCESS)
+        return ERROR_SUCCESS;
+    bool belowVolatile = false;
+    size_t end = 0;
+    while (true)
+    {
+        end = key.find('\\', end + 1);
+        const std::string prefix = key.substr(0, end);
+        const bool leaf = (end == std::string::npos);
+        Store found;
+        sqlite3* foundDb = nullptr;
+        if (KeyLocate(prefix, found, foundDb) == ERROR_SUCCESS)
+        {
+            belowVolatile = belowVolatile || found == Store::Volatile;
+        }
+        else
+        {
+            const Store target = (belowVolatile || (leaf && (options & REG_OPTION_VOLATILE)))
+                                     ? Store::Volatile
+                                     : Store::Persistent;
+            int32_t error = ERROR_SUCCESS;
+            sqlite3* targetDb = ConnectionGet(target, true, error);
+            if (targetDb == nullptr)
+                return error;
+            if (!KeyRowInsert(targetDb, prefix))
+                return ERROR_REGISTRY_IO_FAILED;
+            belowVolatile = belowVolatile || target == Store::Volatile;
+        }
+        if (leaf)
+            break;
+    }
+    return KeyLocate(key, store, db);
+}
+
+bool StringType(uint32_t type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+bool PrefixNoCase(const std::string& text, const std::string& prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+    {
+        if (tolower(static_cast<unsigned char>(text[i])) != tolower(static_cast<unsigned char>(prefix[i])))
+            return false;
+    }
+    return true;
+}
+
+bool LessNoCase(const std::string& a, const std::string& b)
+{
+    return strcasecmp(a.c_str(), b.c_str()) < 0;
+}
+
+int32_t TreeDeleteIn(sqlite3* db, const std::string& key)
+{
+    if (!Execute(db, "BEGIN IMMEDIATE;"))
+        return ERROR_REGISTRY_IO_FAILED;
+    const char* where = " WHERE path = ?1 OR substr(path, 1, length(?2)) = ?2 COLLATE NOCASE;";
+    bool ok = true;
+    for (const char* table : {"DELETE FROM registry_values", "DELETE FROM registry_keys"})
+    {
+        Statement remove(db, (std::string(table) + where).c_str());
+        ok = ok && remove.Ok();
+        if (!ok)
+            break;
+        remove.Text(1, key);
+        remove.Text(2, key + "\\");
+        ok = remove.Step() == SQLITE_DONE;
+    }
+    if (!ok)
+    {
+        Execute(db, "ROLLBACK;");
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    return Execute(db, "COMMIT;") ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+}
+} // namespace
+
+std::string SAUtilRegistryKeyPathNormalize(const std::string& subkey)
+{
+    std::string path;
+    for (char c : subkey)
+    {
+        if (c == '\\' && (path.empty() || path.back() == '\\'))
+            continue;
+        path.push_back(c);
+    }
+    if (!path.empty() && path.back() == '\\')
+        path.pop_back();
+    return path;
+}
+
+std::string SAUtilRegistryPathPersistentGet()
+{
+    std::lock_guard<std::mutex> guard(g_Lock);
+    return StorePathGet(Store::Persistent);
+}
+
+std::string SAUtilRegistryPathVolatileGet()
+{
+    std::lock_guard<std::mutex> guard(g_Lock);
+    return StorePathGet(Store::Volatile);
+}
+
+int32_t SAUtilRegistryKeyOpen(const std::string& subkey)
+{
+    std::lock_guard<std::mutex> guard(g_Lock);
+    Store store;
+    sqlite3* db = nullptr;
+    return KeyLocate(SAUtilRegistryKeyPathNormalize(subkey), store, db);
+}
+
+bool SAUtilRegistryKeyVolatile(const std::string& subkey)
+{
+    std::lock_guard<std::mutex> guard(g_Lock);
+    Store store = Store::Persistent;
+    sqlite3* db = nullptr;
+    return KeyLocate(SAUtilRegistryKeyPathNormalize(subkey), store, db) == ERROR_SUCCESS &&
+           store == Store::Volatile;
+}
+
+int32_t SAUtilRegistryKeyCreate(const std::string& subkey, uint32_t options)
+{
+    std::lock_guard<std::mutex> guard(g_Lock);
+    Store store;
+    sqlite3* db = nullptr;
+    return KeyCreateLocked(SAUtilRegistryKeyPathNormalize(subkey), options, store, db);
+}
+
+int32_t SAUtilRegistryValueQuery(const std::string& subkey, const std::string& valueName, uint32_t* type,
+                                 void* buffer, uint32_t* size)
+{
+    if (size == nullptr || (buffer == nullptr && *size != 0 && type == nullptr))
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> guard(g_Lock);
+    const std::string key = SAUtilRegistryKeyPathNormalize(subkey);
+    Store store;
+    sqlite3* db = nullptr;
+    const int32_t located = KeyLocate(key, store, db);
+    if (located != ERROR_SUCCESS)
+        return located;
+    Statement query(db, "SELECT type, data FROM registry_values WHERE path = ?1 AND name = ?2;");
+    if (!query.Ok())
+        return ERROR_REGISTRY_IO_FAILED;
+    query.Text(1, key);
+    query.Text(2, valueName);
+    const int result = query.Step();
+    if (result == SQLITE_DONE)
+        return ERROR_FILE_NOT_FOUND;
+    if (result != SQLITE_ROW)
+        return ERROR_REGISTRY_IO_FAILED;
+    const uint32_t storedType = static_cast<uint32_t>(query.ColumnInteger(0));
+    const std::vector<uint8_t> data = query.ColumnBlob(1);
+    // A string stored without its terminator is handed out with one, which
+    // must fit in the caller's buffer as well.
+    const bool terminate = StringType(storedType) && !data.empty() && data.size() % 2 == 0 &&
+                           (data[data.size() - 2] != 0 || data[data.size() - 1] != 0);
+    const uint32_t needed = static_cast<uint32_t>(data.size()) + (terminate ? 2 : 0);
+    if (type != nullptr)
+        *type = storedType;
+    if (buffer == nullptr)
+    {
+        *size = needed;
+        return ERROR_SUCCESS;
+    }
+    if (*size < needed)
+    {
+        *size = needed;
+        return ERROR_MORE_DATA;
+    }
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    std::copy(data.begin(), data.end(), out);
+    if (terminate)
+    {
+        out[data.size()] = 0;
+        out[data.size() + 1] = 0;
+    }
+    *size = needed;
+    return ERROR_SUCCESS;
+}
+
+int32_t SAUtilRegistryValueWrite(const std::string& subkey, const std::string& valueName, uint32_t type,
+                                 const void* data, uint32_t dataSize, uint32_t options)
+{
+    if (data == nullptr && dataSize != 0)
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> guard(g_Lock);
+    const std::string key = SAUtilRegistryKeyPathNormalize(subkey);
+    Store store;
+    sqlite3* db = nullptr;
+    const int32_t created = KeyCreateLocked(key, options, store, db);
+    if (created != ERROR_SUCCESS)
+        return created;
+    // One transaction per value; the key row is re-asserted inside it so a
+    // tree deletion racing with this write cannot leave an orphaned value.
+    if (!Execute(db, "BEGIN IMMEDIATE;"))
+        return ERROR_REGISTRY_IO_FAILED;
+    bool ok = KeyRowInsert(db, key);
+    if (ok)
+    {
+        Statement upsert(
+            db, "INSERT INTO registry_values(path, name, type, data) VALUES(?1, ?2, ?3, ?4)"
+                " ON CONFLICT(path, name) DO UPDATE SET type = excluded.type, data = excluded.data;");
+        ok = upsert.Ok();
+        if (ok)
+        {
+            upsert.Text(1, key);
+            upsert.Text(2, valueName);
+            upsert.Integer(3, type);
+            upsert.Blob(4, data, dataSize);
+            ok = upsert.Step() == SQLITE_DONE;
+        }
+    }
+    if (!ok)
+    {
+        Execute(db, "ROLLBACK;");
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    if (!Execute(db, "COMMIT;"))
+    {
+        Execute(db, "ROLLBACK;");
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    return ERROR_SUCCESS;
+}
+
+int32_t SAUtilRegistryValueDelete(const std::string& subkey, const std::string& valueName)
+{
+    std::lock_guard<std::mutex> guard(g_Lock);
+    const std::string key = SAUtilRegistryKeyPathNormalize(subkey);
+    Store store;
+    sqlite3* db = nullptr;
+    const int32_t located = KeyLocate(key, store, db);
+    if (located != ERROR_SUCCESS)
+        return located;
+    Statement remove(db, "DELETE FROM registry_values WHERE path = ?1 AND name = ?2;");
+    if (!remove.Ok())
+        return ERROR_REGISTRY_IO_FAILED;
+    remove.Text(1, key);
+    remove.Text(2, valueName);
+    if (remove.Step() != SQLITE_DONE)
+        return ERROR_REGISTRY_IO_FAILED;
+    return sqlite3_changes(db) > 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+int32_t SAUtilRegistryValueEnum(const std::string& subkey, std::vector<SAUtilRegistryValue>& values)
+{
+    values.clear();
+    std::lock_guard<std::mutex> guard(g_Lock);
+    const std::string key = SAUtilRegistryKeyPathNormalize(subkey);
+    Store store;
+    sqlite3* db = nullptr;
+    const int32_t located = KeyLocate(key, store, db);
+    if (located != ERROR_SUCCESS)
+        return located;
+    Statement query(db, "SELECT name, type, data FROM registry_values WHERE path = ?1 ORDER BY name;");
+    if (!query.Ok())
+        return ERROR_REGISTRY_IO_FAILED;
+    query.Text(1, key);
+    int result;
+    while ((result = query.Step()) == SQLITE_ROW)
+    {
+        SAUtilRegistryValue value;
+        value.name = query.ColumnText(0);
+        value.type = static_cast<uint32_t>(query.ColumnInteger(1));
+        value.data = query.ColumnBlob(2);
+        values.push_back(std::move(value));
+    }
+    return result == SQLITE_DONE ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+}
+
+int32_t SAUtilRegistryKeyEnum(const std::string& subkey, std::vector<std::string>& subkeys)
+{
+    subkeys.clear();
+    std::lock_guard<std::mutex> guard(g_Lock);
+    const std::string key = SAUtilRegistryKeyPathNormalize(subkey);
+    Store store;
+    sqlite3* db = nullptr;
+    const int32_t located = KeyLocate(key, store, db);
+    if (located != ERROR_SUCCESS)
+        return located;
+    const std::string prefix = key.empty() ? std::string() : key + "\\";
+    for (Store candidate : {Store::Persistent, Store::Volatile})
+    {
+        int32_t error = ERROR_SUCCESS;
+        sqlite3* candidateDb = ConnectionGet(candidate, false, error);
+        if (candidateDb == nullptr)
+            continue;
+        Statement query(candidateDb, "SELECT path FROM registry_keys;");
+        if (!query.Ok())
+            return ERROR_REGISTRY_IO_FAILED;
+        int result;
+        while ((result = query.Step()) == SQLITE_ROW)
+        {
+            const std::string path = query.ColumnText(0);
+            if (!PrefixNoCase(path, prefix) || path.size() == prefix.size())
+                continue;
+            const std::string child = path.substr(prefix.size());
+            if (child.find('\\') != std::string::npos)
+                continue;
+            const bool known = std::any_of(subkeys.begin(), subkeys.end(),
+                                           [&](const std::string& name)
+                                           { return strcasecmp(name.c_str(), child.c_str()) == 0; });
+            if (!known)
+                subkeys.push_back(child);
+        }
+        if (result != SQLITE_DONE)
+            return ERROR_REGISTRY_IO_FAILED;
+    }
+    std::sort(subkeys.begin(), subkeys.end(), LessNoCase);
+    return ERROR_SUCCESS;
+}
+
+int32_t SAUtilRegistryTreeDelete(const std::string& subkey)
+{
+    const std::string key = SAUtilRegistryKeyPathNormalize(subkey);
+    if (key.empty())
+        return ERROR_INVALID_PARAMETER;
+    std::lock_guard<std::mutex> guard(g_Lock);
+    Store store;
+    sqlite3* db = nullptr;
+    const int32_t located = KeyLocate(key, store, db);
+    if (located != ERROR_SUCCESS)
+        return located;
+    // Parts of the tree may live in either store.
+    for (Store candidate : {Store::Volatile, Store::Persistent})
+    {
+        int32_t error = ERROR_SUCCESS;
+        sqlite3* candidateDb = ConnectionGet(candidate, false, error);
+        if (candidateDb == nullptr)
+            continue;
+        const int32_t result = TreeDeleteIn(candidateDb, key);
+        if (result != ERROR_SUCCESS)
+            return result;
+    }
+    return ERROR_SUCCESS;
+}
+
+bool SAUtilRegistryValueGet(const std::string& subkey, const std::string& valueName, void* buffer,
+                            uint32_t bufferSize)
+{
+    int32_t error = SAUtilRegistryKeyOpen(subkey);
+    if (error != ERROR_SUCCESS)
+    {
+        SALog(SA_LOG_REGISTRY, "SAUtilRegistryValueGet  RegOpenKeyExW failed! %s %d\n", subkey.c_str(),
+              error);
+        return false;
+    }
+    uint32_t type = REG_NONE;
+    uint32_t size = bufferSize;
+    error = SAUtilRegistryValueQuery(subkey, valueName, &type, buffer, &size);
+    if (error != ERROR_SUCCESS)
+    {
+        SALog(error == ERROR_FILE_NOT_FOUND ? SA_LOG_REGISTRY : SA_LOG_FAILURE,
+              "SAUtilRegistryValueGet RegQueryValueExW failed! %s %d\n", valueName.c_str(), error);
+        return false;
+    }
+    if (type == REG_SZ)
+        SALog(SA_LOG_REGISTRY, "SAUtilRegistryValueGet  RegQueryValueExW %s %s Data: %s\n", subkey.c_str(),
+              valueName.c_str(), SAUtilUtf8FromUtf16LeBytes(buffer, size).c_str());
+    else
+        SALog(SA_LOG_REGISTRY, "SAUtilRegistryValueGet  RegQueryValueExW %s %s\n", subkey.c_str(),
+              valueName.c_str());
+    return true;
+}
+
+bool SAUtilRegistryValueSet(const std::string& subkey, const std::string& valueName, uint32_t type,
+                            const void* data, uint32_t dataSize, uint32_t options)
+{
+    if (type == REG_SZ)
+        SALog(SA_LOG_REGISTRY, "SAUtilRegistryValueSet  Path: %s Value: %s Data: %s\n", subkey.c_str(),
+              valueName.c_str(), SAUtilUtf8FromUtf16LeBytes(data, data ? dataSize : 0).c_str());
+    else
+        SALog(SA_LOG_REGISTRY, "SAUtilRegistryValueSet Path: %s Value: %s\n", subkey.c_str(),
+              valueName.c_str());
+    int32_t error = SAUtilRegistryKeyCreate(subkey, options);
+    if (error != ERROR_SUCCESS)
+    {
+        SALog(SA_LOG_FAILURE, "SAUtilRegistryValueSet  RegCreateKeyExW failed! %s %d\n", subkey.c_str(),
+              error);
+        return false;
+    }
+    error = SAUtilRegistryValueWrite(subkey, valueName, type, data, dataSize, options);
+    if (error != ERROR_SUCCESS)
+    {
+        SALog(SA_LOG_REGISTRY, "SAUtilRegistryValueSet  RegSetValueExW failed! %s %d\n", valueName.c_str(),
+              error);
+        return false;
+    }
+    return true;
+}
