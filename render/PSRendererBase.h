@@ -1,0 +1,112 @@
+#pragma once
+// The renderer interface. The display view owns one renderer and reaches it
+// only through this class; the pipeline's decoder tasks copy decoded pixels
+// into it and the frame buffer processor presents it.
+//
+// Threads (the same for every implementation):
+// - FrameBufferPartialUpdate: up to four decoder threads at once; the
+//   renderer's own lock serialises them against each other and against Present.
+// - Present, ResolutionSet, Uninitialize, WindowSnapshotGet: the render thread
+//   (the frame buffer processor thread in the application), one call at a time.
+//   Implementations that hold a GL context make it current for the call and
+//   release it afterwards, so a different thread may take over once the render
+//   thread has stopped (closing the view deletes the renderer on the GUI thread).
+// - Window size, view parameters, StatusGet/StatusClear, PictureCenterGet,
+//   ScreenClientToTarget: any thread (the GUI thread in the application).
+//
+// Pixels handed to a renderer are 4 bytes each in B, G, R, X order.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class PSRendererSurface;
+
+// A rectangle of the server screen: left and top inclusive, right and bottom
+// exclusive, as the wire header carries it.
+struct PSRendererRect
+{
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+};
+
+// The status record read by the status bar: 16 bytes in this order.
+struct PSRendererStatus
+{
+    int32_t StatusValue;
+    int32_t ResolutionX;
+    int32_t ResolutionY;
+    int32_t FramesPerSecond;
+};
+static_assert(sizeof(PSRendererStatus) == 16, "the status record is four 32-bit words");
+
+// Largest server screen a renderer accepts per side; a size from the network
+// beyond it is refused instead of allocating gigabytes.
+constexpr int PS_RENDERER_RESOLUTION_MAX = 16384;
+
+class PSRendererBase
+{
+public:
+    virtual ~PSRendererBase() = default;
+
+    // The surface the renderer draws into (borrowed: the surface must outlive
+    // the renderer). Set before ResolutionSet. Renderers without GPU ignore it.
+    virtual void SurfaceSet(PSRendererSurface* surface) = 0;
+    // Releases every GPU object; the object stays usable and the next
+    // ResolutionSet rebuilds. The flag matters only to the update-area renderer.
+    virtual void Uninitialize(bool all) = 0;
+    // Window client size in pixels. Kept even before the first ResolutionSet.
+    virtual void WindowSizeSet(float width, float height) = 0;
+    virtual void WindowSizeGet(float* width, float* height) = 0;
+    // Server screen size; (re)creates the renderer's objects. Same size as
+    // stored returns true at once (after StatusClear it rebuilds).
+    virtual bool ResolutionSet(int x, int y) = 0;
+    // Zoom, move, tilt, reset. Each asks for a repaint afterwards.
+    virtual void ParameterScaleAdjust(float delta) = 0;
+    virtual void ParameterTranslateAdjust(float dx, float dy) = 0;
+    virtual void ParameterRotateAdjust(float pitch, float yaw, float roll) = 0;
+    virtual void ParametersReset() = 0;
+    virtual void StatusValueSet(int value) = 0;
+    // Copies a rectangle of pixels (B, G, R, X; `pitch` bytes from one source
+    // row to the next; `pixelsBytes` is the size of the readable source) into
+    // the frame. A rectangle partly outside the frame is clipped; one entirely
+    // outside, empty or negative, or one the source cannot hold is refused
+    // with a log line and false. The colour format and fragment index are
+    // carried for the update-area renderer.
+    virtual bool FrameBufferPartialUpdate(const void* pixels, size_t pixelsBytes, int pitch, int colourFormat,
+                                          const PSRendererRect* rect, int fragmentIndex) = 0;
+    virtual void PointerPositionSet(int x, int y, bool visible) = 0;
+    virtual void PointerShapeSet(int width, int height, int pitch, int type, const void* bits) = 0;
+    // Draws and shows; count > 0 marks a new frame for the frame-rate meter.
+    virtual bool Present(int count) = 0;
+    virtual void RenderModeSet(bool full) = 0;
+    virtual bool RenderModeGet() = 0;
+    // Zeroes the status record, including the stored resolution, so that the
+    // next ResolutionSet rebuilds even with the same size.
+    virtual void StatusClear() = 0;
+    virtual PSRendererStatus StatusGet() = 0;
+    // Window position of the picture's centre (client coordinates, y down).
+    virtual void PictureCenterGet(float* x, float* y) = 0;
+    // Window point to picture point: result = (u * window width, v * window
+    // height) where (u, v) in [0, 1] is the position on the picture; size is
+    // the picture size the caller scales by. False when the point misses the
+    // picture.
+    virtual bool ScreenClientToTarget(float x, float y, float result[2], float size[2]) = 0;
+
+    // How the parameter operations and PointerPositionSet get the picture
+    // redrawn. Unset, they call Present(0) themselves on the calling thread;
+    // set, they call the function instead (the application posts a repaint
+    // marker to the frame buffer processor so that only the render thread
+    // draws).
+    virtual void RepaintRequestSet(std::function<void()> request) = 0;
+
+    // Snapshots, both top-down with a pitch of width * 4.
+    // The server-sized frame as the renderer holds it, B, G, R, X as received
+    // (every update copied so far, presented or not).
+    virtual bool FrameSnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height) = 0;
+    // The window-sized picture as drawn, B, G, R, A with A = 255 (render
+    // thread only). Renderers that draw nothing return false.
+    virtual bool WindowSnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height) = 0;
+};

@@ -1,0 +1,159 @@
+#include "render/PSRendererFrame.h"
+
+#include "core/SALog.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+PSRendererFrame::PSRendererFrame(const char* owner) : m_Owner(owner) {}
+
+bool PSRendererFrame::ResolutionSet(int x, int y)
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    if (x != m_Width || y != m_Height)
+    {
+        try
+        {
+            std::vector<uint8_t> pixels(static_cast<size_t>(x) * static_cast<size_t>(y) * 4u, 0);
+            m_Pixels.swap(pixels);
+        }
+        catch (const std::bad_alloc&)
+        {
+            SALog(SA_LOG_FAILURE, "%s::ResolutionSet failed! no memory for %dx%d\n", m_Owner, x, y);
+            m_Pixels.clear();
+            m_Width = 0;
+            m_Height = 0;
+            m_Dirty = {};
+            return false;
+        }
+        m_Width = x;
+        m_Height = y;
+    }
+    m_Dirty = {0, 0, m_Width, m_Height};
+    return true;
+}
+
+void PSRendererFrame::SizeGet(int* width, int* height)
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    *width = m_Width;
+    *height = m_Height;
+}
+
+bool PSRendererFrame::RectangleCopy(const void* pixels, size_t pixelsBytes, int pitch,
+                                    const PSRendererRect* rect)
+{
+    if (pixels == nullptr || rect == nullptr)
+    {
+        SALog(SA_LOG_FAILURE,
+              "%s::FrameBufferPartialUpdate failed! pBuffer(%p) = NULL || pPartialUpdateRect(%p) = NULL\n",
+              m_Owner, pixels, static_cast<const void*>(rect));
+        return false;
+    }
+    // 64-bit arithmetic: the four coordinates are arbitrary 32-bit values.
+    const int64_t left = rect->left, top = rect->top, right = rect->right, bottom = rect->bottom;
+    const int64_t width = right - left, height = bottom - top;
+    if (width <= 0 || height <= 0)
+    {
+        SALog(SA_LOG_FAILURE, "%s::FrameBufferPartialUpdate failed! empty rectangle %lld-%lld-%lld-%lld\n",
+              m_Owner, static_cast<long long>(left), static_cast<long long>(top),
+              static_cast<long long>(right), static_cast<long long>(bottom));
+        return false;
+    }
+    if (static_cast<int64_t>(pitch) < width * 4)
+    {
+        SALog(SA_LOG_FAILURE,
+              "%s::FrameBufferPartialUpdate failed! pitch %d shorter than a row of %lld pixels\n", m_Owner,
+              pitch, static_cast<long long>(width));
+        return false;
+    }
+    // The source must hold height rows at the pitch, the last one only as wide
+    // as the rectangle. Rows are read only where they land inside the frame,
+    // but the whole rectangle is what the sender described.
+    const uint64_t needed =
+        static_cast<uint64_t>(height - 1) * static_cast<uint64_t>(pitch) + static_cast<uint64_t>(width) * 4u;
+    if (static_cast<uint64_t>(pixelsBytes) < needed)
+    {
+        SALog(SA_LOG_FAILURE,
+              "%s::FrameBufferPartialUpdate failed! source of %zu bytes, rectangle needs %llu\n", m_Owner,
+              pixelsBytes, static_cast<unsigned long long>(needed));
+        return false;
+    }
+
+    std::lock_guard<std::mutex> guard(m_Lock);
+    const int64_t clipLeft = std::max<int64_t>(left, 0), clipTop = std::max<int64_t>(top, 0);
+    const int64_t clipRight = std::min<int64_t>(right, m_Width),
+                  clipBottom = std::min<int64_t>(bottom, m_Height);
+    if (clipRight <= clipLeft || clipBottom <= clipTop)
+    {
+        SALog(SA_LOG_FAILURE,
+              "%s::FrameBufferPartialUpdate failed! rectangle %lld-%lld-%lld-%lld outside %dx%d\n", m_Owner,
+              static_cast<long long>(left), static_cast<long long>(top), static_cast<long long>(right),
+              static_cast<long long>(bottom), m_Width, m_Height);
+        return false;
+    }
+    if (clipLeft != left || clipTop != top || clipRight != right || clipBottom != bottom)
+    {
+        SALog(SA_LOG_RENDER,
+              "%s::FrameBufferPartialUpdate rectangle %lld-%lld-%lld-%lld clipped to %lld-%lld-%lld-%lld\n",
+              m_Owner, static_cast<long long>(left), static_cast<long long>(top),
+              static_cast<long long>(right), static_cast<long long>(bottom), static_cast<long long>(clipLeft),
+              static_cast<long long>(clipTop), static_cast<long long>(clipRight),
+              static_cast<long long>(clipBottom));
+    }
+
+    const uint8_t* source = static_cast<const uint8_t*>(pixels) +
+                            (clipTop - top) * static_cast<int64_t>(pitch) + (clipLeft - left) * 4;
+    const size_t rowBytes = static_cast<size_t>(clipRight - clipLeft) * 4u;
+    const size_t framePitch = static_cast<size_t>(m_Width) * 4u;
+    uint8_t* target =
+        m_Pixels.data() + static_cast<size_t>(clipTop) * framePitch + static_cast<size_t>(clipLeft) * 4u;
+    for (int64_t row = clipTop; row < clipBottom; ++row)
+    {
+        std::memcpy(target, source, rowBytes);
+        target += framePitch;
+        source += pitch;
+    }
+
+    if (m_Dirty.right <= m_Dirty.left)
+        m_Dirty = {static_cast<int32_t>(clipLeft), static_cast<int32_t>(clipTop),
+                   static_cast<int32_t>(clipRight), static_cast<int32_t>(clipBottom)};
+    else
+        m_Dirty = {std::min(m_Dirty.left, static_cast<int32_t>(clipLeft)),
+                   std::min(m_Dirty.top, static_cast<int32_t>(clipTop)),
+                   std::max(m_Dirty.right, static_cast<int32_t>(clipRight)),
+                   std::max(m_Dirty.bottom, static_cast<int32_t>(clipBottom))};
+    return true;
+}
+
+void PSRendererFrame::DirtyAll()
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    m_Dirty = {0, 0, m_Width, m_Height};
+}
+
+bool PSRendererFrame::DirtyUpload(const std::function<bool(const uint8_t* frame, int width, int height,
+                                                           const PSRendererRect& dirty)>& upload)
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    if (m_Dirty.right <= m_Dirty.left || m_Dirty.bottom <= m_Dirty.top || m_Pixels.empty())
+        return true;
+    bool result = upload(m_Pixels.data(), m_Width, m_Height, m_Dirty);
+    m_Dirty = {};
+    return result;
+}
+
+bool PSRendererFrame::SnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height)
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    if (m_Pixels.empty())
+    {
+        SALog(SA_LOG_FAILURE, "%s::FrameSnapshotGet failed! no resolution set\n", m_Owner);
+        return false;
+    }
+    *pixels = m_Pixels;
+    *width = m_Width;
+    *height = m_Height;
+    return true;
+}

@@ -1,0 +1,658 @@
+#include "render/PSRendererGL.h"
+
+#include "core/PSTime.h"
+#include "core/SALog.h"
+#include "render/PSRendererSurface.h"
+
+#include <epoxy/gl.h>
+#include <glm/gtc/type_ptr.hpp>
+
+#include <cmath>
+#include <cstring>
+
+namespace
+{
+constexpr float X = PS_RENDERER_BOX_X;
+constexpr float Y = PS_RENDERER_BOX_Y;
+constexpr float Z = PS_RENDERER_BOX_Z;
+
+// Position and texture coordinate of the box's eight corners; the texture's
+// first row (the top of the server screen) is at v = 0.
+const float VERTICES[8][6] = {
+    {-X, -Y, -Z, 0, 1, 0}, {-X, -Y, +Z, 0, 1, 0}, {-X, +Y, -Z, 0, 0, 0}, {-X, +Y, +Z, 0, 0, 0},
+    {+X, -Y, -Z, 1, 1, 0}, {+X, -Y, +Z, 1, 1, 0}, {+X, +Y, -Z, 1, 0, 0}, {+X, +Y, +Z, 1, 0, 0},
+};
+static_assert(sizeof(VERTICES) == 192, "8 vertices of 24 bytes");
+
+// Twelve triangles, clockwise seen from outside; the picture's face (z = +Z)
+// comes last.
+const uint16_t INDICES[36] = {0, 2, 1, 1, 2, 3, 4, 5, 6, 5, 6, 7, 0, 1, 5, 0, 5, 4,
+                              2, 6, 7, 2, 7, 3, 0, 4, 6, 0, 6, 2, 1, 3, 7, 1, 7, 5};
+constexpr GLsizei INDEX_COUNT = 36;
+constexpr GLsizeiptr MODEL_VIEW_PROJECTION_BYTES = 192;
+constexpr float ANISOTROPY_MAX = 16.0f;
+constexpr float LETTERBOX_GREY = 0.04f;
+
+const char* const VERTEX_SHADER = R"(#version 330 core
+layout(location = 0) in vec3 inPosition;
+layout(location = 1) in vec3 inTexCoord;
+layout(std140) uniform ModelViewProjectionConstantBuffer
+{
+    mat4 model;
+    mat4 view;
+    mat4 projection;
+};
+out vec2 texCoord;
+void main()
+{
+    gl_Position = projection * view * model * vec4(inPosition, 1.0);
+    texCoord = inTexCoord.xy;
+}
+)";
+
+// The texture holds the bytes B, G, R, X as R, G, B, A: exchange red and blue.
+// The fourth byte of a pixel is undefined, so the output is opaque.
+const char* const FRAGMENT_SHADER = R"(#version 330 core
+in vec2 texCoord;
+uniform sampler2D txDiffuse;
+out vec4 fragColor;
+void main()
+{
+    fragColor = vec4(texture(txDiffuse, texCoord).zyx, 1.0);
+}
+)";
+
+GLuint ShaderCompile(GLenum type, const char* source, const char* name)
+{
+    GLuint shader = glCreateShader(type);
+    glShaderSource(shader, 1, &source, nullptr);
+    glCompileShader(shader);
+    GLint ok = GL_FALSE;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+    if (ok != GL_TRUE)
+    {
+        char text[1024] = {};
+        glGetShaderInfoLog(shader, sizeof(text), nullptr, text);
+        SALog(SA_LOG_FAILURE, "PSRendererGL::PrivateShaderCreate glCompileShader failed! %s %s\n", name,
+              text);
+        glDeleteShader(shader);
+        return 0;
+    }
+    return shader;
+}
+
+int ErrorOr(int fallback)
+{
+    GLenum error = glGetError();
+    return error != GL_NO_ERROR ? static_cast<int>(error) : fallback;
+}
+} // namespace
+
+PSRendererGL::PSRendererGL(std::function<uint32_t()> clock)
+    : m_Clock(clock ? std::move(clock) : std::function<uint32_t()>(PSTimeGetTime)), m_Camera("PSRendererGL"),
+      m_Frame("PSRendererGL")
+{
+}
+
+PSRendererGL::~PSRendererGL()
+{
+    Uninitialize(true);
+}
+
+void PSRendererGL::SurfaceSet(PSRendererSurface* surface)
+{
+    std::lock_guard<std::mutex> guard(m_GlLock);
+    m_pSurface = surface;
+}
+
+void PSRendererGL::Uninitialize(bool /*all*/)
+{
+    std::lock_guard<std::mutex> guard(m_GlLock);
+    PrivateUninitialize();
+}
+
+void PSRendererGL::PrivateUninitialize()
+{
+    if (m_VertexArray || m_VertexBuffer || m_IndexBuffer || m_ModelViewProjectionBuffer || m_Program ||
+        m_TextureDisplay)
+    {
+        if (m_pSurface != nullptr && m_pSurface->MakeCurrent())
+        {
+            PrivateObjectsDelete();
+            m_pSurface->DoneCurrent();
+        }
+        else
+        {
+            // The names die with the context.
+            SALog(SA_LOG_FAILURE,
+                  "PSRendererGL::Uninitialize failed! MakeCurrent, GL objects left to the context\n");
+            m_VertexArray = m_VertexBuffer = m_IndexBuffer = m_ModelViewProjectionBuffer = m_Program =
+                m_TextureDisplay = 0;
+        }
+    }
+    m_PipelineBuilt = false;
+}
+
+void PSRendererGL::PrivateObjectsDelete()
+{
+    // Released in the order they are used by the draw, the texture before the
+    // program that samples it.
+    if (m_ModelViewProjectionBuffer)
+        glDeleteBuffers(1, &m_ModelViewProjectionBuffer);
+    if (m_TextureDisplay)
+        glDeleteTextures(1, &m_TextureDisplay);
+    if (m_Program)
+        glDeleteProgram(m_Program);
+    if (m_VertexArray)
+        glDeleteVertexArrays(1, &m_VertexArray);
+    if (m_IndexBuffer)
+        glDeleteBuffers(1, &m_IndexBuffer);
+    if (m_VertexBuffer)
+        glDeleteBuffers(1, &m_VertexBuffer);
+    m_VertexArray = m_VertexBuffer = m_IndexBuffer = m_ModelViewProjectionBuffer = m_Program =
+        m_TextureDisplay = 0;
+}
+
+void PSRendererGL::WindowSizeSet(float width, float height)
+{
+    SALog(SA_LOG_RENDER, "PSRendererGL::WindowSizeSet Width:%0.2f Height:%0.2f\n", width, height);
+    // Kept even before the pipeline exists: the window is usually sized
+    // before the first resolution arrives. The matrices go to the GPU with
+    // the next draw.
+    m_Camera.WindowSizeSet(width, height);
+}
+
+void PSRendererGL::WindowSizeGet(float* width, float* height)
+{
+    m_Camera.WindowSizeGet(width, height);
+}
+
+bool PSRendererGL::ResolutionSet(int x, int y)
+{
+    if (x <= 0 || y <= 0 || x > PS_RENDERER_RESOLUTION_MAX || y > PS_RENDERER_RESOLUTION_MAX)
+    {
+        SALog(SA_LOG_FAILURE, "PSRendererGL::ResolutionSet failed! X:%d Y:%d out of range\n", x, y);
+        return false;
+    }
+    std::lock_guard<std::mutex> guard(m_GlLock);
+    {
+        std::lock_guard<std::mutex> status(m_StatusLock);
+        // A pipeline released by Uninitialize or a failed Present is rebuilt
+        // even at the same size; a failed build is not retried at it.
+        if (m_Status.ResolutionX == x && m_Status.ResolutionY == y && (m_PipelineBuilt || m_PipelineFailed))
+            return true;
+        SALog(SA_LOG_RENDER, "PSRendererGL::ResolutionSet X:%d Y:%d\n", x, y);
+        m_Status.ResolutionX = x;
+        m_Status.ResolutionY = y;
+    }
+    m_Camera.ResolutionAspectSet(static_cast<float>(x) / static_cast<float>(y));
+    PrivateUninitialize();
+    m_PipelineFailed = true;
+    if (!m_Frame.ResolutionSet(x, y))
+    {
+        SALog(SA_LOG_FAILURE, "PSRendererGL::ResolutionSet failed! PSRendererFrame::ResolutionSet\n");
+        return false;
+    }
+    int result = PrivateInitializePipeline(x, y);
+    if (result != 0)
+    {
+        SALog(SA_LOG_FAILURE, "PSRendererGL::ResolutionSet failed! PrivateInitializePipeline 0x%x\n", result);
+        return false;
+    }
+    m_PipelineFailed = false;
+    m_PipelineBuilt = true;
+    m_NoPipelineLogged = false;
+    m_Camera.ParametersReset();
+    return true;
+}
+
+int PSRendererGL::PrivateInitializePipeline(int x, int y)
+{
+    int result = PrivateInitializeDeviceAndSwapChain();
+    if (result != 0)
+    {
+        SALog(SA_LOG_FAILURE,
+              "PSRendererGL::PrivateInitializePipeline failed! PrivateInitializeDeviceAndSwapChain 0x%x\n",
+              result);
+        return result;
+    }
+    struct Step
+    {
+        const char* name;
+        std::function<int()> run;
+    };
+    uint32_t framebuffer = 0;
+    int width = 0, height = 0;
+    const Step steps[] = {
+        {"PrivateVertexBufferInitialize", [this] { return PrivateVertexBufferInitialize(); }},
+        {"PrivateIndexBufferInitialize", [this] { return PrivateIndexBufferInitialize(); }},
+        {"PrivateModelViewProjectionBufferInitialize",
+         [this] { return PrivateModelViewProjectionBufferInitialize(); }},
+        {"PrivateShaderCreate", [this] { return PrivateShaderCreate(); }},
+        {"PrivateSetTextureDisplayAsShaderResourceView",
+         [this, x, y] { return PrivateSetTextureDisplayAsShaderResourceView(x, y); }},
+        {"PrivateCreateRenderTargetView", [this, &framebuffer, &width, &height]
+         { return PrivateCreateRenderTargetView(&framebuffer, &width, &height); }},
+    };
+    for (const Step& step : steps)
+    {
+        result = step.run();
+        if (result != 0)
+        {
+            SALog(SA_LOG_FAILURE, "PSRendererGL::PrivateInitializePipeline failed! %s 0x%x\n", step.name,
+                  result);
+            PrivateObjectsDelete();
+            break;
+        }
+    }
+    m_pSurface->DoneCurrent();
+    if (result == 0)
+        m_Frame.DirtyAll(); // the new texture is empty: the next present uploads everything
+    return result;
+}
+
+int PSRendererGL::PrivateInitializeDeviceAndSwapChain()
+{
+    if (m_pSurface == nullptr)
+    {
+        SALog(SA_LOG_FAILURE, "PSRendererGL::PrivateInitializeDeviceAndSwapChain failed! no surface\n");
+        return -1;
+    }
+    if (!m_pSurface->MakeCurrent())
+    {
+        SALog(SA_LOG_FAILURE, "PSRendererGL::PrivateInitializeDeviceAndSwapChain MakeCurrent failed!\n");
+        return -1;
+    }
+    if (!epoxy_is_desktop_gl() || epoxy_gl_version() < 33)
+    {
+        SALog(SA_LOG_FAILURE,
+              "PSRendererGL::PrivateInitializeDeviceAndSwapChain failed! OpenGL %d, 33 needed\n",
+              epoxy_gl_version());
+        m_pSurface->DoneCurrent();
+        return -1;
+    }
+    SALog(SA_LOG_THREAD, "PSRendererGL::PrivateInitializeDeviceAndSwapChain: GL_VERSION %s GL_RENDERER %s\n",
+          reinterpret_cast<const char*>(glGetString(GL_VERSION)),
+          reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+    while (glGetError() != GL_NO_ERROR)
+    {
+    }
+    return 0;
+}
+
+int PSRendererGL::PrivateVertexBufferInitialize()
+{
+    glGenVertexArrays(1, &m_VertexArray);
+    glBindVertexArray(m_VertexArray);
+    glGenBuffers(1, &m_VertexBuffer);
+    glBindBuffer(GL_ARRAY_BUFFER, m_VertexBuffer);
+    glBufferData(GL_ARRAY_BUFFER, sizeof(VERTICES), VERTICES, GL_STATIC_DRAW);
+    glVertexAttribPointer(0, 3, GL_FLOAT, GL_FALSE, 24, reinterpret_cast<const void*>(0));
+    glVertexAttribPointer(1, 3, GL_FLOAT, GL_FALSE, 24, reinterpret_cast<const void*>(12));
+    glEnableVertexAttribArray(0);
+    glEnableVertexAttribArray(1);
+    return ErrorOr(0);
+}
+
+int PSRendererGL::PrivateIndexBufferInitialize()
+{
+    glGenBuffers(1, &m_IndexBuffer);
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, m_IndexBuffer); // recorded in the vertex array
+    glBufferData(GL_ELEMENT_ARRAY_BUFFER, sizeof(INDICES), INDICES, GL_STATIC_DRAW);
+    return ErrorOr(0);
+}
+
+int PSRendererGL::PrivateModelViewProjectionBufferInitialize()
+{
+    glGenBuffers(1, &m_ModelViewProjectionBuffer);
+    glBindBuffer(GL_UNIFORM_BUFFER, m_ModelViewProjectionBuffer);
+    glBufferData(GL_UNIFORM_BUFFER, MODEL_VIEW_PROJECTION_BYTES, nullptr, GL_DYNAMIC_DRAW);
+    glBindBufferBase(GL_UNIFORM_BUFFER, 0, m_ModelViewProjectionBuffer);
+    return ErrorOr(0);
+}
+
+int PSRendererGL::PrivateShaderCreate()
+{
+    GLuint vertex = ShaderCompile(GL_VERTEX_SHADER, VERTEX_SHADER, "vertex");
+    GLuint fragment = ShaderCompile(GL_FRAGMENT_SHADER, FRAGMENT_SHADER, "fragment");
+    if (vertex == 0 || fragment == 0)
+    {
+        if (vertex)
+            glDeleteShader(vertex);
+        if (fragment)
+            glDeleteShader(fragment);
+        return ErrorOr(-1);
+    }
+    m_Program = glCreateProgram();
+    glAttachShader(m_Program, vertex);
+    glAttachShader(m_Program, fragment);
+    glLinkProgram(m_Program);
+    glDeleteShader(vertex);
+    glDeleteShader(fragment);
+    GLint ok = GL_FALSE;
+    glGetProgramiv(m_Program, GL_LINK_STATUS, &ok);
+    if (ok != GL_TRUE)
+    {
+        char text[1024] = {};
+        glGetProgramInfoLog(m_Program, sizeof(text), nullptr, text);
+        SALog(SA_LOG_FAILURE, "PSRendererGL::PrivateShaderCreate glLinkProgram failed! %s\n", text);
+        return ErrorOr(-1);
+    }
+    GLuint block = glGetUniformBlockIndex(m_Program, "ModelViewProjectionConstantBuffer");
+    if (block == GL_INVALID_INDEX)
+    {
+        SALog(SA_LOG_FAILURE, "PSRendererGL::PrivateShaderCreate glGetUniformBlockIndex failed!\n");
+        return ErrorOr(-1);
+    }
+    glUniformBlockBinding(m_Program, block, 0);
+    glUseProgram(m_Program);
+    glUniform1i(glGetUniformLocation(m_Program, "txDiffuse"), 0);
+    return ErrorOr(0);
+}
+
+int PSRendererGL::PrivateSetTextureDisplayAsShaderResourceView(int x, int y)
+{
+    GLint maximum = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maximum);
+    if (x > maximum || y > maximum)
+    {
+        SALog(SA_LOG_FAILURE,
+              "PSRendererGL::PrivateSetTextureDisplayAsShaderResourceView failed! %dx%d beyond "
+              "GL_MAX_TEXTURE_SIZE %d\n",
+              x, y, maximum);
+        return -1;
+    }
+    glGenTextures(1, &m_TextureDisplay);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, m_TextureDisplay);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0); // one level: no mipmaps
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_LOD_BIAS, 0.0f);
+    m_Anisotropy = 1.0f;
+    m_AnisotropyApplied = 1.0f;
+    if (epoxy_gl_version() >= 46 || epoxy_has_gl_extension("GL_ARB_texture_filter_anisotropic") ||
+        epoxy_has_gl_extension("GL_EXT_texture_filter_anisotropic"))
+    {
+        GLfloat supported = 1.0f;
+        glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT, &supported);
+        m_Anisotropy = std::fmin(ANISOTROPY_MAX, supported);
+    }
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, x, y, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    return ErrorOr(0);
+}
+
+int PSRendererGL::PrivateCreateRenderTargetView(uint32_t* framebuffer, int* width, int* height)
+{
+    float windowWidth = 0.0f, windowHeight = 0.0f;
+    m_Camera.WindowSizeGet(&windowWidth, &windowHeight);
+    *width = static_cast<int>(std::lround(windowWidth));
+    *height = static_cast<int>(std::lround(windowHeight));
+    if (*width < 1 || *height < 1)
+    {
+        // No window size yet: draw at the server's size.
+        std::lock_guard<std::mutex> status(m_StatusLock);
+        *width = m_Status.ResolutionX > 0 ? m_Status.ResolutionX : 1;
+        *height = m_Status.ResolutionY > 0 ? m_Status.ResolutionY : 1;
+    }
+    if (!m_pSurface->FramebufferPrepare(*width, *height, framebuffer))
+    {
+        SALog(SA_LOG_FAILURE, "PSRendererGL::PrivateCreateRenderTargetView FramebufferPrepare failed!\n");
+        return ErrorOr(-1);
+    }
+    return 0;
+}
+
+int PSRendererGL::PrivateDraw(int* width, int* height)
+{
+    int result =
+        m_Frame.DirtyUpload(
+            [this](const uint8_t* frame, int frameWidth, int, const PSRendererRect& dirty)
+            {
+                glBindTexture(GL_TEXTURE_2D, m_TextureDisplay);
+                glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+                glPixelStorei(GL_UNPACK_ROW_LENGTH, frameWidth);
+                glTexSubImage2D(GL_TEXTURE_2D, 0, dirty.left, dirty.top, dirty.right - dirty.left,
+                                dirty.bottom - dirty.top, GL_RGBA, GL_UNSIGNED_BYTE,
+                                frame + (static_cast<size_t>(dirty.top) * frameWidth + dirty.left) * 4u);
+                glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+                return glGetError() == GL_NO_ERROR;
+            })
+            ? 0
+            : -1;
+    if (result != 0)
+    {
+        SALog(SA_LOG_FAILURE, "PSRendererGL::PrivateDraw glTexSubImage2D failed!\n");
+        return result;
+    }
+    uint32_t framebuffer = 0;
+    result = PrivateCreateRenderTargetView(&framebuffer, width, height);
+    if (result != 0)
+        return result;
+
+    const PSRendererCamera::Matrices matrices = m_Camera.MatricesGet();
+    glBindBuffer(GL_UNIFORM_BUFFER, m_ModelViewProjectionBuffer);
+    glBufferSubData(GL_UNIFORM_BUFFER, 0, 64, glm::value_ptr(matrices.Model));
+    glBufferSubData(GL_UNIFORM_BUFFER, 64, 64, glm::value_ptr(matrices.View));
+    glBufferSubData(GL_UNIFORM_BUFFER, 128, 64, glm::value_ptr(matrices.Projection));
+    glBindBufferBase(GL_UNIFORM_BUFFER, 0, m_ModelViewProjectionBuffer);
+
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glViewport(0, 0, *width, *height);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_BLEND);
+    glDisable(GL_SCISSOR_TEST);
+    // Faces wound clockwise on screen face the camera; the others are culled.
+    glEnable(GL_CULL_FACE);
+    glFrontFace(GL_CW);
+    glCullFace(GL_BACK);
+    glClearColor(LETTERBOX_GREY, LETTERBOX_GREY, LETTERBOX_GREY, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glUseProgram(m_Program);
+    glBindVertexArray(m_VertexArray);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, m_TextureDisplay);
+    // Anisotropic filtering only helps where the picture is seen at a slant.
+    // Facing the camera the footprint of a pixel is round and linear
+    // filtering is what anisotropic filtering should give; some rasterisers
+    // (llvmpipe) blur under anisotropy even there, which would spoil the
+    // exact 1:1 picture.
+    const float anisotropy = matrices.Oblique ? m_Anisotropy : 1.0f;
+    if (anisotropy != m_AnisotropyApplied)
+    {
+        glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAX_ANISOTROPY_EXT, anisotropy);
+        m_AnisotropyApplied = anisotropy;
+    }
+    glDrawElements(GL_TRIANGLES, INDEX_COUNT, GL_UNSIGNED_SHORT, nullptr);
+    return ErrorOr(0);
+}
+
+bool PSRendererGL::Present(int count)
+{
+    {
+        std::lock_guard<std::mutex> guard(m_GlLock);
+        if (!m_PipelineBuilt)
+        {
+            if (!m_NoPipelineLogged)
+                SALog(SA_LOG_FAILURE, "PSRendererGL::Present failed! no pipeline\n");
+            m_NoPipelineLogged = true;
+            return false;
+        }
+        int result = -1;
+        if (m_pSurface->MakeCurrent())
+        {
+            int width = 0, height = 0;
+            result = PrivateDraw(&width, &height);
+            if (result == 0 && !m_pSurface->SwapBuffers())
+                result = ErrorOr(-1);
+            m_pSurface->DoneCurrent();
+        }
+        if (result != 0)
+        {
+            SALog(SA_LOG_FAILURE, "PSRendererGL::Present (1) failed! 0x%x\n", result);
+            PrivateUninitialize();
+            return false;
+        }
+    }
+    if (count > 0)
+    {
+        uint32_t now = m_Clock();
+        std::lock_guard<std::mutex> status(m_StatusLock);
+        m_Status.FramesPerSecond = m_FrameRateMeter.Stamp(now);
+    }
+    return true;
+}
+
+bool PSRendererGL::WindowSnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height)
+{
+    std::lock_guard<std::mutex> guard(m_GlLock);
+    if (!m_PipelineBuilt)
+    {
+        SALog(SA_LOG_FAILURE, "PSRendererGL::WindowSnapshotGet failed! no pipeline\n");
+        return false;
+    }
+    if (!m_pSurface->MakeCurrent())
+    {
+        SALog(SA_LOG_FAILURE, "PSRendererGL::WindowSnapshotGet MakeCurrent failed!\n");
+        return false;
+    }
+    // Drawn again rather than read from the shown buffer: a window's buffer is
+    // undefined after a swap.
+    int result = PrivateDraw(width, height);
+    if (result == 0)
+    {
+        const size_t pitch = static_cast<size_t>(*width) * 4u;
+        std::vector<uint8_t> bottomUp(pitch * static_cast<size_t>(*height));
+        glPixelStorei(GL_PACK_ALIGNMENT, 4);
+        glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+        glReadPixels(0, 0, *width, *height, GL_BGRA, GL_UNSIGNED_BYTE, bottomUp.data());
+        result = ErrorOr(0);
+        if (result == 0)
+        {
+            pixels->resize(bottomUp.size());
+            for (int row = 0; row < *height; ++row)
+                std::memcpy(pixels->data() + static_cast<size_t>(row) * pitch,
+                            bottomUp.data() + static_cast<size_t>(*height - 1 - row) * pitch, pitch);
+        }
+    }
+    m_pSurface->DoneCurrent();
+    if (result != 0)
+    {
+        SALog(SA_LOG_FAILURE, "PSRendererGL::WindowSnapshotGet glReadPixels failed! 0x%x\n", result);
+        return false;
+    }
+    return true;
+}
+
+bool PSRendererGL::FrameSnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height)
+{
+    return m_Frame.SnapshotGet(pixels, width, height);
+}
+
+bool PSRendererGL::FrameBufferPartialUpdate(const void* pixels, size_t pixelsBytes, int pitch,
+                                            int /*colourFormat*/, const PSRendererRect* rect,
+                                            int /*fragmentIndex*/)
+{
+    if (rect != nullptr && (SALogMaskGet() & SA_LOG_RENDER) != 0)
+    {
+        int width = 0, height = 0;
+        m_Frame.SizeGet(&width, &height);
+        SALog(SA_LOG_RENDER, "PSRendererGL::FrameBufferPartialUpdate %dx%d rectangle %d-%d-%d-%d\n", width,
+              height, rect->left, rect->top, rect->right, rect->bottom);
+    }
+    return m_Frame.RectangleCopy(pixels, pixelsBytes, pitch, rect);
+}
+
+void PSRendererGL::PrivateRepaint()
+{
+    std::function<void()> request;
+    {
+        std::lock_guard<std::mutex> status(m_StatusLock);
+        if (m_Status.ResolutionX == 0 || m_Status.ResolutionY == 0)
+            return;
+        request = m_RepaintRequest;
+    }
+    if (request)
+        request();
+    else
+        Present(0);
+}
+
+void PSRendererGL::ParameterScaleAdjust(float delta)
+{
+    m_Camera.ParameterScaleAdjust(delta);
+    PrivateRepaint();
+}
+
+void PSRendererGL::ParameterTranslateAdjust(float dx, float dy)
+{
+    m_Camera.ParameterTranslateAdjust(dx, dy);
+    PrivateRepaint();
+}
+
+void PSRendererGL::ParameterRotateAdjust(float pitch, float yaw, float roll)
+{
+    m_Camera.ParameterRotateAdjust(pitch, yaw, roll);
+    PrivateRepaint();
+}
+
+void PSRendererGL::ParametersReset()
+{
+    m_Camera.ParametersReset();
+    PrivateRepaint();
+}
+
+void PSRendererGL::PointerPositionSet(int /*x*/, int /*y*/, bool /*visible*/)
+{
+    // This renderer draws no pointer; a move only shows the picture again.
+    PrivateRepaint();
+}
+
+void PSRendererGL::PointerShapeSet(int /*width*/, int /*height*/, int /*pitch*/, int /*type*/,
+                                   const void* /*bits*/)
+{
+}
+
+void PSRendererGL::RenderModeSet(bool /*full*/) {}
+
+bool PSRendererGL::RenderModeGet()
+{
+    return true;
+}
+
+void PSRendererGL::StatusValueSet(int value)
+{
+    std::lock_guard<std::mutex> status(m_StatusLock);
+    m_Status.StatusValue = value;
+}
+
+void PSRendererGL::StatusClear()
+{
+    std::lock_guard<std::mutex> status(m_StatusLock);
+    m_Status = PSRendererStatus{};
+}
+
+PSRendererStatus PSRendererGL::StatusGet()
+{
+    std::lock_guard<std::mutex> status(m_StatusLock);
+    return m_Status;
+}
+
+void PSRendererGL::PictureCenterGet(float* x, float* y)
+{
+    m_Camera.PictureCenterGet(x, y);
+}
+
+bool PSRendererGL::ScreenClientToTarget(float x, float y, float result[2], float size[2])
+{
+    return m_Camera.ScreenClientToTarget(x, y, result, size);
+}
+
+void PSRendererGL::RepaintRequestSet(std::function<void()> request)
+{
+    std::lock_guard<std::mutex> status(m_StatusLock);
+    m_RepaintRequest = std::move(request);
+}

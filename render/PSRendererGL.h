@@ -1,0 +1,114 @@
+#pragma once
+// The OpenGL renderer: the remote screen as one server-sized texture on the
+// front face of a thin box seen through a perspective camera (PSRendererCamera),
+// letterboxed on a dark grey (0.04) background.
+//
+// Where the GL work happens, and why
+// ----------------------------------
+// A GL context is current on one thread at a time, and an on-screen window's
+// context belongs to one thread. If decoder threads uploaded their rectangles
+// themselves they would fight over the context, and if Present needed the GUI
+// thread, a GUI thread waiting for the processor thread (as on close) would
+// deadlock. So:
+// - decoder threads never touch GL: FrameBufferPartialUpdate copies the
+//   rectangle into a CPU-side staging frame (PSRendererFrame) under the
+//   frame's lock and widens its dirty rectangle;
+// - every GL call is made by the thread that calls Present (the frame buffer
+//   processor thread): Present uploads the dirty part of the staging frame
+//   with one glTexSubImage2D, draws, swaps. ResolutionSet, Uninitialize and
+//   WindowSnapshotGet are GL work too and belong to the same thread;
+// - each GL method makes the surface's context current at its start and
+//   releases it at its end, all under m_GlLock, so that once the processor
+//   thread has stopped another thread may tear the renderer down;
+// - the view operations (zoom, move, tilt, window size) only change the camera
+//   and ask for a repaint through the repaint request, which the application
+//   turns into a repaint marker for the processor thread.
+// The staging copy costs one memcpy per rectangle; in exchange Present never
+// waits for anything but the frame lock while it uploads.
+//
+// Locks: m_GlLock (all GL objects and the surface) is taken before the frame's
+// lock and before m_StatusLock, never after them.
+#include "render/PSRendererBase.h"
+#include "render/PSRendererCamera.h"
+#include "render/PSRendererFrame.h"
+#include "render/PSRendererFrameRateMeter.h"
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+class PSRendererGL : public PSRendererBase
+{
+public:
+    // clock gives the present times of the frame-rate meter (milliseconds).
+    explicit PSRendererGL(std::function<uint32_t()> clock = nullptr);
+    ~PSRendererGL() override;
+    PSRendererGL(const PSRendererGL&) = delete;
+    PSRendererGL& operator=(const PSRendererGL&) = delete;
+
+    void SurfaceSet(PSRendererSurface* surface) override;
+    void Uninitialize(bool all) override;
+    void WindowSizeSet(float width, float height) override;
+    void WindowSizeGet(float* width, float* height) override;
+    bool ResolutionSet(int x, int y) override;
+    void ParameterScaleAdjust(float delta) override;
+    void ParameterTranslateAdjust(float dx, float dy) override;
+    void ParameterRotateAdjust(float pitch, float yaw, float roll) override;
+    void ParametersReset() override;
+    void StatusValueSet(int value) override;
+    bool FrameBufferPartialUpdate(const void* pixels, size_t pixelsBytes, int pitch, int colourFormat,
+                                  const PSRendererRect* rect, int fragmentIndex) override;
+    void PointerPositionSet(int x, int y, bool visible) override;
+    void PointerShapeSet(int width, int height, int pitch, int type, const void* bits) override;
+    bool Present(int count) override;
+    void RenderModeSet(bool full) override;
+    bool RenderModeGet() override;
+    void StatusClear() override;
+    PSRendererStatus StatusGet() override;
+    void PictureCenterGet(float* x, float* y) override;
+    bool ScreenClientToTarget(float x, float y, float result[2], float size[2]) override;
+    void RepaintRequestSet(std::function<void()> request) override;
+    bool FrameSnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height) override;
+    bool WindowSnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height) override;
+
+private:
+    // All Private* GL steps run with m_GlLock held and the context current;
+    // they return 0 or the GL error (or -1 for a failure without one).
+    int PrivateInitializePipeline(int x, int y);
+    int PrivateInitializeDeviceAndSwapChain();
+    int PrivateVertexBufferInitialize();
+    int PrivateIndexBufferInitialize();
+    int PrivateModelViewProjectionBufferInitialize();
+    int PrivateShaderCreate();
+    int PrivateSetTextureDisplayAsShaderResourceView(int x, int y);
+    int PrivateCreateRenderTargetView(uint32_t* framebuffer, int* width, int* height);
+    int PrivateDraw(int* width, int* height);
+    void PrivateUninitialize();  // m_GlLock held, context not current
+    void PrivateObjectsDelete(); // context current
+    void PrivateRepaint();
+
+    PSRendererSurface* m_pSurface = nullptr; // borrowed: outlives the renderer
+    std::function<uint32_t()> m_Clock;
+    PSRendererCamera m_Camera;
+    PSRendererFrame m_Frame;
+
+    std::mutex m_GlLock;
+    // Guarded by m_GlLock:
+    uint32_t m_VertexArray = 0;
+    uint32_t m_VertexBuffer = 0;
+    uint32_t m_IndexBuffer = 0;
+    uint32_t m_ModelViewProjectionBuffer = 0;
+    uint32_t m_Program = 0;
+    uint32_t m_TextureDisplay = 0;
+    float m_Anisotropy = 1.0f;        // the most the GL offers, up to 16
+    float m_AnisotropyApplied = 1.0f; // what the texture is set to now
+    bool m_PipelineBuilt = false;
+    bool m_PipelineFailed = false; // the last build failed: the same size is not retried
+    bool m_NoPipelineLogged = false;
+
+    std::mutex m_StatusLock;
+    // Guarded by m_StatusLock:
+    PSRendererStatus m_Status{};
+    PSRendererFrameRateMeter m_FrameRateMeter;
+    std::function<void()> m_RepaintRequest;
+};

@@ -1,0 +1,79 @@
+#pragma once
+// Helpers shared by the renderer tests: a log capture with every category
+// open, and pixel patterns in the B, G, R, X order renderers receive.
+#include "core/SALog.h"
+#include "render/PSRendererBase.h"
+
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <string>
+#include <vector>
+
+class RenderLogCapture
+{
+public:
+    RenderLogCapture() : m_SavedMask(SALogMaskGet())
+    {
+        SALogMaskSet(0xFFFFFFFF);
+        m_Id = SALogSinkAdd(
+            [this](uint32_t category, std::string_view line)
+            {
+                std::lock_guard<std::mutex> guard(m_Lock);
+                m_Lines.emplace_back(category, std::string(line));
+            });
+    }
+    ~RenderLogCapture()
+    {
+        SALogSinkRemove(m_Id);
+        SALogMaskSet(m_SavedMask);
+    }
+    // Number of lines of the category that contain the text.
+    int Count(uint32_t category, const std::string& text)
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        int count = 0;
+        for (const auto& [lineCategory, line] : m_Lines)
+            if ((lineCategory & category) != 0 && line.find(text) != std::string::npos)
+                ++count;
+        return count;
+    }
+    void Clear()
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_Lines.clear();
+    }
+    std::string All()
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        std::string text;
+        for (const auto& entry : m_Lines)
+            text += entry.second;
+        return text;
+    }
+
+private:
+    uint32_t m_SavedMask;
+    int m_Id = 0;
+    std::mutex m_Lock;
+    std::vector<std::pair<uint32_t, std::string>> m_Lines;
+};
+
+// width x height pixels of random B, G, R, X bytes at a pitch of width * 4.
+inline std::vector<uint8_t> RenderPatternRandom(int width, int height, uint32_t seed)
+{
+    std::mt19937 random(seed);
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * height * 4);
+    for (auto& byte : pixels)
+        byte = static_cast<uint8_t>(random());
+    return pixels;
+}
+
+// Copies a whole frame of width x height into a renderer.
+inline bool RenderFrameWrite(PSRendererBase& renderer, const std::vector<uint8_t>& pixels, int width,
+                             int height)
+{
+    PSRendererRect rect{0, 0, width, height};
+    return renderer.FrameBufferPartialUpdate(pixels.data(), pixels.size(), width * 4, 21, &rect, 0);
+}
