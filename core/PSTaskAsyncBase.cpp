@@ -1,0 +1,5 @@
+#include "core/PSTaskAsyncBase.h"
+
+PSTaskAsyncBase::~PSTaskAsyncBase() = default;
+
+void PSTaskAsyncBase::OnRefused() {}

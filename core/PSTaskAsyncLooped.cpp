@@ -1,0 +1,3 @@
+#include "core/PSTaskAsyncLooped.h"
+
+PSTaskAsyncLooped::~PSTaskAsyncLooped() = default;

@@ -1,0 +1,86 @@
+#pragma once
+// A pool of N worker threads running one-shot jobs (PSTaskAsyncBase) in
+// submission order: every submission wakes all workers and each takes the
+// oldest pending job, so jobs start in order and up to N run at once. With
+// N = 1 jobs run strictly one after another (the transmit queues rely on it
+// for the order of packets on the wire); the decoder queue has N = 4.
+//
+// Lifecycle: created stopped; Start starts the workers; Stop runs every job
+// queued before it, refuses new ones, then ends the workers; Start may follow
+// again. Jobs submitted while stopped (before the first Start, or after a
+// failed Start) are kept and run after the next successful Start.
+//
+// Ownership: jobs are borrowed (see PSTaskAsyncBase). A refused job gets
+// OnRefused instead of OnExecute so a self-owned job can free itself.
+//
+// Threads and locks: m_Lock guards m_Pending, m_Outstanding, m_Stopping and
+// m_Running; it is held only while one job is added, taken or finished. The
+// idle event (manual reset) is signalled whenever no job is outstanding; it is
+// set and reset under the lock so that it always matches the count. The
+// workers' wake-up events are signalled outside the lock. TaskSubmit may be
+// called from any thread, jobs included. Start and Stop are called by the
+// owner, never from a job of the same queue (Stop would wait for itself: it
+// logs and returns instead).
+//
+// Destruction does not stop anything: owners Stop before destroying.
+#include "core/PSEvent.h"
+#include "core/PSThreadTaskQueue.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class PSTaskAsyncBase;
+
+class PSTaskQueue
+{
+public:
+    explicit PSTaskQueue(uint32_t workerCount);
+    virtual ~PSTaskQueue();
+    PSTaskQueue(const PSTaskQueue&) = delete;
+    PSTaskQueue& operator=(const PSTaskQueue&) = delete;
+
+    // Starts every worker. On the first failure ("PSTaskQueue::Start failed!\n")
+    // ends all workers again and returns false. A queue with no workers
+    // starts successfully and runs nothing.
+    bool Start();
+
+    // Queues a job (borrowed) and wakes the workers. While the queue is
+    // stopping the job is dropped without running and gets OnRefused.
+    void TaskSubmit(PSTaskAsyncBase* task);
+
+    // Refuses new jobs, waits until every job queued before has run, then
+    // ends all workers. A queue whose workers are not running (never started,
+    // failed Start, no workers) cannot run its pending jobs: they get
+    // OnRefused instead of a wait that would never end.
+    void Stop();
+
+    // Signalled whenever no job is outstanding (borrowed; lives as long as
+    // the queue). The frame buffer processor waits on it between frames.
+    PSEvent& IdleEventGet() { return m_IdleEvent; }
+
+    uint32_t WorkerCountGet() const { return m_WorkerCount; }
+
+private:
+    friend class PSThreadTaskQueue;
+
+    // Worker side: the oldest pending job (taken out) or nullptr.
+    PSTaskAsyncBase* PrivateTaskTake();
+    // Worker side: one job has finished.
+    void PrivateTaskDone();
+    // Worker side: marks the calling thread as a worker of queue (or none).
+    static void PrivateWorkerEnter(PSTaskQueue* queue);
+    void PrivateWorkersEnd();
+
+    std::vector<std::unique_ptr<PSThreadTaskQueue>> m_Workers;
+    uint32_t m_WorkerCount = 0;
+    PSEvent m_IdleEvent{true, true};
+
+    std::mutex m_Lock;
+    std::deque<PSTaskAsyncBase*> m_Pending; // guarded by m_Lock
+    int32_t m_Outstanding = 0;              // guarded by m_Lock
+    bool m_Stopping = false;                // guarded by m_Lock
+    bool m_Running = false;                 // guarded by m_Lock
+};

@@ -1,0 +1,41 @@
+#pragma once
+// One worker thread of a PSTaskQueue. It sleeps on its wake-up event, and on
+// every wake-up takes the oldest pending job of its queue, runs it under a
+// PSExceptionGuard and takes the next, until none is left. The exit flag is
+// looked at only between wake-ups: the worker ends after the wake-up that
+// follows setting it.
+//
+// Threads: Start and ExitRequest from the queue's owner thread; Run on the
+// worker thread. m_Exit and m_pOwner are atomics (read by the worker, written
+// by the starter/stopper); the wake-up event is thread-safe by itself.
+#include "core/PSEvent.h"
+#include "core/PSThreadBase.h"
+
+#include <atomic>
+
+class PSTaskQueue;
+
+class PSThreadTaskQueue : public PSThreadBase
+{
+public:
+    PSThreadTaskQueue();
+    ~PSThreadTaskQueue() override;
+
+    using PSThreadBase::Start;
+    // Sets the owner (borrowed; the queue owns this worker), clears the exit
+    // flag, then starts the thread.
+    bool Start(PSTaskQueue* owner);
+
+    // Sets the exit flag and signals the wake-up event.
+    void ExitRequest();
+    // Signals the wake-up event (a job was queued).
+    void WakeUp() { m_WakeUp.Set(); }
+
+protected:
+    void Run() override;
+
+private:
+    PSEvent m_WakeUp{false, false};
+    std::atomic<bool> m_Exit{false};
+    std::atomic<PSTaskQueue*> m_pOwner{nullptr};
+};

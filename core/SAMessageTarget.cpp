@@ -1,0 +1,3 @@
+#include "core/SAMessageTarget.h"
+
+SAMessageTarget::~SAMessageTarget() = default;
