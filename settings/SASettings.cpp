@@ -172,8 +172,9 @@ void SASettings::ResolutionCustomGet(int32_t& x, int32_t& y)
     int32_t maxX = 0;
     int32_t maxY = 0;
     ResolutionMaxSupportedGet(maxX, maxY);
-    const int64_t area = Area(x, y);
-    if (area > 0 && area <= Area(maxX, maxY))
+    // Both sides must be positive, not just their product: -1920 x -1080
+    // would otherwise be offered to the server as a resolution.
+    if (x > 0 && y > 0 && Area(x, y) <= Area(maxX, maxY))
         return;
     x = RESOLUTION_FALLBACK_X;
     y = RESOLUTION_FALLBACK_Y;

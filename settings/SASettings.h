@@ -81,8 +81,9 @@ public:
     static int32_t ResolutionTypeGet();
     static bool ResolutionTypeSet(int32_t type);
 
-    // ResolutionCustomX/Y. Get: a size whose area is not positive or exceeds
-    // the maximum area reads as 1024 x 768 (only areas are compared).
+    // ResolutionCustomX/Y. Get: a size with a side that is not positive, or
+    // whose area exceeds the maximum area, reads as 1024 x 768 (only areas
+    // are compared with the maximum: 8000 x 100 passes 7680 x 4320).
     static void ResolutionCustomGet(int32_t& x, int32_t& y);
     static bool ResolutionCustomSet(int32_t x, int32_t y);
     // ResolutionMaxX/Y; 7680 x 4320 when their product is not positive.
