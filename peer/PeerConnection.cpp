@@ -133,8 +133,13 @@ void PeerConnection::PrivateRun()
     PrivateReceiverStop();
     if (!m_Options.Quiet)
     {
+        uint64_t framesSent = 0;
+        {
+            std::lock_guard<std::mutex> guard(m_Lock);
+            framesSent = m_FramesSent;
+        }
         std::printf("quillmere-peer: connection %u ended after %llu frames\n", m_Id,
-                    static_cast<unsigned long long>(m_FramesSent.load()));
+                    static_cast<unsigned long long>(framesSent));
         std::fflush(stdout);
     }
     m_Observer->ConnectionEnded(m_Id);
@@ -243,14 +248,16 @@ void PeerConnection::PrivateReceiveLoop()
         case SA_HEADER_FRAME_ACKNOWLEDGE:
         {
             uint64_t acks = 0;
+            uint64_t framesSent = 0;
             {
                 std::lock_guard<std::mutex> guard(m_Lock);
                 acks = ++m_Acks;
+                framesSent = m_FramesSent;
             }
             m_Wake.notify_all();
             line.Add("type", "FrameAcknowledge")
                 .Add("acks", static_cast<int64_t>(acks))
-                .Add("framesSent", static_cast<int64_t>(m_FramesSent.load()))
+                .Add("framesSent", static_cast<int64_t>(framesSent))
                 .Add("strayBytes", PrivateStrayBytes(header, 8));
             break;
         }
@@ -339,7 +346,14 @@ bool PeerConnection::PrivateWindowWait(uint64_t sent)
                     return m_Stop || m_ViewerGone || m_Options.Window == 0 ||
                            sent < m_Acks + static_cast<uint64_t>(m_Options.Window);
                 });
-    return !(m_Stop || m_ViewerGone);
+    if (m_Stop || m_ViewerGone)
+    {
+        return false;
+    }
+    // Counted under the lock that counts acknowledgements, so a recorded
+    // acknowledgement shows exactly how many frames flow control had let go.
+    m_FramesSent = sent + 1;
+    return true;
 }
 
 bool PeerConnection::PrivateSleepUntil(std::chrono::steady_clock::time_point deadline)
@@ -465,28 +479,26 @@ void PeerConnection::PrivateStream()
             }
             return;
         }
-        if (!PrivateWindowWait(frameNumber))
-        {
-            return;
-        }
         if (period.count() > 0)
         {
             if (!PrivateSleepUntil(due))
             {
                 return;
             }
-            // After a stall (flow control) the pace restarts instead of bursting.
-            due = std::max(due + period, Clock::now());
         }
-        else if (PrivateEnding())
+        if (!PrivateWindowWait(frameNumber))
         {
             return;
+        }
+        if (period.count() > 0)
+        {
+            // After a stall (flow control) the pace restarts instead of bursting.
+            due = std::max(due + period, Clock::now());
         }
         if (!PrivateFrameSend(frameNumber))
         {
             return;
         }
-        m_FramesSent.store(static_cast<uint64_t>(frameNumber) + 1);
         m_Observer->ConnectionFrameSent(frameNumber);
     }
 }

@@ -9,7 +9,7 @@
 // StopRequest may be called from any thread; Join and the destructor from the
 // owner's thread only.
 //
-// m_Lock guards m_Acks, m_Stop, m_ViewerGone and m_ReceiverDone; m_Wake is
+// m_Lock guards m_Acks, m_FramesSent, m_Stop, m_ViewerGone and m_ReceiverDone; m_Wake is
 // signalled whenever one of them changes.
 #include "peer/PeerConnectionObserver.h"
 #include "peer/PeerEncoder.h"
@@ -63,7 +63,8 @@ private:
     // Sends the events due before `frameNumber`; `ended` when one closed the stream.
     bool PrivateScenarioRun(uint32_t frameNumber, bool& ended);
     bool PrivateHeaderSend(const SAPacketHeader& header);
-    // Waits until the stream may send frame number `sent` (flow control).
+    // Waits until the stream may send frame number `sent` (flow control),
+    // then counts it as sent.
     bool PrivateWindowWait(uint64_t sent);
     // Waits until `deadline`; false when the connection should end.
     bool PrivateSleepUntil(std::chrono::steady_clock::time_point deadline);
@@ -90,6 +91,7 @@ private:
     bool m_Stop = false;         // guarded by m_Lock
     bool m_ViewerGone = false;   // guarded by m_Lock
     bool m_ReceiverDone = false; // guarded by m_Lock
-    std::atomic<uint64_t> m_FramesSent{0};
+    // Frames that flow control has let go (sent or being sent); guarded by m_Lock.
+    uint64_t m_FramesSent = 0;
     std::atomic<bool> m_Finished{false};
 };

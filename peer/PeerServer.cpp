@@ -224,4 +224,7 @@ void PeerServer::PrivateAcceptLoop()
         connection->StopRequest();
     }
     m_Connections.clear(); // joins every connection thread
+    // The address is free again as soon as Wait returns.
+    close(m_ListenFd);
+    m_ListenFd = -1;
 }

@@ -1,0 +1,593 @@
+// End-to-end tests of quillmere-peer: the real executable on its own loopback
+// address, a minimal hand-written viewer on a plain socket.
+#include "PeerTestClient.h"
+#include "PeerTestProcess.h"
+#include "PeerTestRecord.h"
+
+#include "peer/PeerFrameSynth.h"
+#include "peer/PeerPng.h"
+#include "peer/PeerServer.h"
+
+#include <gtest/gtest.h>
+#include <turbojpeg.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace
+{
+std::string TempPath(const std::string& name)
+{
+    std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("qm-peer-test-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    return (dir / name).string();
+}
+
+std::vector<uint8_t> SynthFrame(int width, int height, uint32_t frameNumber)
+{
+    std::vector<uint8_t> frame(static_cast<size_t>(width) * height * 4);
+    PeerFrameSynth(width, height, frameNumber, frame.data());
+    return frame;
+}
+
+// Mean absolute difference of the B, G, R channels of two BGRX rows blocks.
+double MeanError(const uint8_t* a, const uint8_t* b, size_t pixels)
+{
+    uint64_t sum = 0;
+    for (size_t i = 0; i < pixels; ++i)
+    {
+        for (int c = 0; c < 3; ++c)
+        {
+            sum += static_cast<uint64_t>(std::abs(int(a[i * 4 + c]) - int(b[i * 4 + c])));
+        }
+    }
+    return static_cast<double>(sum) / (pixels * 3.0);
+}
+
+void ExpectVisibility(PeerTestClient& client, int32_t visible)
+{
+    PeerTestPacket packet;
+    ASSERT_TRUE(client.PacketRead(packet));
+    EXPECT_TRUE(packet.Valid);
+    EXPECT_EQ(packet.Type(), 3u);
+    EXPECT_EQ(packet.ByteCount(), 0u);
+    EXPECT_EQ(packet.S32(8), visible);
+}
+
+// Reads one frame of `fragments` FrameBuffer packets and checks the headers
+// that every codec shares.
+void FrameRead(PeerTestClient& client, int width, int height, int fragments, uint32_t compression,
+               std::vector<PeerTestPacket>& packets)
+{
+    packets.assign(static_cast<size_t>(fragments), PeerTestPacket());
+    for (int i = 0; i < fragments; ++i)
+    {
+        PeerTestPacket& p = packets[static_cast<size_t>(i)];
+        ASSERT_TRUE(client.PacketRead(p));
+        ASSERT_TRUE(p.Valid);
+        ASSERT_EQ(p.Type(), 2u);
+        EXPECT_EQ(p.ScreenWidth(), width);
+        EXPECT_EQ(p.ScreenHeight(), height);
+        EXPECT_EQ(p.Pitch(), 4 * width);
+        EXPECT_EQ(p.ColorFormat(), 22u);
+        EXPECT_EQ(p.CountFragments(), fragments);
+        EXPECT_EQ(p.Compression(), compression);
+        EXPECT_EQ(p.Left(), 0);
+        EXPECT_EQ(p.Right(), width);
+        EXPECT_EQ(p.Top(), i * height / fragments);
+        EXPECT_EQ(p.Bottom(), (i + 1) * height / fragments);
+        EXPECT_GT(p.ByteCount(), 0u);
+    }
+}
+
+void ExpectDisconnectAndEnd(PeerTestClient& client, int32_t reason)
+{
+    PeerTestPacket packet;
+    ASSERT_TRUE(client.PacketRead(packet));
+    EXPECT_EQ(packet.Type(), 8u);
+    EXPECT_EQ(packet.S32(8), reason);
+    EXPECT_TRUE(client.EndOfStreamRead());
+}
+} // namespace
+
+class PeerRawFragments : public testing::TestWithParam<int>
+{
+};
+
+// Uncompressed bands must be the synthesized frame byte for byte, with the
+// band layout the viewer's frame buffer processor counts on.
+TEST_P(PeerRawFragments, BandsCarryTheExactSourceFrame)
+{
+    const int fragments = GetParam();
+    const int width = 318; // neither size divides evenly into bands
+    const int height = 239;
+    const std::string address = "127.0.0.3" + std::to_string(fragments);
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", address, "--size", "318x239", "--fps", "0", "--window", "0", "--codec",
+                            "raw", "--fragments", std::to_string(fragments), "--frames", "3",
+                            "--exit-after-clients", "1", "--quiet"}));
+    PeerTestClient client;
+    ASSERT_TRUE(client.Connect(address.c_str()));
+    ASSERT_TRUE(client.ConnectRequestSend());
+    ExpectVisibility(client, 1);
+    for (uint32_t frame = 0; frame < 3; ++frame)
+    {
+        std::vector<PeerTestPacket> packets;
+        FrameRead(client, width, height, fragments, 0, packets);
+        std::vector<uint8_t> received;
+        for (const PeerTestPacket& p : packets)
+        {
+            EXPECT_EQ(p.ByteCount(), static_cast<uint32_t>(p.Pitch() * (p.Bottom() - p.Top())));
+            EXPECT_EQ(p.Quality(), 0);
+            received.insert(received.end(), p.Payload.begin(), p.Payload.end());
+        }
+        std::vector<uint8_t> expected = SynthFrame(width, height, frame);
+        ASSERT_EQ(received.size(), expected.size());
+        EXPECT_TRUE(received == expected) << "frame " << frame << " differs from PeerFrameSynth";
+    }
+    ExpectDisconnectAndEnd(client, 0);
+    client.Close();
+    EXPECT_EQ(peer.Wait(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(OneToFour, PeerRawFragments, testing::Values(1, 2, 3, 4));
+
+TEST(PeerCodecs, JpegBandsDecodeToTheirBandAndShowTheFrame)
+{
+    const int width = 320;
+    const int height = 240;
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.35", "--size", "320x240", "--fps", "0", "--window", "0",
+                            "--codec", "jpeg", "--quality", "90", "--fragments", "3", "--frames", "2",
+                            "--exit-after-clients", "1", "--quiet"}));
+    PeerTestClient client;
+    ASSERT_TRUE(client.Connect("127.0.0.35"));
+    ASSERT_TRUE(client.ConnectRequestSend());
+    ExpectVisibility(client, 1);
+    tjhandle decoder = tjInitDecompress();
+    ASSERT_NE(decoder, nullptr);
+    for (uint32_t frame = 0; frame < 2; ++frame)
+    {
+        std::vector<PeerTestPacket> packets;
+        FrameRead(client, width, height, 3, 3, packets);
+        std::vector<uint8_t> picture(static_cast<size_t>(width) * height * 4);
+        for (const PeerTestPacket& p : packets)
+        {
+            EXPECT_EQ(p.Quality(), 90);
+            int w = 0, h = 0, subsampling = -1, colorspace = -1;
+            ASSERT_EQ(tjDecompressHeader3(decoder, p.Payload.data(), p.Payload.size(), &w, &h, &subsampling,
+                                          &colorspace),
+                      0)
+                << tjGetErrorStr2(decoder);
+            EXPECT_EQ(w, width);
+            EXPECT_EQ(h, p.Bottom() - p.Top());
+            EXPECT_EQ(subsampling, TJSAMP_420);
+            ASSERT_EQ(tjDecompress2(decoder, p.Payload.data(), p.Payload.size(),
+                                    picture.data() + static_cast<size_t>(p.Top()) * width * 4, width,
+                                    width * 4, h, TJPF_BGRX, 0),
+                      0);
+        }
+        std::vector<uint8_t> expected = SynthFrame(width, height, frame);
+        EXPECT_LT(MeanError(picture.data(), expected.data(), static_cast<size_t>(width) * height), 4.0);
+        uint32_t stamp = 0xFFFF;
+        ASSERT_TRUE(PeerFrameStampRead(picture.data(), width, height, width * 4, 4, stamp));
+        EXPECT_EQ(stamp, frame);
+    }
+    tjDestroy(decoder);
+    ExpectDisconnectAndEnd(client, 0);
+    client.Close();
+    EXPECT_EQ(peer.Wait(), 0);
+}
+
+TEST(PeerCodecs, YuvBandsHaveThePaddedPlanarSizeAndDecode)
+{
+    const int width = 318; // odd sizes exercise the 4-byte row padding
+    const int height = 239;
+    PeerTestProcess peer;
+    ASSERT_TRUE(
+        peer.Start({"--bind", "127.0.0.36", "--size", "318x239", "--fps", "0", "--window", "0", "--codec",
+                    "yuv", "--fragments", "2", "--frames", "2", "--exit-after-clients", "1", "--quiet"}));
+    PeerTestClient client;
+    ASSERT_TRUE(client.Connect("127.0.0.36"));
+    ASSERT_TRUE(client.ConnectRequestSend());
+    ExpectVisibility(client, 1);
+    tjhandle decoder = tjInitDecompress();
+    ASSERT_NE(decoder, nullptr);
+    for (uint32_t frame = 0; frame < 2; ++frame)
+    {
+        std::vector<PeerTestPacket> packets;
+        FrameRead(client, width, height, 2, 1, packets);
+        std::vector<uint8_t> picture(static_cast<size_t>(width) * height * 4);
+        for (const PeerTestPacket& p : packets)
+        {
+            int rows = p.Bottom() - p.Top();
+            EXPECT_EQ(p.ByteCount(), tjBufSizeYUV2(width, 4, rows, TJSAMP_420));
+            // Exactly the viewer's call: 4-byte alignment, 4:2:0, pitch 4 x width.
+            ASSERT_EQ(tjDecodeYUV(decoder, p.Payload.data(), 4, TJSAMP_420,
+                                  picture.data() + static_cast<size_t>(p.Top()) * width * 4, width, width * 4,
+                                  rows, TJPF_BGRA, 0),
+                      0)
+                << tjGetErrorStr2(decoder);
+        }
+        std::vector<uint8_t> expected = SynthFrame(width, height, frame);
+        EXPECT_LT(MeanError(picture.data(), expected.data(), static_cast<size_t>(width) * height), 4.0);
+        uint32_t stamp = 0xFFFF;
+        ASSERT_TRUE(PeerFrameStampRead(picture.data(), width, height, width * 4, 4, stamp));
+        EXPECT_EQ(stamp, frame);
+    }
+    tjDestroy(decoder);
+    ExpectDisconnectAndEnd(client, 0);
+    client.Close();
+    EXPECT_EQ(peer.Wait(), 0);
+}
+
+// Without acknowledgements the peer sends exactly `window` frames; each
+// acknowledgement releases one more.
+TEST(PeerFlowControl, StopsAtTheWindowAndResumesWithAcknowledgements)
+{
+    const std::string record = TempPath("flow.jsonl");
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.37", "--size", "64x48", "--fps", "0", "--window", "3",
+                            "--codec", "raw", "--record", record, "--exit-after-clients", "1", "--quiet"}));
+    PeerTestClient client;
+    ASSERT_TRUE(client.Connect("127.0.0.37"));
+    ASSERT_TRUE(client.ConnectRequestSend());
+    ExpectVisibility(client, 1);
+    auto frameNumberRead = [&](uint32_t& number)
+    {
+        std::vector<PeerTestPacket> packets;
+        FrameRead(client, 64, 48, 1, 0, packets);
+        ASSERT_EQ(packets[0].Payload.size(), 64u * 48u * 4u);
+        ASSERT_TRUE(PeerFrameStampRead(packets[0].Payload.data(), 64, 48, 256, 4, number));
+    };
+    uint32_t number = 0;
+    for (uint32_t expected = 0; expected < 3; ++expected)
+    {
+        ASSERT_NO_FATAL_FAILURE(frameNumberRead(number));
+        EXPECT_EQ(number, expected);
+    }
+    // With no flow control the peer would have sent hundreds of frames by now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(client.PendingBytes(), 0u) << "the peer sent beyond its window";
+
+    ASSERT_TRUE(client.AckSend());
+    ASSERT_TRUE(client.AckSend());
+    for (uint32_t expected = 3; expected < 5; ++expected)
+    {
+        ASSERT_NO_FATAL_FAILURE(frameNumberRead(number));
+        EXPECT_EQ(number, expected);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(client.PendingBytes(), 0u) << "two acknowledgements released more than two frames";
+
+    ASSERT_TRUE(client.HeaderSend(8, {{8, 0}}));
+    EXPECT_TRUE(client.EndOfStreamRead());
+    client.Close();
+    EXPECT_EQ(peer.Wait(), 0);
+
+    std::vector<std::string> lines = PeerTestRecordLines(record);
+    std::vector<std::string> acks = PeerTestRecordOfType(lines, "FrameAcknowledge");
+    ASSERT_EQ(acks.size(), 2u);
+    EXPECT_EQ(PeerTestJsonField(acks[0], "acks"), "1");
+    EXPECT_EQ(PeerTestJsonField(acks[0], "framesSent"), "3");
+    EXPECT_EQ(PeerTestJsonField(acks[1], "acks"), "2");
+    std::vector<std::string> disconnects = PeerTestRecordOfType(lines, "Disconnect");
+    ASSERT_EQ(disconnects.size(), 1u);
+    EXPECT_EQ(PeerTestJsonField(disconnects[0], "reason"), "0");
+}
+
+TEST(PeerRecord, EveryViewerPacketIsWrittenWithItsFields)
+{
+    const std::string record = TempPath("record.jsonl");
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.38", "--size", "64x48", "--fps", "50", "--window", "2",
+                            "--codec", "raw", "--record", record, "--exit-after-clients", "1", "--quiet"}));
+    PeerTestClient client;
+    ASSERT_TRUE(client.Connect("127.0.0.38"));
+    PeerTestConnectFields fields;
+    fields.Quality = 55;
+    fields.CompressionType = 1;
+    fields.Framerate = 30;
+    fields.Resolutions = {{2560, 1440}, {1024, 768}};
+    fields.InstanceId = u"{6F9619FF-8B86-4011-B42D-00C04FC964FF}";
+    fields.ComputerName = u"B\u00fcro-\U0001F600\"x\\";
+    ASSERT_TRUE(client.ConnectRequestSend(fields));
+    ExpectVisibility(client, 1);
+    ASSERT_TRUE(client.HeaderSend(10, {{8, static_cast<uint32_t>(-5)}, {12, 7}, {16, 120}, {20, 0x801}}));
+    ASSERT_TRUE(client.HeaderSend(11, {{8, 0x41}, {12, 0x1E}, {16, 0x3}}));
+    ASSERT_TRUE(
+        client.HeaderSend(12, {{8, 100}, {12, 200}, {16, 1920}, {20, 1080}, {24, 0x3}, {28, 123456}}));
+    ASSERT_TRUE(client.HeaderSend(1, {{12, 2}}));
+    ASSERT_TRUE(client.AckSend());
+    ASSERT_TRUE(client.HeaderSend(9));
+    std::vector<uint8_t> withPayload(138, 0);
+    withPayload[0] = 14;
+    withPayload[4] = 10;
+    ASSERT_TRUE(client.SendBytes(withPayload.data(), withPayload.size()));
+    ASSERT_TRUE(client.HeaderSend(7, {{40, 1}})); // a stray byte where none belongs
+    ASSERT_TRUE(client.HeaderSend(8, {{8, 4}}));
+    client.Close();
+    ASSERT_EQ(peer.Wait(), 0);
+
+    std::vector<std::string> lines = PeerTestRecordLines(record);
+    ASSERT_EQ(lines.size(), 10u);
+    const std::string& cr = lines[0];
+    EXPECT_EQ(PeerTestJsonField(cr, "type"), "\"ConnectRequest\"");
+    EXPECT_EQ(PeerTestJsonField(cr, "conn"), "1");
+    EXPECT_EQ(PeerTestJsonField(cr, "kind"), "0");
+    EXPECT_EQ(PeerTestJsonField(cr, "quality"), "55");
+    EXPECT_EQ(PeerTestJsonField(cr, "compressionType"), "1");
+    EXPECT_EQ(PeerTestJsonField(cr, "compressionFlag"), "3");
+    EXPECT_EQ(PeerTestJsonField(cr, "framerate"), "30");
+    EXPECT_EQ(PeerTestJsonField(cr, "resolutionCount"), "2");
+    EXPECT_EQ(PeerTestJsonField(cr, "resolutions"), "[[2560,1440],[1024,768]]");
+    EXPECT_EQ(PeerTestJsonField(cr, "instanceId"), "\"{6F9619FF-8B86-4011-B42D-00C04FC964FF}\"");
+    EXPECT_EQ(PeerTestJsonField(cr, "computerName"), "\"B\xc3\xbcro-\xf0\x9f\x98\x80\\\"x\\\\\"");
+    EXPECT_EQ(PeerTestJsonField(cr, "constants"), "[4,8,1,2,1,4]");
+
+    EXPECT_EQ(lines[1],
+              "{\"conn\":1,\"type\":\"InputMouse\",\"x\":-5,\"y\":7,\"buttonData\":120,\"buttonFlags\":2049,"
+              "\"flags\":0,\"strayBytes\":0}");
+    EXPECT_EQ(lines[2], "{\"conn\":1,\"type\":\"InputKeyboard\",\"vKeyCode\":65,\"scanCode\":30,\"flags\":3,"
+                        "\"strayBytes\":0}");
+    EXPECT_EQ(lines[3], "{\"conn\":1,\"type\":\"InputTouch\",\"x\":100,\"y\":200,\"resolutionWidth\":1920,"
+                        "\"resolutionHeight\":1080,\"flags\":3,\"timeMs\":123456,\"strayBytes\":0}");
+    EXPECT_EQ(lines[4], "{\"conn\":1,\"type\":\"StreamReset\",\"replyRequest\":2,\"strayBytes\":0}");
+    EXPECT_EQ(PeerTestJsonField(lines[5], "type"), "\"FrameAcknowledge\"");
+    EXPECT_EQ(PeerTestJsonField(lines[5], "acks"), "1");
+    EXPECT_EQ(lines[6], "{\"conn\":1,\"type\":\"Unknown\",\"headerType\":9,\"byteCount\":0}");
+    EXPECT_EQ(lines[7], "{\"conn\":1,\"type\":\"Unknown\",\"headerType\":14,\"byteCount\":10}");
+    EXPECT_EQ(PeerTestJsonField(lines[8], "acks"), "2");
+    EXPECT_EQ(PeerTestJsonField(lines[8], "strayBytes"), "1");
+    EXPECT_EQ(lines[9], "{\"conn\":1,\"type\":\"Disconnect\",\"reason\":4,\"strayBytes\":0}");
+}
+
+// The scripted events arrive between the frames they name, malformed headers
+// come bare (nothing behind them to skip), and the stream ends with the
+// scripted reason.
+TEST(PeerScenario, EventsArriveBeforeTheirFrames)
+{
+    const std::string record = TempPath("scenario.jsonl");
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start(
+        {"--bind", "127.0.0.39", "--size", "64x48", "--fps", "0", "--window", "0", "--codec", "raw",
+         "--fragments", "2", "--record", record, "--exit-after-clients", "1", "--scenario",
+         "reset@2:1,visibility@3:0,visibility@4:1,malformed@5,reset@6:0,disconnect@7:3", "--quiet"}));
+    PeerTestClient client;
+    ASSERT_TRUE(client.Connect("127.0.0.39"));
+    ASSERT_TRUE(client.ConnectRequestSend());
+    std::vector<std::string> seen;
+    int fragment = 0;
+    for (;;)
+    {
+        PeerTestPacket p;
+        if (!client.PacketRead(p))
+        {
+            break;
+        }
+        if (!p.Valid)
+        {
+            seen.push_back("bad");
+            continue;
+        }
+        switch (p.Type())
+        {
+        case 2:
+        {
+            if (fragment++ % 2 == 1)
+            {
+                continue; // the second band of a frame
+            }
+            uint32_t number = 0;
+            EXPECT_TRUE(PeerFrameStampRead(p.Payload.data(), 64, 24, 256, 4, number));
+            seen.push_back("F" + std::to_string(number));
+            break;
+        }
+        case 1:
+            seen.push_back("R" + std::to_string(p.U32(12)));
+            if (p.U32(12) == 1)
+            {
+                EXPECT_TRUE(client.HeaderSend(1, {{12, 2}}));
+            }
+            break;
+        case 3:
+            seen.push_back("V" + std::to_string(p.S32(8)));
+            break;
+        case 8:
+            seen.push_back("D" + std::to_string(p.S32(8)));
+            break;
+        default:
+            seen.push_back("?" + std::to_string(p.Type()));
+        }
+    }
+    client.Close();
+    std::vector<std::string> expected = {"V1",  "F0",  "F1",  "R1",  "F2",  "V0",  "F3", "V1", "F4", "bad",
+                                         "bad", "bad", "bad", "bad", "bad", "bad", "F5", "R0", "F6", "D3"};
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(peer.Wait(), 0);
+    std::vector<std::string> resets = PeerTestRecordOfType(PeerTestRecordLines(record), "StreamReset");
+    ASSERT_EQ(resets.size(), 1u);
+    EXPECT_EQ(PeerTestJsonField(resets[0], "replyRequest"), "2");
+}
+
+TEST(PeerConnections, TwoViewersStreamAtTheSameTime)
+{
+    PeerTestProcess peer;
+    ASSERT_TRUE(
+        peer.Start({"--bind", "127.0.0.40", "--size", "160x120", "--fps", "200", "--window", "2", "--codec",
+                    "jpeg", "--fragments", "4", "--frames", "10", "--exit-after-clients", "2", "--quiet"}));
+    PeerTestClient clients[2];
+    for (PeerTestClient& c : clients)
+    {
+        ASSERT_TRUE(c.Connect("127.0.0.40"));
+        ASSERT_TRUE(c.ConnectRequestSend());
+    }
+    for (PeerTestClient& c : clients)
+    {
+        ExpectVisibility(c, 1);
+    }
+    // Alternate between the viewers; each stalls at its window unless both
+    // connections are served concurrently.
+    for (int frame = 0; frame < 10; ++frame)
+    {
+        for (PeerTestClient& c : clients)
+        {
+            std::vector<PeerTestPacket> packets;
+            ASSERT_NO_FATAL_FAILURE(FrameRead(c, 160, 120, 4, 3, packets));
+            ASSERT_TRUE(c.AckSend());
+        }
+    }
+    for (PeerTestClient& c : clients)
+    {
+        ExpectDisconnectAndEnd(c, 0);
+        c.Close();
+    }
+    EXPECT_EQ(peer.Wait(), 0);
+}
+
+TEST(PeerConnections, AudioRequestsBadRequestsAndOversizedHeadersEndTheirConnection)
+{
+    const std::string record = TempPath("requests.jsonl");
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.41", "--size", "64x48", "--fps", "100", "--codec", "raw",
+                            "--record", record, "--exit-after-clients", "3", "--quiet"}));
+    {
+        // Audio is not served yet: recorded and closed politely.
+        PeerTestClient audio;
+        ASSERT_TRUE(audio.Connect("127.0.0.41"));
+        PeerTestConnectFields fields;
+        fields.Kind = 3;
+        ASSERT_TRUE(audio.ConnectRequestSend(fields));
+        ExpectDisconnectAndEnd(audio, 0);
+    }
+    {
+        PeerTestClient bad;
+        ASSERT_TRUE(bad.Connect("127.0.0.41"));
+        std::vector<uint8_t> request = PeerTestClient::ConnectRequestBuild(PeerTestConnectFields());
+        PeerTestClient::Put32(request, 4, 300);
+        ASSERT_TRUE(bad.SendBytes(request.data(), request.size()));
+        EXPECT_TRUE(bad.EndOfStreamRead());
+    }
+    {
+        PeerTestClient hostile;
+        ASSERT_TRUE(hostile.Connect("127.0.0.41"));
+        ASSERT_TRUE(hostile.ConnectRequestSend());
+        ExpectVisibility(hostile, 1);
+        ASSERT_TRUE(hostile.HeaderSend(14, {}, 0x40000000));
+        // The peer stops streaming and closes; drain what it sent before.
+        PeerTestPacket p;
+        int packets = 0;
+        while (hostile.PacketRead(p))
+        {
+            ++packets;
+            ASSERT_LT(packets, 10000) << "the peer kept streaming after an oversized header";
+        }
+    }
+    EXPECT_EQ(peer.Wait(), 0);
+    std::vector<std::string> lines = PeerTestRecordLines(record);
+    std::vector<std::string> requests = PeerTestRecordOfType(lines, "ConnectRequest");
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(PeerTestJsonField(requests[0], "kind"), "3");
+    EXPECT_EQ(PeerTestJsonField(requests[0], "conn"), "1");
+    std::vector<std::string> invalid = PeerTestRecordOfType(lines, "InvalidConnectRequest");
+    ASSERT_EQ(invalid.size(), 1u);
+    EXPECT_EQ(PeerTestJsonField(invalid[0], "byteCount"), "300");
+    std::vector<std::string> oversized = PeerTestRecordOfType(lines, "Oversized");
+    ASSERT_EQ(oversized.size(), 1u);
+    EXPECT_EQ(PeerTestJsonField(oversized[0], "headerType"), "14");
+    EXPECT_EQ(PeerTestJsonField(oversized[0], "byteCount"), std::to_string(0x40000000));
+}
+
+TEST(PeerSaveLast, PngEqualsTheLastFrameSent)
+{
+    const std::string png = TempPath("last.png");
+    std::filesystem::remove(png);
+    PeerTestProcess peer;
+    ASSERT_TRUE(
+        peer.Start({"--bind", "127.0.0.42", "--size", "200x150", "--fps", "0", "--window", "0", "--codec",
+                    "jpeg", "--frames", "5", "--save-last", png, "--exit-after-clients", "1", "--quiet"}));
+    PeerTestClient client;
+    ASSERT_TRUE(client.Connect("127.0.0.42"));
+    ASSERT_TRUE(client.ConnectRequestSend());
+    PeerTestPacket p;
+    while (client.PacketRead(p))
+    {
+    }
+    client.Close();
+    ASSERT_EQ(peer.Wait(), 0);
+    std::vector<uint8_t> rgb;
+    int width = 0, height = 0;
+    ASSERT_TRUE(PeerPng::Read(png, rgb, width, height));
+    ASSERT_EQ(width, 200);
+    ASSERT_EQ(height, 150);
+    std::vector<uint8_t> expected = SynthFrame(200, 150, 4);
+    size_t mismatches = 0;
+    for (size_t i = 0; i < static_cast<size_t>(width) * height; ++i)
+    {
+        mismatches += rgb[i * 3] != expected[i * 4 + 2] || rgb[i * 3 + 1] != expected[i * 4 + 1] ||
+                      rgb[i * 3 + 2] != expected[i * 4];
+    }
+    EXPECT_EQ(mismatches, 0u);
+}
+
+TEST(PeerShutdown, TermSignalEndsStreamingCleanly)
+{
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.43", "--size", "64x48", "--fps", "100", "--codec", "yuv"}));
+    PeerTestClient client;
+    ASSERT_TRUE(client.Connect("127.0.0.43"));
+    ASSERT_TRUE(client.ConnectRequestSend());
+    ExpectVisibility(client, 1);
+    std::vector<PeerTestPacket> packets;
+    ASSERT_NO_FATAL_FAILURE(FrameRead(client, 64, 48, 1, 1, packets));
+    peer.Signal(SIGTERM);
+    PeerTestPacket p;
+    while (client.PacketRead(p))
+    {
+        client.AckSend(); // may fail once the peer has shut the connection
+    }
+    EXPECT_EQ(peer.Wait(), 0);
+    EXPECT_NE(peer.OutputGet().find("quillmere-peer: connection 1 from 127."), std::string::npos)
+        << peer.OutputGet();
+}
+
+// The server logic embedded in a test's own process, as benchmarks use it.
+TEST(PeerEmbedded, ServerRunsInProcessAndStopsOnRequest)
+{
+    PeerOptions options;
+    options.BindAddress = "127.0.0.44";
+    options.Width = 96;
+    options.Height = 64;
+    options.Fps = 0;
+    options.Codec = PeerCodec::Raw;
+    options.Fragments = 2;
+    options.Quiet = true;
+    PeerServer server(options);
+    ASSERT_TRUE(server.Start()) << server.ErrorGet();
+    {
+        PeerTestClient client;
+        ASSERT_TRUE(client.Connect("127.0.0.44"));
+        ASSERT_TRUE(client.ConnectRequestSend());
+        ExpectVisibility(client, 1);
+        for (uint32_t frame = 0; frame < 8; ++frame)
+        {
+            std::vector<PeerTestPacket> packets;
+            ASSERT_NO_FATAL_FAILURE(FrameRead(client, 96, 64, 2, 0, packets));
+            std::vector<uint8_t> expected = SynthFrame(96, 64, frame);
+            EXPECT_TRUE(std::equal(packets[1].Payload.begin(), packets[1].Payload.end(),
+                                   expected.begin() + 32 * 96 * 4));
+            ASSERT_TRUE(client.AckSend());
+        }
+        server.StopRequest();
+        server.Wait();
+        PeerTestPacket p;
+        while (client.PacketRead(p))
+        {
+        }
+    }
+    EXPECT_EQ(server.ConnectionsEndedGet(), 1u);
+    // A second server can take the address again at once.
+    PeerServer again(options);
+    EXPECT_TRUE(again.Start()) << again.ErrorGet();
+}
