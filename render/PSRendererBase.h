@@ -42,9 +42,17 @@ struct PSRendererStatus
 };
 static_assert(sizeof(PSRendererStatus) == 16, "the status record is four 32-bit words");
 
-// Largest server screen a renderer accepts per side; a size from the network
-// beyond it is refused instead of allocating gigabytes.
+// Largest server screen a renderer accepts: per side, and in pixels (four
+// 4K screens side by side fit). A size from the network beyond it is refused
+// instead of allocating gigabytes.
 constexpr int PS_RENDERER_RESOLUTION_MAX = 16384;
+constexpr int64_t PS_RENDERER_PIXELS_MAX = 8192LL * 8192LL;
+
+inline bool PSRendererResolutionValid(int x, int y)
+{
+    return x > 0 && y > 0 && x <= PS_RENDERER_RESOLUTION_MAX && y <= PS_RENDERER_RESOLUTION_MAX &&
+           static_cast<int64_t>(x) * y <= PS_RENDERER_PIXELS_MAX;
+}
 
 class PSRendererBase
 {

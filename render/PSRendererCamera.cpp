@@ -164,6 +164,11 @@ bool PSRendererCamera::ScreenClientToTarget(float x, float y, float result[2], f
     SALog(SA_LOG_RENDER, "%s::ScreenClientToTarget Converting: %.3f, %.3f\n Window: %.3f, %.3f\n", m_Owner, x,
           y, m_WindowWidth, m_WindowHeight);
 
+    if (m_WindowWidth <= 0.0f || m_WindowHeight <= 0.0f)
+    {
+        SALog(SA_LOG_RENDER, "%s::ScreenClientToTarget Not Found Result: %.3f, %.3f\n", m_Owner, 0.0, 0.0);
+        return false;
+    }
     // Cast a ray from the near to the far plane through the point, in the
     // box's own coordinates.
     const glm::vec4 viewport(0.0f, 0.0f, m_WindowWidth, m_WindowHeight);

@@ -31,7 +31,7 @@ void PSRendererCpu::WindowSizeGet(float* width, float* height)
 
 bool PSRendererCpu::ResolutionSet(int x, int y)
 {
-    if (x <= 0 || y <= 0 || x > PS_RENDERER_RESOLUTION_MAX || y > PS_RENDERER_RESOLUTION_MAX)
+    if (!PSRendererResolutionValid(x, y))
     {
         SALog(SA_LOG_FAILURE, "PSRendererCpu::ResolutionSet failed! X:%d Y:%d out of range\n", x, y);
         return false;

@@ -169,7 +169,7 @@ void PSRendererGL::WindowSizeGet(float* width, float* height)
 
 bool PSRendererGL::ResolutionSet(int x, int y)
 {
-    if (x <= 0 || y <= 0 || x > PS_RENDERER_RESOLUTION_MAX || y > PS_RENDERER_RESOLUTION_MAX)
+    if (!PSRendererResolutionValid(x, y))
     {
         SALog(SA_LOG_FAILURE, "PSRendererGL::ResolutionSet failed! X:%d Y:%d out of range\n", x, y);
         return false;

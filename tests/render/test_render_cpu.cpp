@@ -159,7 +159,13 @@ TEST(RendererCpuAlone, UpdatesBeforeAnyResolutionAreRefused)
     EXPECT_FALSE(renderer.ResolutionSet(0, 480));
     EXPECT_FALSE(renderer.ResolutionSet(640, -1));
     EXPECT_FALSE(renderer.ResolutionSet(PS_RENDERER_RESOLUTION_MAX + 1, 480));
-    EXPECT_EQ(log.Count(SA_LOG_FAILURE, "PSRendererCpu::ResolutionSet failed!"), 3);
+    EXPECT_FALSE(renderer.ResolutionSet(16384, 16384)) << "a gigabyte frame from the network";
+    EXPECT_EQ(log.Count(SA_LOG_FAILURE, "PSRendererCpu::ResolutionSet failed!"), 4);
+    EXPECT_EQ(renderer.StatusGet().ResolutionX, 0);
+    // No window size yet: no point can be on the picture.
+    ASSERT_TRUE(renderer.ResolutionSet(7680, 4320));
+    float result[2] = {}, size[2] = {};
+    EXPECT_FALSE(renderer.ScreenClientToTarget(0.0f, 0.0f, result, size));
 }
 
 TEST_F(RendererCpu, SameResolutionIsKeptUntilStatusClear)
