@@ -1,0 +1,168 @@
+#include "pipeline/SADecLibJpeg.h"
+
+#include "core/SALog.h"
+
+#include <turbojpeg.h>
+
+SADecLibJpeg::SADecLibJpeg() : m_hInstance(tjInitDecompress())
+{
+    if (!m_hInstance)
+        SALog(SA_LOG_FAILURE, "SADecLibJpeg::SADecLibJpeg failed! tjInitDecompress %s\n",
+              tjGetErrorStr2(nullptr));
+}
+
+SADecLibJpeg::~SADecLibJpeg()
+{
+    if (m_hInstance)
+        tjDestroy(m_hInstance);
+}
+
+void SADecLibJpeg::PrivateHandleRenew()
+{
+    // TurboJPEG 2.x leaves a handle mid-header when tjDecompressHeader3 fails
+    // (it skips its own abort on that path), and every later image on the
+    // same handle then fails with "two SOI markers": one damaged packet would
+    // stop this decoder for good. A fresh handle after any failure costs one
+    // allocation on an error path only.
+    if (m_hInstance)
+        tjDestroy(m_hInstance);
+    m_hInstance = tjInitDecompress();
+    if (!m_hInstance)
+        SALog(SA_LOG_FAILURE, "SADecLibJpeg::PrivateHandleRenew failed! tjInitDecompress %s\n",
+              tjGetErrorStr2(nullptr));
+}
+
+bool SADecLibJpeg::PrivateDestinationCheck(const char* method, size_t destinationSize, int32_t width,
+                                           int32_t pitch, int32_t height)
+{
+    // The last row needs only its pixels, the others a whole pitch.
+    const int64_t row = int64_t(width) * 4;
+    if (width <= 0 || height <= 0 || pitch < row ||
+        uint64_t(int64_t(height - 1) * pitch + row) > uint64_t(destinationSize))
+    {
+        SALog(SA_LOG_FAILURE,
+              "SADecLibJpeg::%s failed! destination of %zu bytes cannot hold %dx%d at pitch %d\n", method,
+              destinationSize, width, height, pitch);
+        return false;
+    }
+    return true;
+}
+
+bool SADecLibJpeg::HeaderRead(const uint8_t* jpeg, size_t jpegSize, SAJpegHeaderInfo& info)
+{
+    if (!m_hInstance)
+    {
+        SALog(SA_LOG_FAILURE, "SADecLibJpeg::Decode failed! NULL == m_hInstance\n");
+        return false;
+    }
+    int width = 0, height = 0, subsampling = 0, colorspace = 0;
+    if (tjDecompressHeader3(m_hInstance, jpeg, static_cast<unsigned long>(jpegSize), &width, &height,
+                            &subsampling, &colorspace) != 0)
+    {
+        SALog(SA_LOG_FAILURE, "SADecLibJpeg::Decode failed! tjDecompressHeader3 %s\n",
+              tjGetErrorStr2(m_hInstance));
+        PrivateHandleRenew();
+        return false;
+    }
+    info.Width = width;
+    info.Height = height;
+    info.Subsampling = subsampling;
+    return true;
+}
+
+bool SADecLibJpeg::Decode(const uint8_t* jpeg, size_t jpegSize, const SAJpegHeaderInfo& info,
+                          uint8_t* destination, size_t destinationSize, int32_t pitch)
+{
+    if (!m_hInstance)
+    {
+        SALog(SA_LOG_FAILURE, "SADecLibJpeg::Decode failed! NULL == m_hInstance\n");
+        return false;
+    }
+    if (!PrivateDestinationCheck("Decode", destinationSize, info.Width, pitch, info.Height))
+        return false;
+    // Width and height equal to the image's own mean no scaling, so exactly
+    // info.Height rows of info.Width pixels are written.
+    if (tjDecompress2(m_hInstance, jpeg, static_cast<unsigned long>(jpegSize), destination, info.Width, pitch,
+                      info.Height, TJPF_BGRA, 0) != 0)
+    {
+        SALog(SA_LOG_FAILURE, "SADecLibJpeg::Decode failed! tjDecompress2 %s\n", tjGetErrorStr2(m_hInstance));
+        PrivateHandleRenew();
+        return false;
+    }
+    return true;
+}
+
+size_t SADecLibJpeg::YuvBufferSizeGet(int32_t width, int32_t height)
+{
+    if (width <= 0 || height <= 0)
+        return 0;
+    const unsigned long size = tjBufSizeYUV2(width, 4, height, TJSAMP_420);
+    return size == static_cast<unsigned long>(-1) ? 0 : static_cast<size_t>(size);
+}
+
+bool SADecLibJpeg::YuvRgbConvert(const uint8_t* source, size_t sourceSize, uint8_t* destination,
+                                 size_t destinationSize, int32_t width, int32_t pitch, int32_t height)
+{
+    if (!m_hInstance)
+    {
+        SALog(SA_LOG_FAILURE, "SADecLibJpeg::YuvRgbConvert failed! NULL == m_hInstance\n");
+        return false;
+    }
+    if (!PrivateDestinationCheck("YuvRgbConvert", destinationSize, width, pitch, height))
+        return false;
+    const size_t needed = YuvBufferSizeGet(width, height);
+    if (needed == 0 || sourceSize < needed)
+    {
+        SALog(SA_LOG_FAILURE,
+              "SADecLibJpeg::YuvRgbConvert failed! source of %zu bytes short of %zu for %dx%d\n", sourceSize,
+              needed, width, height);
+        return false;
+    }
+    if (tjDecodeYUV(m_hInstance, source, 4, TJSAMP_420, destination, width, pitch, height, TJPF_BGRA, 0) != 0)
+    {
+        SALog(SA_LOG_FAILURE, "SADecLibJpeg::YuvRgbConvert failed! tjDecodeYUV %s\n",
+              tjGetErrorStr2(m_hInstance));
+        PrivateHandleRenew();
+        return false;
+    }
+    return true;
+}
+
+bool SADecLibJpeg::YuvPlanarRgbConvert(const uint8_t* source, size_t sourceSize, uint8_t* destination,
+                                       size_t destinationSize, int32_t width, int32_t height,
+                                       int32_t destinationPitch)
+{
+    if (!m_hInstance)
+    {
+        SALog(SA_LOG_FAILURE, "SADecLibJpeg::YuvPlanarRgbConvert failed! NULL == m_hInstance\n");
+        return false;
+    }
+    if (!PrivateDestinationCheck("YuvPlanarRgbConvert", destinationSize, width, destinationPitch, height))
+        return false;
+    const int64_t lumaStride = (int64_t(width) + 15) / 16 * 16;
+    const int64_t chromaStride = lumaStride / 2;
+    const int64_t paddedHeight = (int64_t(height) + 15) / 16 * 16;
+    const int64_t lumaSize = lumaStride * paddedHeight;
+    const int64_t chromaSize = chromaStride * (paddedHeight / 2);
+    // V starts half-way through what follows the luma plane, so that half must
+    // hold a whole chroma plane.
+    if (int64_t(sourceSize) < lumaSize || (int64_t(sourceSize) - lumaSize) / 2 < chromaSize)
+    {
+        SALog(SA_LOG_FAILURE,
+              "SADecLibJpeg::YuvPlanarRgbConvert failed! source of %zu bytes short of %lld for %dx%d\n",
+              sourceSize, static_cast<long long>(lumaSize + 2 * chromaSize), width, height);
+        return false;
+    }
+    const unsigned char* planes[3] = {source, source + lumaSize,
+                                      source + lumaSize + (sourceSize - lumaSize) / 2};
+    const int strides[3] = {int(lumaStride), int(chromaStride), int(chromaStride)};
+    if (tjDecodeYUVPlanes(m_hInstance, planes, strides, TJSAMP_420, destination, width, destinationPitch,
+                          height, TJPF_BGRX, 0) != 0)
+    {
+        SALog(SA_LOG_FAILURE, "SADecLibJpeg::YuvPlanarRgbConvert failed! tjDecodeYUVPlanes %s\n",
+              tjGetErrorStr2(m_hInstance));
+        PrivateHandleRenew();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,63 @@
+#pragma once
+// JPEG and YUV 4:2:0 decoding through TurboJPEG into 4-byte B, G, R, X pixels.
+//
+// One instance per decoder task: the TurboJPEG handle keeps per-image state,
+// so an instance is used by one thread at a time and instances decode in
+// parallel without locking.
+//
+// Every method takes the size of each buffer it reads or writes and refuses
+// (with one log line) whatever would not fit, before TurboJPEG sees it.
+#include <cstddef>
+#include <cstdint>
+
+struct SAJpegHeaderInfo
+{
+    int32_t Width = 0;
+    int32_t Height = 0;
+    int32_t Subsampling = 0; // TJSAMP_*
+};
+
+class SADecLibJpeg
+{
+public:
+    SADecLibJpeg();
+    ~SADecLibJpeg();
+    SADecLibJpeg(const SADecLibJpeg&) = delete;
+    SADecLibJpeg& operator=(const SADecLibJpeg&) = delete;
+
+    // False when TurboJPEG could not give a handle; every decode then fails.
+    // A failed TurboJPEG call renews the handle, so one damaged image never
+    // affects the next.
+    bool IsValid() const { return m_hInstance != nullptr; }
+
+    // Reads the JPEG's own width, height and chroma subsampling.
+    bool HeaderRead(const uint8_t* jpeg, size_t jpegSize, SAJpegHeaderInfo& info);
+
+    // Decompresses a JPEG whose header read gave `info`, at its own size, into
+    // `destination`: info.Height rows `pitch` bytes apart, pitch >= 4 x width.
+    bool Decode(const uint8_t* jpeg, size_t jpegSize, const SAJpegHeaderInfo& info, uint8_t* destination,
+                size_t destinationSize, int32_t pitch);
+
+    // Converts a planar YUV 4:2:0 image with rows padded to 4 bytes (the layout
+    // of tjEncodeYUV3 with pad 4) of width x height pixels.
+    bool YuvRgbConvert(const uint8_t* source, size_t sourceSize, uint8_t* destination, size_t destinationSize,
+                       int32_t width, int32_t pitch, int32_t height);
+
+    // Converts an I420 image held in one buffer as a video decoder writes it:
+    // luma stride = width rounded up to 16, chroma strides half of that, plane
+    // heights padded to 16 (chroma 8); U follows the luma plane and V starts
+    // half-way through what follows it.
+    bool YuvPlanarRgbConvert(const uint8_t* source, size_t sourceSize, uint8_t* destination,
+                             size_t destinationSize, int32_t width, int32_t height, int32_t destinationPitch);
+
+    // Bytes of a YUV 4:2:0 image with 4-byte row padding; 0 for sizes
+    // TurboJPEG refuses.
+    static size_t YuvBufferSizeGet(int32_t width, int32_t height);
+
+private:
+    void PrivateHandleRenew();
+    bool PrivateDestinationCheck(const char* method, size_t destinationSize, int32_t width, int32_t pitch,
+                                 int32_t height);
+
+    void* m_hInstance; // tjhandle, owned; null when initialisation failed
+};

@@ -1,0 +1,26 @@
+#pragma once
+// Where a decoded rectangle goes. The decoder knows nothing of renderers: the
+// decoder task routes this to the renderer's FrameBufferPartialUpdate, tests
+// route it to a plain pixel buffer.
+//
+// Called from the decoder worker threads, up to four at once; an
+// implementation serialises its own state.
+#include <cstdint>
+
+class SADecodeTarget
+{
+public:
+    virtual ~SADecodeTarget() = default;
+
+    // Size of the frame the target holds now; false when it holds none yet.
+    // The decoder clips every rectangle to this size (and to the screen size
+    // of the packet), so a target that may change size concurrently must
+    // still clip under its own lock.
+    virtual bool FrameSizeGet(int32_t& width, int32_t& height) = 0;
+
+    // Copies the rectangle [left, right) x [top, bottom) of the frame from
+    // `bgrx`: (bottom - top) rows of `pitch` bytes, 4 bytes per pixel in B, G,
+    // R, X order. The rectangle is never empty and lies inside the frame.
+    virtual void FrameBufferPartialUpdate(int32_t left, int32_t top, int32_t right, int32_t bottom,
+                                          const uint8_t* bgrx, int32_t pitch) = 0;
+};

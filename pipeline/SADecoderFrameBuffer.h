@@ -1,0 +1,94 @@
+#pragma once
+// The decode step of a decoder task: one received FrameBuffer packet (the
+// 128-byte header and its payload in one block) becomes B, G, R, X pixels
+// handed to an SADecodeTarget.
+//
+// Everything in the header comes from the network, so every size is checked
+// before it touches memory. The rules, each refusal logging one line:
+// - the block must hold the header and the ByteCount it announces;
+// - the screen size must be 1..SA_DECODE_SIDE_LIMIT on each side;
+// - the rectangle (all zero = the whole screen) must be non-empty, not
+//   inverted and at most SA_DECODE_SIDE_LIMIT on each side;
+// - the rectangle is CLIPPED to the screen and to the target's frame; one
+//   with nothing left inside is dropped;
+// - uncompressed: PitchInBytes must hold a row of the rectangle and the
+//   payload rows x PitchInBytes bytes; otherwise dropped;
+// - YUV: the payload must hold a 4:2:0 image of the rectangle with 4-byte row
+//   padding; otherwise dropped;
+// - JPEG: an image larger than the rectangle in either dimension is dropped;
+//   a smaller one updates only its own width x height from the rectangle's
+//   top-left corner (clipped as above).
+//
+// One instance per decoder task; Decode runs on one worker thread at a time.
+#include "pipeline/SADecLibJpeg.h"
+#include "pipeline/SADecodeTarget.h"
+#include "pipeline/SAUtilFile.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+struct SAFrameBufferInfo;
+
+// Largest screen or rectangle side accepted, in pixels: twice the widest
+// display in use today, and it bounds every decode buffer to 1 GiB.
+constexpr int32_t SA_DECODE_SIDE_LIMIT = 16384;
+
+enum class SADecodeResult
+{
+    Decoded,         // the rectangle went to the target
+    Failed,          // refused or undecodable; the target keeps its old pixels
+    NeedMoreInput,   // H.264: the decoder holds the data and has no picture yet
+    H264InitError,   // H.264: no decoder could be set up (the user is told)
+    H264DecodeError, // H.264: the stream could not be decoded (the user is told)
+};
+
+class SADecoderFrameBuffer
+{
+public:
+    SADecoderFrameBuffer();
+
+    // The "Save 10 encoded frames to file" option: JPEG payloads are then
+    // written to "JpegFrames" (and H.264 ones to "H264Frames"), ten per
+    // decoder over its life.
+    void DumpEnabledSet(bool enabled) { m_DumpEnabled = enabled; }
+
+    // packet: the header followed by its payload, packetSize bytes in all.
+    SADecodeResult Decode(const uint8_t* packet, size_t packetSize, int32_t fragmentIndex,
+                          SADecodeTarget& target);
+
+private:
+    struct PrivateRect
+    {
+        int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
+        int32_t Width() const { return Right - Left; }
+        int32_t Height() const { return Bottom - Top; }
+    };
+
+    bool PrivateRectsGet(const SAFrameBufferInfo& info, SADecodeTarget& target, PrivateRect& rect,
+                         PrivateRect& visible);
+    SADecodeResult PrivateDecodeRaw(const SAFrameBufferInfo& info, int32_t bytesPerPixel,
+                                    const uint8_t* payload, size_t payloadSize, const PrivateRect& rect,
+                                    const PrivateRect& visible, SADecodeTarget& target);
+    SADecodeResult PrivateDecodeYuv(const uint8_t* payload, size_t payloadSize, const PrivateRect& rect,
+                                    const PrivateRect& visible, SADecodeTarget& target);
+    SADecodeResult PrivateDecodeJpeg(const uint8_t* payload, size_t payloadSize, int32_t fragmentIndex,
+                                     const PrivateRect& rect, const PrivateRect& visible,
+                                     SADecodeTarget& target);
+    SADecodeResult PrivateDecodeH264(const SAFrameBufferInfo& info, const uint8_t* payload,
+                                     size_t payloadSize, SADecodeTarget& target);
+    // Hands `visible` to the target from `pixels`, which hold `rect` at
+    // `pitch` with `bytesPerPixel`; visible lies inside rect.
+    static void PrivateHandOver(const uint8_t* pixels, int32_t pitch, int32_t bytesPerPixel,
+                                const PrivateRect& rect, const PrivateRect& visible, SADecodeTarget& target);
+    uint8_t* PrivateBufferReserve(size_t size);
+
+    SADecLibJpeg m_DecLibJpeg;
+    SAUtilFile m_FileJpeg;
+    SAUtilFile m_FileH264; // used by the H.264 branch
+    bool m_DumpEnabled = false;
+    // Decoded pixels; kept between packets so that a steady stream of
+    // same-sized fragments allocates once.
+    std::unique_ptr<uint8_t[]> m_pBuffer;
+    size_t m_BufferSize = 0;
+};

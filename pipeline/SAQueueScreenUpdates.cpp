@@ -1,0 +1,86 @@
+#include "pipeline/SAQueueScreenUpdates.h"
+
+#include "core/SALog.h"
+
+#include <utility>
+
+SAQueueScreenUpdates::SAQueueScreenUpdates(SAMessageTarget* notifyTarget) : m_pNotifyTarget(notifyTarget) {}
+
+SAQueueScreenUpdates::~SAQueueScreenUpdates() = default;
+
+void SAQueueScreenUpdates::RepaintAppend()
+{
+    SAScreenUpdate entry;
+    entry.m_Kind = SAScreenUpdateKind::Repaint;
+    PrivateAppend(std::move(entry));
+}
+
+void SAQueueScreenUpdates::FragmentResetAppend()
+{
+    SAScreenUpdate entry;
+    entry.m_Kind = SAScreenUpdateKind::FragmentReset;
+    PrivateAppend(std::move(entry));
+}
+
+bool SAQueueScreenUpdates::PacketAppend(std::unique_ptr<uint8_t[]> packet, size_t packetSize)
+{
+    if (!packet)
+    {
+        SALog(SA_LOG_FAILURE, "SAQueueScreenUpdates::PacketAppend failed! NULL == pPacket\n");
+        return false;
+    }
+    SAScreenUpdate entry;
+    entry.m_Kind = SAScreenUpdateKind::Packet;
+    entry.m_pPacket = std::move(packet);
+    entry.m_PacketSize = packetSize;
+    PrivateAppend(std::move(entry));
+    return true;
+}
+
+void SAQueueScreenUpdates::PrivateAppend(SAScreenUpdate entry)
+{
+    PSEvent* wakeEvent = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_Entries.push_back(std::move(entry));
+        wakeEvent = m_pWakeEvent;
+    }
+    if (wakeEvent)
+        wakeEvent->Set();
+    if (m_pNotifyTarget)
+        m_pNotifyTarget->Post(SA_WM_APP_STATUS_REFRESH, 0, 0);
+}
+
+SAScreenUpdate SAQueueScreenUpdates::Take()
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    if (m_Entries.empty())
+        return {};
+    SAScreenUpdate entry = std::move(m_Entries.front());
+    m_Entries.pop_front();
+    return entry;
+}
+
+bool SAQueueScreenUpdates::IsEmpty() const
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return m_Entries.empty();
+}
+
+size_t SAQueueScreenUpdates::CountGet() const
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return m_Entries.size();
+}
+
+void SAQueueScreenUpdates::WakeEventSet(PSEvent* wakeEvent)
+{
+    bool waiting = false;
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_pWakeEvent = wakeEvent;
+        waiting = !m_Entries.empty();
+    }
+    if (wakeEvent && waiting)
+        wakeEvent->Set();
+}

@@ -1,0 +1,74 @@
+#pragma once
+// The screen update queue between the display receiver and the frame buffer
+// processor: a locked first-in-first-out list with no size limit and no drop
+// policy. Entries are either markers from the user interface and the
+// receiver, or received FrameBuffer packets (header and payload in one heap
+// block) whose ownership travels with the entry.
+//
+// Threads: the receiver thread and the window thread append, the processor
+// thread takes; any thread may append. m_Lock guards m_Entries and
+// m_pWakeEvent and is held only while one entry is added or taken. After
+// every append, with the lock released, the wake event is set and
+// SA_WM_APP_STATUS_REFRESH is posted to the notify target, so either may
+// call back into the queue.
+#include "core/PSEvent.h"
+#include "core/SAMessageTarget.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+enum class SAScreenUpdateKind : uintptr_t
+{
+    None = 0,          // what an empty queue yields; never stored
+    Repaint = 1,       // present the current frame again
+    FragmentReset = 2, // the next packet starts a new frame
+    Packet = 3,        // a received FrameBuffer packet
+};
+
+struct SAScreenUpdate
+{
+    SAScreenUpdateKind m_Kind = SAScreenUpdateKind::None;
+    // Header followed by its payload, m_PacketSize bytes; set for Packet only.
+    std::unique_ptr<uint8_t[]> m_pPacket;
+    size_t m_PacketSize = 0;
+};
+
+class SAQueueScreenUpdates
+{
+public:
+    // notifyTarget: the main frame, which outlives the queue; may be null
+    // (no notification).
+    explicit SAQueueScreenUpdates(SAMessageTarget* notifyTarget);
+    // Frees the packets still queued.
+    ~SAQueueScreenUpdates();
+    SAQueueScreenUpdates(const SAQueueScreenUpdates&) = delete;
+    SAQueueScreenUpdates& operator=(const SAQueueScreenUpdates&) = delete;
+
+    void RepaintAppend();
+    void FragmentResetAppend();
+    // Takes ownership of the block; false (and nothing queued) for a null one.
+    bool PacketAppend(std::unique_ptr<uint8_t[]> packet, size_t packetSize);
+
+    // The front entry, moved out of the queue; kind None when it is empty.
+    SAScreenUpdate Take();
+
+    bool IsEmpty() const;
+    size_t CountGet() const;
+
+    // Makes `wakeEvent` the event set after every append and sets it at once
+    // when entries are already waiting, so none is missed. The event must
+    // outlive every append that may still run; pass null to stop waking
+    // (only once no appender runs).
+    void WakeEventSet(PSEvent* wakeEvent);
+
+private:
+    void PrivateAppend(SAScreenUpdate entry);
+
+    mutable std::mutex m_Lock;
+    std::deque<SAScreenUpdate> m_Entries; // guarded by m_Lock
+    PSEvent* m_pWakeEvent = nullptr;      // guarded by m_Lock; borrowed
+    SAMessageTarget* const m_pNotifyTarget;
+};
