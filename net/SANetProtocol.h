@@ -203,7 +203,11 @@ class SANetProtocol
 {
 public:
     // 462-byte connect request from the settings and the offered resolutions;
-    // null when it cannot be allocated. The caller owns the packet.
+    // null when it cannot be allocated. The caller owns the packet. The
+    // count is sent as given; at most the first nine sizes are copied
+    // (widths and heights may be null when count is 0). Reads the settings
+    // store on the calling thread. The computer name is gethostname's, at
+    // most 127 UTF-16 units.
     static std::unique_ptr<uint8_t[]> PacketCreateConnectRequest(std::string instanceId,
                                                                  const uint32_t* widths,
                                                                  const uint32_t* heights, uint32_t count);
