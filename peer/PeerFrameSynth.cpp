@@ -1,6 +1,10 @@
 #include "peer/PeerFrameSynth.h"
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 namespace
 {
@@ -44,12 +48,19 @@ void PrivateRectFill(PeerCanvas& canvas, int x0, int y0, int x1, int y1, PeerCol
     y0 = std::max(y0, 0);
     x1 = std::min(x1, canvas.Width);
     y1 = std::min(y1, canvas.Height);
-    for (int y = y0; y < y1; ++y)
+    if (x0 >= x1 || y0 >= y1)
     {
-        for (int x = x0; x < x1; ++x)
-        {
-            PrivatePixelSet(canvas, x, y, c);
-        }
+        return;
+    }
+    for (int x = x0; x < x1; ++x)
+    {
+        PrivatePixelSet(canvas, x, y0, c);
+    }
+    const uint8_t* first = canvas.Pixels + (static_cast<size_t>(y0) * canvas.Width + x0) * 4;
+    const size_t bytes = static_cast<size_t>(x1 - x0) * 4;
+    for (int y = y0 + 1; y < y1; ++y)
+    {
+        std::memcpy(canvas.Pixels + (static_cast<size_t>(y) * canvas.Width + x0) * 4, first, bytes);
     }
 }
 
@@ -124,25 +135,29 @@ int PeerFrameStampCellSize(int width)
     return std::clamp(width / 40, 2, 8);
 }
 
-void PeerFrameSynth(int width, int height, uint32_t frameNumber, uint8_t* bgrx)
+namespace
 {
-    if (width <= 0 || height <= 0 || bgrx == nullptr)
-    {
-        return;
-    }
+// Everything that does not move: drawn once per size and then copied.
+void PrivateBackgroundDraw(int width, int height, uint8_t* bgrx)
+{
     PeerCanvas canvas = {bgrx, width, height};
 
     // Wallpaper: a smooth diagonal gradient.
+    std::vector<uint8_t> green(static_cast<size_t>(width));
+    for (int x = 0; x < width; ++x)
+    {
+        green[static_cast<size_t>(x)] = static_cast<uint8_t>(60 + 90 * x / width);
+    }
     for (int y = 0; y < height; ++y)
     {
         uint8_t* row = bgrx + static_cast<size_t>(y) * width * 4;
-        int r = 30 + 70 * y / height;
-        int b = 110 + 120 * y / height;
+        uint8_t r = static_cast<uint8_t>(30 + 70 * y / height);
+        uint8_t b = static_cast<uint8_t>(110 + 120 * y / height);
         for (int x = 0; x < width; ++x)
         {
-            row[x * 4 + 0] = static_cast<uint8_t>(b);
-            row[x * 4 + 1] = static_cast<uint8_t>(60 + 90 * x / width);
-            row[x * 4 + 2] = static_cast<uint8_t>(r);
+            row[x * 4 + 0] = b;
+            row[x * 4 + 1] = green[static_cast<size_t>(x)];
+            row[x * 4 + 2] = r;
             row[x * 4 + 3] = 255;
         }
     }
@@ -181,6 +196,53 @@ void PeerFrameSynth(int width, int height, uint32_t frameNumber, uint8_t* bgrx)
         PrivateRectFill(canvas, bx, barTop + 2, bx + std::max(4, width / 14), height - 2,
                         i == 2 ? PeerColor{70, 110, 170} : PeerColor{55, 55, 62});
     }
+}
+
+struct PeerBackground
+{
+    int Width;
+    int Height;
+    std::shared_ptr<const std::vector<uint8_t>> Pixels;
+};
+
+// A few recently used sizes; g_BackgroundLock guards the list.
+std::mutex g_BackgroundLock;
+std::vector<PeerBackground> g_Backgrounds;
+constexpr size_t BACKGROUND_CACHE_SIZES = 4;
+
+std::shared_ptr<const std::vector<uint8_t>> PrivateBackgroundGet(int width, int height)
+{
+    {
+        std::lock_guard<std::mutex> guard(g_BackgroundLock);
+        for (const PeerBackground& b : g_Backgrounds)
+        {
+            if (b.Width == width && b.Height == height)
+            {
+                return b.Pixels;
+            }
+        }
+    }
+    auto pixels = std::make_shared<std::vector<uint8_t>>(static_cast<size_t>(width) * height * 4);
+    PrivateBackgroundDraw(width, height, pixels->data());
+    std::lock_guard<std::mutex> guard(g_BackgroundLock);
+    if (g_Backgrounds.size() >= BACKGROUND_CACHE_SIZES)
+    {
+        g_Backgrounds.erase(g_Backgrounds.begin());
+    }
+    g_Backgrounds.push_back({width, height, pixels});
+    return pixels;
+}
+} // namespace
+
+void PeerFrameSynth(int width, int height, uint32_t frameNumber, uint8_t* bgrx)
+{
+    if (width <= 0 || height <= 0 || bgrx == nullptr)
+    {
+        return;
+    }
+    std::shared_ptr<const std::vector<uint8_t>> background = PrivateBackgroundGet(width, height);
+    std::memcpy(bgrx, background->data(), background->size());
+    PeerCanvas canvas = {bgrx, width, height};
 
     // The moving window goes back and forth along the lower half.
     int mw = std::max(8, width / 5);

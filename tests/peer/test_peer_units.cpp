@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
 #include <unistd.h>
 
 namespace
@@ -58,6 +59,39 @@ TEST(PeerFrameSynth, TinyAndOddSizesStayInsideTheBuffer)
     {
         std::vector<uint8_t> frame = Synth(size.first, size.second, 12345);
         EXPECT_EQ(frame.size(), static_cast<size_t>(size.first) * size.second * 4);
+    }
+}
+
+TEST(PeerFrameSynth, ConnectionsOfDifferentSizesSynthesizeAtOnce)
+{
+    // Each connection thread calls the generator; the pictures must not
+    // depend on which other sizes are being drawn at the same time.
+    const std::pair<int, int> sizes[] = {{320, 240}, {64, 48}, {100, 30}, {33, 77}, {320, 240}, {48, 64}};
+    std::vector<std::vector<uint8_t>> expected;
+    for (auto size : sizes)
+    {
+        expected.push_back(Synth(size.first, size.second, 99));
+    }
+    std::vector<int> mismatches(std::size(sizes), 0);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < std::size(sizes); ++t)
+    {
+        threads.emplace_back(
+            [&, t]
+            {
+                for (int round = 0; round < 20; ++round)
+                {
+                    mismatches[t] += Synth(sizes[t].first, sizes[t].second, 99) != expected[t];
+                }
+            });
+    }
+    for (std::thread& thread : threads)
+    {
+        thread.join();
+    }
+    for (size_t t = 0; t < std::size(sizes); ++t)
+    {
+        EXPECT_EQ(mismatches[t], 0) << sizes[t].first << "x" << sizes[t].second;
     }
 }
 
