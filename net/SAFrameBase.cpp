@@ -4,6 +4,7 @@
 #include "core/SALog.h"
 #include "settings/SASettings.h"
 
+#include <climits>
 #include <cstdio>
 
 SAFrameBase::SAFrameBase(SAMessageTarget& target, SANetClientControl* client)
@@ -46,9 +47,11 @@ intptr_t SAFrameBase::OnAppFstmEvent(uintptr_t wParam, intptr_t lParam)
     data.param = lParam;
     data.instanceId = m_InstanceId;
     data.frame = this;
-    // The event travels as an unsigned message parameter; a value that is
-    // no int32 is still handed on so the machine logs it as invalid.
-    m_Fstm.ProcessEvent(static_cast<int32_t>(wParam), std::move(data));
+    // The event travels as an unsigned message parameter; a value that is no
+    // int32 must not wrap onto a valid event, so it becomes -1 (invalid).
+    const intptr_t raw = static_cast<intptr_t>(wParam);
+    const int32_t event = (raw < INT32_MIN || raw > INT32_MAX) ? -1 : static_cast<int32_t>(raw);
+    m_Fstm.ProcessEvent(event, std::move(data));
     return 0;
 }
 
@@ -138,6 +141,21 @@ void SAFrameBase::FstmStart()
     data.frame = this;
     m_Fstm.StateEnter(SA_FSTM_STATE_DISCONNECTED, std::move(data), SA_FSTM_STATE_DISCONNECTED,
                       SA_FSTM_EVENT_INITIALIZE);
+}
+
+void SAFrameBase::FlagsFromSettingsRead()
+{
+    m_FullScreenUponConnect =
+        SASettings::SettingsOptionEnableGet(SA_SETTINGS_FULL_SCREEN_UPON_CONNECT_ENABLE);
+    m_KeepMonitorActive = SASettings::SettingsOptionEnableGet(SA_SETTINGS_KEEP_MONITOR_ACTIVE_ENABLE);
+}
+
+void SAFrameBase::AudioEnabledFromSettingsRead()
+{
+    // Another viewer that streams audio already (the volatile flag) keeps
+    // this one silent.
+    m_AudioEnabled = SASettings::SettingsOptionEnableGet(SA_SETTINGS_MENU_AUDIO_ENABLED) &&
+                     !SASettings::SettingsAudioOptionEnableGet();
 }
 
 int64_t SAFrameBase::ConnectionElapsedTake()

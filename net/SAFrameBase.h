@@ -69,6 +69,13 @@ public:
     // action (previous 0, event 16) without any notification.
     void FstmStart();
 
+    // One-time initialisation: "FullScreenUponConnectEnable" and
+    // "KeepMonitorActiveEnable" (off when unreadable).
+    void FlagsFromSettingsRead();
+    // Construction: audio on only when "MenuAudioEnabled" is on and
+    // "AudioStreamingEnabled" is 0 or unreadable.
+    void AudioEnabledFromSettingsRead();
+
     const std::string& InstanceIdGet() const { return m_InstanceId; }
     void InstanceIdSet(const std::string& id) { m_InstanceId = id; }
     bool FullScreenUponConnectGet() const { return m_FullScreenUponConnect; }
@@ -129,10 +136,13 @@ protected:
     // The view `to` becomes the only visible one.
     virtual void OnViewShow(SAFrameView from, SAFrameView to) = 0;
     virtual void OnDiscoveryResumeSuspend(bool resume) {}
-    // A connection begins (previous state 0): keyboard grab and touch
-    // registration where the UI has them.
+    // A connection begins (previous state 0; the connection-active flag is
+    // already set): install the full keyboard grab when none is installed,
+    // keyboard forwarding is on and a view has the focus; register touch
+    // input unless "TouchSettings" is 2.
     virtual void OnConnectionBegin() {}
-    // Back in state 0: undo OnConnectionBegin.
+    // Back in state 0 (flag already cleared): remove the keyboard grab if
+    // installed, unregister touch unless "TouchSettings" is 2.
     virtual void OnConnectionEnd() {}
     // Only called while "Keep Monitor Active" is on: true on reaching state
     // 3, false on returning to state 0.

@@ -115,6 +115,37 @@ TEST_F(SAFrameReactionTest, StreamResetRequestIsAnsweredWithOneReply)
     EXPECT_FALSE(m_Frame.AppMessageHandle(SA_WM_APP_STATUS_REFRESH, 0, 0, result));
 }
 
+TEST_F(SAFrameReactionTest, AnEventParameterBeyondInt32DoesNotWrapOntoARealEvent)
+{
+    ASSERT_TRUE(m_Frame.FstmGet().CurrentStateSet(SA_FSTM_STATE_CONNECTED_DISPLAY_OFF));
+    m_Target.Send(SA_WM_APP_FSTM_EVENT, (uintptr_t(1) << 32) | SA_FSTM_EVENT_SERVER_DISPLAY_VISIBILITY_ON, 0);
+    EXPECT_EQ(m_Frame.FstmStateGet(), SA_FSTM_STATE_CONNECTED_DISPLAY_OFF);
+    EXPECT_EQ(m_Frame.ViewGet(), SAFrameView::CONNECT);
+}
+
+TEST_F(SAFrameReactionTest, FlagsComeFromTheStoredSettings)
+{
+    m_Frame.FlagsFromSettingsRead();
+    m_Frame.AudioEnabledFromSettingsRead();
+    EXPECT_FALSE(m_Frame.FullScreenUponConnectGet());
+    EXPECT_FALSE(m_Frame.KeepMonitorActiveGet());
+    EXPECT_FALSE(m_Frame.AudioEnabledGet());
+
+    ASSERT_TRUE(SASettings::SettingsOptionEnableSet(SA_SETTINGS_FULL_SCREEN_UPON_CONNECT_ENABLE, true));
+    ASSERT_TRUE(SASettings::SettingsOptionEnableSet(SA_SETTINGS_KEEP_MONITOR_ACTIVE_ENABLE, true));
+    ASSERT_TRUE(SASettings::SettingsOptionEnableSet(SA_SETTINGS_MENU_AUDIO_ENABLED, true));
+    m_Frame.FlagsFromSettingsRead();
+    m_Frame.AudioEnabledFromSettingsRead();
+    EXPECT_TRUE(m_Frame.FullScreenUponConnectGet());
+    EXPECT_TRUE(m_Frame.KeepMonitorActiveGet());
+    EXPECT_TRUE(m_Frame.AudioEnabledGet());
+
+    // Another viewer streams audio already.
+    ASSERT_TRUE(SASettings::SettingsAudioOptionEnableSet(true));
+    m_Frame.AudioEnabledFromSettingsRead();
+    EXPECT_FALSE(m_Frame.AudioEnabledGet());
+}
+
 TEST(SANetHostRecordLayout, FieldsSitAtTheirOffsetsLittleEndianAndCarryTheRestUnchanged)
 {
     uint8_t bytes[SA_NET_HOST_RECORD_SIZE];
