@@ -1,9 +1,9 @@
 #pragma once
 // The input records that the display view and the keyboard grab hand to the
-// state machine (events 9, 10 and 11) by pointer. They mirror the records of
-// the original platform's raw mouse input, low-level keyboard hook and touch
-// handling, so the packet field mapping stays the same; the input layer
-// fills them from its own events.
+// state machine (events 9, 10 and 11) by pointer. They keep the fields of
+// the raw mouse, low-level keyboard and touch records that the server's
+// input packets are defined from, so the packet mapping is a plain copy;
+// the input layer fills them from its own events.
 #include <cstdint>
 
 // Raw mouse button flags (usButtonFlags).
