@@ -230,6 +230,8 @@ bool SASettings::SettingsMenuTouchSet(int32_t mode)
 
 bool SASettings::SettingsOptionEnableGet(const char* valueName)
 {
+    if (valueName == nullptr)
+        return false;
     int32_t value = 0;
     PrivateDwordGet("SettingsOptionEnableGet", valueName, value);
     return value != 0;
@@ -237,6 +239,11 @@ bool SASettings::SettingsOptionEnableGet(const char* valueName)
 
 bool SASettings::SettingsOptionEnableSet(const char* valueName, bool enable)
 {
+    if (valueName == nullptr)
+    {
+        SALog(SA_LOG_FAILURE, "SASettings::SettingsOptionEnableSet SettingsMenuTouchSet failed!\n");
+        return false;
+    }
     return PrivateDwordSet("SASettings::SettingsOptionEnableSet SettingsMenuTouchSet failed!\n", valueName,
                            enable ? 1 : 0);
 }
