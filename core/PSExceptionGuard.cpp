@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <csetjmp>
 #include <csignal>
+#include <cxxabi.h>
 #include <mutex>
 #include <pthread.h>
 #include <sys/mman.h>
@@ -232,6 +233,11 @@ bool PSExceptionGuard::PrivateRun(const char* methodName, void (*thunk)(void*), 
         try
         {
             thunk(context);
+        }
+        catch (abi::__forced_unwind&)
+        {
+            t_pGuard = frame.previous; // thread cancellation must unwind on
+            throw;
         }
         catch (...)
         {

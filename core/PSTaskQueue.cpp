@@ -27,7 +27,21 @@ PSTaskQueue::PSTaskQueue(uint32_t workerCount)
     }
 }
 
-PSTaskQueue::~PSTaskQueue() = default;
+PSTaskQueue::~PSTaskQueue()
+{
+    bool running = false;
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        running = m_Running;
+    }
+    // Owners stop their queues first. Workers left running would use this
+    // queue after it is gone, and pending jobs would never be released, so
+    // the queue stops itself here: queued jobs run (or, without running
+    // workers, are refused) and the workers end.
+    if (running)
+        SALog(SA_LOG_FAILURE, "PSTaskQueue::~PSTaskQueue failed! Still running, stopping it\n");
+    Stop();
+}
 
 void PSTaskQueue::PrivateWorkerEnter(PSTaskQueue* queue)
 {

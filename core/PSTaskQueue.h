@@ -22,7 +22,9 @@
 // owner, never from a job of the same queue (Stop would wait for itself: it
 // logs and returns instead).
 //
-// Destruction does not stop anything: owners Stop before destroying.
+// Destruction: owners Stop before destroying. The destructor stops the queue
+// anyway (logging a line if it was still running) so that no worker outlives
+// it and no pending job is lost without OnRefused.
 #include "core/PSEvent.h"
 #include "core/PSThreadTaskQueue.h"
 

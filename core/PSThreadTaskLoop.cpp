@@ -5,7 +5,16 @@
 
 PSThreadTaskLoop::PSThreadTaskLoop() = default;
 
-PSThreadTaskLoop::~PSThreadTaskLoop() = default;
+PSThreadTaskLoop::~PSThreadTaskLoop()
+{
+    // Owners stop their loops first; a loop still running here would go on
+    // using this object, so it is stopped the regular way before it goes.
+    if (m_pTask.load() != nullptr && !IsCurrentThread())
+    {
+        SALog(SA_LOG_FAILURE, "PSThreadTaskLoop::~PSThreadTaskLoop failed! Still running, stopping it\n");
+        Stop();
+    }
+}
 
 bool PSThreadTaskLoop::Start(PSTaskAsyncLooped* task)
 {

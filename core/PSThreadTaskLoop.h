@@ -12,6 +12,10 @@
 // does exactly that. The handle of the ended thread stays stored and is
 // retired by the next Start (or the destructor).
 //
+// Destruction: owners stop the loop first (the task, borrowed, must outlive
+// the thread). A loop still running at destruction logs a line and is
+// stopped as above before the object goes.
+//
 // Threads: Start, TaskGet, Stop from any thread other than the loop's own
 // (Stop on the loop thread requests the stop and returns without waiting).
 #include "core/PSTaskAsyncLooped.h"

@@ -260,3 +260,32 @@ TEST(PSTaskQueue, JobsMaySubmitFurtherJobsToTheirOwnQueue)
     EXPECT_EQ(tally.destroyed.load(), 20);
     EXPECT_EQ(log.Count("PSTaskQueue::Stop failed! Called from its own worker\n"), 10u);
 }
+
+TEST(PSTaskQueue, DestroyingARunningQueueStopsItSoQueuedJobsRunAndWorkersEnd)
+{
+    SATestLogCapture log;
+    SATestJobTally tally;
+    {
+        PSTaskQueue queue(2);
+        ASSERT_TRUE(queue.Start());
+        for (int i = 0; i < 10; ++i)
+            queue.TaskSubmit(new SATestJobSelfOwned(tally, i));
+    }
+    EXPECT_EQ(tally.executed.load(), 10);
+    EXPECT_EQ(tally.destroyed.load(), 10);
+    EXPECT_EQ(log.Count("PSTaskQueue::~PSTaskQueue failed! Still running, stopping it\n"), 1u);
+}
+
+TEST(PSTaskQueue, DestroyingANeverStartedQueueRefusesItsPendingJobs)
+{
+    SATestLogCapture log;
+    SATestJobTally tally;
+    {
+        PSTaskQueue queue(1);
+        queue.TaskSubmit(new SATestJobSelfOwned(tally, 0));
+    }
+    EXPECT_EQ(tally.executed.load(), 0);
+    EXPECT_EQ(tally.refused.load(), 1);
+    EXPECT_EQ(tally.destroyed.load(), 1);
+    EXPECT_EQ(log.Count("PSTaskQueue::~PSTaskQueue failed! Still running, stopping it\n"), 0u);
+}

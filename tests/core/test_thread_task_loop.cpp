@@ -198,3 +198,18 @@ TEST(PSThreadTaskLoop, StopOnIdleLoopDoesNothingAndRepeatedCyclesWork)
         EXPECT_EQ(task.m_StopRequests.load(), cycle);
     }
 }
+
+TEST(PSThreadTaskLoop, DestroyingARunningLoopStopsItFirst)
+{
+    SATestLogCapture log;
+    TaskCounting task; // outlives the loop, as a member of the loop's owner would
+    {
+        PSThreadTaskLoop loop;
+        task.m_StepsWait = true;
+        ASSERT_TRUE(loop.Start(&task));
+        ASSERT_EQ(task.m_Running.Wait(10000), PS_WAIT_OBJECT_0);
+    }
+    EXPECT_EQ(task.m_StopRequests.load(), 1);
+    EXPECT_EQ(task.m_Exits.load(), 1);
+    EXPECT_EQ(log.Count("PSThreadTaskLoop::~PSThreadTaskLoop failed! Still running, stopping it\n"), 1u);
+}
