@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <memory>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <thread>
@@ -141,6 +142,59 @@ TEST(PSThreadBase, DestroyingAnEndedUnclosedThreadReleasesIt)
         ASSERT_TRUE(thread.Start());
         ASSERT_TRUE(thread.Wait(PS_INFINITE));
     }
+}
+
+namespace
+{
+// Waits on an event that lives outside the object, so that it may keep
+// running while the object is being destroyed.
+class ThreadOutliving : public PSThreadBase
+{
+public:
+    ThreadOutliving(PSEvent* entered, PSEvent* release) : m_pEntered(entered), m_pRelease(release) {}
+
+protected:
+    void Run() override
+    {
+        PSEvent* release = m_pRelease;
+        m_pEntered->Set();
+        release->Wait(PS_INFINITE); // no member is touched from here on
+    }
+
+private:
+    PSEvent* m_pEntered;
+    PSEvent* m_pRelease;
+};
+} // namespace
+
+TEST(PSThreadBase, DestroyingWhileTheThreadRunsWaitsForItInsteadOfLeavingItBehind)
+{
+    PSEvent entered(true, false), release(true, false), destroyed(true, false);
+    PSEvent logged(true, false);
+    int sink = SALogSinkAdd(
+        [&](uint32_t, std::string_view line)
+        {
+            if (line.rfind("PSThreadBase::~PSThreadBase failed! Thread ", 0) == 0)
+                logged.Set();
+        });
+    std::thread releaser(
+        [&]
+        {
+            // Release the thread only once the destructor has said it waits.
+            EXPECT_EQ(logged.Wait(20000), PS_WAIT_OBJECT_0);
+            EXPECT_EQ(destroyed.Wait(0), PS_WAIT_TIMEOUT);
+            release.Set();
+        });
+    {
+        auto thread = std::make_unique<ThreadOutliving>(&entered, &release);
+        ASSERT_TRUE(thread->Start());
+        ASSERT_EQ(entered.Wait(10000), PS_WAIT_OBJECT_0);
+        thread.reset();
+        destroyed.Set();
+    }
+    releaser.join();
+    SALogSinkRemove(sink);
+    EXPECT_EQ(release.Wait(0), PS_WAIT_OBJECT_0);
 }
 
 TEST(PSThreadBase, PrioritySetChangesOnlyTheCallingThreadOrLogsOnce)
