@@ -256,8 +256,9 @@ sqlite3* ConnectionGet(Store store, bool create, int32_t& error)
         path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
     if (result != SQLITE_OK || !StoreSetUp(db))
     {
-        SALog(SA_LOG_FAILURE, "SAUtilRegistry sqlite3_open_v2 failed! %s %s %d\n", path.c_str(),
-              db ? sqlite3_errmsg(db) : "", result);
+        SALog(SA_LOG_FAILURE, "SAUtilRegistry %s failed! %s %s %d\n",
+              result != SQLITE_OK ? "sqlite3_open_v2" : "StoreSetUp", path.c_str(),
+              db ? sqlite3_errmsg(db) : "", result != SQLITE_OK ? result : sqlite3_errcode(db));
         sqlite3_close_v2(db);
         error = ERROR_REGISTRY_IO_FAILED;
         return nullptr;

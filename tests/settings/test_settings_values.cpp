@@ -541,3 +541,17 @@ TEST_F(SettingsValues, SetterFailuresAreLoggedAndReported)
     // Reads still give defaults.
     EXPECT_EQ(SASettings::FramerateGet(), 60);
 }
+
+TEST_F(SettingsValues, ACorruptStoreGivesDefaultsAndRefusesWrites)
+{
+    std::filesystem::create_directories(m_ConfigHome + "/harrowfenlab/quillmere");
+    FILE* file = fopen((m_ConfigHome + "/harrowfenlab/quillmere/registry.sqlite3").c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    fputs(std::string(4096, 'x').c_str(), file);
+    fclose(file);
+    EXPECT_EQ(SASettings::FramerateGet(), 60);
+    EXPECT_EQ(SASettings::CompressionTypeGet(), 5);
+    EXPECT_FALSE(SASettings::FramerateSet(30));
+    EXPECT_TRUE(LogContains("SAUtilRegistry StoreSetUp failed!"));
+    EXPECT_FALSE(SASettings::SettingsAudioOptionEnableGet());
+}
