@@ -557,3 +557,29 @@ TEST(SAUtilFile, FailuresAreLoggedAndDoNotStopDecoding)
         EXPECT_EQ(DecodePacket(decoder, p, frame), SADecodeResult::Decoded);
     }
 }
+
+namespace
+{
+// A target that has no frame yet (no renderer): the decoder can clip only to
+// the screen the packet announces.
+class NoFrameTarget : public TestFrame
+{
+public:
+    NoFrameTarget() : TestFrame(W, H) {}
+    bool FrameSizeGet(int32_t&, int32_t&) override { return false; }
+};
+} // namespace
+
+TEST(SADecoderFrameBuffer, TargetWithoutAFrameStillGetsRectanglesClippedToTheScreen)
+{
+    const TestImage source = TestDesktopPicture(W + 100, H);
+    SADecoderFrameBuffer decoder;
+    NoFrameTarget frame;
+    const TestImage wire = SubImage(source, W - 40, 0, W + 60, 50);
+    ASSERT_EQ(DecodePacket(decoder,
+                           TestPacketBuild(Fields(0, W - 40, 0, W + 60, 50, wire.Pitch()), wire.Bgrx), frame),
+              SADecodeResult::Decoded);
+    ASSERT_EQ(frame.m_Updates.size(), 1u);
+    EXPECT_EQ(frame.m_Updates[0].Right, W);
+    EXPECT_EQ(frame.m_Violations, 0);
+}
