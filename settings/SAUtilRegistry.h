@@ -30,8 +30,9 @@
 // terminator (32 bytes) cannot be read through a 32-byte buffer.
 //
 // Threads: every function may be called from any thread; calls of one process
-// are serialised by one lock. After fork() the child opens its own
-// connections (inherited ones are abandoned, never used).
+// are serialised by one lock. Processes: use the store from a forked child
+// only after exec (SQLite's per-process file-lock state does not survive
+// fork); as a last defence a child never touches an inherited connection.
 #include <cstdint>
 #include <string>
 #include <vector>
