@@ -2,6 +2,7 @@
 
 #include "core/SALog.h"
 
+#include <new>
 #include <utility>
 
 SAQueueScreenUpdates::SAQueueScreenUpdates(SAMessageTarget* notifyTarget) : m_pNotifyTarget(notifyTarget) {}
@@ -33,22 +34,32 @@ bool SAQueueScreenUpdates::PacketAppend(std::unique_ptr<uint8_t[]> packet, size_
     entry.m_Kind = SAScreenUpdateKind::Packet;
     entry.m_pPacket = std::move(packet);
     entry.m_PacketSize = packetSize;
-    PrivateAppend(std::move(entry));
-    return true;
+    return PrivateAppend(std::move(entry));
 }
 
-void SAQueueScreenUpdates::PrivateAppend(SAScreenUpdate entry)
+bool SAQueueScreenUpdates::PrivateAppend(SAScreenUpdate entry)
 {
     PSEvent* wakeEvent = nullptr;
     {
         std::lock_guard<std::mutex> guard(m_Lock);
-        m_Entries.push_back(std::move(entry));
+        try
+        {
+            m_Entries.push_back(std::move(entry));
+        }
+        catch (const std::bad_alloc&)
+        {
+            // The entry (and its block) is freed here; nothing escapes to the
+            // receiver's thread.
+            SALog(SA_LOG_FAILURE, "SAQueueScreenUpdates::PrivateAppend failed! no memory\n");
+            return false;
+        }
         wakeEvent = m_pWakeEvent;
     }
     if (wakeEvent)
         wakeEvent->Set();
     if (m_pNotifyTarget)
         m_pNotifyTarget->Post(SA_WM_APP_STATUS_REFRESH, 0, 0);
+    return true;
 }
 
 SAScreenUpdate SAQueueScreenUpdates::Take()

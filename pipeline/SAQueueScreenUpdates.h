@@ -49,7 +49,8 @@ public:
 
     void RepaintAppend();
     void FragmentResetAppend();
-    // Takes ownership of the block; false (and nothing queued) for a null one.
+    // Takes ownership of the block; false (and nothing queued) for a null one
+    // or when memory runs out (the block is then freed).
     bool PacketAppend(std::unique_ptr<uint8_t[]> packet, size_t packetSize);
 
     // The front entry, moved out of the queue; kind None when it is empty.
@@ -65,7 +66,7 @@ public:
     void WakeEventSet(PSEvent* wakeEvent);
 
 private:
-    void PrivateAppend(SAScreenUpdate entry);
+    bool PrivateAppend(SAScreenUpdate entry);
 
     mutable std::mutex m_Lock;
     std::deque<SAScreenUpdate> m_Entries; // guarded by m_Lock

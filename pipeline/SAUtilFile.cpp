@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <sys/stat.h>
 #include <utility>
 
@@ -39,8 +40,16 @@ bool SAUtilFile::Save(const uint8_t* data, size_t size, const std::string& name)
         return false;
     ++m_FilesCounted;
 
-    const std::string path =
-        m_Directory + "/" + std::to_string(m_FilesCounted) + "_" + name + "." + m_Extension;
+    std::string path;
+    try
+    {
+        path = m_Directory + "/" + std::to_string(m_FilesCounted) + "_" + name + "." + m_Extension;
+    }
+    catch (const std::bad_alloc&)
+    {
+        SALog(SA_LOG_FAILURE, "SAUtilFile::Save failed! no memory\n");
+        return false;
+    }
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "wb"), &std::fclose);
     if (!file)
     {
