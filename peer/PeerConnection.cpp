@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 namespace
 {
@@ -363,9 +364,10 @@ bool PeerConnection::PrivateSleepUntil(std::chrono::steady_clock::time_point dea
     return !(m_Stop || m_ViewerGone);
 }
 
-bool PeerConnection::PrivateScenarioRun(uint32_t frameNumber, bool& ended)
+bool PeerConnection::PrivateScenarioRun(uint32_t frameNumber, bool& ended, int& overhang)
 {
     ended = false;
+    overhang = 0;
     for (const PeerScenarioEvent& event : m_Scenario.EventsAt(frameNumber))
     {
         switch (event.Kind)
@@ -392,6 +394,9 @@ bool PeerConnection::PrivateScenarioRun(uint32_t frameNumber, bool& ended)
                 }
             }
             break;
+        case PeerScenarioKind::Overhang:
+            overhang = event.Value;
+            break;
         case PeerScenarioKind::Disconnect:
             if (PrivateHeaderSend(PeerPacket::Disconnect(event.Value)))
             {
@@ -404,7 +409,7 @@ bool PeerConnection::PrivateScenarioRun(uint32_t frameNumber, bool& ended)
     return true;
 }
 
-bool PeerConnection::PrivateFrameSend(uint32_t frameNumber)
+bool PeerConnection::PrivateFrameSend(uint32_t frameNumber, int overhang)
 {
     const int width = m_Options.Width;
     const int height = m_Options.Height;
@@ -416,10 +421,32 @@ bool PeerConnection::PrivateFrameSend(uint32_t frameNumber)
     {
         int top = i * height / fragments;
         int bottom = (i + 1) * height / fragments;
+        const uint8_t* band = m_Frame.data() + top * pitch;
+        int bandWidth = width;
+        size_t bandPitch = pitch;
+        if (overhang > 0 && i == fragments - 1)
+        {
+            // The band's rows, then magenta beyond the screen edge.
+            bandWidth = width + overhang;
+            bandPitch = static_cast<size_t>(bandWidth) * 4;
+            m_Overhang.resize(bandPitch * static_cast<size_t>(bottom - top));
+            for (int y = 0; y < bottom - top; ++y)
+            {
+                uint8_t* row = m_Overhang.data() + y * bandPitch;
+                std::memcpy(row, band + y * pitch, pitch);
+                for (int x = width; x < bandWidth; ++x)
+                {
+                    row[x * 4 + 0] = 255;
+                    row[x * 4 + 1] = 0;
+                    row[x * 4 + 2] = 255;
+                    row[x * 4 + 3] = 255;
+                }
+            }
+            band = m_Overhang.data();
+        }
         const uint8_t* payload = nullptr;
         size_t payloadBytes = 0;
-        if (!m_Encoder.BandEncode(m_Frame.data() + top * pitch, width, pitch, bottom - top, payload,
-                                  payloadBytes))
+        if (!m_Encoder.BandEncode(band, bandWidth, bandPitch, bottom - top, payload, payloadBytes))
         {
             SALog(SA_LOG_FAILURE,
                   "PeerConnection::PrivateFrameSend failed! BandEncode frame:%u fragment:%d\n", frameNumber,
@@ -429,11 +456,11 @@ bool PeerConnection::PrivateFrameSend(uint32_t frameNumber)
         PeerFrameBufferFields fields;
         fields.ScreenWidth = width;
         fields.ScreenHeight = height;
-        fields.PitchInBytes = static_cast<int32_t>(pitch);
+        fields.PitchInBytes = static_cast<int32_t>(bandPitch);
         fields.ColorFormat = PEER_COLOR_FORMAT_X8R8G8B8;
         fields.Left = 0;
         fields.Top = top;
-        fields.Right = width;
+        fields.Right = bandWidth;
         fields.Bottom = bottom;
         fields.CompressionType = m_Encoder.CompressionTypeGet();
         fields.Quality = m_Encoder.QualityFieldGet();
@@ -467,7 +494,8 @@ void PeerConnection::PrivateStream()
     for (uint32_t frameNumber = 0;; ++frameNumber)
     {
         bool ended = false;
-        if (!PrivateScenarioRun(frameNumber, ended) || ended)
+        int overhang = 0;
+        if (!PrivateScenarioRun(frameNumber, ended, overhang) || ended)
         {
             return;
         }
@@ -495,7 +523,7 @@ void PeerConnection::PrivateStream()
             // After a stall (flow control) the pace restarts instead of bursting.
             due = std::max(due + period, Clock::now());
         }
-        if (!PrivateFrameSend(frameNumber))
+        if (!PrivateFrameSend(frameNumber, overhang))
         {
             return;
         }

@@ -59,9 +59,10 @@ private:
     void PrivateStream();
     void PrivateReceiveLoop();
     bool PrivateConnectRequestRead(uint32_t& requestKind);
-    bool PrivateFrameSend(uint32_t frameNumber);
+    // `overhang`: pixels the last band reaches past the right screen edge.
+    bool PrivateFrameSend(uint32_t frameNumber, int overhang);
     // Sends the events due before `frameNumber`; `ended` when one closed the stream.
-    bool PrivateScenarioRun(uint32_t frameNumber, bool& ended);
+    bool PrivateScenarioRun(uint32_t frameNumber, bool& ended, int& overhang);
     bool PrivateHeaderSend(const SAPacketHeader& header);
     // Waits until the stream may send frame number `sent` (flow control),
     // then counts it as sent.
@@ -82,6 +83,7 @@ private:
     PeerConnectionObserver* m_Observer; // borrowed
     PeerEncoder m_Encoder;              // connection thread only
     std::vector<uint8_t> m_Frame;       // connection thread only
+    std::vector<uint8_t> m_Overhang;    // connection thread only
 
     std::thread m_Thread;
     std::thread m_ReceiverThread; // started and joined by m_Thread

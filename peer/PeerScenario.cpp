@@ -82,6 +82,13 @@ bool PeerScenario::Parse(const std::string& spec, std::string& error)
             minimum = 0;
             maximum = PEER_MALFORMED_KIND_COUNT;
         }
+        else if (kind == "overhang")
+        {
+            event.Kind = PeerScenarioKind::Overhang;
+            minimum = 1;
+            maximum = 4096;
+            fallback = 32;
+        }
         else
         {
             error = "unknown scenario event: " + kind;

@@ -9,6 +9,9 @@
 //   disconnect@K[:C]  Disconnect with reason C (default 0), then close
 //   malformed@K[:M]   header(s) a viewer must reject and skip: M = 1..7 one
 //                     kind (see PeerPacket::Malformed), 0 or absent all kinds
+//   overhang@K[:D]    frame K's last band reaches D pixels (default 32) past
+//                     the right screen edge: valid on the wire (wider only),
+//                     and a viewer must not draw outside its frame
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,6 +22,7 @@ enum class PeerScenarioKind
     Visibility,
     Disconnect,
     Malformed,
+    Overhang,
 };
 
 struct PeerScenarioEvent

@@ -417,6 +417,55 @@ TEST(PeerScenario, EventsArriveBeforeTheirFrames)
     EXPECT_EQ(PeerTestJsonField(resets[0], "replyRequest"), "2");
 }
 
+// A band that reaches past the right screen edge passes the viewer's header
+// checks (it is too large in one dimension only); the peer sends one so the
+// viewer's clipping can be tested. Frame and fragment counts stay intact.
+TEST(PeerScenario, OverhangBandIsValidAndCarriesTheWiderRows)
+{
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.45", "--size", "64x48", "--fps", "0", "--window", "0",
+                            "--codec", "raw", "--fragments", "2", "--frames", "3", "--scenario",
+                            "overhang@1:40", "--exit-after-clients", "1", "--quiet"}));
+    PeerTestClient client;
+    ASSERT_TRUE(client.Connect("127.0.0.45"));
+    ASSERT_TRUE(client.ConnectRequestSend());
+    ExpectVisibility(client, 1);
+    for (uint32_t frame = 0; frame < 3; ++frame)
+    {
+        std::vector<uint8_t> expected = SynthFrame(64, 48, frame);
+        for (int band = 0; band < 2; ++band)
+        {
+            PeerTestPacket p;
+            ASSERT_TRUE(client.PacketRead(p));
+            ASSERT_TRUE(p.Valid) << "frame " << frame << " band " << band;
+            ASSERT_EQ(p.Type(), 2u);
+            EXPECT_EQ(p.ScreenWidth(), 64);
+            EXPECT_EQ(p.CountFragments(), 2);
+            EXPECT_EQ(p.Top(), band * 24);
+            bool wide = frame == 1 && band == 1;
+            int rectWidth = wide ? 104 : 64;
+            ASSERT_EQ(p.Right(), rectWidth);
+            ASSERT_EQ(p.Pitch(), 4 * rectWidth);
+            ASSERT_EQ(p.Payload.size(), static_cast<size_t>(4 * rectWidth * 24));
+            for (int y = 0; y < 24; ++y)
+            {
+                const uint8_t* row = p.Payload.data() + y * 4 * rectWidth;
+                EXPECT_TRUE(std::equal(row, row + 256, expected.begin() + (band * 24 + y) * 256))
+                    << "row " << y;
+                for (int x = 64; x < rectWidth; ++x)
+                {
+                    ASSERT_EQ(row[x * 4 + 0], 255);
+                    ASSERT_EQ(row[x * 4 + 1], 0);
+                    ASSERT_EQ(row[x * 4 + 2], 255);
+                }
+            }
+        }
+    }
+    ExpectDisconnectAndEnd(client, 0);
+    client.Close();
+    EXPECT_EQ(peer.Wait(), 0);
+}
+
 TEST(PeerConnections, TwoViewersStreamAtTheSameTime)
 {
     PeerTestProcess peer;

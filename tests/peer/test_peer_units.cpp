@@ -181,6 +181,10 @@ TEST(PeerScenario, ParsesKindsFramesValuesAndDefaults)
     EXPECT_EQ(scenario.EventsAt(40)[0].Kind, PeerScenarioKind::Malformed);
     EXPECT_EQ(scenario.EventsAt(40)[0].Value, 0);
     EXPECT_TRUE(scenario.EventsAt(31).empty());
+    ASSERT_TRUE(scenario.Parse("overhang@5,overhang@6:100", error)) << error;
+    EXPECT_EQ(scenario.EventsAt(5)[0].Kind, PeerScenarioKind::Overhang);
+    EXPECT_EQ(scenario.EventsAt(5)[0].Value, 32);
+    EXPECT_EQ(scenario.EventsAt(6)[0].Value, 100);
     EXPECT_TRUE(scenario.Parse("", error));
     EXPECT_TRUE(scenario.Events().empty());
 }
@@ -188,7 +192,7 @@ TEST(PeerScenario, ParsesKindsFramesValuesAndDefaults)
 TEST(PeerScenario, RefusesMalformedText)
 {
     for (const char* spec :
-         {"jump@3", "reset", "reset@", "reset@x", "reset@3:y", "malformed@1:8", "reset@-1"})
+         {"jump@3", "reset", "reset@", "reset@x", "reset@3:y", "malformed@1:8", "reset@-1", "overhang@1:0"})
     {
         PeerScenario scenario;
         std::string error;
