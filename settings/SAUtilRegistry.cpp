@@ -300,7 +300,14 @@ int32_t KeyLocate(const std::string& key, Store& store, sqlite3*& db)
         return ERROR_SUCCESS;
     }
     error = ERROR_SUCCESS;
-    sqlite3* persistentDb = ConnectionGet(Store::Persistent, key.empty(), error);
+    sqlite3* persistentDb = ConnectionGet(Store::Persistent, false, error);
+    if (persistentDb == nullptr && key.empty() && error == ERROR_FILE_NOT_FOUND)
+    {
+        // The root exists even before the store file does; it has no values yet.
+        store = Store::Persistent;
+        db = nullptr;
+        return ERROR_SUCCESS;
+    }
     if (persistentDb == nullptr)
         return error;
     if (key.empty() || KeyRowExists(persistentDb, key, error))
@@ -325,6 +332,13 @@ bool KeyRowInsert(sqlite3* db, const std::string& key)
 // A key below a volatile key is volatile.
 int32_t KeyCreateLocked(const std::string& key, uint32_t options, Store& store, sqlite3*& db)
 {
+    if (key.empty())
+    {
+        int32_t error = ERROR_SUCCESS;
+        store = Store::Persistent;
+        db = ConnectionGet(Store::Persistent, true, error);
+        return error;
+    }
     if (KeyLocate(key, store, db) == ERROR_SUCCESS)
         return ERROR_SUCCESS;
     bool belowVolatile = false;
@@ -469,6 +483,8 @@ int32_t SAUtilRegistryValueQuery(const std::string& subkey, const std::string& v
     const int32_t located = KeyLocate(key, store, db);
     if (located != ERROR_SUCCESS)
         return located;
+    if (db == nullptr)
+        return ERROR_FILE_NOT_FOUND;
     Statement query(db, "SELECT type, data FROM registry_values WHERE path = ?1 AND name = ?2;");
     if (!query.Ok())
         return ERROR_REGISTRY_IO_FAILED;
@@ -563,6 +579,8 @@ int32_t SAUtilRegistryValueDelete(const std::string& subkey, const std::string& 
     const int32_t located = KeyLocate(key, store, db);
     if (located != ERROR_SUCCESS)
         return located;
+    if (db == nullptr)
+        return ERROR_FILE_NOT_FOUND;
     Statement remove(db, "DELETE FROM registry_values WHERE path = ?1 AND name = ?2;");
     if (!remove.Ok())
         return ERROR_REGISTRY_IO_FAILED;
@@ -581,7 +599,7 @@ int32_t SAUtilRegistryValueEnum(const std::string& subkey, std::vector<SAUtilReg
     Store store;
     sqlite3* db = nullptr;
     const int32_t located = KeyLocate(key, store, db);
-    if (located != ERROR_SUCCESS)
+    if (located != ERROR_SUCCESS || db == nullptr)
         return located;
     Statement query(db, "SELECT name, type, data FROM registry_values WHERE path = ?1 ORDER BY name;");
     if (!query.Ok())

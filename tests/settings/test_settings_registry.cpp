@@ -257,6 +257,17 @@ TEST_F(SettingsRegistry, BadArgumentsAreRefused)
     EXPECT_EQ(SAUtilRegistryTreeDelete(""), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(SAUtilRegistryTreeDelete("\\\\"), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(SAUtilRegistryKeyPathNormalize("\\Software\\\\a\\"), "Software\\a");
+    // The root exists before the store does, holds no values, and takes them.
+    EXPECT_EQ(SAUtilRegistryKeyOpen(""), ERROR_SUCCESS);
+    std::vector<SAUtilRegistryValue> values;
+    EXPECT_EQ(SAUtilRegistryValueEnum("", values), ERROR_SUCCESS);
+    EXPECT_EQ(SAUtilRegistryValueDelete("", "X"), ERROR_FILE_NOT_FOUND);
+    uint8_t small[4] = {};
+    EXPECT_FALSE(SAUtilRegistryValueGet("", "X", small, 4));
+    EXPECT_FALSE(std::filesystem::exists(m_ConfigHome));
+    EXPECT_TRUE(SAUtilRegistryValueSet("", "X", REG_BINARY, "\x07", 1, 0));
+    EXPECT_TRUE(SAUtilRegistryValueGet("", "X", small, 4));
+    EXPECT_EQ(small[0], 7);
     // An empty value is a value.
     ASSERT_EQ(SAUtilRegistryValueWrite(MAIN, "Empty", REG_BINARY, nullptr, 0, 0), ERROR_SUCCESS);
     uint32_t type = 99;

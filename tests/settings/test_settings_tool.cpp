@@ -13,6 +13,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -196,6 +197,15 @@ TEST_F(SettingsTool, WhatTheToolSetsTheViewerReads)
     result = Run({"get", MAIN, "Missing"});
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("value not found"), std::string::npos);
+}
+
+TEST_F(SettingsTool, ExportOfAnEmptyStoreCreatesNothing)
+{
+    RunResult result = Run({"export"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "quillmere-reg export 1\n");
+    EXPECT_FALSE(std::filesystem::exists(m_ConfigHome));
+    EXPECT_EQ(Run({"get", "", "Anything"}).status, 1);
 }
 
 TEST_F(SettingsTool, ExportImportRoundTripsEveryByte)
