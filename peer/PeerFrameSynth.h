@@ -4,7 +4,8 @@
 // with the frame number, and a frame stamp (the frame number as 32 black or
 // white cells along the top-left edge). The picture is a pure function of
 // (width, height, frame number), so tests and benchmarks can regenerate
-// exactly what the peer sent. Thread-safe (no shared state).
+// exactly what the peer sent. Thread-safe: the still part of the picture is
+// drawn once per size into a small cache guarded by its own lock.
 #include <cstddef>
 #include <cstdint>
 
