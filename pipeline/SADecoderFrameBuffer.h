@@ -20,6 +20,7 @@
 //   top-left corner (clipped as above).
 //
 // One instance per decoder task; Decode runs on one worker thread at a time.
+#include "net/SANetProtocol.h"
 #include "pipeline/SADecLibJpeg.h"
 #include "pipeline/SADecodeTarget.h"
 #include "pipeline/SAUtilFile.h"
@@ -28,11 +29,11 @@
 #include <cstdint>
 #include <memory>
 
-struct SAFrameBufferInfo;
-
-// Largest screen or rectangle side accepted, in pixels: twice the widest
-// display in use today, and it bounds every decode buffer to 1 GiB.
-constexpr int32_t SA_DECODE_SIDE_LIMIT = 16384;
+// Largest screen or rectangle side accepted, in pixels; it bounds every
+// decode buffer to 1 GiB. The same bound as the receiver's header check: the
+// decoder checks again so that it stays safe with packets that never passed
+// that check.
+constexpr int32_t SA_DECODE_SIDE_LIMIT = SA_FRAME_BUFFER_SIDE_LIMIT;
 
 enum class SADecodeResult
 {
