@@ -13,7 +13,9 @@ std::mutex& PrivateLock()
 }
 } // namespace
 
-PSEvent::PSEvent(bool manualReset, bool initialState) : m_ManualReset(manualReset), m_Signalled(initialState) {}
+PSEvent::PSEvent(bool manualReset, bool initialState) : m_ManualReset(manualReset), m_Signalled(initialState)
+{
+}
 
 PSEvent::~PSEvent() = default;
 
@@ -46,7 +48,8 @@ uint32_t PSEvent::Wait(uint32_t timeoutMs)
 uint32_t PSEvent::WaitAny(PSEvent* const* events, size_t count, uint32_t timeoutMs)
 {
     std::unique_lock<std::mutex> guard(PrivateLock());
-    auto take = [&]() -> int {
+    auto take = [&]() -> int
+    {
         for (size_t i = 0; i < count; ++i)
         {
             if (events[i]->m_Signalled)

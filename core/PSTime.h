@@ -3,7 +3,7 @@
 // millisecond counter that the wire statistics and touch packets carry.
 #include <cstdint>
 
-uint32_t PSTimeGetTime();        // milliseconds, 32-bit, wrapping
-uint64_t PSTimeTickCount64();    // milliseconds, 64-bit
-uint64_t PSTimeNanoseconds();    // nanoseconds, 64-bit
+uint32_t PSTimeGetTime();     // milliseconds, 32-bit, wrapping
+uint64_t PSTimeTickCount64(); // milliseconds, 64-bit
+uint64_t PSTimeNanoseconds(); // nanoseconds, 64-bit
 void PSTimeSleep(uint32_t milliseconds);

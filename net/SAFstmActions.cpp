@@ -86,9 +86,17 @@ void PrivateReconnectAttempt(const SAFstmEventData& data, bool paced)
 
 void PrivateDisconnect(const SAFstmEventData& data, const char* method)
 {
+    // While reconnecting, the Disconnecting state ends when the attempt in
+    // progress fails. A paced attempt that has not started yet never will
+    // (the stop below drops it), so its failure is raised here instead;
+    // otherwise the machine would stay in Disconnecting for good.
+    const bool attemptPending = data.frame->ReconnectPendingGet();
     if (!data.client->Transmit(SAPacketDisconnect(static_cast<int32_t>(data.param))))
         SALog(SA_LOG_FAILURE, "%s failed! Transmit\n", method);
     PrivateConnectionStop(data);
+    if (attemptPending)
+        data.frame->MessageTargetGet().Post(SA_WM_APP_FSTM_EVENT,
+                                            SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, 0);
 }
 
 void PrivateInputTransmit(const SAFstmEventData& data, const SAPacketHeader& header, const char* method)

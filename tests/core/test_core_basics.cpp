@@ -19,10 +19,12 @@ struct LogCapture
     int id;
     LogCapture()
     {
-        id = SALogSinkAdd([this](uint32_t, std::string_view line) {
-            std::lock_guard<std::mutex> guard(lock);
-            lines.emplace_back(line);
-        });
+        id = SALogSinkAdd(
+            [this](uint32_t, std::string_view line)
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                lines.emplace_back(line);
+            });
     }
     ~LogCapture() { SALogSinkRemove(id); }
 };
@@ -34,7 +36,7 @@ TEST(SALog, MaskFiltersCategoriesAndLinesAreCutAtTheBuffer)
     SALogMaskSet(SA_LOG_MASK_DEFAULT);
     LogCapture capture;
     SALog(SA_LOG_FAILURE, "failure %d\n", 1);
-    SALog(SA_LOG_RENDER, "render trace\n");          // 0x2 is not in 0x121
+    SALog(SA_LOG_RENDER, "render trace\n");           // 0x2 is not in 0x121
     SALog(SA_LOG_FSTM, "state machine %s\n", "line"); // 0x20 is
     SALog(SA_LOG_ALWAYS, "always\n");
     std::string longText(10000, 'x');

@@ -1,7 +1,7 @@
 // SAQueueScreenUpdates: order, markers, ownership, wake-up and notification,
 // and concurrent appenders against one taker (run under ThreadSanitizer).
 #include "core/PSEvent.h"
-#include "pipeline/SAQueueScreenUpdates.h"
+#include "net/SAQueueScreenUpdates.h"
 
 #include <atomic>
 #include <cstring>

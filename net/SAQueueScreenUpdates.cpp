@@ -1,4 +1,4 @@
-#include "pipeline/SAQueueScreenUpdates.h"
+#include "net/SAQueueScreenUpdates.h"
 
 #include "core/SALog.h"
 

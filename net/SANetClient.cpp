@@ -1,0 +1,172 @@
+#include "net/SANetClient.h"
+
+#include "core/PSEvent.h"
+#include "core/SALog.h"
+#include "core/SAMessageTarget.h"
+#include "net/SAFstmEventData.h"
+#include "net/SANetProtocol.h"
+#include "net/SATaskQueuedNetConnect.h"
+#include "net/SATaskQueuedNetTransmit.h"
+#include "settings/SAWndDlgResolution.h"
+
+#include <new>
+
+SANetClient::SANetClient(SAQueueScreenUpdates* queue, SAMessageTarget* notifyTarget)
+    : m_pNotifyTarget(notifyTarget), m_TaskLoopedNetReceiver(queue, notifyTarget)
+{
+}
+
+SANetClient::~SANetClient()
+{
+    ConnectionStop();
+    ReceiverJoin();
+}
+
+void SANetClient::Connect(uint32_t hostOrderAddress)
+{
+    if (!m_TaskQueueNetTransmitter.Start())
+    {
+        SALog(SA_LOG_FAILURE, "SANetClient::Connect m_TaskQueueNetTransmitter.Start failed!\n");
+        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, 0);
+        return;
+    }
+    auto* job = new (std::nothrow)
+        SATaskQueuedNetConnect(hostOrderAddress, true, &m_TaskLoopedNetReceiver, m_pNotifyTarget);
+    if (job == nullptr)
+    {
+        SALog(SA_LOG_FAILURE, "SANetClient::Connect failed! no memory\n");
+        m_TaskQueueNetTransmitter.Stop();
+        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, 0);
+        return;
+    }
+    m_TaskQueueNetTransmitter.TaskSubmit(job);
+}
+
+bool SANetClient::Start(const std::string& instanceId)
+{
+    int32_t widths[SA_RESOLUTION_OFFERED_MAX] = {};
+    int32_t heights[SA_RESOLUTION_OFFERED_MAX] = {};
+    int32_t count = SAWndDlgResolution::ResolutionsOfferedGet(widths, heights);
+    if (count <= 0)
+    {
+        SALog(SA_LOG_FAILURE,
+              "SANetClient::Start failed! 0 == ResolutionListCount (this should never happen)\n");
+        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, 0);
+        return false;
+    }
+
+    if (!m_ThreadTaskLoopNetReceiver.Start(&m_TaskLoopedNetReceiver))
+    {
+        SALog(SA_LOG_FAILURE, "SANetClient::Start m_ThreadTaskLoopNetReceiver.Start failed!\n");
+        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, 0);
+        return false;
+    }
+
+    uint32_t w[SA_RESOLUTION_OFFERED_MAX];
+    uint32_t h[SA_RESOLUTION_OFFERED_MAX];
+    for (int32_t i = 0; i < count; ++i)
+    {
+        w[i] = static_cast<uint32_t>(widths[i]);
+        h[i] = static_cast<uint32_t>(heights[i]);
+    }
+    std::unique_ptr<uint8_t[]> packet =
+        SANetProtocol::PacketCreateConnectRequest(instanceId, w, h, static_cast<uint32_t>(count));
+    if (!packet)
+    {
+        SALog(SA_LOG_FAILURE, "SANetClient::Start failed! PacketCreateConnectRequest\n");
+        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, 0);
+        return false;
+    }
+
+    auto* job = new (std::nothrow)
+        SATaskQueuedNetTransmit(&m_TaskLoopedNetReceiver.m_NetSocketStream, std::move(packet));
+    if (job == nullptr)
+    {
+        SALog(SA_LOG_FAILURE,
+              "SANetClient::Transmit failed! m_TaskLoopedNetReceiver.TaskNetTransmitCreate (packet)\n");
+        SALog(SA_LOG_FAILURE, "SANetClient::Start failed! Transmit\n");
+        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, 0);
+        return false;
+    }
+    m_TaskQueueNetTransmitter.TaskSubmit(job);
+    return true;
+}
+
+bool SANetClient::Transmit(const SAPacketHeader& header)
+{
+    auto* job =
+        new (std::nothrow) SATaskQueuedNetTransmit(&m_TaskLoopedNetReceiver.m_NetSocketStream, header);
+    if (job == nullptr)
+    {
+        SALog(SA_LOG_FAILURE,
+              "SANetClient::Transmit failed! m_TaskLoopedNetReceiver.TaskNetTransmitCreate (header)\n");
+        return false;
+    }
+    m_TaskQueueNetTransmitter.TaskSubmit(job);
+    return true;
+}
+
+void SANetClient::ConnectionStop()
+{
+    AudioDisconnect();
+
+    // Let what is already queued (a user's Disconnect packet above all) leave
+    // before the socket closes, but never wait on a peer that stopped reading
+    // for longer than the drain time-out: the close below then aborts the
+    // blocked send.
+    m_TaskQueueNetTransmitter.IdleEventGet().Wait(TRANSMIT_DRAIN_TIMEOUT_MS);
+
+    // The receiver thread is not waited for: it may be blocked sending a
+    // state machine event to the window thread that runs this very stop. Its
+    // handle is retired by the next Start of its loop.
+    m_TaskLoopedNetReceiver.StopRequest();
+    m_TaskQueueNetTransmitter.Stop();
+}
+
+bool SANetClient::AudioConnect(uint32_t hostOrderAddress, const std::string& instanceId,
+                               int32_t featureBitmap)
+{
+    // The audio connection is not part of this client yet; nothing is
+    // started and nothing becomes active.
+    return false;
+}
+
+void SANetClient::AudioDisconnect()
+{
+    if (!m_AudioActive.load())
+        return;
+}
+
+uint32_t SANetClient::ServerAddressGet() const
+{
+    return m_TaskLoopedNetReceiver.m_NetSocketStream.AddressRemoteHostOrderGet();
+}
+
+int32_t SANetClient::LastDisconnectReasonGet() const
+{
+    return m_TaskLoopedNetReceiver.LastDisconnectReasonGet();
+}
+
+SANetStatisticsSnapshot SANetClient::StatisticsGet() const
+{
+    SANetStatisticsSnapshot s;
+    const SANetStatistics& rings = m_TaskLoopedNetReceiver.StatisticsGet();
+    s.m_HeadersReceived = rings.m_HeadersReceived.load(std::memory_order_relaxed);
+    s.m_RingIndex = rings.m_RingIndex.load(std::memory_order_relaxed);
+    for (uint32_t i = 0; i < SA_NET_STATISTICS_RING_SLOTS; ++i)
+    {
+        s.m_FrameTimeSum += rings.m_FrameTimeRing[i].load(std::memory_order_relaxed);
+        s.m_IntervalSum += rings.m_IntervalRing[i].load(std::memory_order_relaxed);
+        s.m_FrameBytesSum += rings.m_FrameBytesRing[i].load(std::memory_order_relaxed);
+    }
+    const SANetSocketStream& stream = m_TaskLoopedNetReceiver.m_NetSocketStream;
+    s.m_PacketsSent = stream.PacketsSentGet();
+    s.m_AddressLocal = stream.AddressLocalHostOrderGet();
+    s.m_AddressRemote = stream.AddressRemoteHostOrderGet();
+    return s;
+}
+
+void SANetClient::ReceiverJoin()
+{
+    m_ThreadTaskLoopNetReceiver.Stop();
+}

@@ -1,0 +1,152 @@
+#include "net/SATaskLoopedNetReceiver.h"
+
+#include "core/PSThreadBase.h"
+#include "core/PSTime.h"
+#include "core/SALog.h"
+#include "core/SAMessageTarget.h"
+#include "net/SAFstmEventData.h"
+#include "net/SANetProtocol.h"
+#include "net/SAQueueScreenUpdates.h"
+
+#include <new>
+
+SATaskLoopedNetReceiver::SATaskLoopedNetReceiver(SAQueueScreenUpdates* queue, SAMessageTarget* notifyTarget)
+    : m_pQueue(queue), m_pNotifyTarget(notifyTarget)
+{
+}
+
+SATaskLoopedNetReceiver::~SATaskLoopedNetReceiver() = default;
+
+bool SATaskLoopedNetReceiver::OnEntry()
+{
+    PSThreadBase::PrioritySet(PS_THREAD_PRIORITY_TIME_CRITICAL);
+    m_FragmentCounter = 0;
+    m_FrameBytes = 0;
+    m_FrameStart = 0;
+    m_LastDisconnectReason = -1;
+    return true;
+}
+
+void SATaskLoopedNetReceiver::PrivateFrameStatisticsFirst(uint32_t byteCount)
+{
+    uint32_t index = m_Statistics.m_RingIndex.load(std::memory_order_relaxed);
+    uint32_t now = PSTimeGetTime();
+    m_Statistics.m_IntervalRing[index].store(now - m_FrameStart, std::memory_order_relaxed);
+    m_FrameStart = now;
+    m_FrameBytes = byteCount;
+}
+
+void SATaskLoopedNetReceiver::PrivateFrameStatisticsLast(int32_t fragmentCount)
+{
+    if (static_cast<int64_t>(m_FragmentCounter) + 1 == fragmentCount)
+    {
+        uint32_t index = m_Statistics.m_RingIndex.load(std::memory_order_relaxed);
+        m_Statistics.m_FrameTimeRing[index].store(PSTimeGetTime() - m_FrameStart, std::memory_order_relaxed);
+        m_Statistics.m_FrameBytesRing[index].store(m_FrameBytes, std::memory_order_relaxed);
+        m_Statistics.m_RingIndex.store((index + 1) % SA_NET_STATISTICS_RING_SLOTS, std::memory_order_relaxed);
+        m_FragmentCounter = 0;
+    }
+    else
+    {
+        ++m_FragmentCounter;
+    }
+}
+
+bool SATaskLoopedNetReceiver::OnExecute()
+{
+    SAPacketHeader header;
+    if (!m_NetSocketStream.ReceiveTcpStream(header.m_Bytes, SA_PACKET_HEADER_SIZE))
+    {
+        SALog(SA_LOG_FAILURE,
+              "SATaskLoopedNetReceiver::OnExecute failed! m_NetSocketStream.ReceiveTcpStream (header)\n");
+        return false;
+    }
+    m_Statistics.m_HeadersReceived.fetch_add(1, std::memory_order_relaxed);
+
+    if (!SANetProtocol::PacketValidate(header))
+    {
+        SALog(SA_LOG_FAILURE, "SATaskLoopedNetReceiver::OnExecute failed! SANetProtocol::PacketValidate\n");
+        return true;
+    }
+
+    const uint32_t type = header.HeaderTypeGet();
+    switch (type)
+    {
+    case SA_HEADER_DISCONNECT:
+    {
+        int32_t reason = header.S32Get(SAWire::DISCONNECT_REASON);
+        m_LastDisconnectReason = reason;
+        m_pNotifyTarget->Send(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_MENU_DISCONNECT_SERVER, reason);
+        m_pNotifyTarget->Post(SA_WM_APP_STATUS_REFRESH, 0, 0);
+        return true;
+    }
+    case SA_HEADER_VISIBILITY:
+    {
+        int32_t visible = header.S32Get(SAWire::VISIBILITY_IS_VISIBLE);
+        m_pNotifyTarget->Send(SA_WM_APP_FSTM_EVENT,
+                              visible == 1 ? SA_FSTM_EVENT_SERVER_DISPLAY_VISIBILITY_ON
+                                           : SA_FSTM_EVENT_SERVER_DISPLAY_VISIBILITY_OFF,
+                              0);
+        m_pNotifyTarget->Post(SA_WM_APP_STATUS_REFRESH, 0, 0);
+        return true;
+    }
+    case SA_HEADER_STREAM_RESET:
+        m_pQueue->FragmentResetAppend();
+        // Counting restarts with the next packet, on this side as on the
+        // processor's.
+        m_FragmentCounter = 0;
+        if (header.U32Get(SAWire::STREAM_RESET_REPLY_REQUEST) == 1)
+            m_pNotifyTarget->Send(SA_WM_APP_STREAM_RESET_REPLY, 0, 0);
+        m_pNotifyTarget->Post(SA_WM_APP_STATUS_REFRESH, 0, 0);
+        return true;
+    case SA_HEADER_TYPE_4:
+        m_pNotifyTarget->Post(SA_WM_APP_STATUS_REFRESH, 0, 0);
+        return true;
+    default:
+        break;
+    }
+
+    const uint32_t byteCount = header.ByteCountGet();
+    if (type == SA_HEADER_FRAME_BUFFER)
+    {
+        if (m_FragmentCounter == 0)
+            PrivateFrameStatisticsFirst(byteCount);
+        else
+            m_FrameBytes += static_cast<uint32_t>(SA_PACKET_HEADER_SIZE) + byteCount;
+    }
+
+    const size_t blockSize = SA_PACKET_HEADER_SIZE + static_cast<size_t>(byteCount);
+    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[blockSize]);
+    if (!block)
+    {
+        SALog(SA_LOG_FAILURE, "SATaskLoopedNetReceiver::OnExecute failed! no memory\n");
+        return false;
+    }
+    std::memcpy(block.get(), header.m_Bytes, SA_PACKET_HEADER_SIZE);
+    if (!m_NetSocketStream.ReceiveTcpStream(block.get() + SA_PACKET_HEADER_SIZE, byteCount))
+    {
+        SALog(SA_LOG_FAILURE,
+              "SATaskLoopedNetReceiver::OnExecute failed! m_NetSocketStream.ReceiveTcpStream (data)\n");
+        return false;
+    }
+
+    if (type != SA_HEADER_FRAME_BUFFER)
+        return true; // read completely and dropped
+
+    const int32_t fragmentCount = SAPacketFrameBufferDecode(header).FragmentCount();
+    m_pQueue->PacketAppend(std::move(block), blockSize);
+    PrivateFrameStatisticsLast(fragmentCount);
+    return true;
+}
+
+void SATaskLoopedNetReceiver::OnExit()
+{
+    m_NetSocketStream.Close();
+    m_pQueue->FragmentResetAppend();
+    m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, 0);
+}
+
+void SATaskLoopedNetReceiver::StopRequest()
+{
+    m_NetSocketStream.Close();
+}

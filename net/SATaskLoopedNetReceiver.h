@@ -1,0 +1,55 @@
+#pragma once
+// The display receiver: reads one packet per step from the display
+// connection and sorts it. FrameBuffer packets go, header and payload in one
+// block, to the screen update queue; Visibility and Disconnect become state
+// machine events sent to the frame (the receiver waits while the window
+// thread runs the step); StreamReset restarts fragment counting.
+//
+// Threads: OnEntry/OnExecute/OnExit on the receiver loop thread, the only
+// reader of the socket and the only writer of the statistics. StopRequest
+// comes from the window thread and closes the socket, which wakes a blocked
+// receive. The transmit worker uses m_NetSocketStream for connecting and
+// sending (the stream allows one sender and one receiver at once).
+#include "core/PSTaskAsyncLooped.h"
+#include "net/SANetSocketStream.h"
+#include "net/SANetStatistics.h"
+
+#include <atomic>
+#include <cstdint>
+
+class SAMessageTarget;
+class SAQueueScreenUpdates;
+
+class SATaskLoopedNetReceiver : public PSTaskAsyncLooped
+{
+public:
+    // queue and notifyTarget are borrowed; the frame owns both and outlives
+    // the receiver.
+    SATaskLoopedNetReceiver(SAQueueScreenUpdates* queue, SAMessageTarget* notifyTarget);
+    ~SATaskLoopedNetReceiver() override;
+
+    bool OnExecute() override;
+    bool OnEntry() override;
+    void OnExit() override;
+    void StopRequest() override;
+
+    SANetSocketStream m_NetSocketStream;
+
+    const SANetStatistics& StatisticsGet() const { return m_Statistics; }
+    int32_t LastDisconnectReasonGet() const { return m_LastDisconnectReason.load(); }
+
+private:
+    void PrivateFrameStatisticsFirst(uint32_t byteCount);
+    void PrivateFrameStatisticsLast(int32_t fragmentCount);
+
+    SAQueueScreenUpdates* const m_pQueue;
+    SAMessageTarget* const m_pNotifyTarget;
+
+    // Receiver thread only.
+    uint32_t m_FragmentCounter = 0;
+    uint32_t m_FrameBytes = 0;
+    uint32_t m_FrameStart = 0;
+
+    SANetStatistics m_Statistics;
+    std::atomic<int32_t> m_LastDisconnectReason{-1};
+};

@@ -1,0 +1,248 @@
+// The display receiver against a scripted server on loopback: statistics
+// rings, fragment counting and the dispatch of every header type.
+#include "ClientTestHarness.h"
+#include "tests/net/NetTestUtil.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+
+namespace
+{
+// A client driven without the state machine: the loop starts the receiver as
+// soon as the connection is up and remembers every message.
+class ReceiverHarness
+{
+public:
+    ReceiverHarness()
+        : m_Loop([this](uint32_t m, uintptr_t w, intptr_t l) { return PrivateDispatch(m, w, l); }),
+          m_Queue(&m_Loop), m_Client(&m_Queue, &m_Loop)
+    {
+        m_Loop.Start();
+    }
+    ~ReceiverHarness()
+    {
+        m_Loop.Invoke([this] { m_Client.ConnectionStop(); });
+        m_Loop.Stop();
+        m_Client.ReceiverJoin();
+    }
+    std::vector<std::pair<uint32_t, uintptr_t>> Messages()
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        return m_Messages;
+    }
+    bool WaitHeaders(uint64_t count)
+    {
+        return ClientTestWaitFor([&] { return m_Client.StatisticsGet().m_HeadersReceived >= count; });
+    }
+    uint32_t RingIndex() { return m_Client.StatisticsGet().m_RingIndex; }
+
+    SAMessageLoop m_Loop;
+    SAQueueScreenUpdates m_Queue;
+    SANetClient m_Client;
+
+private:
+    intptr_t PrivateDispatch(uint32_t message, uintptr_t wParam, intptr_t lParam)
+    {
+        {
+            std::lock_guard<std::mutex> guard(m_Lock);
+            m_Messages.emplace_back(message, wParam);
+        }
+        if (message == SA_WM_APP_FSTM_EVENT && wParam == SA_FSTM_EVENT_SERVER_CONNECTED)
+            m_Client.Start("{00000000-0000-4000-8000-000000000000}");
+        return 0;
+    }
+    std::mutex m_Lock;
+    std::vector<std::pair<uint32_t, uintptr_t>> m_Messages;
+};
+
+void SendAll(int fd, const void* data, size_t size)
+{
+    const uint8_t* p = static_cast<const uint8_t*>(data);
+    while (size > 0)
+    {
+        ssize_t n = send(fd, p, size, MSG_NOSIGNAL);
+        ASSERT_GT(n, 0);
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
+void FrameSend(int fd, int16_t countFragments, uint32_t fourFragments, uint32_t payload)
+{
+    SAPacketHeader h;
+    h.HeaderTypeSet(SA_HEADER_FRAME_BUFFER);
+    h.ByteCountSet(payload);
+    SAFrameBufferInfo info;
+    info.ScreenWidth = 64;
+    info.ScreenHeight = 32;
+    info.PitchInBytes = 256;
+    info.ColorFormat = 22;
+    info.Right = 64;
+    info.Bottom = 32;
+    info.CompressionType = 0;
+    info.CountFragments = countFragments;
+    info.FourFragments = fourFragments;
+    SAPacketFrameBufferEncode(h, info);
+    SendAll(fd, h.m_Bytes, sizeof(h.m_Bytes));
+    std::vector<uint8_t> body(payload, 0x5A);
+    if (payload > 0)
+        SendAll(fd, body.data(), body.size());
+}
+
+void HeaderSend(int fd, const SAPacketHeader& h)
+{
+    SendAll(fd, h.m_Bytes, sizeof(h.m_Bytes));
+}
+
+// Accepts the viewer's connection and reads its connect request.
+int ServerAccept(NetTestListener& listener)
+{
+    int fd = listener.Accept();
+    uint8_t request[SA_CONNECT_REQUEST_SIZE];
+    size_t got = 0;
+    while (fd >= 0 && got < sizeof(request))
+    {
+        ssize_t n = recv(fd, request + got, sizeof(request) - got, 0);
+        if (n <= 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    return got == sizeof(request) ? fd : -1;
+}
+} // namespace
+
+TEST(ClientReceiver, RingsFillOneSlotPerFrameAndWrapAfter120)
+{
+    ClientTestStore store;
+    NetTestListener listener(ClientTestLoopback(91));
+    ASSERT_TRUE(listener.Ok());
+    ReceiverHarness viewer;
+    uint32_t start = viewer.RingIndex();
+    viewer.m_Loop.Invoke([&] { viewer.m_Client.Connect(ClientTestLoopback(91)); });
+    int fd = ServerAccept(listener);
+    ASSERT_GE(fd, 0);
+
+    // A frame of three fragments takes one slot, after its third fragment.
+    FrameSend(fd, 3, 0, 64 * 4 * 32);
+    FrameSend(fd, 3, 0, 100);
+    ASSERT_TRUE(viewer.WaitHeaders(2));
+    EXPECT_EQ(viewer.RingIndex(), start);
+    FrameSend(fd, 3, 0, 200);
+    ASSERT_TRUE(viewer.WaitHeaders(3));
+    EXPECT_EQ(viewer.RingIndex(), (start + 1) % 120);
+    // The first fragment counts its payload, later ones header and payload.
+    EXPECT_EQ(viewer.m_Client.StatisticsRingsGet().m_FrameBytesRing[start].load(), 64u * 4 * 32 + 228 + 328);
+
+    // CountFragments 0 with FourFragments set: four packets to a frame.
+    for (int i = 0; i < 3; ++i)
+        FrameSend(fd, 0, 1, 16);
+    ASSERT_TRUE(viewer.WaitHeaders(6));
+    EXPECT_EQ(viewer.RingIndex(), (start + 1) % 120);
+    FrameSend(fd, 0, 1, 16);
+    ASSERT_TRUE(viewer.WaitHeaders(7));
+    EXPECT_EQ(viewer.RingIndex(), (start + 2) % 120);
+
+    // 118 single-packet frames bring the index from 2 round to 0, one more to 1.
+    for (int i = 0; i < 118; ++i)
+        FrameSend(fd, 1, 0, 0);
+    ASSERT_TRUE(viewer.WaitHeaders(125));
+    EXPECT_EQ(viewer.RingIndex(), (start + 120) % 120);
+    FrameSend(fd, 0, 0, 0);
+    ASSERT_TRUE(viewer.WaitHeaders(126));
+    EXPECT_EQ(viewer.RingIndex(), (start + 121) % 120);
+    close(fd);
+}
+
+TEST(ClientReceiver, DispatchesHeaderOnlyTypesAndSkipsInvalidHeadersInStep)
+{
+    ClientTestStore store;
+    NetTestListener listener(ClientTestLoopback(92));
+    ASSERT_TRUE(listener.Ok());
+    ReceiverHarness viewer;
+    viewer.m_Loop.Invoke([&] { viewer.m_Client.Connect(ClientTestLoopback(92)); });
+    int fd = ServerAccept(listener);
+    ASSERT_GE(fd, 0);
+
+    SAPacketHeader visible;
+    visible.HeaderTypeSet(SA_HEADER_VISIBILITY);
+    visible.S32Set(SAWire::VISIBILITY_IS_VISIBLE, 0);
+    HeaderSend(fd, visible);
+    // An invalid header: its announced payload is not skipped, so the next
+    // 128 bytes are read as the next header.
+    SAPacketHeader invalid;
+    invalid.HeaderTypeSet(SA_HEADER_VISIBILITY);
+    invalid.ByteCountSet(128);
+    HeaderSend(fd, invalid);
+    SAPacketHeader reset;
+    reset.HeaderTypeSet(SA_HEADER_STREAM_RESET);
+    reset.U32Set(SAWire::STREAM_RESET_REPLY_REQUEST, 1);
+    HeaderSend(fd, reset); // read as the next header after the invalid one
+    // Audio data on the display connection is read completely and dropped.
+    SAPacketHeader audio;
+    audio.HeaderTypeSet(SA_HEADER_AUDIO_DATA);
+    audio.ByteCountSet(4096);
+    HeaderSend(fd, audio);
+    std::vector<uint8_t> samples(4096, 0x11);
+    SendAll(fd, samples.data(), samples.size());
+    HeaderSend(fd, SAPacketDisconnect(3));
+    ASSERT_TRUE(viewer.WaitHeaders(5));
+    ASSERT_TRUE(ClientTestWaitFor([&] { return viewer.m_Client.LastDisconnectReasonGet() == 3; }));
+
+    std::vector<std::pair<uint32_t, uintptr_t>> events;
+    for (auto& m : viewer.Messages())
+        if (m.first == SA_WM_APP_FSTM_EVENT || m.first == SA_WM_APP_STREAM_RESET_REPLY)
+            events.push_back(m);
+    std::vector<std::pair<uint32_t, uintptr_t>> expected = {
+        {SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_CONNECTED},
+        {SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISPLAY_VISIBILITY_OFF},
+        {SA_WM_APP_STREAM_RESET_REPLY, 0},
+        {SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_MENU_DISCONNECT_SERVER},
+    };
+    EXPECT_EQ(events, expected);
+    EXPECT_TRUE(viewer.m_Queue.IsEmpty() == false); // the reset marker
+    close(fd);
+    // The server closing ends the receiver, which raises event 4.
+    ASSERT_TRUE(ClientTestWaitFor(
+        [&]
+        {
+            for (auto& m : viewer.Messages())
+                if (m.first == SA_WM_APP_FSTM_EVENT &&
+                    m.second == SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON)
+                    return true;
+            return false;
+        }));
+}
+
+TEST(ClientReceiver, QueuedDisconnectReachesAServerBeforeTheSocketCloses)
+{
+    ClientTestStore store;
+    NetTestListener listener(ClientTestLoopback(93));
+    ASSERT_TRUE(listener.Ok());
+    ReceiverHarness viewer;
+    viewer.m_Loop.Invoke([&] { viewer.m_Client.Connect(ClientTestLoopback(93)); });
+    int fd = ServerAccept(listener);
+    ASSERT_GE(fd, 0);
+    // The user's disconnect: the packet is queued, then the connection stops
+    // at once on the same thread.
+    viewer.m_Loop.Invoke(
+        [&]
+        {
+            viewer.m_Client.Transmit(SAPacketDisconnect(0));
+            viewer.m_Client.ConnectionStop();
+        });
+    uint8_t header[SA_PACKET_HEADER_SIZE];
+    size_t got = 0;
+    while (got < sizeof(header))
+    {
+        ssize_t n = recv(fd, header + got, sizeof(header) - got, 0);
+        if (n <= 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    ASSERT_EQ(got, sizeof(header));
+    SAPacketHeader h = SAPacketHeader::FromBytes(header);
+    EXPECT_EQ(h.HeaderTypeGet(), static_cast<uint32_t>(SA_HEADER_DISCONNECT));
+    EXPECT_EQ(h.S32Get(SAWire::DISCONNECT_REASON), 0);
+    close(fd);
+}
