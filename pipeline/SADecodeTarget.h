@@ -23,4 +23,14 @@ public:
     // R, X order. The rectangle is never empty and lies inside the frame.
     virtual void FrameBufferPartialUpdate(int32_t left, int32_t top, int32_t right, int32_t bottom,
                                           const uint8_t* bgrx, int32_t pitch) = 0;
+
+    // The fragment index of the packet being decoded on the calling thread.
+    // The decoder task sets it around each decode, so that a target that
+    // keeps one area per fragment (the update-areas renderer) can tell them
+    // apart without the decode step knowing about fragments.
+    static int32_t FragmentIndexCurrentGet() { return s_FragmentIndexCurrent; }
+    static void FragmentIndexCurrentSet(int32_t index) { s_FragmentIndexCurrent = index; }
+
+private:
+    static thread_local int32_t s_FragmentIndexCurrent;
 };

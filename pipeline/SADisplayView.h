@@ -1,0 +1,35 @@
+#pragma once
+// The display view's role toward the screen pipeline: it owns the renderer,
+// creates or resizes it on demand, presents it, and receives the decoder
+// tasks' H.264 error message. The Qt display view and the headless tool's
+// off-screen view implement it.
+//
+// Threads: ResolutionSet and Present are called on the frame buffer
+// processor thread only. DecodeTargetGet is called on the processor thread
+// between frames (no decoder task runs then); the target it returns is used
+// by up to four decoder threads at once until the next ResolutionSet.
+// MessageTargetGet may be called from any thread.
+#include <cstdint>
+
+class SADecodeTarget;
+class SAMessageTarget;
+
+class SADisplayView
+{
+public:
+    virtual ~SADisplayView() = default;
+
+    // Makes a renderer for a server screen of width x height exist: creates,
+    // replaces or resizes it, and returns at once when nothing changed.
+    // allowFull false asks for the update-rectangles renderer.
+    virtual bool ResolutionSet(int32_t width, int32_t height, bool allowFull) = 0;
+    // Announces the frame to the frame window (WM_APP+19), then has the
+    // renderer draw and show it; count is the number of fragments of the
+    // frame, 0 for a repaint.
+    virtual void Present(int32_t count) = 0;
+    // Where decoded rectangles go; null while there is no renderer.
+    virtual SADecodeTarget* DecodeTargetGet() = 0;
+    // The view's own message target: H.264 errors are sent there
+    // (WM_APP+22, lParam = kind).
+    virtual SAMessageTarget* MessageTargetGet() = 0;
+};

@@ -1,0 +1,194 @@
+#include "pipeline/SATaskLoopedFrameBufferProcessor.h"
+
+#include "core/PSExceptionGuard.h"
+#include "core/SALog.h"
+#include "net/SANetClientControl.h"
+#include "net/SANetProtocol.h"
+#include "pipeline/SADisplayView.h"
+#include "pipeline/SAPipelineOptions.h"
+
+#include <new>
+
+SATaskLoopedFrameBufferProcessor::SATaskLoopedFrameBufferProcessor(SAQueueScreenUpdates* queue,
+                                                                   SANetClientControl* client,
+                                                                   SADisplayView* view)
+    : m_pQueue(queue), m_pClient(client), m_pView(view)
+{
+    for (uint32_t i = 0; i < SA_FRAME_BUFFER_DECODER_COUNT; ++i)
+    {
+        std::unique_ptr<SATaskQueuedDecoder> decoder(new (std::nothrow) SATaskQueuedDecoder(view));
+        if (decoder)
+            m_Decoders.push_back(std::move(decoder));
+    }
+}
+
+SATaskLoopedFrameBufferProcessor::~SATaskLoopedFrameBufferProcessor()
+{
+    // The decoder queue was stopped in OnExit; stopping it again is harmless
+    // and guarantees no worker still runs a task destroyed below.
+    m_TaskQueue.Stop();
+}
+
+void SATaskLoopedFrameBufferProcessor::CountersReset()
+{
+    m_StopFlag = false;
+    m_UpdateCounter = 0;
+    m_FramesCounter = 0;
+}
+
+bool SATaskLoopedFrameBufferProcessor::OnEntry()
+{
+    // A renderer exists before the first frame.
+    m_pView->ResolutionSet(640, 480, !SAPipelineOptions::s_ScreenUpdateRectanglesOnly.load());
+    m_ScreenWidth = 640;
+    m_ScreenHeight = 480;
+    m_pQueue->WakeEventSet(&m_UpdateEvent);
+    m_TaskQueue.Start();
+    return true;
+}
+
+void SATaskLoopedFrameBufferProcessor::OnExit()
+{
+    SALog(SA_LOG_RENDER, "SATaskLoopedFrameBufferProcessor::OnExit\n");
+    m_TaskQueue.Stop();
+}
+
+void SATaskLoopedFrameBufferProcessor::StopRequest()
+{
+    m_StopFlag = true;
+    m_StopEvent.Set();
+}
+
+bool SATaskLoopedFrameBufferProcessor::OnExecute()
+{
+    PSEvent* events[] = {&m_StopEvent, &m_UpdateEvent};
+    uint32_t result = PSEvent::WaitAny(events, 2, PS_INFINITE);
+    if (result == PS_WAIT_OBJECT_0)
+        return false;
+    if (result == PS_WAIT_TIMEOUT)
+        return true;
+    if (result != PS_WAIT_OBJECT_0 + 1)
+    {
+        SALog(SA_LOG_FAILURE, "SATaskLoopedFrameBufferProcessor::OnExecute failed! Unexpected dwWaitRet:%u\n",
+              result);
+        return true;
+    }
+    m_UpdateEvent.Reset();
+    PSExceptionGuard::Run("SATaskLoopedFrameBufferProcessor::OnExecute", [this] { PrivateOnExecutePass(); });
+    return true;
+}
+
+void SATaskLoopedFrameBufferProcessor::PrivateOnExecutePass()
+{
+    for (;;)
+    {
+        // The stop flag is looked at before an entry is taken, so a stop
+        // leaves every remaining entry (and its packet) in the queue.
+        if (m_StopFlag.load())
+            return;
+        SAScreenUpdate entry = m_pQueue->Take();
+        if (entry.m_Kind == SAScreenUpdateKind::None)
+            return;
+        switch (entry.m_Kind)
+        {
+        case SAScreenUpdateKind::Repaint:
+            m_pView->Present(0);
+            break;
+        case SAScreenUpdateKind::FragmentReset:
+            m_UpdateCounter = 0;
+            break;
+        case SAScreenUpdateKind::Packet:
+        {
+            bool presented = false;
+            uint32_t frames = 0;
+            PrivateOnScreenUpdateAvailable(entry, presented, frames);
+            if (presented)
+            {
+                for (uint32_t i = 0; i < frames; ++i)
+                    m_pClient->Transmit(SAPacketFrameAcknowledge());
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+}
+
+void SATaskLoopedFrameBufferProcessor::PrivateOnScreenUpdateAvailable(SAScreenUpdate& entry, bool& presented,
+                                                                      uint32_t& frames)
+{
+    SALog(SA_LOG_DECODER, "SATaskLoopedFrameBufferProcessor -> task submitted\n");
+    presented = false;
+    frames = 0;
+
+    const SAPacketHeader header = SAPacketHeader::FromBytes(entry.m_pPacket.get());
+    if (entry.m_PacketSize < SA_PACKET_HEADER_SIZE || header.HeaderTypeGet() != SA_HEADER_FRAME_BUFFER)
+    {
+        SALog(SA_LOG_FAILURE, "SATaskLoopedFrameBufferProcessor::PrivateOnScreenUpdateAvailable failed! "
+                              "pHeader->HeaderType unknown\n");
+        return; // the entry frees the packet
+    }
+    const SAFrameBufferInfo info = SAPacketFrameBufferDecode(header);
+    m_LastCompressionType.store(info.CompressionType, std::memory_order_relaxed);
+
+    const bool allowFull = !SAPipelineOptions::s_ScreenUpdateRectanglesOnly.load();
+    if (info.ScreenWidth != m_ScreenWidth || info.ScreenHeight != m_ScreenHeight)
+    {
+        // A new size replaces or resizes the renderer: no decoder task of an
+        // unfinished frame may still be copying into the old one.
+        m_TaskQueue.IdleEventGet().Wait(PS_INFINITE);
+        m_ScreenWidth = info.ScreenWidth;
+        m_ScreenHeight = info.ScreenHeight;
+    }
+    m_pView->ResolutionSet(info.ScreenWidth, info.ScreenHeight, allowFull);
+
+    const int32_t n = info.FragmentCount();
+    if (n < 1)
+    {
+        // A frame of no packets can never complete: nothing would ever be
+        // presented or acknowledged again.
+        SALog(SA_LOG_FAILURE,
+              "SATaskLoopedFrameBufferProcessor::PrivateOnScreenUpdateAvailable failed! CountFragments "
+              "invalid %d\n",
+              n);
+        return;
+    }
+    const uint32_t index = m_UpdateCounter % static_cast<uint32_t>(n);
+
+    const uint32_t type = info.CompressionType;
+    if (type != 0 && type != 1 && type != 3 && type != 4)
+    {
+        SALog(SA_LOG_FAILURE,
+              "SATaskLoopedFrameBufferProcessor::PrivateOnScreenUpdateAvailable failed! "
+              "pHeader->u.FrameBuffer.CompressionType unknown %d\n",
+              static_cast<int>(type));
+        return;
+    }
+    if (m_Decoders.empty())
+        return;
+
+    SATaskQueuedDecoder& decoder = *m_Decoders[index % m_Decoders.size()];
+    // More than four fragments to a frame: fragment i and i + 4 share a task,
+    // which must finish the earlier one before it takes the next packet.
+    if (decoder.BusyGet())
+        m_TaskQueue.IdleEventGet().Wait(PS_INFINITE);
+    decoder.PacketSet(std::move(entry), static_cast<int32_t>(index));
+    decoder.BusySet();
+    m_TaskQueue.TaskSubmit(&decoder);
+
+    ++m_UpdateCounter;
+    if (index == 0)
+        ++m_FramesCounter;
+
+    if (index == static_cast<uint32_t>(n) - 1)
+    {
+        m_TaskQueue.IdleEventGet().Wait(PS_INFINITE);
+        m_pView->Present(n);
+        if (m_PresentObserver)
+            m_PresentObserver(n);
+        presented = true;
+        frames = m_FramesCounter;
+        m_FramesCounter = 0;
+    }
+}
