@@ -3,7 +3,7 @@
 #include "core/SALog.h"
 #include "net/SANetProtocol.h"
 #include "peer/PeerFrameSynth.h"
-#include "peer/PeerPng.h"
+#include "core/SAUtilPng.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -137,10 +137,10 @@ void PeerServer::PrivateLastFrameSave()
     std::lock_guard<std::mutex> guard(m_SaveLock);
     std::vector<uint8_t> picture(static_cast<size_t>(m_Options.Width) * m_Options.Height * 4);
     PeerFrameSynth(m_Options.Width, m_Options.Height, static_cast<uint32_t>(frame), picture.data());
-    if (!PeerPng::Write(m_Options.SaveLastPath, picture.data(), m_Options.Width, m_Options.Height,
+    if (!SAUtilPng::Write(m_Options.SaveLastPath, picture.data(), m_Options.Width, m_Options.Height,
                         static_cast<size_t>(m_Options.Width) * 4))
     {
-        SALog(SA_LOG_FAILURE, "PeerServer::PrivateLastFrameSave failed! PeerPng::Write\n");
+        SALog(SA_LOG_FAILURE, "PeerServer::PrivateLastFrameSave failed! SAUtilPng::Write\n");
     }
 }
 

@@ -5,7 +5,7 @@
 #include "PeerTestRecord.h"
 
 #include "peer/PeerFrameSynth.h"
-#include "peer/PeerPng.h"
+#include "core/SAUtilPng.h"
 #include "peer/PeerServer.h"
 
 #include <gtest/gtest.h>
@@ -573,7 +573,7 @@ TEST(PeerSaveLast, PngEqualsTheLastFrameSent)
     ASSERT_EQ(peer.Wait(), 0);
     std::vector<uint8_t> rgb;
     int width = 0, height = 0;
-    ASSERT_TRUE(PeerPng::Read(png, rgb, width, height));
+    ASSERT_TRUE(SAUtilPng::Read(png, rgb, width, height));
     ASSERT_EQ(width, 200);
     ASSERT_EQ(height, 150);
     std::vector<uint8_t> expected = SynthFrame(200, 150, 4);

@@ -5,7 +5,7 @@
 #include "peer/PeerFrameSynth.h"
 #include "peer/PeerJsonLine.h"
 #include "peer/PeerOptions.h"
-#include "peer/PeerPng.h"
+#include "core/SAUtilPng.h"
 #include "peer/PeerScenario.h"
 
 #include <gtest/gtest.h>
@@ -245,17 +245,17 @@ TEST(PeerJsonLine, QuotesAndControlCharactersAreEscaped)
     EXPECT_EQ(line.Text(), "{\"a\":-3,\"b\":\"x\\\"y\\\\z\\n\\u0001\",\"c\":[1,2]}");
 }
 
-TEST(PeerPng, WrittenFileReadsBackAsTheSameRgb)
+TEST(SAUtilPng, WrittenFileReadsBackAsTheSameRgb)
 {
     std::string path =
         (std::filesystem::temp_directory_path() / ("qm-peer-png-" + std::to_string(getpid()) + ".png"))
             .string();
     std::vector<uint8_t> frame = Synth(77, 33, 9);
-    ASSERT_TRUE(PeerPng::Write(path, frame.data(), 77, 33, 77 * 4));
+    ASSERT_TRUE(SAUtilPng::Write(path, frame.data(), 77, 33, 77 * 4));
     EXPECT_FALSE(std::filesystem::exists(path + ".part"));
     std::vector<uint8_t> rgb;
     int width = 0, height = 0;
-    ASSERT_TRUE(PeerPng::Read(path, rgb, width, height));
+    ASSERT_TRUE(SAUtilPng::Read(path, rgb, width, height));
     ASSERT_EQ(width, 77);
     ASSERT_EQ(height, 33);
     for (size_t i = 0; i < 77u * 33u; ++i)
@@ -265,5 +265,5 @@ TEST(PeerPng, WrittenFileReadsBackAsTheSameRgb)
         ASSERT_EQ(rgb[i * 3 + 2], frame[i * 4 + 0]);
     }
     std::filesystem::remove(path);
-    EXPECT_FALSE(PeerPng::Write("/nonexistent-dir/x.png", frame.data(), 77, 33, 77 * 4));
+    EXPECT_FALSE(SAUtilPng::Write("/nonexistent-dir/x.png", frame.data(), 77, 33, 77 * 4));
 }

@@ -1,12 +1,13 @@
 #pragma once
-// 8-bit RGB PNG files of peer frames, so a viewer's picture can be compared
-// with what was sent. Stateless; thread-safe.
+// 8-bit RGB PNG files of frames (the peer's source frames, the viewer's
+// snapshots), so what a viewer shows can be compared with what was sent.
+// Stateless; thread-safe.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-class PeerPng
+class SAUtilPng
 {
 public:
     // Writes width x height BGRX pixels at `pitch` as RGB. The file appears

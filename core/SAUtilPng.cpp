@@ -1,4 +1,4 @@
-#include "peer/PeerPng.h"
+#include "core/SAUtilPng.h"
 
 #include "core/SALog.h"
 
@@ -10,7 +10,7 @@
 
 namespace
 {
-struct PeerFileCloser
+struct PngFileCloser
 {
     void operator()(FILE* f) const
     {
@@ -20,7 +20,7 @@ struct PeerFileCloser
         }
     }
 };
-using PeerFile = std::unique_ptr<FILE, PeerFileCloser>;
+using PngFile = std::unique_ptr<FILE, PngFileCloser>;
 
 // libpng reports errors by longjmp; these functions keep every C++ object
 // with a destructor outside the setjmp frame.
@@ -102,26 +102,26 @@ bool PrivatePngRead(FILE* file, std::vector<uint8_t>* rgb, int* width, int* heig
 }
 } // namespace
 
-bool PeerPng::Write(const std::string& path, const uint8_t* bgrx, int width, int height, size_t pitch)
+bool SAUtilPng::Write(const std::string& path, const uint8_t* bgrx, int width, int height, size_t pitch)
 {
     if (bgrx == nullptr || width <= 0 || height <= 0)
     {
-        SALog(SA_LOG_FAILURE, "PeerPng::Write failed! Invalid picture %dx%d\n", width, height);
+        SALog(SA_LOG_FAILURE, "SAUtilPng::Write failed! Invalid picture %dx%d\n", width, height);
         return false;
     }
     std::string temporary = path + ".part";
     std::vector<uint8_t> row(static_cast<size_t>(width) * 3);
     {
-        PeerFile file(std::fopen(temporary.c_str(), "wb"));
+        PngFile file(std::fopen(temporary.c_str(), "wb"));
         if (!file)
         {
-            SALog(SA_LOG_FAILURE, "PeerPng::Write failed! fopen %s %d\n", temporary.c_str(), errno);
+            SALog(SA_LOG_FAILURE, "SAUtilPng::Write failed! fopen %s %d\n", temporary.c_str(), errno);
             return false;
         }
         if (!PrivatePngWrite(file.get(), bgrx, width, height, pitch, row.data()) ||
             std::fflush(file.get()) != 0)
         {
-            SALog(SA_LOG_FAILURE, "PeerPng::Write failed! png_write %s\n", temporary.c_str());
+            SALog(SA_LOG_FAILURE, "SAUtilPng::Write failed! png_write %s\n", temporary.c_str());
             file.reset();
             std::remove(temporary.c_str());
             return false;
@@ -129,24 +129,24 @@ bool PeerPng::Write(const std::string& path, const uint8_t* bgrx, int width, int
     }
     if (std::rename(temporary.c_str(), path.c_str()) != 0)
     {
-        SALog(SA_LOG_FAILURE, "PeerPng::Write failed! rename %s %d\n", path.c_str(), errno);
+        SALog(SA_LOG_FAILURE, "SAUtilPng::Write failed! rename %s %d\n", path.c_str(), errno);
         std::remove(temporary.c_str());
         return false;
     }
     return true;
 }
 
-bool PeerPng::Read(const std::string& path, std::vector<uint8_t>& rgb, int& width, int& height)
+bool SAUtilPng::Read(const std::string& path, std::vector<uint8_t>& rgb, int& width, int& height)
 {
-    PeerFile file(std::fopen(path.c_str(), "rb"));
+    PngFile file(std::fopen(path.c_str(), "rb"));
     if (!file)
     {
-        SALog(SA_LOG_FAILURE, "PeerPng::Read failed! fopen %s %d\n", path.c_str(), errno);
+        SALog(SA_LOG_FAILURE, "SAUtilPng::Read failed! fopen %s %d\n", path.c_str(), errno);
         return false;
     }
     if (!PrivatePngRead(file.get(), &rgb, &width, &height))
     {
-        SALog(SA_LOG_FAILURE, "PeerPng::Read failed! png_read %s\n", path.c_str());
+        SALog(SA_LOG_FAILURE, "SAUtilPng::Read failed! png_read %s\n", path.c_str());
         return false;
     }
     return true;
