@@ -35,7 +35,8 @@ int64_t PrivateStrayBytes(const SAPacketHeader& header, size_t from, size_t skip
 PeerConnection::PeerConnection(int fd, uint32_t id, const PeerOptions& options, const PeerScenario& scenario,
                                PeerRecorder* recorder, PeerConnectionObserver* observer)
     : m_Socket(fd), m_Id(id), m_Options(options), m_Scenario(scenario), m_Recorder(recorder),
-      m_Observer(observer), m_Encoder(options.Codec, options.Quality)
+      m_Observer(observer),
+      m_Encoder(options.Codec, options.Quality, options.Gop, options.Bitrate, options.Fps)
 {
 }
 
@@ -414,8 +415,15 @@ bool PeerConnection::PrivateFrameSend(uint32_t frameNumber, int overhang)
     const int width = m_Options.Width;
     const int height = m_Options.Height;
     const size_t pitch = static_cast<size_t>(width) * 4;
-    // A band needs at least one row.
-    const int fragments = std::min(m_Options.Fragments, height);
+    // A band needs at least one row. An H.264 access unit is always the
+    // whole screen: the stream's pictures cannot change size or place, so
+    // neither bands nor an overhang apply.
+    const bool wholeScreen = m_Options.Codec == PeerCodec::H264;
+    const int fragments = wholeScreen ? 1 : std::min(m_Options.Fragments, height);
+    if (wholeScreen)
+    {
+        overhang = 0;
+    }
     PeerFrameSynth(width, height, frameNumber, m_Frame.data());
     for (int i = 0; i < fragments; ++i)
     {

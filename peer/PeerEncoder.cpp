@@ -5,9 +5,14 @@
 
 #include <turbojpeg.h>
 
-PeerEncoder::PeerEncoder(PeerCodec codec, int quality) : m_Codec(codec), m_Quality(quality)
+PeerEncoder::PeerEncoder(PeerCodec codec, int quality, int gop, int64_t bitRate, int fps)
+    : m_Codec(codec), m_Quality(quality)
 {
-    if (m_Codec != PeerCodec::Raw)
+    if (m_Codec == PeerCodec::H264)
+    {
+        m_pH264 = std::make_unique<PeerEncoderH264>(quality, gop, bitRate, fps);
+    }
+    else if (m_Codec != PeerCodec::Raw)
     {
         m_Handle = tjInitCompress();
         if (m_Handle == nullptr)
@@ -34,6 +39,8 @@ uint32_t PeerEncoder::CompressionTypeGet() const
         return PEER_COMPRESSION_YUV;
     case PeerCodec::Jpeg:
         return PEER_COMPRESSION_JPEG;
+    case PeerCodec::H264:
+        return PEER_COMPRESSION_H264;
     case PeerCodec::Raw:
         break;
     }
@@ -42,7 +49,7 @@ uint32_t PeerEncoder::CompressionTypeGet() const
 
 int32_t PeerEncoder::QualityFieldGet() const
 {
-    return m_Codec == PeerCodec::Jpeg ? m_Quality : 0;
+    return (m_Codec == PeerCodec::Jpeg || m_Codec == PeerCodec::H264) ? m_Quality : 0;
 }
 
 bool PeerEncoder::BandEncode(const uint8_t* band, int width, size_t pitch, int rows, const uint8_t*& payload,
@@ -53,6 +60,10 @@ bool PeerEncoder::BandEncode(const uint8_t* band, int width, size_t pitch, int r
         payload = band;
         payloadBytes = pitch * static_cast<size_t>(rows);
         return true;
+    }
+    if (m_Codec == PeerCodec::H264)
+    {
+        return m_pH264->FrameEncode(band, width, pitch, rows, payload, payloadBytes);
     }
     if (m_Handle == nullptr)
     {

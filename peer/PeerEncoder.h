@@ -1,24 +1,29 @@
 #pragma once
 // Turns one band of a BGRX frame into the payload of a FrameBuffer packet.
 // One encoder per connection thread; not thread-safe (it owns a TurboJPEG
-// compression handle and reuses its output buffer).
+// compression handle or an H.264 encoder and reuses its output buffer).
+// H.264 is a stream: each call is the next picture, and the band must be the
+// whole screen.
+#include "peer/PeerEncoderH264.h"
 #include "peer/PeerOptions.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class PeerEncoder
 {
 public:
-    PeerEncoder(PeerCodec codec, int quality);
+    // gop, bitRate and fps apply to H.264 only (see PeerEncoderH264).
+    PeerEncoder(PeerCodec codec, int quality, int gop = 60, int64_t bitRate = 0, int fps = 60);
     ~PeerEncoder();
     PeerEncoder(const PeerEncoder&) = delete;
     PeerEncoder& operator=(const PeerEncoder&) = delete;
 
-    // Wire compression type of this codec (0, 1 or 3).
+    // Wire compression type of this codec (0, 1, 3 or 4).
     uint32_t CompressionTypeGet() const;
-    // Quality field of the header: the JPEG quality, 0 for the other codecs.
+    // Quality field of the header: the JPEG or H.264 quality, 0 for raw and yuv.
     int32_t QualityFieldGet() const;
 
     // Encodes `rows` rows of `width` BGRX pixels at `pitch`. For raw the
@@ -33,4 +38,5 @@ private:
     int m_Quality;
     void* m_Handle = nullptr; // tjhandle for compression, null for raw
     std::vector<uint8_t> m_Buffer;
+    std::unique_ptr<PeerEncoderH264> m_pH264; // H.264 only
 };

@@ -53,6 +53,8 @@ const char* PeerOptions::CodecName(PeerCodec codec)
         return "yuv";
     case PeerCodec::Jpeg:
         return "jpeg";
+    case PeerCodec::H264:
+        return "h264";
     }
     return "?";
 }
@@ -64,8 +66,10 @@ std::string PeerOptions::UsageText()
            "  --size WxH               stream size (default 1280x720)\n"
            "  --fps N                  frames per second, 0 = as fast as flow control allows (default 30)\n"
            "  --fragments 1..4         horizontal bands per frame (default 1)\n"
-           "  --codec raw|yuv|jpeg     payload format (default jpeg)\n"
-           "  --quality 1..100         JPEG quality (default 80)\n"
+           "  --codec raw|yuv|jpeg|h264  payload format (default jpeg)\n"
+           "  --quality 1..100         JPEG quality, or H.264 quality as CRF 51-0.4*Q (default 80)\n"
+           "  --gop N                  H.264 frames from one IDR to the next, 1..10000 (default 60)\n"
+           "  --bitrate BPS            H.264 average bit rate instead of constant quality\n"
            "  --frames N               frames per connection, then Disconnect 0 (default 0 = unlimited)\n"
            "  --window N               frames in flight beyond acknowledgements, 0 = unlimited (default 4)\n"
            "  --record FILE            one JSON line per packet received from a viewer\n"
@@ -142,9 +146,13 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
             {
                 options.Codec = PeerCodec::Jpeg;
             }
+            else if (value == "h264")
+            {
+                options.Codec = PeerCodec::H264;
+            }
             else
             {
-                error = "invalid --codec " + value + " (raw, yuv or jpeg)";
+                error = "invalid --codec " + value + " (raw, yuv, jpeg or h264)";
                 return false;
             }
         }
@@ -156,6 +164,25 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
                 return false;
             }
             options.Quality = static_cast<int>(number);
+        }
+        else if (name == "--gop")
+        {
+            if (!PrivateIntegerParse(value, 1, 10000, number))
+            {
+                error = "invalid --gop " + value + " (1..10000)";
+                return false;
+            }
+            options.Gop = static_cast<int>(number);
+        }
+        else if (name == "--bitrate")
+        {
+            // Up to 1 Gbit/s; below 10 kbit/s x264 cannot keep a picture.
+            if (!PrivateIntegerParse(value, 10000, 1000000000, number))
+            {
+                error = "invalid --bitrate " + value + " (10000..1000000000)";
+                return false;
+            }
+            options.Bitrate = number;
         }
         else if (name == "--frames")
         {

@@ -9,6 +9,7 @@ enum class PeerCodec
     Raw,  // 32-bit BGRX rows, compression type 0
     Yuv,  // planar 4:2:0, rows padded to 4 bytes, compression type 1
     Jpeg, // baseline JPEG 4:2:0, compression type 3
+    H264, // libx264 Annex B access units of the whole screen, compression type 4
 };
 
 struct PeerOptions
@@ -22,6 +23,10 @@ struct PeerOptions
     int Fragments = 1;
     PeerCodec Codec = PeerCodec::Jpeg;
     int Quality = 80;
+    // H.264: frames from one IDR to the next, and an average bit rate in bits
+    // per second (0 = constant quality from Quality).
+    int Gop = 60;
+    int64_t Bitrate = 0;
     // Frames per connection before a graceful Disconnect; 0 = unlimited.
     uint32_t Frames = 0;
     // Frames in flight beyond the acknowledgements received; 0 = no limit.

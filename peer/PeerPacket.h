@@ -11,6 +11,7 @@ constexpr uint32_t PEER_COLOR_FORMAT_X8R8G8B8 = 22;
 constexpr uint32_t PEER_COMPRESSION_RAW = 0;
 constexpr uint32_t PEER_COMPRESSION_YUV = 1;
 constexpr uint32_t PEER_COMPRESSION_JPEG = 3;
+constexpr uint32_t PEER_COMPRESSION_H264 = 4;
 
 // Kinds of malformed headers for the scenario; each is sent as a bare
 // 128-byte header even when its ByteCount announces a payload, because a

@@ -166,3 +166,39 @@ bool SADecLibJpeg::YuvPlanarRgbConvert(const uint8_t* source, size_t sourceSize,
     }
     return true;
 }
+
+bool SADecLibJpeg::YuvPlanarRgbConvert(const uint8_t* const planes[3], const int32_t strides[3],
+                                       uint8_t* destination, size_t destinationSize, int32_t width,
+                                       int32_t height, int32_t destinationPitch)
+{
+    if (!m_hInstance)
+    {
+        SALog(SA_LOG_FAILURE, "SADecLibJpeg::YuvPlanarRgbConvert failed! NULL == m_hInstance\n");
+        return false;
+    }
+    if (!PrivateDestinationCheck("YuvPlanarRgbConvert", destinationSize, width, destinationPitch, height))
+        return false;
+    // A stride below its plane's width would make TurboJPEG read one row's
+    // pixels from the next; a zero stride means "packed" to TurboJPEG, which
+    // is not what a caller with its own strides means either.
+    const int32_t chromaWidth = (width + 1) / 2;
+    if (!planes || !strides || !planes[0] || !planes[1] || !planes[2] || strides[0] < width ||
+        strides[1] < chromaWidth || strides[2] < chromaWidth)
+    {
+        SALog(SA_LOG_FAILURE,
+              "SADecLibJpeg::YuvPlanarRgbConvert failed! planes or strides %d/%d/%d do not fit width %d\n",
+              strides ? strides[0] : 0, strides ? strides[1] : 0, strides ? strides[2] : 0, width);
+        return false;
+    }
+    const unsigned char* tjPlanes[3] = {planes[0], planes[1], planes[2]};
+    const int tjStrides[3] = {strides[0], strides[1], strides[2]};
+    if (tjDecodeYUVPlanes(m_hInstance, tjPlanes, tjStrides, TJSAMP_420, destination, width, destinationPitch,
+                          height, TJPF_BGRX, 0) != 0)
+    {
+        SALog(SA_LOG_FAILURE, "SADecLibJpeg::YuvPlanarRgbConvert failed! tjDecodeYUVPlanes %s\n",
+              tjGetErrorStr2(m_hInstance));
+        PrivateHandleRenew();
+        return false;
+    }
+    return true;
+}

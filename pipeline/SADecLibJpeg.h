@@ -50,6 +50,14 @@ public:
     bool YuvPlanarRgbConvert(const uint8_t* source, size_t sourceSize, uint8_t* destination,
                              size_t destinationSize, int32_t width, int32_t height, int32_t destinationPitch);
 
+    // Converts a 4:2:0 picture whose three planes lie wherever their owner
+    // put them (a video decoder's frame): `planes` Y, U, V with `strides` in
+    // bytes, each at least the plane's width (chroma: (width + 1) / 2), and
+    // each plane holding its rows ((height + 1) / 2 for chroma). Full-range
+    // BT.601 (JPEG) coefficients; the planes are read in place, not copied.
+    bool YuvPlanarRgbConvert(const uint8_t* const planes[3], const int32_t strides[3], uint8_t* destination,
+                             size_t destinationSize, int32_t width, int32_t height, int32_t destinationPitch);
+
     // Bytes of a YUV 4:2:0 image with 4-byte row padding; 0 for sizes
     // TurboJPEG refuses.
     static size_t YuvBufferSizeGet(int32_t width, int32_t height);

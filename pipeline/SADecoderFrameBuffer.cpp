@@ -2,6 +2,8 @@
 
 #include "core/SALog.h"
 #include "net/SANetProtocol.h"
+#include "pipeline/PSCodecGlobal.h"
+#include "pipeline/SAPipelineOptions.h"
 #include "pipeline/SAUtilColorFormat.h"
 
 #include <algorithm>
@@ -17,7 +19,8 @@ constexpr uint32_t COMPRESSION_H264 = 4;
 } // namespace
 
 SADecoderFrameBuffer::SADecoderFrameBuffer()
-    : m_FileJpeg("JpegFrames", "jpg", 10), m_FileH264("H264Frames", "264", 10)
+    : m_FileJpeg("JpegFrames", "jpg", 10), m_FileH264("H264Frames", "264", 10),
+      m_H264Installed(PSCodecGlobal::IsInstalled())
 {
 }
 
@@ -134,7 +137,7 @@ SADecodeResult SADecoderFrameBuffer::Decode(const uint8_t* packet, size_t packet
     case COMPRESSION_H264:
         // A video stream decodes whole pictures whatever the rectangle says;
         // the H.264 branch does its own size checks.
-        return PrivateDecodeH264(info, payload, payloadSize, target);
+        return PrivateDecodeH264(info, payload, payloadSize, fragmentIndex, target);
     default:
         SALog(SA_LOG_FAILURE,
               "SATaskQueuedDecoder::PrivateOnTaskSubmitted failed! CompressionType invalid:%d\n",
@@ -274,20 +277,64 @@ SADecodeResult SADecoderFrameBuffer::PrivateDecodeJpeg(const uint8_t* payload, s
 }
 
 SADecodeResult SADecoderFrameBuffer::PrivateDecodeH264(const SAFrameBufferInfo& info, const uint8_t* payload,
-                                                       size_t payloadSize, SADecodeTarget& target)
+                                                       size_t payloadSize, int32_t fragmentIndex,
+                                                       SADecodeTarget& target)
 {
-    // Hook for the H.264 decoder, which this library does not hold yet. Its
-    // steps go here: initialise for ScreenWidth x ScreenHeight (failure ->
-    // H264InitError), trace the NAL units when asked, dump the payload through
-    // m_FileH264 under an empty name when m_DumpEnabled, decode (no picture
-    // yet -> NeedMoreInput, failure -> H264DecodeError) and hand the picture
-    // over with the same clipping as the other types. Until then every H.264
-    // update is reported as a decoder that cannot be set up, which is what the
-    // user should learn.
-    (void)info;
-    (void)payload;
-    (void)payloadSize;
-    (void)target;
-    SALog(SA_LOG_FAILURE, "SATaskQueuedDecoder::OnExecute failed! H.264 decoder not available\n");
-    return SADecodeResult::H264InitError;
+    if (!m_H264Installed)
+    {
+        SALog(SA_LOG_FAILURE, "SATaskQueuedDecoder::OnExecute failed! no H.264 decoder available\n");
+        return SADecodeResult::H264InitError;
+    }
+    // The picture fills the screen; a screen outside the limits would size
+    // the decoder and its buffer from a broken header.
+    if (info.ScreenWidth < 1 || info.ScreenHeight < 1 || info.ScreenWidth > SA_DECODE_SIDE_LIMIT ||
+        info.ScreenHeight > SA_DECODE_SIDE_LIMIT)
+    {
+        SALog(SA_LOG_FAILURE, "SADecoderFrameBuffer::Decode failed! screen %dx%d outside 1..%d\n",
+              info.ScreenWidth, info.ScreenHeight, SA_DECODE_SIDE_LIMIT);
+        return SADecodeResult::Failed;
+    }
+    const int32_t pitch = info.ScreenWidth * 4;
+    const size_t bufferSize = size_t(pitch) * size_t(info.ScreenHeight);
+    SALog(SA_LOG_DECODER,
+          "-> Decoder task submitted. FragmentIndex:%d Compression:%d Size:%d Uncompressed:%d\n",
+          fragmentIndex, static_cast<int>(info.CompressionType), static_cast<int>(payloadSize),
+          static_cast<int>(bufferSize));
+
+    if (!m_DecoderH264.Initialize(info.ScreenWidth, info.ScreenHeight))
+    {
+        SALog(SA_LOG_FAILURE, "SATaskQueuedDecoder::OnExecute failed! m_DecoderH264.Initialize\n");
+        return SADecodeResult::H264InitError;
+    }
+    if (SAPipelineOptions::s_TraceH264Nalu.load(std::memory_order_relaxed))
+        PSDecoderH264::NalUnitsTrace(payload, payloadSize);
+    if (m_DumpEnabled)
+        m_FileH264.Save(payload, payloadSize, "");
+
+    uint8_t* buffer = PrivateBufferReserve(bufferSize);
+    if (!buffer)
+        return SADecodeResult::Failed;
+    bool noOutput = false;
+    int32_t pictureWidth = 0, pictureHeight = 0;
+    if (!m_DecoderH264.Decode(payload, payloadSize, buffer, bufferSize, pitch, pictureWidth, pictureHeight,
+                              noOutput))
+        return noOutput ? SADecodeResult::NeedMoreInput : SADecodeResult::H264DecodeError;
+
+    // The converted part of the picture, clipped to the target's frame.
+    PrivateRect rect = {0, 0, pictureWidth, pictureHeight};
+    PrivateRect visible = rect;
+    int32_t targetWidth = 0, targetHeight = 0;
+    if (target.FrameSizeGet(targetWidth, targetHeight))
+    {
+        visible.Right = std::min(visible.Right, std::max(targetWidth, 0));
+        visible.Bottom = std::min(visible.Bottom, std::max(targetHeight, 0));
+    }
+    if (visible.Right <= 0 || visible.Bottom <= 0)
+    {
+        SALog(SA_LOG_FAILURE, "SADecoderFrameBuffer::Decode failed! picture %dx%d outside the frame %dx%d\n",
+              pictureWidth, pictureHeight, targetWidth, targetHeight);
+        return SADecodeResult::Failed;
+    }
+    PrivateHandOver(buffer, pitch, 4, rect, visible, target);
+    return SADecodeResult::Decoded;
 }

@@ -19,8 +19,14 @@
 //   a smaller one updates only its own width x height from the rectangle's
 //   top-left corner (clipped as above).
 //
+// - H.264: the payload is one access unit of a stream of ScreenWidth x
+//   ScreenHeight pictures; each picture covers the screen from its top-left
+//   corner whatever PartialUpdateRect says, and is clipped to the screen
+//   and to the target's frame like any other update.
+//
 // One instance per decoder task; Decode runs on one worker thread at a time.
 #include "net/SANetProtocol.h"
+#include "pipeline/PSDecoderH264.h"
 #include "pipeline/SADecLibJpeg.h"
 #include "pipeline/SADecodeTarget.h"
 #include "pipeline/SAUtilFile.h"
@@ -54,6 +60,10 @@ public:
     // decoder over its life.
     void DumpEnabledSet(bool enabled) { m_DumpEnabled = enabled; }
 
+    // The task's H.264 decoder (its creations, latency and transform), for
+    // tests and statistics; read on the decoding thread.
+    const PSDecoderH264& DecoderH264Get() const { return m_DecoderH264; }
+
     // packet: the header followed by its payload, packetSize bytes in all.
     SADecodeResult Decode(const uint8_t* packet, size_t packetSize, int32_t fragmentIndex,
                           SADecodeTarget& target);
@@ -77,7 +87,7 @@ private:
                                      const PrivateRect& rect, const PrivateRect& visible,
                                      SADecodeTarget& target);
     SADecodeResult PrivateDecodeH264(const SAFrameBufferInfo& info, const uint8_t* payload,
-                                     size_t payloadSize, SADecodeTarget& target);
+                                     size_t payloadSize, int32_t fragmentIndex, SADecodeTarget& target);
     // Hands `visible` to the target from `pixels`, which hold `rect` at
     // `pitch` with `bytesPerPixel`; visible lies inside rect.
     static void PrivateHandOver(const uint8_t* pixels, int32_t pitch, int32_t bytesPerPixel,
@@ -86,7 +96,10 @@ private:
 
     SADecLibJpeg m_DecLibJpeg;
     SAUtilFile m_FileJpeg;
-    SAUtilFile m_FileH264; // used by the H.264 branch
+    SAUtilFile m_FileH264;
+    PSDecoderH264 m_DecoderH264;
+    // Whether libavcodec has an H.264 decoder, checked once at construction.
+    bool m_H264Installed;
     bool m_DumpEnabled = false;
     // Decoded pixels; kept between packets so that a steady stream of
     // same-sized fragments allocates once.
