@@ -75,7 +75,11 @@ std::string PeerOptions::UsageText()
            "  --record FILE            one JSON line per packet received from a viewer\n"
            "  --scenario SPEC          e.g. reset@30:1,visibility@60:0,malformed@40,disconnect@120:3\n"
            "  --save-last FILE         PNG of the last frame sent, written when a connection ends\n"
-           "  --name NAME              server name\n"
+           "  --name NAME              server name (in discovery replies)\n"
+           "  --features BITS          discovery reply feature bitmap, e.g. 8 audio, 16 encryption (default "
+           "0)\n"
+           "  --discovery-reply-size N bytes per discovery reply, 1..2048 (default 308; others are for "
+           "tests)\n"
            "  --exit-after-clients N   exit once N connections have ended\n"
            "  --quiet                  no progress lines (the listening line is always printed)\n";
 }
@@ -217,6 +221,24 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
         else if (name == "--name")
         {
             options.Name = value;
+        }
+        else if (name == "--features")
+        {
+            if (!PrivateIntegerParse(value, 0, 0x7FFFFFFF, number))
+            {
+                error = "invalid --features " + value;
+                return false;
+            }
+            options.Features = static_cast<uint32_t>(number);
+        }
+        else if (name == "--discovery-reply-size")
+        {
+            if (!PrivateIntegerParse(value, 1, 2048, number))
+            {
+                error = "invalid --discovery-reply-size " + value + " (1..2048)";
+                return false;
+            }
+            options.DiscoveryReplySize = static_cast<size_t>(number);
         }
         else if (name == "--exit-after-clients")
         {

@@ -35,6 +35,12 @@ struct PeerOptions
     std::string Scenario;
     std::string SaveLastPath;
     std::string Name = "quillmere-peer";
+    // Feature bitmap of the discovery reply (8: audio offered, 16: encryption
+    // or password required).
+    uint32_t Features = 0;
+    // Bytes per discovery reply: 308 is the record; tests ask for shorter or
+    // longer replies to exercise the viewer.
+    size_t DiscoveryReplySize = 308;
     // Exit once this many connections have ended; 0 = run until a signal.
     uint32_t ExitAfterClients = 0;
     bool Quiet = false;

@@ -1,9 +1,9 @@
 #include "peer/PeerServer.h"
 
 #include "core/SALog.h"
+#include "core/SAUtilPng.h"
 #include "net/SANetProtocol.h"
 #include "peer/PeerFrameSynth.h"
-#include "core/SAUtilPng.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -84,6 +84,13 @@ bool PeerServer::Start()
         SALog(SA_LOG_FAILURE, "PeerServer::Start failed! listen %d\n", errno);
         return false;
     }
+    m_pDiscovery = std::make_unique<PeerDiscovery>(m_Options);
+    if (!m_pDiscovery->Start(m_Error))
+    {
+        SALog(SA_LOG_FAILURE, "PeerServer::Start failed! PeerDiscovery::Start %s\n", m_Error.c_str());
+        m_pDiscovery.reset();
+        return false;
+    }
     try
     {
         m_AcceptThread = std::thread(&PeerServer::PrivateAcceptLoop, this);
@@ -120,6 +127,11 @@ void PeerServer::Wait()
     {
         m_AcceptThread.join();
     }
+    if (m_pDiscovery)
+    {
+        m_pDiscovery->StopRequest();
+        m_pDiscovery->Join();
+    }
 }
 
 void PeerServer::ConnectionFrameSent(uint32_t frameNumber)
@@ -138,7 +150,7 @@ void PeerServer::PrivateLastFrameSave()
     std::vector<uint8_t> picture(static_cast<size_t>(m_Options.Width) * m_Options.Height * 4);
     PeerFrameSynth(m_Options.Width, m_Options.Height, static_cast<uint32_t>(frame), picture.data());
     if (!SAUtilPng::Write(m_Options.SaveLastPath, picture.data(), m_Options.Width, m_Options.Height,
-                        static_cast<size_t>(m_Options.Width) * 4))
+                          static_cast<size_t>(m_Options.Width) * 4))
     {
         SALog(SA_LOG_FAILURE, "PeerServer::PrivateLastFrameSave failed! SAUtilPng::Write\n");
     }

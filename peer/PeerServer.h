@@ -11,6 +11,7 @@
 // the PNG writes of --save-last; m_LastFrame and m_ConnectionsEnded are atomic.
 #include "peer/PeerConnection.h"
 #include "peer/PeerConnectionObserver.h"
+#include "peer/PeerDiscovery.h"
 #include "peer/PeerOptions.h"
 #include "peer/PeerRecorder.h"
 #include "peer/PeerScenario.h"
@@ -30,9 +31,9 @@ public:
     PeerServer(const PeerServer&) = delete;
     PeerServer& operator=(const PeerServer&) = delete;
 
-    // Checks the scenario, opens the record file, binds ADDR:28252, listens
-    // and starts accepting. False (logged, with a reason in ErrorGet) on any
-    // failure.
+    // Checks the scenario, opens the record file, binds ADDR:28252, listens,
+    // starts the discovery responder on UDP ADDR:28252 and starts accepting. False (logged, with a reason in
+    // ErrorGet) on any failure.
     bool Start();
     void StopRequest();
     // Returns when the accept thread has ended: after StopRequest, or once
@@ -57,6 +58,7 @@ private:
     int m_WakePipe[2] = {-1, -1};
     std::atomic<bool> m_StopRequested{false};
     std::thread m_AcceptThread;
+    std::unique_ptr<PeerDiscovery> m_pDiscovery; // started by Start, stopped with the accept thread
     std::vector<std::unique_ptr<PeerConnection>> m_Connections; // accept thread only
     uint32_t m_NextId = 1;                                      // accept thread only
     std::atomic<int64_t> m_LastFrame{-1};
