@@ -8,9 +8,10 @@
 //   turned into YUV by TurboJPEG with JPEG coefficients, the exact inverse of
 //   the viewer's TurboJPEG conversion;
 // - SPS and PPS before every IDR, so a viewer can join at any keyframe;
-// - a fixed preset and thread count (4 threads = 4 slices per picture): the
-//   same frames give the same bytes on every machine and run, and the
-//   viewer's slice threads have slices to share out.
+// - a fixed preset and thread count (4 sliced threads: up to 4 slices per
+//   picture, fewer for small pictures): the same frames give the same bytes
+//   on every machine and run, and the viewer's slice threads have slices to
+//   share out.
 // Rate control: CRF from the 1..100 quality (100 best), or average bit rate
 // when one is given. A change of frame size starts a new stream (new
 // encoder, IDR with new parameter sets).

@@ -1,11 +1,11 @@
 // The peer's building blocks in-process: the frame generator that tests and
 // benchmarks regenerate, option and scenario parsing, the connect request
 // reader, JSON quoting and the PNG files.
+#include "core/SAUtilPng.h"
 #include "peer/PeerConnectRequest.h"
 #include "peer/PeerFrameSynth.h"
 #include "peer/PeerJsonLine.h"
 #include "peer/PeerOptions.h"
-#include "core/SAUtilPng.h"
 #include "peer/PeerScenario.h"
 
 #include <gtest/gtest.h>
@@ -149,7 +149,7 @@ TEST(PeerOptions, OutOfRangeAndUnknownAreRefused)
 {
     const std::vector<std::vector<const char*>> bad = {
         {"--fragments", "0"}, {"--fragments", "5"}, {"--quality", "0"}, {"--quality", "101"},
-        {"--size", "0x10"},   {"--size", "640"},    {"--size", "64x"},  {"--codec", "h264"},
+        {"--size", "0x10"},   {"--size", "640"},    {"--size", "64x"},  {"--codec", "h265"},
         {"--fps", "-1"},      {"--frames", "abc"},  {"--unknown", "1"}, {"--bind"},
     };
     for (const auto& args : bad)

@@ -451,15 +451,18 @@ TEST(SADecoderFrameBuffer, HostilePacketsAreRefusedWithALogLineAndNeverWrite)
     EXPECT_TRUE(frame.m_Updates.empty());
 }
 
-TEST(SADecoderFrameBuffer, H264IsHandedToItsHookAndReportsNoDecoderYet)
+// The H.264 branch itself is tested with real streams in tests/h264; here
+// only that a payload that is no H.264 at all is a decoding error and draws
+// nothing.
+TEST(SADecoderFrameBuffer, H264PayloadWithoutAccessUnitIsADecodingError)
 {
     SADecoderFrameBuffer decoder;
     TestLogCapture log;
     TestFrame frame(W, H);
     const TestPacket p = TestPacketBuild(Fields(4, 0, 0, 0, 0), std::vector<uint8_t>(64, 0));
-    EXPECT_EQ(DecodePacket(decoder, p, frame), SADecodeResult::H264InitError);
+    EXPECT_EQ(DecodePacket(decoder, p, frame), SADecodeResult::H264DecodeError);
     EXPECT_TRUE(frame.m_Updates.empty());
-    EXPECT_TRUE(log.Contains("SATaskQueuedDecoder::OnExecute failed! H.264 decoder not available"));
+    EXPECT_TRUE(log.Contains("PSDecoderH264::Decode failed! m_Transform.InputSubmit"));
 }
 
 namespace
