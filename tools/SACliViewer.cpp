@@ -162,7 +162,16 @@ private:
         }
         else if (m_WasConnecting && state == SA_FSTM_STATE_DISCONNECTED)
         {
-            m_Loop.Quit(); // the connection failed or ended; the box was printed
+            // The connection failed or ended (the box was printed). What the
+            // server sent before it ended is still shown: the processor gets
+            // two ticks to drain the queue.
+            if (m_Queue.IsEmpty() && ++m_DrainedTicks >= 2)
+            {
+                m_Succeeded = m_Options.m_Frames > 0
+                                  ? m_View.FramesPresentedGet() >= m_Options.m_Frames
+                                  : m_View.FramesPresentedGet() > 0 && m_Options.m_Seconds == 0;
+                m_Loop.Quit();
+            }
         }
     }
 
@@ -215,6 +224,7 @@ private:
     uint64_t m_Started = 0;
     uint64_t m_Ticks = 0;
     bool m_ConnectRaised = false;
+    uint32_t m_DrainedTicks = 0;
     bool m_WasConnecting = false;
     bool m_Quitting = false;
     uint64_t m_QuitStarted = 0;

@@ -24,8 +24,9 @@ class SACliViewer
 {
 public:
     // Exit status: 0 when the frame count (or, without one, the time) was
-    // reached or the user interrupted a running connection; 1 when the
-    // connection failed or ended before.
+    // reached, or the user interrupted a connection that showed frames; 1
+    // when the connection failed, or ended before the frame count was
+    // reached.
     static int Run(const SACliOptions& options);
     // Called from the SIGINT/SIGTERM handler: asks for a clean disconnect.
     static void InterruptRequest();

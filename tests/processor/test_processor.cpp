@@ -1,0 +1,238 @@
+// The frame buffer processor driven through its queue: fragment indices,
+// presents, acknowledgements and markers, with a real decoder path into the
+// memory-only renderer.
+#include "core/PSTime.h"
+#include "core/SALog.h"
+#include "net/SANetClientControl.h"
+#include "net/SAQueueScreenUpdates.h"
+#include "pipeline/SAMvcModel.h"
+#include "render/SADisplayViewOffscreen.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace
+{
+bool WaitFor(const std::function<bool()>& pred)
+{
+    // A guard against a hang, not a timing check.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!pred())
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        PSTimeSleep(2);
+    }
+    return true;
+}
+
+// Counts the acknowledgements the processor transmits.
+class AckCounter : public SANetClientControl
+{
+public:
+    void Connect(uint32_t) override {}
+    bool Start(const std::string&) override { return true; }
+    bool Transmit(const SAPacketHeader& header) override
+    {
+        if (header.HeaderTypeGet() == SA_HEADER_FRAME_ACKNOWLEDGE)
+            ++m_Acks;
+        return true;
+    }
+    void ConnectionStop() override {}
+    bool AudioConnect(uint32_t, const std::string&, int32_t) override { return false; }
+    void AudioDisconnect() override {}
+    uint32_t ServerAddressGet() const override { return 0; }
+    int32_t LastDisconnectReasonGet() const override { return -1; }
+    std::atomic<uint32_t> m_Acks{0};
+};
+
+// The off-screen view with the memory-only renderer, noting every present.
+class RecordingView : public SADisplayViewOffscreen
+{
+public:
+    RecordingView() : SADisplayViewOffscreen(Kind::Cpu, nullptr, 640, 480) {}
+    void Present(int32_t count) override
+    {
+        SADisplayViewOffscreen::Present(count);
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_Presents.push_back(count);
+    }
+    std::vector<int32_t> PresentsGet()
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        return m_Presents;
+    }
+
+private:
+    std::mutex m_Lock;
+    std::vector<int32_t> m_Presents;
+};
+
+constexpr int32_t W = 64;
+constexpr int32_t H = 32;
+
+// A raw packet filling `rect` with one colour.
+void PacketAppend(SAQueueScreenUpdates& queue, int16_t countFragments, uint32_t fourFragments, int32_t top,
+                  int32_t bottom, uint8_t value, uint32_t compression = 0)
+{
+    const size_t payload = static_cast<size_t>(bottom - top) * W * 4;
+    std::unique_ptr<uint8_t[]> block(new uint8_t[SA_PACKET_HEADER_SIZE + payload]);
+    SAPacketHeader h;
+    h.HeaderTypeSet(SA_HEADER_FRAME_BUFFER);
+    h.ByteCountSet(static_cast<uint32_t>(payload));
+    SAFrameBufferInfo info;
+    info.ScreenWidth = W;
+    info.ScreenHeight = H;
+    info.PitchInBytes = W * 4;
+    info.ColorFormat = 22;
+    info.Left = 0;
+    info.Top = top;
+    info.Right = W;
+    info.Bottom = bottom;
+    info.CompressionType = compression;
+    info.CountFragments = countFragments;
+    info.FourFragments = fourFragments;
+    SAPacketFrameBufferEncode(h, info);
+    std::memcpy(block.get(), h.m_Bytes, SA_PACKET_HEADER_SIZE);
+    std::memset(block.get() + SA_PACKET_HEADER_SIZE, value, payload);
+    queue.PacketAppend(std::move(block), SA_PACKET_HEADER_SIZE + payload);
+}
+
+struct Pipeline
+{
+    SAQueueScreenUpdates queue{nullptr};
+    AckCounter client;
+    RecordingView view;
+    SAMvcModel model{&queue, &client, &view};
+    Pipeline() { EXPECT_TRUE(model.Initialize()); }
+    ~Pipeline() { model.Uninitialize(); }
+
+    uint8_t PixelAt(int x, int y)
+    {
+        std::vector<uint8_t> pixels;
+        int w = 0, h = 0;
+        if (!view.FrameSnapshotGet(&pixels, &w, &h) || x >= w || y >= h)
+            return 0;
+        return pixels[(static_cast<size_t>(y) * w + x) * 4];
+    }
+    bool Drained() { return queue.IsEmpty(); }
+};
+} // namespace
+
+TEST(FrameBufferProcessor, PresentsOncePerFrameAndAcknowledgesEachFrameBegun)
+{
+    Pipeline p;
+    for (int frame = 0; frame < 5; ++frame)
+    {
+        PacketAppend(p.queue, 2, 0, 0, 16, static_cast<uint8_t>(10 + frame));
+        PacketAppend(p.queue, 2, 0, 16, 32, static_cast<uint8_t>(100 + frame));
+    }
+    ASSERT_TRUE(WaitFor([&] { return p.client.m_Acks.load() == 5; }));
+    EXPECT_EQ(p.view.PresentsGet(), (std::vector<int32_t>{2, 2, 2, 2, 2}));
+    EXPECT_EQ(p.PixelAt(3, 3), 14);
+    EXPECT_EQ(p.PixelAt(3, 20), 104);
+}
+
+TEST(FrameBufferProcessor, RepaintBetweenFragmentsPresentsZeroAndKeepsTheIndex)
+{
+    Pipeline p;
+    PacketAppend(p.queue, 2, 0, 0, 16, 1);
+    p.queue.RepaintAppend();
+    PacketAppend(p.queue, 2, 0, 16, 32, 2);
+    ASSERT_TRUE(WaitFor([&] { return p.client.m_Acks.load() == 1; }));
+    EXPECT_EQ(p.view.PresentsGet(), (std::vector<int32_t>{0, 2}));
+}
+
+TEST(FrameBufferProcessor, FragmentIndexFollowsEachPacketsOwnCount)
+{
+    Pipeline p;
+    // Counter 0 mod 2 = 0, then counter 1 mod 1 = 0: the second packet is a
+    // whole frame of its own and is presented at once.
+    PacketAppend(p.queue, 2, 0, 0, 16, 1);
+    PacketAppend(p.queue, 1, 0, 0, 32, 2);
+    ASSERT_TRUE(WaitFor([&] { return p.view.PresentsGet().size() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return p.client.m_Acks.load() == 2; }));
+    EXPECT_EQ(p.view.PresentsGet(), (std::vector<int32_t>{1}));
+    // Both frames begun before the present are acknowledged by it.
+
+    // CountFragments 0 and FourFragments 0: a whole frame, presented once.
+    PacketAppend(p.queue, 0, 0, 0, 32, 3);
+    ASSERT_TRUE(WaitFor([&] { return p.client.m_Acks.load() == 3; }));
+    EXPECT_EQ(p.view.PresentsGet(), (std::vector<int32_t>{1, 1}));
+}
+
+TEST(FrameBufferProcessor, UnknownCompressionTypesAreDroppedWithoutAdvancing)
+{
+    Pipeline p;
+    PacketAppend(p.queue, 2, 0, 0, 16, 1);
+    PacketAppend(p.queue, 2, 0, 0, 16, 9, 2);
+    PacketAppend(p.queue, 2, 0, 0, 16, 9, 5);
+    PacketAppend(p.queue, 2, 0, 0, 16, 9, 6);
+    // Takes the index the dropped ones would have had: the frame completes.
+    PacketAppend(p.queue, 2, 0, 16, 32, 2);
+    ASSERT_TRUE(WaitFor([&] { return p.client.m_Acks.load() == 1; }));
+    EXPECT_EQ(p.view.PresentsGet(), (std::vector<int32_t>{2}));
+    EXPECT_EQ(p.PixelAt(0, 0), 1);
+    EXPECT_EQ(p.model.LastCompressionTypeGet(), 0u);
+}
+
+TEST(FrameBufferProcessor, FragmentResetStartsANewFrame)
+{
+    Pipeline p;
+    PacketAppend(p.queue, 2, 0, 0, 16, 1); // a frame that never completes
+    p.queue.FragmentResetAppend();
+    PacketAppend(p.queue, 2, 0, 0, 16, 2); // fragment 0 again
+    PacketAppend(p.queue, 2, 0, 16, 32, 3);
+    ASSERT_TRUE(WaitFor([&] { return p.view.PresentsGet().size() == 1; }));
+    // Two frames were begun (the broken one and this one) before the present.
+    ASSERT_TRUE(WaitFor([&] { return p.client.m_Acks.load() == 2; }));
+    EXPECT_EQ(p.PixelAt(0, 0), 2);
+}
+
+TEST(FrameBufferProcessor, MoreThanFourFragmentsNeverReuseARunningTask)
+{
+    Pipeline p;
+    // Eight bands of four rows: fragment i and i + 4 share a decoder task.
+    for (int frame = 0; frame < 20; ++frame)
+        for (int band = 0; band < 8; ++band)
+            PacketAppend(p.queue, 8, 0, band * 4, band * 4 + 4, static_cast<uint8_t>(band * 10 + frame));
+    ASSERT_TRUE(WaitFor([&] { return p.client.m_Acks.load() == 20; }));
+    for (int band = 0; band < 8; ++band)
+        EXPECT_EQ(p.PixelAt(5, band * 4 + 1), band * 10 + 19) << band;
+    EXPECT_EQ(p.view.PresentsGet().size(), 20u);
+}
+
+TEST(FrameBufferProcessor, NegativeFragmentCountIsRefusedAndTheStreamGoesOn)
+{
+    Pipeline p;
+    PacketAppend(p.queue, -3, 0, 0, 32, 7);
+    PacketAppend(p.queue, 1, 0, 0, 32, 8);
+    ASSERT_TRUE(WaitFor([&] { return p.client.m_Acks.load() == 1; }));
+    EXPECT_EQ(p.PixelAt(0, 0), 8);
+}
+
+TEST(FrameBufferProcessor, StopLeavesRemainingEntriesInTheQueue)
+{
+    SAQueueScreenUpdates queue(nullptr);
+    AckCounter client;
+    RecordingView view;
+    {
+        SAMvcModel model(&queue, &client, &view);
+        ASSERT_TRUE(model.Initialize());
+        PacketAppend(queue, 1, 0, 0, 32, 1);
+        ASSERT_TRUE(WaitFor([&] { return client.m_Acks.load() == 1; }));
+        model.Uninitialize();
+        for (int i = 0; i < 3; ++i)
+            PacketAppend(queue, 1, 0, 0, 32, 2);
+        EXPECT_EQ(queue.CountGet(), 3u);
+    }
+    EXPECT_EQ(queue.CountGet(), 3u);
+    EXPECT_EQ(client.m_Acks.load(), 1u);
+}
