@@ -12,9 +12,10 @@
 // the namespace: both ends of each veth pair are here (or, for the second
 // host, in a namespace of a child process, DiscoveryTestPeer).
 //
-// Name resolution is confined too: the mount namespace is private and a
-// resolver configuration of "hosts: files" with a hosts file of our own is
-// mounted over the system's, so no lookup reaches a name server.
+// Name resolution is confined too: the mount namespace is private, and our
+// own hosts file and a resolver configuration whose only name server is
+// 10.77.0.2 (inside the private network; the name resolution tests run a
+// small server there) are mounted over the system's.
 //
 // When namespaces cannot be made (no privilege), every test skips; nothing
 // ever runs on the host's network.
@@ -145,7 +146,10 @@ inline void Setup()
     }
     std::string nsswitch = std::string(folder) + "/nsswitch.conf";
     std::string hosts = std::string(folder) + "/hosts";
-    if (!FileWrite(nsswitch, "hosts: files\n") ||
+    std::string resolv = std::string(folder) + "/resolv.conf";
+    if (!FileWrite(nsswitch, "hosts: files dns\n") ||
+        !FileWrite(resolv, "nameserver 10.77.0.2\noptions timeout:5 attempts:1\n") ||
+        mount(resolv.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0 ||
         !FileWrite(hosts, "127.0.0.1 localhost\n10.77.0.2 qmpeer-alpha.test\n10.77.1.2 qmpeer-beta.test\n") ||
         mount(nsswitch.c_str(), "/etc/nsswitch.conf", nullptr, MS_BIND, nullptr) != 0 ||
         mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0)
@@ -156,6 +160,7 @@ inline void Setup()
     // The mounts keep the files; nothing needs to stay in /tmp.
     unlink(nsswitch.c_str());
     unlink(hosts.c_str());
+    unlink(resolv.c_str());
     rmdir(folder);
     const std::vector<std::vector<std::string>> commands = {
         {"ip", "link", "set", "lo", "up"},
