@@ -1,0 +1,245 @@
+// Pipeline benchmark: for each codec and size, frames per second through the
+// viewer's update queue, frame buffer processor, decoder tasks and renderer,
+// against the limit of decoding alone on as many threads as the pipeline
+// gets, measured in the same run.
+//
+//   bench <codec> <W>x<H> limit=<fps> pipeline=<fps> ratio=<b/a> gl=<fps> gl_ratio=<c/a>
+//
+// limit:    TurboJPEG alone (memcpy for raw) on four threads, one per fragment
+// pipeline: queue -> processor -> four decoder tasks -> memory-only renderer
+// gl:       the same into the off-screen OpenGL renderer (Mesa's software
+//           rasteriser shares the same cores here, so this one is reported only)
+// A second line per case gives p50/p99 of "last fragment queued -> present
+// returned" in milliseconds.
+#include "bench/BenchStream.h"
+#include "core/PSTime.h"
+#include "core/SALog.h"
+#include "net/SANetClientControl.h"
+#include "net/SAQueueScreenUpdates.h"
+#include "pipeline/SAMvcModel.h"
+#include "render/SADisplayViewOffscreen.h"
+
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace
+{
+constexpr int BENCH_THREADS = 4;
+constexpr int BENCH_WINDOW = 3; // frames in flight, like the peer's flow control
+
+double Seconds(uint64_t ns)
+{
+    return static_cast<double>(ns) / 1e9;
+}
+
+// (a) Decoding alone: thread i decodes fragment i of every frame.
+double LimitMeasure(const BenchStream& stream, int rounds)
+{
+    const int width = stream.WidthGet();
+    std::vector<uint8_t> frame(static_cast<size_t>(width) * stream.HeightGet() * 4);
+    const auto& frames = stream.FramesGet();
+    const uint64_t start = PSTimeNanoseconds();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < BENCH_THREADS; ++t)
+    {
+        threads.emplace_back(
+            [&, t]
+            {
+                tjhandle handle = tjInitDecompress();
+                std::vector<uint8_t> out(static_cast<size_t>(width) * stream.HeightGet() * 4);
+                for (int r = 0; r < rounds; ++r)
+                    for (const BenchFrame& f : frames)
+                    {
+                        if (t >= static_cast<int>(f.m_Packets.size()))
+                            continue;
+                        const BenchPacket& p = f.m_Packets[static_cast<size_t>(t)];
+                        const uint8_t* payload = p.m_Block.data() + SA_PACKET_HEADER_SIZE;
+                        const unsigned long bytes = p.m_Block.size() - SA_PACKET_HEADER_SIZE;
+                        switch (stream.CodecGet())
+                        {
+                        case PeerCodec::Raw:
+                            std::memcpy(frame.data() + static_cast<size_t>(p.m_Top) * width * 4, payload,
+                                        bytes);
+                            break;
+                        case PeerCodec::Yuv:
+                            tjDecodeYUV(handle, payload, 4, TJSAMP_420, out.data(), width, width * 4,
+                                        p.m_Rows, TJPF_BGRA, 0);
+                            break;
+                        default:
+                            tjDecompress2(handle, payload, bytes, out.data(), width, width * 4, p.m_Rows,
+                                          TJPF_BGRX, 0);
+                            break;
+                        }
+                    }
+                tjDestroy(handle);
+            });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    return static_cast<double>(frames.size()) * rounds / Seconds(PSTimeNanoseconds() - start);
+}
+
+class BenchAcks : public SANetClientControl
+{
+public:
+    void Connect(uint32_t) override {}
+    bool Start(const std::string&) override { return true; }
+    bool Transmit(const SAPacketHeader& header) override
+    {
+        if (header.HeaderTypeGet() == SA_HEADER_FRAME_ACKNOWLEDGE)
+        {
+            std::lock_guard<std::mutex> guard(m_Lock);
+            ++m_Acks;
+            m_Changed.notify_all();
+        }
+        return true;
+    }
+    void ConnectionStop() override {}
+    bool AudioConnect(uint32_t, const std::string&, int32_t) override { return false; }
+    void AudioDisconnect() override {}
+    uint32_t ServerAddressGet() const override { return 0; }
+    int32_t LastDisconnectReasonGet() const override { return -1; }
+
+    void WaitAcks(uint64_t count)
+    {
+        std::unique_lock<std::mutex> guard(m_Lock);
+        m_Changed.wait(guard, [&] { return m_Acks >= count; });
+    }
+
+private:
+    std::mutex m_Lock;
+    std::condition_variable m_Changed;
+    uint64_t m_Acks = 0;
+};
+
+struct PipelineResult
+{
+    double fps = 0;
+    double p50 = 0;
+    double p99 = 0;
+    bool ran = false;
+};
+
+// (b) and (c): the viewer's own pipeline fed from memory.
+PipelineResult PipelineMeasure(const BenchStream& stream, SADisplayViewOffscreen::Kind kind, int totalFrames)
+{
+    PipelineResult result;
+    const auto& frames = stream.FramesGet();
+    // Blocks are allocated before timing: the receiver's allocation and read
+    // belong to the network, not to the pipeline.
+    std::vector<std::vector<std::unique_ptr<uint8_t[]>>> blocks(static_cast<size_t>(totalFrames));
+    std::vector<std::vector<size_t>> sizes(static_cast<size_t>(totalFrames));
+    for (int k = 0; k < totalFrames; ++k)
+        for (const BenchPacket& p : frames[static_cast<size_t>(k) % frames.size()].m_Packets)
+        {
+            blocks[static_cast<size_t>(k)].push_back(BenchStream::BlockCopy(p));
+            sizes[static_cast<size_t>(k)].push_back(p.m_Block.size());
+        }
+
+    SAQueueScreenUpdates queue(nullptr);
+    BenchAcks client;
+    SADisplayViewOffscreen view(kind, nullptr, stream.WidthGet(), stream.HeightGet());
+    SAMvcModel model(&queue, &client, &view);
+    std::vector<uint64_t> queued(static_cast<size_t>(totalFrames), 0);
+    std::vector<uint64_t> presented(static_cast<size_t>(totalFrames), 0);
+    std::atomic<int> presentIndex{0};
+    model.ProcessorGet().PresentObserverSet(
+        [&](int32_t)
+        {
+            int k = presentIndex.fetch_add(1);
+            if (k < totalFrames)
+                presented[static_cast<size_t>(k)] = PSTimeNanoseconds();
+        });
+    if (!model.Initialize())
+        return result;
+
+    uint64_t start = 0;
+    for (int k = 0; k < totalFrames; ++k)
+    {
+        if (k >= BENCH_WINDOW)
+            client.WaitAcks(static_cast<uint64_t>(k - BENCH_WINDOW + 1));
+        if (k == 0)
+            start = PSTimeNanoseconds();
+        auto& list = blocks[static_cast<size_t>(k)];
+        for (size_t i = 0; i < list.size(); ++i)
+            queue.PacketAppend(std::move(list[i]), sizes[static_cast<size_t>(k)][i]);
+        queued[static_cast<size_t>(k)] = PSTimeNanoseconds();
+    }
+    client.WaitAcks(static_cast<uint64_t>(totalFrames));
+    const uint64_t end = PSTimeNanoseconds();
+    model.Uninitialize();
+
+    if (kind == SADisplayViewOffscreen::Kind::Gl && !view.IsGlGet())
+        return result;
+    result.ran = true;
+    result.fps = totalFrames / Seconds(end - start);
+    std::vector<double> latency;
+    for (int k = 0; k < totalFrames; ++k)
+        latency.push_back(
+            static_cast<double>(presented[static_cast<size_t>(k)] - queued[static_cast<size_t>(k)]) / 1e6);
+    std::sort(latency.begin(), latency.end());
+    result.p50 = latency[latency.size() / 2];
+    result.p99 = latency[std::min(latency.size() - 1, latency.size() * 99 / 100)];
+    return result;
+}
+
+const char* CodecName(PeerCodec codec)
+{
+    switch (codec)
+    {
+    case PeerCodec::Raw:
+        return "raw";
+    case PeerCodec::Yuv:
+        return "yuv";
+    case PeerCodec::Jpeg:
+        return "jpeg";
+    default:
+        return "h264";
+    }
+}
+
+void CaseRun(PeerCodec codec, int width, int height, int frames, int rounds, bool gl)
+{
+    BenchStream stream(codec, width, height, 4, 8, 70);
+    LimitMeasure(stream, 1); // warm-up: page in the payloads, start the threads once
+    // The best of three runs: the limit is what decoding alone can reach.
+    double limit = 0;
+    for (int i = 0; i < 3; ++i)
+        limit = std::max(limit, LimitMeasure(stream, rounds));
+    const PipelineResult cpu = PipelineMeasure(stream, SADisplayViewOffscreen::Kind::Cpu, frames);
+    PipelineResult glResult;
+    if (gl)
+        glResult = PipelineMeasure(stream, SADisplayViewOffscreen::Kind::Gl, std::max(8, frames / 4));
+    std::printf("bench %s %dx%d limit=%.1f pipeline=%.1f ratio=%.3f gl=%.1f gl_ratio=%.3f\n",
+                CodecName(codec), width, height, limit, cpu.fps, cpu.fps / limit, glResult.fps,
+                glResult.fps / limit);
+    std::printf("latency %s %dx%d queued-to-presented p50=%.2fms p99=%.2fms (gl p50=%.2fms p99=%.2fms)\n",
+                CodecName(codec), width, height, cpu.p50, cpu.p99, glResult.p50, glResult.p99);
+    std::fflush(stdout);
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Only failures reach the console; the pipeline's traces would skew it.
+    SALogMaskSet(SA_LOG_FAILURE);
+    const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
+    const bool gl = !(argc > 1 && std::string(argv[1]) == "--no-gl");
+    const int scale = quick ? 4 : 1;
+    CaseRun(PeerCodec::Jpeg, 1920, 1080, 240 / scale, 30 / scale, gl);
+    CaseRun(PeerCodec::Yuv, 1920, 1080, 240 / scale, 30 / scale, gl);
+    CaseRun(PeerCodec::Raw, 1920, 1080, 120 / scale, 30 / scale, gl);
+    CaseRun(PeerCodec::Jpeg, 3840, 2160, 60 / scale, 8 / scale, gl);
+    CaseRun(PeerCodec::Yuv, 3840, 2160, 60 / scale, 8 / scale, gl);
+    CaseRun(PeerCodec::Raw, 3840, 2160, 40 / scale, 8 / scale, gl);
+    return 0;
+}
