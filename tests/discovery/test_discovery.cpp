@@ -351,6 +351,45 @@ TEST(DiscoveryCycle, FiveBroadcastsPerInterfaceAndFiveUnicastsPerTargetPerInterf
     EXPECT_FALSE(unicast.Receive(500, bytes, from));
 }
 
+TEST(DiscoveryPeer, AnswersOnlyWellFormedRequestsAndToTheirSource)
+{
+    QM_DISCOVERY_NETWORK_REQUIRE();
+    DiscoveryTestPeer peer;
+    ASSERT_TRUE(peer.Start({"--bind", "10.77.0.2", "--name", "peer-\xC3\xA9t\xC3\xA9", "--features", "24"}));
+    TestSocket client("10.77.0.1", 0);
+    ASSERT_TRUE(client.IsBound());
+    sockaddr_in server = {};
+    server.sin_family = AF_INET;
+    server.sin_port = htons(28252);
+    inet_pton(AF_INET, "10.77.0.2", &server.sin_addr);
+
+    std::vector<uint8_t> valid(SA_NET_DISCOVERY_REQUEST_SIZE, 0);
+    std::memcpy(valid.data(), "QUILLMERE-NET-CLIENT", 20);
+    std::vector<uint8_t> shorter(valid.begin(), valid.end() - 1);
+    std::vector<uint8_t> longer = valid;
+    longer.push_back(0);
+    std::vector<uint8_t> otherTag = valid;
+    otherTag[0] = 'X';
+    std::vector<uint8_t> unterminated = valid;
+    unterminated[20] = '!';
+    for (const auto* request : {&shorter, &longer, &otherTag, &unterminated, &valid})
+        ASSERT_TRUE(client.SendTo(*request, server));
+
+    std::vector<uint8_t> reply;
+    sockaddr_in from = {};
+    ASSERT_TRUE(client.Receive(20000, reply, from));
+    EXPECT_EQ(ntohl(from.sin_addr.s_addr), Address("10.77.0.2"));
+    EXPECT_EQ(ntohs(from.sin_port), 28252);
+    ASSERT_EQ(reply.size(), SA_NET_HOST_RECORD_SIZE);
+    SANetHostRecord record = SANetHostRecord::Decode(reply.data());
+    EXPECT_EQ(record.HostNameGet(), "peer-\xC3\xA9t\xC3\xA9");
+    EXPECT_EQ(record.Address, Address("10.77.0.2"));
+    EXPECT_EQ(record.Port, 28252);
+    EXPECT_EQ(record.FeatureBitmap, 24u);
+    // The malformed requests, sent first, got nothing.
+    EXPECT_FALSE(client.Receive(500, reply, from));
+}
+
 TEST(DiscoveryLifecycle, StopWhilePausedJoinsEveryReceiverAndDiscoveryStartsAgain)
 {
     QM_DISCOVERY_NETWORK_REQUIRE();
