@@ -5,6 +5,7 @@
 
 #include "core/SALog.h"
 #include "peer/PeerFrameSynth.h"
+#include "pipeline/PSCodecEnumerator.h"
 #include "pipeline/PSCodecTransform.h"
 #include "pipeline/PSDecoderH264.h"
 
@@ -524,4 +525,34 @@ TEST(PSDecoderH264NalTrace, PeerKeyframeListsParameterSetsAndEverySlice)
     ASSERT_GE(names.size(), 4u);
     EXPECT_EQ(names[0], "SPS");
     EXPECT_EQ(names[1], "PPS");
+}
+
+// Hardware decoders (one per render node) come first, software last, so a
+// machine without a GPU (or a device that fails) decodes in software; the
+// decoder in use is named in the log.
+TEST(PSCodecEnumeratorOrder, SoftwareIsTheLastResortAndTheChoiceIsLogged)
+{
+    PSCodecEnumerator enumerator;
+    ASSERT_GE(enumerator.InstancesCountGet(), 1u);
+    const size_t last = enumerator.InstancesCountGet() - 1;
+    EXPECT_FALSE(enumerator.InstanceGet(last).Hardware);
+    EXPECT_EQ(enumerator.InstanceGet(last).Name, "h264 (software)");
+    const std::vector<std::string> nodes = PSCodecEnumerator::RenderNodesFind();
+    EXPECT_LE(last, nodes.size());
+    for (size_t i = 0; i < last; ++i)
+    {
+        EXPECT_TRUE(enumerator.InstanceGet(i).Hardware);
+        EXPECT_EQ(enumerator.InstanceGet(i).Device, nodes[i]);
+    }
+    TestLogCapture log;
+    PSDecoderH264 decoder;
+    ASSERT_TRUE(decoder.Initialize(64, 64));
+    EXPECT_TRUE(log.Contains(std::to_string(enumerator.InstancesCountGet()) + " instance(s) available\n"));
+    EXPECT_TRUE(log.Contains("- h264 (software)\n"));
+    EXPECT_TRUE(log.Contains("PSCodecTransform::Initialize 64x64 decoding with " +
+                             decoder.TransformGet().InstanceNameGet()));
+    if (nodes.empty())
+    {
+        EXPECT_FALSE(decoder.TransformGet().IsHardwareGet());
+    }
 }
