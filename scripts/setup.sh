@@ -7,7 +7,7 @@ PACKAGES=(
     build-essential cmake pkg-config git clang-format
     libgtest-dev libgmock-dev libbenchmark-dev
     libsqlite3-dev sqlite3
-    qt6-base-dev libqt6opengl6-dev
+    qt6-base-dev libqt6opengl6-dev qt6-svg-dev
     libturbojpeg0-dev libjpeg-turbo-progs libpng-dev
     libavcodec-dev libavutil-dev libswscale-dev libx264-dev ffmpeg
     libsdl2-dev

@@ -1,0 +1,149 @@
+#include "app/CquillmereApp.h"
+
+#include "app/CMainFrame.h"
+#include "app/SAMvcViewFrmDisplay.h"
+#include "core/SALog.h"
+#include "core/SAUtilAddress.h"
+#include "net/SAFstmEventData.h"
+#include "settings/SASettings.h"
+
+#if __has_include("app/dialogs/SADisplayModeProviderScreen.h")
+#include "app/dialogs/SADisplayModeProviderScreen.h"
+#define QM_APP_HAVE_DISPLAY_MODE 1
+#endif
+
+#include <QApplication>
+#include <QPixmap>
+#include <QScreen>
+#include <QSurfaceFormat>
+#include <QTimer>
+
+#include <cstdlib>
+
+#ifndef QM_APP_HAVE_DISPLAY_MODE
+class SADisplayModeProviderScreen
+{
+};
+#endif
+
+void CquillmereApp::SurfaceFormatDefaultSet()
+{
+    QSurfaceFormat format;
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    format.setVersion(3, 3);
+    format.setProfile(QSurfaceFormat::CoreProfile);
+    format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
+    format.setSwapInterval(1);
+    QSurfaceFormat::setDefaultFormat(format);
+}
+
+CquillmereApp::CquillmereApp(int& argc, char** argv)
+{
+    SurfaceFormatDefaultSet();
+    m_pApplication = std::make_unique<QApplication>(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("quillmere-viewer"));
+}
+
+CquillmereApp::~CquillmereApp()
+{
+    ExitInstance();
+}
+
+bool CquillmereApp::InitInstance()
+{
+#ifdef QM_APP_HAVE_DISPLAY_MODE
+    m_pDisplayMode = std::make_unique<SADisplayModeProviderScreen>();
+    SADisplayModeProvider::ProviderSet(m_pDisplayMode.get());
+#endif
+    m_pFrame = std::make_unique<CMainFrame>(SASettings::MenuAdvancedEnableGet());
+    if (!m_pFrame->Create())
+    {
+        m_pFrame.reset();
+        return false;
+    }
+    m_pFrame->PlacementRestore();
+    m_pFrame->show();
+    m_pFrame->FrameTargetGet().Send(SA_WM_APP_ONE_TIME_INITIALIZATION, 0, 0);
+    PrivateDemoStart();
+    return true;
+}
+
+void CquillmereApp::PrivateDemoStart()
+{
+    const char* connect = std::getenv("QUILLMERE_CONNECT");
+    const char* screenshot = std::getenv("QUILLMERE_SCREENSHOT");
+    uint32_t address = 0;
+    const bool connecting = connect != nullptr && connect[0] != '\0';
+    if (connecting)
+    {
+        if (!SAUtilAddressParse(connect, address))
+        {
+            SALog(SA_LOG_FAILURE, "CquillmereApp::PrivateDemoStart failed! QUILLMERE_CONNECT %s\n", connect);
+        }
+        else
+        {
+            // After the window has been shown, as a user's pick would come.
+            QTimer::singleShot(0, m_pFrame.get(), [this, address] { m_pFrame->ConnectRequest(address); });
+        }
+    }
+    if (screenshot == nullptr || screenshot[0] == '\0')
+        return;
+    m_ScreenshotPath = QString::fromLocal8Bit(screenshot);
+    const char* framesText = std::getenv("QUILLMERE_SCREENSHOT_FRAMES");
+    const uint64_t frames = framesText != nullptr ? std::strtoull(framesText, nullptr, 10) : 30;
+    const char* fullText = std::getenv("QUILLMERE_SCREENSHOT_FULLSCREEN");
+    const bool full = fullText != nullptr && fullText[0] == '1';
+    auto* poll = new QTimer(m_pFrame.get());
+    auto started = std::make_shared<int>(0);
+    QObject::connect(
+        poll, &QTimer::timeout, m_pFrame.get(),
+        [this, poll, started, frames, connecting, full]
+        {
+            ++*started;
+            CMainFrame* frame = m_pFrame.get();
+            const bool ready =
+                connecting ? frame->DisplayViewGet()->FramesPresentedGet() >= frames : *started >= 10;
+            if (!ready)
+                return;
+            if (full && frame->FstmStateGet() == SA_FSTM_STATE_CONNECTED_DISPLAY_ON)
+            {
+                frame->FrameTargetGet().Send(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_CLIENT_FULLSCREEN_ON, 0);
+                *started = -20; // let the window settle and a few frames be drawn
+                return;
+            }
+            if (*started < 0)
+                return;
+            poll->stop();
+            PrivateScreenshotTake();
+            frame->close();
+        });
+    poll->start(100);
+}
+
+void CquillmereApp::PrivateScreenshotTake()
+{
+    QScreen* screen = m_pFrame->screen();
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    // The screen's pixels, so that the GL window inside is in the picture.
+    const QRect frame = m_pFrame->frameGeometry();
+    const QPixmap picture = screen->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    if (!picture.save(m_ScreenshotPath))
+        SALog(SA_LOG_FAILURE, "CquillmereApp::PrivateScreenshotTake failed! %s\n",
+              m_ScreenshotPath.toUtf8().constData());
+}
+
+int CquillmereApp::Run()
+{
+    return m_pApplication->exec();
+}
+
+void CquillmereApp::ExitInstance()
+{
+    m_pFrame.reset();
+#ifdef QM_APP_HAVE_DISPLAY_MODE
+    if (m_pDisplayMode)
+        SADisplayModeProvider::ProviderSet(nullptr);
+#endif
+    m_pDisplayMode.reset();
+}

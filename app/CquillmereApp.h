@@ -1,0 +1,50 @@
+#pragma once
+// The application object: creates the QApplication and the main frame in the
+// start-up order of the viewer (settings, menu, window creation, placement,
+// show, one-time initialisation) and runs the event loop.
+//
+// The viewer takes no command-line options. Two environment variables exist
+// for demonstrations and screenshots only:
+//   QUILLMERE_CONNECT=a.b.c.d   after start-up, connect to that server as the
+//                               connect view would when a server is picked.
+//   QUILLMERE_SCREENSHOT=path   save a picture of the window to path, then
+//                               quit: after QUILLMERE_SCREENSHOT_FRAMES
+//                               (default 30) presented frames when connecting,
+//                               else once the window has been shown for a
+//                               second. QUILLMERE_SCREENSHOT_FULLSCREEN=1 asks
+//                               for full screen before the picture.
+//
+// Threads: GUI thread only.
+#include <QString>
+
+#include <memory>
+
+class CMainFrame;
+class QApplication;
+class SADisplayModeProviderScreen;
+
+class CquillmereApp
+{
+public:
+    CquillmereApp(int& argc, char** argv);
+    ~CquillmereApp();
+
+    // False when the window must not open (the process ends).
+    bool InitInstance();
+    int Run();
+    void ExitInstance();
+
+    CMainFrame* FrameGet() const { return m_pFrame.get(); }
+
+    // Before the QApplication exists: the GL format every surface asks for.
+    static void SurfaceFormatDefaultSet();
+
+private:
+    void PrivateDemoStart();
+    void PrivateScreenshotTake();
+
+    std::unique_ptr<QApplication> m_pApplication;
+    std::unique_ptr<SADisplayModeProviderScreen> m_pDisplayMode;
+    std::unique_ptr<CMainFrame> m_pFrame;
+    QString m_ScreenshotPath;
+};

@@ -1,0 +1,109 @@
+#pragma once
+// The display view: shows the remote screen through the renderer it owns.
+//
+// The picture is drawn into a native GL window (SADisplayWindow) that sits
+// in this widget through a window container. All GL work happens on the
+// frame buffer processor thread (ResolutionSet, Present), with a context of
+// its own on that thread (PSRendererSurfaceQt), so that presenting never
+// waits for the GUI thread.
+//
+// Threads:
+// - ResolutionSet, Present, DecodeTargetGet: processor thread. It is the
+//   only thread that replaces m_pRenderer while it runs, and it reads the
+//   pointer without the lock; it takes m_RendererLock to change it.
+// - Everything else: GUI thread; reads of m_pRenderer there take
+//   m_RendererLock. RendererClose runs once the processor thread has ended.
+// Lifetime: the frame's message target and the queue are borrowed and
+// outlive the view.
+#include "app/SAQtMessageTarget.h"
+#include "pipeline/SADisplayView.h"
+#include "render/PSRendererBase.h"
+
+#include <QWidget>
+#include <QWindow>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+class PSRendererSurfaceQt;
+class SAQueueScreenUpdates;
+
+// The native window the renderer draws into. It only reports its size and
+// exposure; it paints nothing itself.
+class SADisplayWindow : public QWindow
+{
+public:
+    SADisplayWindow();
+    std::function<void()> m_OnExpose;
+    std::function<void(int, int)> m_OnResize; // device pixels
+
+protected:
+    void exposeEvent(QExposeEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+};
+
+class SAMvcViewFrmDisplay : public QWidget, public SADisplayView
+{
+public:
+    SAMvcViewFrmDisplay(SAMessageTarget* frameTarget, SAQueueScreenUpdates* queue, QWidget* parent = nullptr);
+    ~SAMvcViewFrmDisplay() override;
+
+    // SADisplayView (processor thread)
+    bool ResolutionSet(int32_t width, int32_t height, bool allowFull) override;
+    void Present(int32_t count) override;
+    SADecodeTarget* DecodeTargetGet() override;
+    SAMessageTarget* MessageTargetGet() override { return &m_Target; }
+    // Releases decoder threads blocked in a Send to the view (closing).
+    void MessageTargetClose() { m_Target.Close(); }
+
+    // Makes the renderers instead of the GL ones (full: the mode asked for).
+    // Set before the processor first asks for a resolution; used by tests
+    // that need a renderer with a controlled clock.
+    using RendererFactory = std::function<std::unique_ptr<PSRendererBase>(bool full)>;
+    void RendererFactorySet(RendererFactory factory) { m_RendererFactory = std::move(factory); }
+
+    // GUI thread
+    void OnAppOneTimeInitialization();
+    PSRendererStatus RendererStatusGet();
+    void RendererStatusClear();
+    // WM_CLOSE of the view: releases the renderer (processor stopped).
+    void RendererClose();
+    bool RendererExistsGet();
+    // "full" or "areas" or "" (tests, screenshots).
+    const char* RendererKindGet();
+    QWindow* WindowGet() const { return m_pWindow; }
+    QWidget* ContainerGet() const { return m_pContainer; }
+    // The H.264 error box was shown.
+    bool H264ErrorShownGet() const { return m_H264ErrorShown; }
+    // Frames presented with count > 0 since start.
+    uint64_t FramesPresentedGet() const { return m_FramesPresented.load(); }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    std::unique_ptr<PSRendererBase> PrivateRendererInitialize(int32_t width, int32_t height, bool full,
+                                                              bool mode);
+    intptr_t PrivateMessageHandle(uint32_t message, uintptr_t wParam, intptr_t lParam);
+    void OnAppH264Error(intptr_t kind);
+
+    SAMessageTarget* m_pFrameTarget;
+    SAQueueScreenUpdates* m_pQueue;
+    SAQtMessageTarget m_Target;
+    SADisplayWindow* m_pWindow;
+    QWidget* m_pContainer;
+    std::unique_ptr<PSRendererSurfaceQt> m_pSurface;
+    RendererFactory m_RendererFactory;
+
+    std::mutex m_RendererLock;
+    std::unique_ptr<PSRendererBase> m_pRenderer;     // see Threads above
+    std::unique_ptr<SADecodeTarget> m_pDecodeTarget; // follows m_pRenderer
+    bool m_RendererFull = false;                     // guarded by m_RendererLock
+    bool m_RendererModeWanted = true;                // processor thread only
+
+    bool m_StatusValid = false;
+    bool m_H264ErrorShown = false;
+    std::atomic<uint64_t> m_FramesPresented{0};
+};

@@ -1,0 +1,117 @@
+#include "render/qt/PSRendererSurfaceQt.h"
+
+#include "core/SALog.h"
+
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QSurfaceFormat>
+#include <QThread>
+#include <QWindow>
+
+PSRendererSurfaceQt::PSRendererSurfaceQt(QWindow* window) : m_pWindow(window) {}
+
+PSRendererSurfaceQt::~PSRendererSurfaceQt()
+{
+    // Nothing is current here: every GL call batch ends with DoneCurrent.
+    m_pContext.reset();
+}
+
+void PSRendererSurfaceQt::WindowSizeSet(int width, int height)
+{
+    m_Width.store(width);
+    m_Height.store(height);
+}
+
+bool PSRendererSurfaceQt::MakeCurrent()
+{
+    if (m_pContext && m_pContext->thread() != QThread::currentThread())
+    {
+        // Only the render thread that made the context may use it (Qt aborts
+        // otherwise); after that thread ended its GL objects die with the
+        // context.
+        SALog(SA_LOG_RENDER, "PSRendererSurfaceQt::MakeCurrent failed! not the render thread\n");
+        return false;
+    }
+    if (!m_pContext)
+    {
+        if (m_ContextFailed)
+            return false;
+        auto context = std::make_unique<QOpenGLContext>();
+        context->setFormat(m_pWindow->requestedFormat());
+        if (!context->create())
+        {
+            SALog(SA_LOG_FAILURE, "PSRendererSurfaceQt::MakeCurrent QOpenGLContext::create failed!\n");
+            m_ContextFailed = true;
+            return false;
+        }
+        m_pContext = std::move(context);
+    }
+    if (!m_pContext->makeCurrent(m_pWindow))
+    {
+        SALog(SA_LOG_FAILURE, "PSRendererSurfaceQt::MakeCurrent QOpenGLContext::makeCurrent failed!\n");
+        return false;
+    }
+    return true;
+}
+
+void PSRendererSurfaceQt::DoneCurrent()
+{
+    if (m_pContext)
+        m_pContext->doneCurrent();
+}
+
+bool PSRendererSurfaceQt::FramebufferPrepare(int /*width*/, int /*height*/, uint32_t* framebuffer)
+{
+    // A window surface keeps its own size; the renderer draws at it.
+    *framebuffer = m_pContext ? m_pContext->defaultFramebufferObject() : 0;
+    return m_pContext != nullptr;
+}
+
+bool PSRendererSurfaceQt::SwapBuffers()
+{
+    if (!m_pContext)
+        return false;
+    m_pContext->swapBuffers(m_pWindow);
+    return true;
+}
+
+void PSRendererSurfaceQt::SizeGet(int* width, int* height)
+{
+    *width = m_Width.load();
+    *height = m_Height.load();
+}
+
+bool PSRendererSurfaceQt::PlatformSupported()
+{
+    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
+    QOffscreenSurface surface;
+    surface.setFormat(format);
+    surface.create();
+    const QSurfaceFormat::RenderableType types[] = {QSurfaceFormat::OpenGL, QSurfaceFormat::OpenGLES};
+    for (QSurfaceFormat::RenderableType type : types)
+    {
+        QSurfaceFormat wanted = format;
+        wanted.setRenderableType(type);
+        if (type == QSurfaceFormat::OpenGL)
+        {
+            wanted.setVersion(3, 3);
+            wanted.setProfile(QSurfaceFormat::CoreProfile);
+        }
+        else
+        {
+            wanted.setVersion(3, 0);
+        }
+        QOpenGLContext context;
+        context.setFormat(wanted);
+        if (!context.create())
+            continue;
+        const QSurfaceFormat got = context.format();
+        const bool versionOk = type == QSurfaceFormat::OpenGL ? got.version() >= qMakePair(3, 3)
+                                                              : got.version() >= qMakePair(3, 0);
+        if (got.renderableType() == type && versionOk)
+            return true;
+    }
+    SALog(SA_LOG_FAILURE, "PSRendererSurfaceQt::PlatformSupported failed! neither OpenGL 3.3 core nor "
+                          "OpenGL ES 3.0\n");
+    return false;
+}

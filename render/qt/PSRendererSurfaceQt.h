@@ -1,0 +1,55 @@
+#pragma once
+// The on-screen surface: a QOpenGLContext drawing into the display view's
+// native window (a QWindow with an OpenGL surface type, shown inside the view
+// through a window container).
+//
+// Why the context is created on the render thread: a QOpenGLContext may only
+// be made current on the thread it belongs to, and the renderer does all its
+// GL work on the frame buffer processor thread (so that presenting never
+// needs the GUI thread). Creating the context lazily, on the first
+// MakeCurrent, makes it belong to that thread without a moveToThread hand-over.
+//
+// Threads: the constructor and WindowSizeSet on the GUI thread; the
+// PSRendererSurface calls on the render thread under the renderer's GL lock.
+// The window size is kept in atomics because the render thread must not read
+// QWindow state that the GUI thread changes.
+// A call from any other thread than the one that created the context fails
+// (logged): once the render thread has ended, the renderer's GL objects are
+// released with the context when the surface is destroyed.
+// Lifetime: the window is borrowed and outlives the surface.
+#include "render/PSRendererSurface.h"
+
+#include <atomic>
+#include <memory>
+
+class QOpenGLContext;
+class QWindow;
+
+class PSRendererSurfaceQt : public PSRendererSurface
+{
+public:
+    explicit PSRendererSurfaceQt(QWindow* window);
+    ~PSRendererSurfaceQt() override;
+    PSRendererSurfaceQt(const PSRendererSurfaceQt&) = delete;
+    PSRendererSurfaceQt& operator=(const PSRendererSurfaceQt&) = delete;
+
+    // Device pixel size of the window (GUI thread, on every resize).
+    void WindowSizeSet(int width, int height);
+
+    bool MakeCurrent() override;
+    void DoneCurrent() override;
+    bool FramebufferPrepare(int width, int height, uint32_t* framebuffer) override;
+    bool SwapBuffers() override;
+    void SizeGet(int* width, int* height) override;
+
+    // True when this process can have an OpenGL 3.3 core or an OpenGL ES 3.0
+    // context (GUI thread; the application's platform check).
+    static bool PlatformSupported();
+
+private:
+    QWindow* m_pWindow;
+    std::unique_ptr<QOpenGLContext> m_pContext; // render thread only
+    bool m_ContextFailed = false;
+    std::atomic<int> m_Width{0};
+    std::atomic<int> m_Height{0};
+};

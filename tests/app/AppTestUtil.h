@@ -1,0 +1,78 @@
+#pragma once
+// Helpers of the widget tests: an open frame, event-loop waits, and a
+// watcher that answers message boxes and remembers their texts.
+#include "app/CMainFrame.h"
+#include "net/SAFstmEventData.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+// Spins the event loop until `done` or the guard time (a hang guard, not a
+// timing check) runs out.
+inline bool AppTestWaitFor(const std::function<bool()>& done, int guardMs = 20000)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(guardMs);
+    while (!done())
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+inline void AppTestSpin(int ms)
+{
+    AppTestWaitFor([] { return false; }, ms);
+}
+
+// Closes every message box that opens, recording "title: text".
+class AppTestMessageBoxWatcher
+{
+public:
+    AppTestMessageBoxWatcher()
+    {
+        m_Timer.setInterval(20);
+        QObject::connect(&m_Timer, &QTimer::timeout,
+                         [this]
+                         {
+                             for (QWidget* widget : QApplication::topLevelWidgets())
+                             {
+                                 auto* box = qobject_cast<QMessageBox*>(widget);
+                                 if (box == nullptr || !box->isVisible())
+                                     continue;
+                                 m_Texts.push_back(box->windowTitle().toStdString() + ": " +
+                                                   box->text().toStdString());
+                                 box->done(m_Answer);
+                             }
+                         });
+        m_Timer.start();
+    }
+    std::vector<std::string> m_Texts;
+    int m_Answer = QMessageBox::Ok;
+
+private:
+    QTimer m_Timer;
+};
+
+// A created, placed, shown and initialised frame, as the application makes it.
+inline std::unique_ptr<CMainFrame> AppTestFrameOpen(bool menuAdvanced = true)
+{
+    auto frame = std::make_unique<CMainFrame>(menuAdvanced);
+    if (!frame->Create())
+        return nullptr;
+    frame->PlacementRestore();
+    frame->show();
+    frame->FrameTargetGet().Send(SA_WM_APP_ONE_TIME_INITIALIZATION, 0, 0);
+    AppTestWaitFor([&] { return frame->isVisible(); });
+    return frame;
+}

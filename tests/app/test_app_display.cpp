@@ -1,0 +1,183 @@
+// The display view end to end under Xvfb with Mesa: the real peer streams raw
+// frames over loopback, the viewer decodes and draws them with OpenGL from
+// its processor thread, and the window's pixels on the X screen are compared
+// with the peer's own picture of its last frame.
+#include "AppTestMain.h"
+#include "AppTestUtil.h"
+#include "app/SAMvcViewFrmConnect.h"
+#include "app/SAMvcViewFrmDisplay.h"
+#include "app/SAMvcViewFrmText.h"
+#include "core/SAUtilAddress.h"
+#include "settings/SASettings.h"
+#include "tests/peer/PeerTestProcess.h"
+
+#include <QImage>
+#include <QLabel>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+namespace
+{
+uint32_t Address(const char* text)
+{
+    uint32_t address = 0;
+    SAUtilAddressParse(text, address);
+    return address;
+}
+
+// The display view's pixels as the X server shows them.
+QImage ViewGrab(SAMvcViewFrmDisplay* view)
+{
+    const QPoint origin = view->mapToGlobal(QPoint(0, 0));
+    return QGuiApplication::primaryScreen()
+        ->grabWindow(0, origin.x(), origin.y(), view->width(), view->height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+double Psnr(const QImage& a, const QImage& b)
+{
+    double squares = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+        {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            const int d[3] = {qRed(p) - qRed(q), qGreen(p) - qGreen(q), qBlue(p) - qBlue(q)};
+            squares += d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+        }
+    const double mse = squares / (3.0 * a.width() * a.height());
+    return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+class AppDisplayTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { SASettings::Clear(); }
+};
+} // namespace
+
+TEST_F(AppDisplayTest, ShowsThePeersRawPictureAndClosesWhileStreaming)
+{
+    AppTestMessageBoxWatcher boxes;
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    SAMvcViewFrmDisplay* view = frame->DisplayViewGet();
+    const QSize size = frame->centralWidget()->size();
+    ASSERT_GT(size.width(), 100);
+
+    // A picture exactly as large as the view: shown 1:1.
+    const std::string last = std::filesystem::temp_directory_path() / "qm_app_display_last.png";
+    std::filesystem::remove(last);
+    constexpr int FRAMES = 40;
+    PeerTestProcess peer;
+    char sizeText[32];
+    std::snprintf(sizeText, sizeof(sizeText), "%dx%d", size.width(), size.height());
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.111", "--codec", "raw", "--size", sizeText, "--fps", "30",
+                            "--frames", std::to_string(FRAMES), "--save-last", last, "--quiet"}));
+    frame->ConnectRequest(Address("127.0.0.111"));
+    EXPECT_EQ(frame->CurrentViewGet(), static_cast<QWidget*>(frame->TextViewGet()));
+    ASSERT_TRUE(AppTestWaitFor(
+        [&] {
+            return frame->FstmStateGet() == SA_FSTM_STATE_CONNECTED_DISPLAY_ON &&
+                   view->FramesPresentedGet() >= 1;
+        }));
+    EXPECT_EQ(frame->CurrentViewGet(), static_cast<QWidget*>(view));
+    EXPECT_STREQ(view->RendererKindGet(), "full");
+
+    // From here the GUI loop stands still: the peer's closing Disconnect waits
+    // in its Send, so the view stays up while the processor presents the rest.
+    ASSERT_TRUE(AppTestWaitFor([&] { return view->FramesPresentedGet() >= FRAMES; }, 30000) ||
+                view->FramesPresentedGet() >= FRAMES);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // the X server finishes the last swap
+    const QImage shown = ViewGrab(view);
+    ASSERT_TRUE(AppTestWaitFor([&] { return std::filesystem::exists(last) && peer.OutputGet().size() > 0; }));
+    AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_DISCONNECTED; });
+    QImage sent;
+    ASSERT_TRUE(AppTestWaitFor([&] { return sent.load(QString::fromStdString(last)); }));
+    sent = sent.convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(sent.size(), shown.size());
+    int differing = 0;
+    for (int y = 0; y < sent.height(); ++y)
+        for (int x = 0; x < sent.width(); ++x)
+            differing += (sent.pixel(x, y) & 0xFFFFFF) != (shown.pixel(x, y) & 0xFFFFFF);
+    const double psnr = Psnr(sent, shown);
+    std::printf("1:1 picture: %d of %d pixels differ, PSNR %.2f dB\n", differing,
+                sent.width() * sent.height(), psnr);
+    EXPECT_EQ(differing, 0);
+    peer.Wait();
+
+    // Scaled: a picture half as wide is letterboxed on the dark grey bars.
+    std::filesystem::remove(last);
+    PeerTestProcess narrow;
+    std::snprintf(sizeText, sizeof(sizeText), "%dx%d", size.width() / 2, size.height());
+    ASSERT_TRUE(narrow.Start({"--bind", "127.0.0.112", "--codec", "raw", "--size", sizeText, "--fps", "30",
+                              "--frames", std::to_string(FRAMES), "--save-last", last, "--quiet"}));
+    const uint64_t before = view->FramesPresentedGet();
+    frame->ConnectRequest(Address("127.0.0.112"));
+    ASSERT_TRUE(AppTestWaitFor(
+        [&]
+        {
+            return frame->FstmStateGet() == SA_FSTM_STATE_CONNECTED_DISPLAY_ON &&
+                   view->FramesPresentedGet() >= before + 1;
+        }));
+    ASSERT_TRUE(AppTestWaitFor([&] { return view->FramesPresentedGet() >= before + FRAMES; }, 30000) ||
+                view->FramesPresentedGet() >= before + FRAMES);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const QImage letterboxed = ViewGrab(view);
+    AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_DISCONNECTED; });
+    QImage narrowSent;
+    ASSERT_TRUE(AppTestWaitFor([&] { return narrowSent.load(QString::fromStdString(last)); }));
+    // 0.04 of full scale on every channel, left and right of the picture.
+    const QRgb bar = letterboxed.pixel(2, letterboxed.height() / 2);
+    EXPECT_EQ(qRed(bar), 10);
+    EXPECT_EQ(qGreen(bar), 10);
+    EXPECT_EQ(qBlue(bar), 10);
+    EXPECT_EQ(letterboxed.pixel(letterboxed.width() - 3, letterboxed.height() / 2), bar);
+    const int left = (size.width() - size.width() / 2) / 2;
+    const QImage picture = letterboxed.copy(left, 0, size.width() / 2, size.height());
+    const double scaledPsnr = Psnr(narrowSent.convertToFormat(QImage::Format_RGB32), picture);
+    std::printf("letterboxed picture: PSNR %.2f dB against the peer's frame\n", scaledPsnr);
+    EXPECT_GT(scaledPsnr, 30.0);
+    narrow.Wait();
+
+    // Closing while frames stream: the processor may be waiting on the GUI
+    // thread; the close must still finish and join it.
+    PeerTestProcess endless;
+    ASSERT_TRUE(endless.Start(
+        {"--bind", "127.0.0.113", "--codec", "raw", "--size", "640x480", "--fps", "0", "--quiet"}));
+    frame->ConnectRequest(Address("127.0.0.113"));
+    const uint64_t streaming = view->FramesPresentedGet();
+    ASSERT_TRUE(AppTestWaitFor([&] { return view->FramesPresentedGet() >= streaming + 10; }));
+    const auto start = std::chrono::steady_clock::now();
+    frame->close();
+    const auto closed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    std::printf("close while streaming took %lld ms\n", static_cast<long long>(closed.count()));
+    EXPECT_FALSE(frame->isVisible());
+    frame.reset();
+    for (const std::string& text : boxes.m_Texts)
+        std::printf("message box: %s\n", text.c_str());
+}
+
+TEST_F(AppDisplayTest, ConnectingShowsTheTextViewThenAFailureReturnsToTheConnectView)
+{
+    AppTestMessageBoxWatcher boxes;
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    // Nothing listens on this loopback address: the attempt is refused.
+    frame->ConnectRequest(Address("127.0.0.114"));
+    EXPECT_EQ(frame->CurrentViewGet(), static_cast<QWidget*>(frame->TextViewGet()));
+    EXPECT_TRUE(frame->TextViewGet()->LineGet(1)->text().startsWith("Connecting to"));
+    ASSERT_TRUE(AppTestWaitFor(
+        [&] { return frame->FstmStateGet() == SA_FSTM_STATE_DISCONNECTED && !boxes.m_Texts.empty(); }));
+    EXPECT_EQ(frame->CurrentViewGet(), static_cast<QWidget*>(frame->ConnectViewGet()));
+    EXPECT_NE(boxes.m_Texts[0].find("Unable to connect!"), std::string::npos) << boxes.m_Texts[0];
+    frame->close();
+}
+
+QM_APP_TEST_MAIN()

@@ -1,0 +1,367 @@
+// The main frame as a window under Xvfb: menu rules in every state, the
+// status bar's texts, ESC, the full-screen X button, the window placement
+// and the frame's message target.
+#include "AppTestMain.h"
+#include "AppTestUtil.h"
+#include "app/SAMvcViewFrmConnect.h"
+#include "app/SAMvcViewFrmDisplay.h"
+#include "app/SAMvcViewFrmText.h"
+#include "app/SAWndCtrlStatusBar.h"
+#include "render/PSRendererCpu.h"
+#include "settings/SASettings.h"
+#include "settings/SAUtilRegistry.h"
+#include "tests/core/SATestLogCapture.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <atomic>
+#include <set>
+#include <thread>
+
+namespace
+{
+class AppFrameTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        SASettings::Clear();
+        SAUtilRegistryValueDelete(SA_REGISTRY_KEY_PROFILE_MAINFRAME, SA_REGISTRY_VALUE_WINDOW_PLACEMENT);
+    }
+};
+
+void MenusShow(CMainFrame& frame)
+{
+    for (QMenu* menu : frame.MenusGet())
+        emit menu->aboutToShow();
+}
+
+struct Rule
+{
+    int id;
+    std::set<int> enabledIn; // states
+    int checked;             // -1 not checked item, else expected in every state (or -2: state 6 only)
+};
+} // namespace
+
+TEST_F(AppFrameTest, EveryMenuItemFollowsItsRuleInEachState)
+{
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->windowTitle().toStdString(), "quillmere Viewer for Windows 7");
+    const std::set<int> all = {0, 1, 2, 3, 4, 5, 6};
+    const std::vector<Rule> rules = {
+        {ID_FILE_DISCONNECT, {2, 3, 4}, -1},
+        {ID_APP_EXIT, all, -1},
+        {ID_VIEW_STATUS_BAR, all, 1},
+        {ID_VIEW_FULLSCREEN, all, -2},
+        {ID_FUNCTIONALITY_DISPLAY, {}, 1},
+        {ID_FUNCTIONALITY_KEYBOARD, {0}, 0},
+        {ID_FUNCTIONALITY_MOUSE_LOCAL, {0}, 0},
+        {ID_FUNCTIONALITY_MOUSE_REMOTE, {0}, 1},
+        {ID_FUNCTIONALITY_TOUCHSCREEN, {0}, 1},
+        {ID_FUNCTIONALITY_TOUCHPAD, {0}, 0},
+        {ID_FUNCTIONALITY_TOUCH_OFF, {0}, 0},
+        {ID_FUNCTIONALITY_AUDIO_SPEAKER, {0, 4, 6}, -1},
+        {ID_SETTINGS_RESOLUTIONS, {0}, -1},
+        {ID_SETTINGS_QUALITY, {0}, -1},
+        {ID_SETTINGS_AUTOMATIC_CONNECT, {}, -1},
+        {ID_SETTINGS_FULLSCREEN_UPON_CONNECT, {0}, 0},
+        {ID_SETTINGS_KEEP_MONITOR_ACTIVE, {0}, 0},
+        {ID_SETTINGS_CLEAR, all, -1},
+        {ID_SETTINGS_ADVANCED, {0}, -1},
+        {ID_HELP_USER_MANUAL, all, -1},
+        {ID_HELP_SUPPORT, all, -1},
+        {ID_APP_ABOUT, all, -1},
+    };
+    for (int state = 0; state < SA_FSTM_STATE_COUNT; ++state)
+    {
+        frame->FstmGet().CurrentStateSet(state);
+        MenusShow(*frame);
+        for (const Rule& rule : rules)
+        {
+            QAction* action = frame->ActionGet(rule.id);
+            ASSERT_NE(action, nullptr) << rule.id;
+            EXPECT_EQ(action->isEnabled(), rule.enabledIn.count(state) == 1)
+                << "item " << rule.id << " state " << state;
+            if (rule.checked == -2)
+            {
+                EXPECT_EQ(action->isChecked(), state == 6) << "item " << rule.id << " state " << state;
+            }
+            else if (rule.checked >= 0)
+            {
+                EXPECT_EQ(action->isChecked(), rule.checked == 1) << "item " << rule.id << " state " << state;
+            }
+        }
+    }
+    frame->FstmGet().CurrentStateSet(0);
+}
+
+TEST_F(AppFrameTest, ReducedMenuHasNoAdvancedItem)
+{
+    auto frame = AppTestFrameOpen(false);
+    ASSERT_TRUE(frame);
+    EXPECT_EQ(frame->ActionGet(ID_SETTINGS_ADVANCED), nullptr);
+    EXPECT_NE(frame->ActionGet(ID_SETTINGS_CLEAR), nullptr);
+}
+
+TEST_F(AppFrameTest, ToggleAndRadioCommandsStoreTheirSettings)
+{
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    MenusShow(*frame);
+    frame->ActionGet(ID_FUNCTIONALITY_TOUCH_OFF)->trigger();
+    frame->ActionGet(ID_FUNCTIONALITY_KEYBOARD)->trigger();
+    frame->ActionGet(ID_FUNCTIONALITY_MOUSE_LOCAL)->trigger();
+    frame->ActionGet(ID_SETTINGS_FULLSCREEN_UPON_CONNECT)->trigger();
+    MenusShow(*frame);
+    EXPECT_EQ(SASettings::SettingsMenuTouchGet(), 2);
+    EXPECT_TRUE(frame->ActionGet(ID_FUNCTIONALITY_TOUCH_OFF)->isChecked());
+    EXPECT_FALSE(frame->ActionGet(ID_FUNCTIONALITY_TOUCHSCREEN)->isChecked());
+    EXPECT_TRUE(SASettings::SettingsOptionEnableGet(SA_SETTINGS_KEYBOARD_ENABLE));
+    EXPECT_TRUE(frame->ActionGet(ID_FUNCTIONALITY_KEYBOARD)->isChecked());
+    EXPECT_TRUE(SASettings::SettingsOptionEnableGet(SA_SETTINGS_MOUSE_TOUCH_ENABLE));
+    EXPECT_TRUE(frame->ActionGet(ID_FUNCTIONALITY_MOUSE_LOCAL)->isChecked());
+    EXPECT_FALSE(frame->ActionGet(ID_FUNCTIONALITY_MOUSE_REMOTE)->isChecked());
+    EXPECT_TRUE(SASettings::SettingsOptionEnableGet(SA_SETTINGS_FULL_SCREEN_UPON_CONNECT_ENABLE));
+    EXPECT_TRUE(frame->FullScreenUponConnectGet());
+}
+
+TEST_F(AppFrameTest, ClearAsksFirstAndOnlyYesClears)
+{
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    ASSERT_TRUE(SASettings::SettingsOptionEnableSet(SA_SETTINGS_KEYBOARD_ENABLE, true));
+    AppTestMessageBoxWatcher watcher;
+    watcher.m_Answer = QMessageBox::No;
+    frame->ActionGet(ID_SETTINGS_CLEAR)->trigger();
+    ASSERT_EQ(watcher.m_Texts.size(), 1u);
+    EXPECT_EQ(watcher.m_Texts[0], "Clear settings: Are you sure you want to clear all settings?");
+    EXPECT_TRUE(SASettings::SettingsOptionEnableGet(SA_SETTINGS_KEYBOARD_ENABLE));
+    watcher.m_Answer = QMessageBox::Yes;
+    frame->ActionGet(ID_SETTINGS_CLEAR)->trigger();
+    EXPECT_FALSE(SASettings::SettingsOptionEnableGet(SA_SETTINGS_KEYBOARD_ENABLE));
+}
+
+TEST_F(AppFrameTest, StatusBarShowsIndicatorsThenIdleTextsThenStatistics)
+{
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    SAWndCtrlStatusBar* bar = frame->StatusBarGet();
+    EXPECT_TRUE(bar->PaneTextGet(0).startsWith("IP local:"));
+    EXPECT_EQ(bar->PaneTextGet(0).size(), 50);
+    EXPECT_EQ(bar->PaneTextGet(7).size(), 23);
+    // The padded indicator decides the width: the address pane is the widest.
+    EXPECT_GT(bar->findChild<QLabel*>("pane1")->width(), bar->findChild<QLabel*>("pane3")->width());
+
+    // A return to state 0 resets the panes.
+    frame->FrameTargetGet().Send(SA_WM_APP_FSTM_STATE_CHANGED, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON,
+                                 1 | (0 << 16));
+    const char* idle[] = {"Loc: -", "Rem: -", "Res: -", "Fps: -", "Mbps: -", "Sent: -", "Rcvd: -", "Enc:-"};
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(bar->PaneTextGet(i).toStdString(), idle[i]);
+
+    // No renderer yet: the refresh logs it and shows zeros.
+    {
+        SATestLogCapture log;
+        frame->FrameTargetGet().Send(SA_WM_APP_STATUS_REFRESH, 0, 0);
+        EXPECT_EQ(log.Count("SAMvcViewFrmDisplay::RendererStatusGet failed! NULL == m_pRenderer\n"), 1u);
+    }
+    EXPECT_EQ(bar->PaneTextGet(2).toStdString(), "Res:0x0");
+    EXPECT_EQ(bar->PaneTextGet(3).toStdString(), "Fps:-");
+    EXPECT_EQ(bar->PaneTextGet(7).toStdString(), "Enc:None");
+    EXPECT_EQ(bar->PaneTextGet(0).toStdString(), "Loc: -");
+}
+
+TEST_F(AppFrameTest, RefreshShowsTheRenderersFrameRateFromSixUp)
+{
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    auto clock = std::make_shared<std::atomic<uint32_t>>(1000);
+    frame->DisplayViewGet()->RendererFactorySet(
+        [clock](bool) { return std::make_unique<PSRendererCpu>([clock] { return clock->load(); }); });
+    SAMvcViewFrmDisplay* view = frame->DisplayViewGet();
+    // The processor's calls, from a thread of their own as in the viewer.
+    auto present = [&](uint32_t interval)
+    {
+        std::thread processor(
+            [&]
+            {
+                ASSERT_TRUE(view->ResolutionSet(640, 480, true));
+                for (int i = 0; i < 60; ++i)
+                {
+                    clock->fetch_add(interval);
+                    view->Present(1);
+                }
+            });
+        processor.join();
+    };
+    present(200); // 5 frames per second
+    frame->FrameTargetGet().Send(SA_WM_APP_STATUS_REFRESH, 0, 0);
+    EXPECT_EQ(frame->StatusBarGet()->PaneTextGet(2).toStdString(), "Res:640x480");
+    EXPECT_EQ(frame->StatusBarGet()->PaneTextGet(3).toStdString(), "Fps:-");
+    present(166); // 6 frames per second
+    frame->FrameTargetGet().Send(SA_WM_APP_STATUS_REFRESH, 0, 0);
+    EXPECT_EQ(frame->StatusBarGet()->PaneTextGet(3).toStdString(), "Fps:6");
+    frame->close();
+}
+
+TEST_F(AppFrameTest, StatusBarNamesEachCompressionType)
+{
+    SAWndCtrlStatusBar bar;
+    SAStatusRenderer renderer;
+    SANetStatisticsSnapshot net;
+    net.m_PacketsSent = 12;
+    net.m_HeadersReceived = 34;
+    net.m_IntervalSum = 0;
+    const std::pair<uint32_t, const char*> cases[] = {
+        {0, "Enc:None"},     {1, "Enc:YUV"},      {2, "Compression Error:unknown"},
+        {3, "Enc:Software"}, {4, "Enc:Hardware"}, {9, "Compression Error:unknown"}};
+    for (const auto& [type, text] : cases)
+    {
+        bar.StatisticsSet(renderer, net, type);
+        EXPECT_EQ(bar.PaneTextGet(7).toStdString(), text) << type;
+    }
+    EXPECT_EQ(bar.PaneTextGet(4).toStdString(), "Mbps:0/0");
+    EXPECT_EQ(bar.PaneTextGet(5).toStdString(), "Sent:12");
+    EXPECT_EQ(bar.PaneTextGet(6).toStdString(), "Rcvd:34");
+}
+
+TEST_F(AppFrameTest, EscapeInWindowedModeIsConsumedAndChangesNothing)
+{
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    SAMvcViewFrmConnect* view = frame->ConnectViewGet();
+    struct KeySpy : QObject
+    {
+        int keys = 0;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::KeyPress)
+                ++keys;
+            return false;
+        }
+    } spy;
+    view->installEventFilter(&spy);
+    const QRect before = frame->geometry();
+    QTest::keyClick(view, Qt::Key_Escape);
+    QTest::keyClick(view, Qt::Key_A); // a key the frame does not take reaches the view
+    EXPECT_EQ(spy.keys, 1);
+    EXPECT_EQ(frame->FstmStateGet(), SA_FSTM_STATE_DISCONNECTED);
+    EXPECT_EQ(frame->CurrentViewGet(), view);
+    EXPECT_EQ(frame->geometry(), before);
+    EXPECT_FALSE(frame->FullScreenGet());
+}
+
+TEST_F(AppFrameTest, ConnectViewShowsItsControlsAndThePlaceholder)
+{
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    QTreeWidget* tree = frame->ConnectViewGet()->TreeGet();
+    ASSERT_NE(tree, nullptr);
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    EXPECT_EQ(tree->topLevelItem(0)->text(0).toStdString(), "Cannot Detect Primary Machine!");
+    EXPECT_EQ(tree->geometry().top(), 272);
+    EXPECT_EQ(frame->ConnectViewGet()->LookupButtonGet()->geometry().size(), QSize(40, 40));
+}
+
+TEST_F(AppFrameTest, FullScreenCoversTheMonitorWithTheXButtonUnlessTouchIsOff)
+{
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    const QRect monitor = QGuiApplication::primaryScreen()->geometry();
+    frame->StatusBarGet()->hide(); // the user hid it; leaving full screen shows it again
+    frame->FullScreenEnter();
+    AppTestSpin(200);
+    EXPECT_EQ(frame->geometry(), monitor);
+    EXPECT_FALSE(frame->menuBar()->isVisible());
+    EXPECT_FALSE(frame->StatusBarGet()->isVisible());
+    ASSERT_NE(frame->XButtonGet(), nullptr);
+    EXPECT_EQ(frame->XButtonGet()->text().toStdString(), "X");
+    EXPECT_EQ(frame->XButtonGet()->geometry(), QRect(monitor.width() - 50, 25, 25, 25));
+    frame->FullScreenExit();
+    AppTestSpin(200);
+    EXPECT_EQ(frame->XButtonGet(), nullptr);
+    EXPECT_TRUE(frame->StatusBarGet()->isVisible());
+    EXPECT_TRUE(frame->menuBar()->isVisible());
+    EXPECT_EQ(frame->geometry(), QRect(0, 0, 800, 600));
+    frame->close();
+
+    ASSERT_TRUE(SASettings::SettingsMenuTouchSet(SA_SETTINGS_TOUCH_OFF));
+    auto touchOff = AppTestFrameOpen(true);
+    ASSERT_TRUE(touchOff);
+    touchOff->FullScreenEnter();
+    AppTestSpin(100);
+    EXPECT_EQ(touchOff->XButtonGet(), nullptr);
+    EXPECT_EQ(touchOff->geometry(), monitor);
+    touchOff->FullScreenExit();
+    touchOff->close();
+}
+
+TEST_F(AppFrameTest, PlacementIsSavedOnCloseAndRestoredByTheNextWindow)
+{
+    {
+        auto frame = AppTestFrameOpen(true);
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(frame->geometry(), QRect(0, 0, 800, 600)); // nothing stored yet
+        frame->setGeometry(QRect(100, 120, 640, 480));
+        AppTestWaitFor([&] { return frame->geometry() == QRect(100, 120, 640, 480); }, 5000);
+        frame->close();
+    }
+    uint8_t stored[44] = {};
+    ASSERT_TRUE(SAUtilRegistryValueGet(SA_REGISTRY_KEY_PROFILE_MAINFRAME, SA_REGISTRY_VALUE_WINDOW_PLACEMENT,
+                                       stored, sizeof(stored)));
+    EXPECT_EQ(stored[0], 44);
+    auto next = AppTestFrameOpen(true);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->geometry(), QRect(100, 120, 640, 480));
+    next->close();
+}
+
+TEST_F(AppFrameTest, SendFromAWorkerWaitsForTheHandlerAndReturnsZeroOnceClosed)
+{
+    SAQtMessageTarget target;
+    std::atomic<int> handled{0};
+    target.HandlerSet(
+        [&](uint32_t message, uintptr_t wParam, intptr_t)
+        {
+            ++handled;
+            return static_cast<intptr_t>(message + wParam);
+        });
+    std::atomic<intptr_t> result{-1};
+    std::thread worker([&] { result = target.Send(SA_WM_APP + 5, 7, 0); });
+    ASSERT_TRUE(AppTestWaitFor([&] { return result.load() != -1; }));
+    worker.join();
+    EXPECT_EQ(result.load(), static_cast<intptr_t>(SA_WM_APP + 12));
+    EXPECT_TRUE(target.Post(SA_WM_APP + 1, 0, 0));
+    AppTestSpin(50);
+    EXPECT_EQ(handled.load(), 2);
+
+    // A worker blocked in a Send is released when the target closes, while
+    // this (the GUI) thread does not run its loop.
+    std::atomic<bool> returned{false};
+    std::thread blocked(
+        [&]
+        {
+            result = target.Send(SA_WM_APP + 5, 1, 0);
+            returned = true;
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(returned.load());
+    target.Close();
+    blocked.join();
+    EXPECT_EQ(result.load(), 0);
+    EXPECT_FALSE(target.Post(SA_WM_APP + 1, 0, 0));
+    EXPECT_EQ(target.Send(SA_WM_APP + 1, 0, 0), 0); // closed for its own thread too
+    AppTestSpin(50);
+    EXPECT_EQ(handled.load(), 2); // the queued copy of the released Send never ran
+}
+
+QM_APP_TEST_MAIN()
