@@ -193,6 +193,11 @@ bool DNRPointer::BackgroundRecord(uint32_t framebuffer, int bufferWidth, int buf
         SALog(SA_LOG_FAILURE, "DNRPointer::BackgroundRecord failed! no memory\n");
         return false;
     }
+    // The rectangles of this present were just drawn into the back buffer.
+    // Reads of a texture-backed framebuffer have been seen to return pixels
+    // from before draws flushed into it (llvmpipe); recording such stale
+    // pixels and restoring them would undo the update, so finish first.
+    glFinish();
     glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
     glPixelStorei(GL_PACK_ROW_LENGTH, 0);

@@ -575,6 +575,7 @@ bool PSRendererGLUpdateAreas::WindowSnapshotGet(std::vector<uint8_t>* pixels, in
     {
         const size_t pitch = static_cast<size_t>(*width) * 4u;
         std::vector<uint8_t> bottomUp(pitch * static_cast<size_t>(*height));
+        glFinish(); // see BackBufferSnapshotGet
         glPixelStorei(GL_PACK_ALIGNMENT, 4);
         glPixelStorei(GL_PACK_ROW_LENGTH, 0);
         glReadPixels(0, 0, *width, *height, GL_BGRA, GL_UNSIGNED_BYTE, bottomUp.data());
@@ -613,6 +614,10 @@ bool PSRendererGLUpdateAreas::BackBufferSnapshotGet(std::vector<uint8_t>* pixels
         return false;
     }
     pixels->resize(static_cast<size_t>(m_BackBufferWidth) * static_cast<size_t>(m_BackBufferHeight) * 4u);
+    // Reading a texture-backed framebuffer does not always wait for draws
+    // already flushed into it (seen with llvmpipe: the read returned the
+    // pixels from before the last present); finishing first makes it exact.
+    glFinish();
     glBindFramebuffer(GL_READ_FRAMEBUFFER, m_BackBufferFramebuffer);
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
     glPixelStorei(GL_PACK_ROW_LENGTH, 0);
