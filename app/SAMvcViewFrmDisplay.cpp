@@ -79,6 +79,10 @@ void SAMvcViewFrmDisplay::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     m_pContainer->setGeometry(rect());
+    // A hidden native window gets no resize event of its own, and the
+    // renderer must know the size before the view is first shown.
+    const qreal ratio = devicePixelRatioF();
+    m_pWindow->m_OnResize(qRound(event->size().width() * ratio), qRound(event->size().height() * ratio));
 }
 
 void SAMvcViewFrmDisplay::OnAppOneTimeInitialization()
