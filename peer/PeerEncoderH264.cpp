@@ -7,6 +7,7 @@ extern "C"
 #include <libavcodec/avcodec.h>
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 }
 
@@ -62,6 +63,12 @@ void PeerEncoderH264::PrivateClose()
 bool PeerEncoderH264::PrivateOpen(int width, int height)
 {
     PrivateClose();
+    // libx264's banner and closing statistics would otherwise go to standard
+    // error once per connection; warnings and errors still do.
+    if (av_log_get_level() > AV_LOG_WARNING)
+    {
+        av_log_set_level(AV_LOG_WARNING);
+    }
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
     if (codec == nullptr)
     {
