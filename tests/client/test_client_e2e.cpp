@@ -201,7 +201,12 @@ TEST(ClientEndToEnd, ClosingTheSocketFromTheWindowThreadEndsTheReceiver)
             std::string h = viewer.Histories();
             return h.find("2-") != std::string::npos;
         }));
-    EXPECT_EQ(viewer.Histories().rfind("1-3-4-2-|0-3-6-4-", 0), 0u) << viewer.Histories();
+    // The reconnect may already have succeeded (the peer still listens).
+    const std::string histories = viewer.Histories();
+    const std::string states = histories.substr(0, histories.find('|'));
+    const std::string events = histories.substr(histories.find('|') + 1);
+    EXPECT_EQ(states.rfind("1-3-4-2-", 0), 0u) << histories;
+    EXPECT_EQ(events.rfind("0-3-6-4-", 0), 0u) << histories;
 }
 
 namespace
