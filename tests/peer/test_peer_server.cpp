@@ -4,8 +4,8 @@
 #include "PeerTestProcess.h"
 #include "PeerTestRecord.h"
 
-#include "peer/PeerFrameSynth.h"
 #include "core/SAUtilPng.h"
+#include "peer/PeerFrameSynth.h"
 #include "peer/PeerServer.h"
 
 #include <gtest/gtest.h>
