@@ -365,20 +365,23 @@ void CMainFrame::FullScreenEnter()
         m_pStatusBar->hide();
     menuBar()->hide();
     m_FullScreen = true;
-    setWindowFlags(windowFlags() | Qt::FramelessWindowHint);
-    setWindowState(Qt::WindowNoState);
+    // A full-screen window state rather than new window flags: changing the
+    // flags would recreate the native windows, the GL window among them,
+    // under the render thread's context.
+    setWindowState(Qt::WindowFullScreen);
     setGeometry(monitor);
-    show();
     if (m_TouchMode != SA_SETTINGS_TOUCH_OFF &&
         !SASettings::SettingsOptionEnableGet(SA_SETTINGS_CUSTOMER_SPECIFIC_01) && m_pXButton == nullptr)
     {
-        m_pXButton = new QPushButton(QStringLiteral("X"), m_pViewDisplay);
+        // A small window of its own above the frame: a child widget would lie
+        // beneath the view's native GL window.
+        m_pXButton = new QPushButton(QStringLiteral("X"), this);
         m_pXButton->setObjectName(QStringLiteral("XButton"));
-        // Native, so that it stays above the GL window of the view.
-        m_pXButton->setAttribute(Qt::WA_NativeWindow);
+        m_pXButton->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                                   Qt::WindowDoesNotAcceptFocus);
         const int left = monitor.right() + 1 - 50, top = 25;
         const int right = monitor.right() + 1 - 25, bottom = monitor.top() + 50;
-        m_pXButton->setGeometry(left - monitor.left(), top, right - left, bottom - top);
+        m_pXButton->setGeometry(left, top, right - left, bottom - top);
         connect(m_pXButton, &QPushButton::clicked,
                 [this] { m_FrameTarget.Post(SA_WM_APP_FULLSCREEN_CLOSE_CLICKED, 0, 0); });
         m_pXButton->show();
@@ -397,11 +400,9 @@ void CMainFrame::FullScreenExit()
     m_pStatusBar->show();
     menuBar()->show();
     m_FullScreen = false;
-    setWindowFlags(windowFlags() & ~Qt::FramelessWindowHint);
-    setGeometry(m_SavedGeometry);
-    if (m_SavedMaximized)
-        setWindowState(Qt::WindowMaximized);
-    show();
+    setWindowState(m_SavedMaximized ? Qt::WindowMaximized : Qt::WindowNoState);
+    if (!m_SavedMaximized)
+        setGeometry(m_SavedGeometry);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

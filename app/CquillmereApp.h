@@ -10,8 +10,8 @@
 //   QUILLMERE_SCREENSHOT=path   save a picture of the window to path, then
 //                               quit: after QUILLMERE_SCREENSHOT_FRAMES
 //                               (default 30) presented frames when connecting,
-//                               else once the window has been shown for a
-//                               second. QUILLMERE_SCREENSHOT_FULLSCREEN=1 asks
+//                               else (or with 0 frames) once the window has
+//                               been shown for a second. QUILLMERE_SCREENSHOT_FULLSCREEN=1 asks
 //                               for full screen before the picture.
 //
 // Threads: GUI thread only.

@@ -180,6 +180,12 @@ bool SAMvcViewFrmDisplay::ResolutionSet(int32_t width, int32_t height, bool allo
         }
         std::lock_guard<std::mutex> guard(m_RendererLock);
         m_pRenderer = std::move(renderer);
+        // A resize that came while the renderer was being made found none:
+        // the size the GUI thread stored before looking is applied here.
+        int surfaceWidth = 0, surfaceHeight = 0;
+        m_pSurface->SizeGet(&surfaceWidth, &surfaceHeight);
+        if (surfaceWidth > 0 && surfaceHeight > 0)
+            m_pRenderer->WindowSizeSet(static_cast<float>(surfaceWidth), static_cast<float>(surfaceHeight));
         m_pDecodeTarget = std::make_unique<PSRendererDecodeTarget>(m_pRenderer.get());
         m_RendererFull = full;
         m_RendererModeWanted = allowFull;
