@@ -16,13 +16,17 @@ viewer="$PWD/build/app/quillmere-viewer"
 peer="$PWD/build/peer/quillmere-peer"
 export QUILLMERE_CONNECT=127.0.0.1
 
-run_both() {
+# Peer in the background, viewer in the foreground; the peer ends with it.
+# A script text rather than a function: xvfb-run's shell drops exported
+# functions.
+run_both='
     "$peer" --bind 127.0.0.1 --codec jpeg --quiet &
-    local peer_pid=$!
-    trap 'kill "$peer_pid" 2>/dev/null || true; wait "$peer_pid" 2>/dev/null || true' EXIT
+    peer_pid=$!
+    trap "kill $peer_pid 2>/dev/null; wait $peer_pid 2>/dev/null" EXIT
     sleep 0.5
     "$viewer"
-}
+'
+export viewer peer
 
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
     export QUILLMERE_SCREENSHOT="${QUILLMERE_SCREENSHOT:-$PWD/docs/screenshot-run.png}"
@@ -32,10 +36,8 @@ if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
         chmod 700 "$XDG_RUNTIME_DIR"
         export XDG_RUNTIME_DIR
     fi
-    export -f run_both
-    export viewer peer
-    xvfb-run -a -s "-screen 0 1280x800x24" bash -c run_both
+    xvfb-run -a -s "-screen 0 1280x800x24" bash -c "$run_both"
     echo "run: screenshot saved to $QUILLMERE_SCREENSHOT"
 else
-    run_both
+    bash -c "$run_both"
 fi
