@@ -16,6 +16,7 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
+#include <QTest>
 
 #include <cmath>
 #include <cstdio>
@@ -173,6 +174,24 @@ TEST_F(AppDisplayTest, ShowsThePeersRawPictureAndClosesWhileStreaming)
     frame->ConnectRequest(Address("127.0.0.113"));
     const uint64_t streaming = view->FramesPresentedGet();
     ASSERT_TRUE(AppTestWaitFor([&] { return view->FramesPresentedGet() >= streaming + 10; }));
+    // ALT+Enter enters full screen from Display ON, the X button leaves it.
+    ASSERT_EQ(frame->FstmStateGet(), SA_FSTM_STATE_CONNECTED_DISPLAY_ON);
+    QTest::keyClick(frame.get(), Qt::Key_Return, Qt::AltModifier);
+    EXPECT_EQ(frame->FstmStateGet(), SA_FSTM_STATE_CONNECTED_FULLSCREEN);
+    AppTestWaitFor([&] { return frame->geometry() == QGuiApplication::primaryScreen()->geometry(); }, 5000);
+    EXPECT_EQ(frame->geometry(), QGuiApplication::primaryScreen()->geometry());
+    ASSERT_NE(frame->XButtonGet(), nullptr);
+    QTest::mouseClick(frame->XButtonGet(), Qt::LeftButton);
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_CONNECTED_DISPLAY_ON; }));
+    EXPECT_EQ(frame->XButtonGet(), nullptr);
+    EXPECT_EQ(frame->CurrentViewGet(), static_cast<QWidget*>(view));
+    QTest::keyClick(frame.get(), Qt::Key_Return, Qt::AltModifier);
+    EXPECT_EQ(frame->FstmStateGet(), SA_FSTM_STATE_CONNECTED_FULLSCREEN);
+    QTest::keyClick(frame.get(), Qt::Key_Escape);
+    EXPECT_EQ(frame->FstmStateGet(), SA_FSTM_STATE_CONNECTED_DISPLAY_ON);
+    const uint64_t resumed = view->FramesPresentedGet();
+    ASSERT_TRUE(AppTestWaitFor([&] { return view->FramesPresentedGet() >= resumed + 10; }));
+
     const auto start = std::chrono::steady_clock::now();
     frame->close();
     const auto closed =
