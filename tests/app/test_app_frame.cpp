@@ -13,6 +13,7 @@
 #include "tests/core/SATestLogCapture.h"
 
 #include <QAction>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -362,6 +363,23 @@ TEST_F(AppFrameTest, SendFromAWorkerWaitsForTheHandlerAndReturnsZeroOnceClosed)
     EXPECT_EQ(target.Send(SA_WM_APP + 1, 0, 0), 0); // closed for its own thread too
     AppTestSpin(50);
     EXPECT_EQ(handled.load(), 2); // the queued copy of the released Send never ran
+}
+
+TEST_F(AppFrameTest, TextViewDropsTheCustomerLogoWhenItsFileNameCannotBeRead)
+{
+    ASSERT_TRUE(SASettings::SettingsOptionEnableSet(SA_SETTINGS_CUSTOMER_SPECIFIC_02, true));
+    ASSERT_TRUE(SASettings::SettingsOptionEnableSet(SA_SETTINGS_LOGO_ENABLE, true));
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    frame->StatusLineTextSet(1, "Connecting to ");
+    frame->StatusLineShow(1, true);
+    frame->ViewSwitch(SAFrameView::TEXT);
+    ASSERT_TRUE(AppTestWaitFor([] { return !SASettings::SettingsOptionEnableGet(SA_SETTINGS_LOGO_ENABLE); }));
+    EXPECT_FALSE(frame->TextViewGet()->CustomerLogoShownGet());
+    EXPECT_EQ(frame->TextViewGet()->LineGet(1)->text().toStdString(), "Connecting to ");
+    const QImage shown = frame->TextViewGet()->grab().toImage();
+    EXPECT_EQ(shown.pixelColor(shown.width() - 5, shown.height() - 5), QColor(Qt::black));
+    frame->ViewSwitch(SAFrameView::CONNECT);
 }
 
 QM_APP_TEST_MAIN()
