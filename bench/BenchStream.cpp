@@ -8,7 +8,10 @@
 BenchStream::BenchStream(PeerCodec codec, int width, int height, int fragments, int frames, int quality)
     : m_Codec(codec), m_Width(width), m_Height(height), m_Fragments(fragments)
 {
-    PeerEncoder encoder(codec, quality);
+    // H.264 frames reference their predecessors: one group of pictures per
+    // pass over the frames, so that replaying them in a loop starts each
+    // pass with a key frame.
+    PeerEncoder encoder(codec, quality, frames);
     std::vector<uint8_t> picture(static_cast<size_t>(width) * height * 4);
     const int band = height / fragments;
     for (int f = 0; f < frames; ++f)
