@@ -342,7 +342,8 @@ void CMainFrame::OnStatusIpPanesShow()
 {
     const SANetStatisticsSnapshot snapshot = m_Client.StatisticsGet();
     // The statistics carry no local port; the remote one is the server port.
-    m_pStatusBar->AddressesSet(snapshot.m_AddressLocal, 0, snapshot.m_AddressRemote, SERVER_PORT);
+    m_pStatusBar->AddressesSet(snapshot.m_AddressLocal, snapshot.m_PortLocal, snapshot.m_AddressRemote,
+                               snapshot.m_PortRemote);
 }
 
 void CMainFrame::OnRendererStatusClear()

@@ -13,11 +13,11 @@
 // the status bar; the model is released (its thread joined) before the
 // views it borrows.
 #include "app/SAQtMessageTarget.h"
-#include "app/SAUtilInstanceIdFile.h"
 #include "net/SAFrameBase.h"
 #include "net/SANetClient.h"
 #include "net/SANetHostRecord.h"
 #include "net/SAQueueScreenUpdates.h"
+#include "settings/SAUtilInstanceIdFile.h"
 
 #include <QMainWindow>
 #include <QRect>

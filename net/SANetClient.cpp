@@ -9,6 +9,7 @@
 #include "net/SATaskQueuedNetTransmit.h"
 #include "settings/SAWndDlgResolution.h"
 
+#include <arpa/inet.h>
 #include <new>
 
 SANetClient::SANetClient(SAQueueScreenUpdates* queue, SAMessageTarget* notifyTarget)
@@ -163,6 +164,8 @@ SANetStatisticsSnapshot SANetClient::StatisticsGet() const
     s.m_PacketsSent = stream.PacketsSentGet();
     s.m_AddressLocal = stream.AddressLocalHostOrderGet();
     s.m_AddressRemote = stream.AddressRemoteHostOrderGet();
+    s.m_PortLocal = ntohs(stream.AddressLocalGet().sin_port);
+    s.m_PortRemote = ntohs(stream.AddressRemoteGet().sin_port);
     return s;
 }
 

@@ -33,4 +33,6 @@ struct SANetStatisticsSnapshot
     uint32_t m_RingIndex = 0;
     uint32_t m_AddressLocal = 0;  // host order
     uint32_t m_AddressRemote = 0; // host order
+    uint16_t m_PortLocal = 0;     // host order
+    uint16_t m_PortRemote = 0;    // host order
 };

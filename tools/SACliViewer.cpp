@@ -1,7 +1,6 @@
 #include "tools/SACliViewer.h"
 
 #include "core/PSTime.h"
-#include "core/SAInstanceSlot.h"
 #include "core/SALog.h"
 #include "core/SAMessageLoop.h"
 #include "core/SAUtilPng.h"
@@ -13,6 +12,7 @@
 #include "pipeline/SAMvcModel.h"
 #include "render/SADisplayViewOffscreen.h"
 #include "settings/SADisplayModeProvider.h"
+#include "settings/SAUtilInstanceIdFile.h"
 
 #include <atomic>
 #include <iostream>
@@ -66,7 +66,7 @@ public:
             SADisplayModeProvider::ProviderSet(nullptr);
             return 1;
         }
-        m_Frame.InstanceIdSet(m_Slot.IdentifierGet());
+        m_Frame.InstanceIdSet(m_Slot.InstanceIdGet());
         m_Frame.AudioEnabledFromSettingsRead();
         m_Frame.FlagsFromSettingsRead();
         m_Frame.FstmStart();
@@ -219,7 +219,7 @@ private:
     SADisplayViewOffscreen m_View;
     SAMvcModel m_Model;
     SACliDisplayMode m_DisplayMode;
-    SAInstanceSlot m_Slot;
+    SAUtilInstanceIdFile m_Slot;
     SANetHostRecord m_Record;
     uint64_t m_Started = 0;
     uint64_t m_Ticks = 0;

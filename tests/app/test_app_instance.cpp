@@ -1,7 +1,7 @@
 // Instance slots across real viewer processes: each running viewer holds its
 // own Instance_N file and identifier; a restarted viewer takes the first free
 // slot and with it that slot's identifier.
-#include "app/SAUtilInstanceIdFile.h"
+#include "settings/SAUtilInstanceIdFile.h"
 #include "settings/SAUtilUtf16.h"
 
 #include <gtest/gtest.h>

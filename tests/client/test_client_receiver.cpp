@@ -123,6 +123,13 @@ TEST(ClientReceiver, RingsFillOneSlotPerFrameAndWrapAfter120)
     int fd = ServerAccept(listener);
     ASSERT_GE(fd, 0);
 
+    // The status bar's address panes: both ends with their ports.
+    SANetStatisticsSnapshot snapshot = viewer.m_Client.StatisticsGet();
+    EXPECT_EQ(snapshot.m_AddressRemote, ClientTestLoopback(91));
+    EXPECT_EQ(snapshot.m_PortRemote, SA_NET_SERVER_PORT);
+    EXPECT_NE(snapshot.m_PortLocal, 0);
+    EXPECT_EQ(snapshot.m_AddressLocal >> 24, 127u);
+
     // A frame of three fragments takes one slot, after its third fragment.
     FrameSend(fd, 3, 0, 64 * 4 * 32);
     FrameSend(fd, 3, 0, 100);

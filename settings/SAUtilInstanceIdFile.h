@@ -1,5 +1,5 @@
 #pragma once
-// The instance slot: each running viewer holds one file
+// The instance slot: each running viewer (and quillmere-cli) holds one file
 // $XDG_DATA_HOME/quillmere/Instance_N (~/.local/share when unset) with an
 // exclusive flock, and keeps the identifier stored in it (a braced
 // upper-case version 4 GUID as UTF-16LE text with its terminating NUL). A

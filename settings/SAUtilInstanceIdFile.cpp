@@ -1,4 +1,4 @@
-#include "app/SAUtilInstanceIdFile.h"
+#include "settings/SAUtilInstanceIdFile.h"
 
 #include "core/SALog.h"
 #include "settings/SAUtilUtf16.h"
