@@ -24,6 +24,21 @@ public:
     virtual void FrameBufferPartialUpdate(int32_t left, int32_t top, int32_t right, int32_t bottom,
                                           const uint8_t* bgrx, int32_t pitch) = 0;
 
+    // Optional: lends the target's own pixels of [left, right) x [top,
+    // bottom) so that the decoder writes straight into them and saves a copy.
+    // nullptr when the target has none to lend (the decoder then decodes into
+    // its own buffer and calls FrameBufferPartialUpdate). Otherwise *pitch is
+    // the distance between rows and the decoder, after writing inside the
+    // rectangle only, calls FrameRegionRelease with the same rectangle.
+    virtual uint8_t* FrameRegionAcquire(int32_t /*left*/, int32_t /*top*/, int32_t /*right*/,
+                                        int32_t /*bottom*/, int32_t& /*pitch*/)
+    {
+        return nullptr;
+    }
+    virtual void FrameRegionRelease(int32_t /*left*/, int32_t /*top*/, int32_t /*right*/, int32_t /*bottom*/)
+    {
+    }
+
     // The fragment index of the packet being decoded on the calling thread.
     // The decoder task sets it around each decode, so that a target that
     // keeps one area per fragment (the update-areas renderer) can tell them

@@ -221,6 +221,19 @@ SADecodeResult SADecoderFrameBuffer::PrivateDecodeYuv(const uint8_t* payload, si
               payloadSize, needed, rect.Width(), rect.Height());
         return SADecodeResult::Failed;
     }
+    if (PrivateRectsEqual(rect, visible))
+    {
+        int32_t regionPitch = 0;
+        if (uint8_t* region =
+                target.FrameRegionAcquire(rect.Left, rect.Top, rect.Right, rect.Bottom, regionPitch))
+        {
+            const bool converted = m_DecLibJpeg.YuvRgbConvert(
+                payload, payloadSize, region, PrivateRegionBytes(regionPitch, rect.Width(), rect.Height()),
+                rect.Width(), regionPitch, rect.Height());
+            target.FrameRegionRelease(rect.Left, rect.Top, rect.Right, rect.Bottom);
+            return converted ? SADecodeResult::Decoded : SADecodeResult::Failed;
+        }
+    }
     const int32_t pitch = rect.Width() * 4;
     const size_t bufferSize = size_t(pitch) * size_t(rect.Height());
     uint8_t* buffer = PrivateBufferReserve(bufferSize);
@@ -265,6 +278,19 @@ SADecodeResult SADecoderFrameBuffer::PrivateDecodeJpeg(const uint8_t* payload, s
         return SADecodeResult::Failed;
     }
 
+    if (PrivateRectsEqual(decoded, shown))
+    {
+        int32_t regionPitch = 0;
+        if (uint8_t* region = target.FrameRegionAcquire(decoded.Left, decoded.Top, decoded.Right,
+                                                        decoded.Bottom, regionPitch))
+        {
+            const bool ok =
+                m_DecLibJpeg.Decode(payload, payloadSize, jpeg, region,
+                                    PrivateRegionBytes(regionPitch, jpeg.Width, jpeg.Height), regionPitch);
+            target.FrameRegionRelease(decoded.Left, decoded.Top, decoded.Right, decoded.Bottom);
+            return ok ? SADecodeResult::Decoded : SADecodeResult::Failed;
+        }
+    }
     const int32_t pitch = jpeg.Width * 4;
     const size_t bufferSize = size_t(pitch) * size_t(jpeg.Height);
     uint8_t* buffer = PrivateBufferReserve(bufferSize);

@@ -19,6 +19,12 @@
 //   a smaller one updates only its own width x height from the rectangle's
 //   top-left corner (clipped as above).
 //
+// JPEG and YUV rectangles that lie wholly inside the frame are decoded
+// straight into the target's pixels when the target lends them (one copy
+// less per rectangle); the others go through the task's own buffer. A
+// straight decode that fails half way leaves what it decoded, so the target
+// is told that the rectangle changed either way.
+//
 // - H.264: the payload is one access unit of a stream of ScreenWidth x
 //   ScreenHeight pictures; each picture covers the screen from its top-left
 //   corner whatever PartialUpdateRect says, and is clipped to the screen
@@ -93,6 +99,16 @@ private:
     static void PrivateHandOver(const uint8_t* pixels, int32_t pitch, int32_t bytesPerPixel,
                                 const PrivateRect& rect, const PrivateRect& visible, SADecodeTarget& target);
     uint8_t* PrivateBufferReserve(size_t size);
+    static bool PrivateRectsEqual(const PrivateRect& a, const PrivateRect& b)
+    {
+        return a.Left == b.Left && a.Top == b.Top && a.Right == b.Right && a.Bottom == b.Bottom;
+    }
+    // Bytes a lent region of `rows` rows at `pitch` spans: the last row needs
+    // only its pixels.
+    static size_t PrivateRegionBytes(int32_t pitch, int32_t width, int32_t rows)
+    {
+        return size_t(pitch) * size_t(rows - 1) + size_t(width) * 4u;
+    }
 
     SADecLibJpeg m_DecLibJpeg;
     SAUtilFile m_FileJpeg;

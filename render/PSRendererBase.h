@@ -85,6 +85,19 @@ public:
     // carried for the update-area renderer.
     virtual bool FrameBufferPartialUpdate(const void* pixels, size_t pixelsBytes, int pitch, int colourFormat,
                                           const PSRendererRect* rect, int fragmentIndex) = 0;
+    // Lends the frame's own pixels of `rect` so that a decoder can write
+    // straight into them instead of into a buffer of its own that is copied
+    // afterwards. Returns nullptr when the renderer keeps no such frame or
+    // the rectangle does not lie wholly inside it (the caller then uses
+    // FrameBufferPartialUpdate); otherwise *pitch is the byte distance between
+    // rows, the caller writes B, G, R, X pixels inside the rectangle only and
+    // must call FrameBufferRegionRelease with the same rectangle, which marks
+    // it changed. Same threads as FrameBufferPartialUpdate.
+    virtual uint8_t* FrameBufferRegionAcquire(const PSRendererRect& /*rect*/, int* /*pitch*/)
+    {
+        return nullptr;
+    }
+    virtual void FrameBufferRegionRelease(const PSRendererRect& /*rect*/) {}
     virtual void PointerPositionSet(int x, int y, bool visible) = 0;
     virtual void PointerShapeSet(int width, int height, int pitch, int type, const void* bits) = 0;
     // Draws and shows; count > 0 marks a new frame for the frame-rate meter.

@@ -74,6 +74,16 @@ bool PSRendererCpu::FrameBufferPartialUpdate(const void* pixels, size_t pixelsBy
     return m_Frame.RectangleCopy(pixels, pixelsBytes, pitch, rect);
 }
 
+uint8_t* PSRendererCpu::FrameBufferRegionAcquire(const PSRendererRect& rect, int* pitch)
+{
+    return m_Frame.RegionAcquire(rect, pitch);
+}
+
+void PSRendererCpu::FrameBufferRegionRelease(const PSRendererRect& rect)
+{
+    m_Frame.RegionRelease(rect);
+}
+
 bool PSRendererCpu::Present(int count)
 {
     uint32_t now = count > 0 ? m_Clock() : 0;

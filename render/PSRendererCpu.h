@@ -37,6 +37,8 @@ public:
     void StatusValueSet(int value) override;
     bool FrameBufferPartialUpdate(const void* pixels, size_t pixelsBytes, int pitch, int colourFormat,
                                   const PSRendererRect* rect, int fragmentIndex) override;
+    uint8_t* FrameBufferRegionAcquire(const PSRendererRect& rect, int* pitch) override;
+    void FrameBufferRegionRelease(const PSRendererRect& rect) override;
     void PointerPositionSet(int x, int y, bool visible) override;
     void PointerShapeSet(int width, int height, int pitch, int type, const void* bits) override;
     bool Present(int count) override;

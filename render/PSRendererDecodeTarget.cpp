@@ -27,3 +27,17 @@ void PSRendererDecodeTarget::FrameBufferPartialUpdate(int32_t left, int32_t top,
     m_pRenderer->FrameBufferPartialUpdate(bgrx, bytes, pitch, PS_RENDERER_DECODE_FORMAT_X8R8G8B8, &rect,
                                           FragmentIndexCurrentGet());
 }
+
+uint8_t* PSRendererDecodeTarget::FrameRegionAcquire(int32_t left, int32_t top, int32_t right, int32_t bottom,
+                                                    int32_t& pitch)
+{
+    int rendererPitch = 0;
+    uint8_t* pixels = m_pRenderer->FrameBufferRegionAcquire({left, top, right, bottom}, &rendererPitch);
+    pitch = rendererPitch;
+    return pixels;
+}
+
+void PSRendererDecodeTarget::FrameRegionRelease(int32_t left, int32_t top, int32_t right, int32_t bottom)
+{
+    m_pRenderer->FrameBufferRegionRelease({left, top, right, bottom});
+}

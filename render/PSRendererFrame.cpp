@@ -6,11 +6,78 @@
 #include <cstring>
 #include <new>
 
+namespace
+{
+bool RectsOverlap(const PSRendererRect& a, const PSRendererRect& b)
+{
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+bool RectsEqual(const PSRendererRect& a, const PSRendererRect& b)
+{
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+} // namespace
+
 PSRendererFrame::PSRendererFrame(const char* owner) : m_Owner(owner) {}
+
+void PSRendererFrame::PrivateWritersDrain(std::unique_lock<std::mutex>& guard)
+{
+    ++m_ExclusiveWaiting;
+    m_Changed.wait(guard, [this] { return m_Writers.empty(); });
+    --m_ExclusiveWaiting;
+    // Writers held back by this operation may go once the caller lets go of
+    // the lock; waking them now costs nothing, they block on it until then.
+    m_Changed.notify_all();
+}
+
+bool PSRendererFrame::PrivateWriterBegin(std::unique_lock<std::mutex>& guard, const PSRendererRect& rect)
+{
+    m_Changed.wait(guard,
+                   [&]
+                   {
+                       if (m_ExclusiveWaiting > 0)
+                           return false;
+                       for (const PSRendererRect& other : m_Writers)
+                           if (RectsOverlap(other, rect))
+                               return false;
+                       return true;
+                   });
+    try
+    {
+        m_Writers.push_back(rect);
+    }
+    catch (const std::bad_alloc&)
+    {
+        SALog(SA_LOG_FAILURE, "%s::FrameBufferPartialUpdate failed! no memory for a writer\n", m_Owner);
+        return false;
+    }
+    return true;
+}
+
+void PSRendererFrame::PrivateWriterEnd(const PSRendererRect& reserved, const PSRendererRect* changed)
+{
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        for (auto it = m_Writers.begin(); it != m_Writers.end(); ++it)
+            if (RectsEqual(*it, reserved))
+            {
+                m_Writers.erase(it);
+                break;
+            }
+        if (changed != nullptr && m_Dirty.right <= m_Dirty.left)
+            m_Dirty = *changed;
+        else if (changed != nullptr)
+            m_Dirty = {std::min(m_Dirty.left, changed->left), std::min(m_Dirty.top, changed->top),
+                       std::max(m_Dirty.right, changed->right), std::max(m_Dirty.bottom, changed->bottom)};
+    }
+    m_Changed.notify_all();
+}
 
 bool PSRendererFrame::ResolutionSet(int x, int y)
 {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    std::unique_lock<std::mutex> guard(m_Lock);
+    PrivateWritersDrain(guard);
     if (x != m_Width || y != m_Height)
     {
         try
@@ -81,7 +148,12 @@ bool PSRendererFrame::RectangleCopy(const void* pixels, size_t pixelsBytes, int 
         return false;
     }
 
-    std::lock_guard<std::mutex> guard(m_Lock);
+    std::unique_lock<std::mutex> guard(m_Lock);
+    // Reserved as the sender described it: the frame may be resized while
+    // this writer waits, so the clip follows the reservation.
+    const PSRendererRect reserved = *rect;
+    if (!PrivateWriterBegin(guard, reserved))
+        return false;
     const int64_t clipLeft = std::max<int64_t>(left, 0), clipTop = std::max<int64_t>(top, 0);
     const int64_t clipRight = std::min<int64_t>(right, m_Width),
                   clipBottom = std::min<int64_t>(bottom, m_Height);
@@ -91,6 +163,8 @@ bool PSRendererFrame::RectangleCopy(const void* pixels, size_t pixelsBytes, int 
               "%s::FrameBufferPartialUpdate failed! rectangle %lld-%lld-%lld-%lld outside %dx%d\n", m_Owner,
               static_cast<long long>(left), static_cast<long long>(top), static_cast<long long>(right),
               static_cast<long long>(bottom), m_Width, m_Height);
+        guard.unlock();
+        PrivateWriterEnd(reserved, nullptr);
         return false;
     }
     if (clipLeft != left || clipTop != top || clipRight != right || clipBottom != bottom)
@@ -102,29 +176,53 @@ bool PSRendererFrame::RectangleCopy(const void* pixels, size_t pixelsBytes, int 
               static_cast<long long>(clipTop), static_cast<long long>(clipRight),
               static_cast<long long>(clipBottom));
     }
-
-    const uint8_t* source = static_cast<const uint8_t*>(pixels) +
-                            (clipTop - top) * static_cast<int64_t>(pitch) + (clipLeft - left) * 4;
-    const size_t rowBytes = static_cast<size_t>(clipRight - clipLeft) * 4u;
     const size_t framePitch = static_cast<size_t>(m_Width) * 4u;
     uint8_t* target =
         m_Pixels.data() + static_cast<size_t>(clipTop) * framePitch + static_cast<size_t>(clipLeft) * 4u;
+    guard.unlock();
+
+    // The copy runs outside the lock: other writers of other rectangles copy
+    // at the same time, and nothing resizes the frame while this one holds
+    // its reservation.
+    const uint8_t* source = static_cast<const uint8_t*>(pixels) +
+                            (clipTop - top) * static_cast<int64_t>(pitch) + (clipLeft - left) * 4;
+    const size_t rowBytes = static_cast<size_t>(clipRight - clipLeft) * 4u;
     for (int64_t row = clipTop; row < clipBottom; ++row)
     {
         std::memcpy(target, source, rowBytes);
         target += framePitch;
         source += pitch;
     }
-
-    if (m_Dirty.right <= m_Dirty.left)
-        m_Dirty = {static_cast<int32_t>(clipLeft), static_cast<int32_t>(clipTop),
-                   static_cast<int32_t>(clipRight), static_cast<int32_t>(clipBottom)};
-    else
-        m_Dirty = {std::min(m_Dirty.left, static_cast<int32_t>(clipLeft)),
-                   std::min(m_Dirty.top, static_cast<int32_t>(clipTop)),
-                   std::max(m_Dirty.right, static_cast<int32_t>(clipRight)),
-                   std::max(m_Dirty.bottom, static_cast<int32_t>(clipBottom))};
+    const PSRendererRect changed = {static_cast<int32_t>(clipLeft), static_cast<int32_t>(clipTop),
+                                    static_cast<int32_t>(clipRight), static_cast<int32_t>(clipBottom)};
+    PrivateWriterEnd(reserved, &changed);
     return true;
+}
+
+uint8_t* PSRendererFrame::RegionAcquire(const PSRendererRect& rect, int* pitch)
+{
+    std::unique_lock<std::mutex> guard(m_Lock);
+    if (!PrivateWriterBegin(guard, rect))
+        return nullptr;
+    if (rect.left < 0 || rect.top < 0 || rect.left >= rect.right || rect.top >= rect.bottom ||
+        rect.right > m_Width || rect.bottom > m_Height)
+    {
+        // Not a failure: the caller falls back to its own buffer.
+        SALog(SA_LOG_RENDER, "%s::FrameBufferRegionAcquire rectangle %d-%d-%d-%d outside %dx%d\n", m_Owner,
+              rect.left, rect.top, rect.right, rect.bottom, m_Width, m_Height);
+        guard.unlock();
+        PrivateWriterEnd(rect, nullptr);
+        return nullptr;
+    }
+    *pitch = m_Width * 4;
+    return m_Pixels.data() +
+           (static_cast<size_t>(rect.top) * static_cast<size_t>(m_Width) + static_cast<size_t>(rect.left)) *
+               4u;
+}
+
+void PSRendererFrame::RegionRelease(const PSRendererRect& rect)
+{
+    PrivateWriterEnd(rect, &rect);
 }
 
 void PSRendererFrame::DirtyAll()
@@ -136,7 +234,8 @@ void PSRendererFrame::DirtyAll()
 bool PSRendererFrame::DirtyUpload(const std::function<bool(const uint8_t* frame, int width, int height,
                                                            const PSRendererRect& dirty)>& upload)
 {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    std::unique_lock<std::mutex> guard(m_Lock);
+    PrivateWritersDrain(guard);
     if (m_Dirty.right <= m_Dirty.left || m_Dirty.bottom <= m_Dirty.top || m_Pixels.empty())
         return true;
     bool result = upload(m_Pixels.data(), m_Width, m_Height, m_Dirty);
@@ -146,7 +245,8 @@ bool PSRendererFrame::DirtyUpload(const std::function<bool(const uint8_t* frame,
 
 bool PSRendererFrame::SnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height)
 {
-    std::lock_guard<std::mutex> guard(m_Lock);
+    std::unique_lock<std::mutex> guard(m_Lock);
+    PrivateWritersDrain(guard);
     if (m_Pixels.empty())
     {
         SALog(SA_LOG_FAILURE, "%s::FrameSnapshotGet failed! no resolution set\n", m_Owner);

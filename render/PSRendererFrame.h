@@ -3,12 +3,26 @@
 // pixel (B, G, R, X), top-down, pitch = width * 4, plus the bounding rectangle
 // of what changed since the last upload.
 //
-// Decoder threads copy rectangles in (RectangleCopy) while the render thread
-// takes the changed part out (DirtyUpload); m_Lock guards every field. Every
-// rectangle is bounded against the frame and the source before a byte moves:
-// rectangles and pitches come from the network.
+// Decoder threads write rectangles in (RectangleCopy, or RegionAcquire /
+// RegionRelease to decode straight into the frame) while the render thread
+// takes the changed part out (DirtyUpload).
+//
+// Locking: the four decoder threads write disjoint bands of one frame, so a
+// single lock around every copy would make them take turns for nothing.
+// Instead a writer reserves its rectangle: writers whose rectangles do not
+// overlap write at the same time, one that overlaps a running writer waits
+// for it (a server may send overlapping rectangles; they must not race on
+// the same bytes). Everything else (resize, upload, snapshot) holds m_Lock
+// and waits until no writer is left, and new writers wait while such an
+// operation is pending, so the render thread is never starved.
+// m_Lock guards every field; the pixels inside a reserved rectangle belong to
+// its writer until it releases them.
+//
+// Every rectangle is bounded against the frame and the source before a byte
+// moves: rectangles and pitches come from the network.
 #include "render/PSRendererBase.h"
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -26,20 +40,37 @@ public:
     void SizeGet(int* width, int* height);
     // The bounded copy behind FrameBufferPartialUpdate.
     bool RectangleCopy(const void* pixels, size_t pixelsBytes, int pitch, const PSRendererRect* rect);
+    // Lends the frame's own pixels of `rect`, which must lie wholly inside
+    // the frame (nullptr and a log line otherwise): the caller writes rows
+    // *pitch bytes apart inside the rectangle only, then hands them back with
+    // RegionRelease(rect), which marks them changed. Between the two calls the
+    // frame cannot be resized, uploaded or read.
+    uint8_t* RegionAcquire(const PSRendererRect& rect, int* pitch);
+    void RegionRelease(const PSRendererRect& rect);
     // Marks the whole frame for the next upload (after the texture was rebuilt).
     void DirtyAll();
-    // Calls upload(frame, width, height, dirty) under the lock when something
-    // changed, then forgets the dirty area. Returns upload's result, or true
-    // when nothing changed.
+    // Calls upload(frame, width, height, dirty) with every writer finished
+    // when something changed, then forgets the dirty area. Returns upload's
+    // result, or true when nothing changed.
     bool DirtyUpload(const std::function<bool(const uint8_t* frame, int width, int height,
                                               const PSRendererRect& dirty)>& upload);
     bool SnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height);
 
 private:
+    // Both with m_Lock held by `guard`.
+    void PrivateWritersDrain(std::unique_lock<std::mutex>& guard);
+    bool PrivateWriterBegin(std::unique_lock<std::mutex>& guard, const PSRendererRect& rect);
+    // Ends a reservation and widens the dirty rectangle by `changed` (none
+    // when nothing was written).
+    void PrivateWriterEnd(const PSRendererRect& reserved, const PSRendererRect* changed);
+
     const char* m_Owner;
     std::mutex m_Lock;
-    std::vector<uint8_t> m_Pixels; // guarded by m_Lock
-    int m_Width = 0;               // guarded by m_Lock
-    int m_Height = 0;              // guarded by m_Lock
-    PSRendererRect m_Dirty{};      // guarded by m_Lock; empty when right <= left
+    std::condition_variable m_Changed;     // a writer finished or an exclusive operation ended
+    std::vector<PSRendererRect> m_Writers; // guarded by m_Lock; rectangles being written
+    int m_ExclusiveWaiting = 0;            // guarded by m_Lock; operations waiting for the writers
+    std::vector<uint8_t> m_Pixels;         // size guarded by m_Lock; bytes as described above
+    int m_Width = 0;                       // guarded by m_Lock
+    int m_Height = 0;                      // guarded by m_Lock
+    PSRendererRect m_Dirty{};              // guarded by m_Lock; empty when right <= left
 };

@@ -566,6 +566,16 @@ bool PSRendererGL::FrameBufferPartialUpdate(const void* pixels, size_t pixelsByt
     return m_Frame.RectangleCopy(pixels, pixelsBytes, pitch, rect);
 }
 
+uint8_t* PSRendererGL::FrameBufferRegionAcquire(const PSRendererRect& rect, int* pitch)
+{
+    return m_Frame.RegionAcquire(rect, pitch);
+}
+
+void PSRendererGL::FrameBufferRegionRelease(const PSRendererRect& rect)
+{
+    m_Frame.RegionRelease(rect);
+}
+
 void PSRendererGL::PrivateRepaint()
 {
     std::function<void()> request;

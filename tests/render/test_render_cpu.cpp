@@ -394,3 +394,66 @@ TEST_F(RendererCpu, FourWritersAndAPresenterAtOnce)
         EXPECT_EQ(frame[t * BAND * WIDTH * 4], static_cast<uint8_t>(t * 60 + ROUNDS % 50));
     EXPECT_EQ(m_Renderer.FramesPresentedGet(), 200u);
 }
+
+// Decoders may write straight into the frame: a lent region keeps writers
+// of overlapping rectangles and every resize out until it is handed back,
+// while a writer of a disjoint rectangle goes ahead at once.
+TEST_F(RendererCpu, LentRegionsKeepOverlappingWritersAndResizesOut)
+{
+    ASSERT_TRUE(m_Renderer.ResolutionSet(WIDTH, HEIGHT));
+    int pitch = 0;
+    EXPECT_EQ(m_Renderer.FrameBufferRegionAcquire({0, 0, WIDTH + 1, 8}, &pitch), nullptr);
+    EXPECT_EQ(m_Renderer.FrameBufferRegionAcquire({-1, 0, 8, 8}, &pitch), nullptr);
+    EXPECT_EQ(m_Renderer.FrameBufferRegionAcquire({4, 4, 4, 8}, &pitch), nullptr);
+
+    const PSRendererRect lent = {0, 0, WIDTH, 12};
+    uint8_t* region = m_Renderer.FrameBufferRegionAcquire(lent, &pitch);
+    ASSERT_NE(region, nullptr);
+    EXPECT_EQ(pitch, WIDTH * 4);
+
+    std::vector<uint8_t> sevens(WIDTH * 12 * 4, 7), nines(WIDTH * 12 * 4, 9);
+    std::atomic<bool> overlappingDone{false}, resized{false};
+    std::thread overlapping(
+        [&]
+        {
+            PSRendererRect rect{0, 6, WIDTH, 18};
+            EXPECT_TRUE(
+                m_Renderer.FrameBufferPartialUpdate(sevens.data(), sevens.size(), WIDTH * 4, 21, &rect, 1));
+            overlappingDone = true;
+        });
+    // A disjoint writer on this thread would deadlock if it had to wait.
+    PSRendererRect disjoint{0, 24, WIDTH, 36};
+    EXPECT_TRUE(m_Renderer.FrameBufferPartialUpdate(nines.data(), nines.size(), WIDTH * 4, 21, &disjoint, 2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(overlappingDone.load());
+
+    for (int row = 0; row < 12; ++row)
+        std::fill(region + row * pitch, region + row * pitch + WIDTH * 4, static_cast<uint8_t>(3));
+    m_Renderer.FrameBufferRegionRelease(lent);
+    overlapping.join();
+    EXPECT_TRUE(overlappingDone.load());
+
+    std::vector<uint8_t> frame = Snapshot();
+    EXPECT_EQ(frame[(5 * WIDTH + 3) * 4], 3);
+    EXPECT_EQ(frame[(6 * WIDTH + 3) * 4], 7);
+    EXPECT_EQ(frame[(17 * WIDTH + 3) * 4], 7);
+    EXPECT_EQ(frame[(18 * WIDTH + 3) * 4], 0);
+    EXPECT_EQ(frame[(30 * WIDTH + 3) * 4], 9);
+
+    // A resize waits for the region it would free under the writer's feet.
+    region = m_Renderer.FrameBufferRegionAcquire(lent, &pitch);
+    ASSERT_NE(region, nullptr);
+    std::thread resizer(
+        [&]
+        {
+            EXPECT_TRUE(m_Renderer.ResolutionSet(WIDTH / 2, HEIGHT / 2));
+            resized = true;
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_FALSE(resized.load());
+    region[0] = 1;
+    m_Renderer.FrameBufferRegionRelease(lent);
+    resizer.join();
+    EXPECT_TRUE(resized.load());
+    EXPECT_EQ(m_Renderer.StatusGet().ResolutionX, WIDTH / 2);
+}
