@@ -150,13 +150,44 @@ bool PSDecoderH264::PictureDecode(const uint8_t* data, size_t size, bool& noOutp
 }
 
 bool PSDecoderH264::Decode(const uint8_t* data, size_t size, uint8_t* output, size_t outputSize,
-                           int32_t outputPitch, int32_t& pictureWidth, int32_t& pictureHeight, bool& noOutput)
+                           int32_t outputPitch, int32_t& pictureWidth, int32_t& pictureHeight, bool& noOutput,
+                           SAPlanarPicture* shared)
 {
     pictureWidth = 0;
     pictureHeight = 0;
     const AVFrame* frame = nullptr;
     if (!PrivateDecode(data, size, frame, noOutput))
         return false;
+
+    if (shared != nullptr && frame->width == m_Width && frame->height == m_Height &&
+        PrivateTurboJpegFits(frame))
+    {
+        // The decoder hands out a new reference and never writes into a
+        // picture it has output, so the planes stay valid and unchanged for
+        // whoever holds the reference.
+        AVFrame* copy = av_frame_clone(frame);
+        if (copy != nullptr)
+        {
+            shared->Owner = std::shared_ptr<const void>(copy,
+                                                        [](const void* held)
+                                                        {
+                                                            AVFrame* picture = static_cast<AVFrame*>(
+                                                                const_cast<void*>(held));
+                                                            av_frame_free(&picture);
+                                                        });
+            for (int plane = 0; plane < 3; ++plane)
+            {
+                shared->Planes[plane] = copy->data[plane];
+                shared->Strides[plane] = copy->linesize[plane];
+            }
+            shared->Width = copy->width;
+            shared->Height = copy->height;
+            pictureWidth = copy->width;
+            pictureHeight = copy->height;
+            return true;
+        }
+        // No memory for a reference: convert as usual.
+    }
 
     // The stream's own size rules the picture; the announced size rules the
     // output buffer. Only what both hold is converted.

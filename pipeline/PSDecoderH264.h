@@ -23,6 +23,7 @@
 // usable on its own (benchmarks): Initialize, then PictureDecode or Decode
 // per packet.
 #include "pipeline/SADecLibJpeg.h"
+#include "pipeline/SAPlanarPicture.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -47,8 +48,13 @@ public:
     // width x height). The picture normally has exactly that size; when the
     // stream's own size differs, only the common top-left part is written,
     // and `pictureWidth` x `pictureHeight` tell how much that is.
+    // With `shared`, a picture of the announced size that TurboJPEG could
+    // convert (8-bit 4:2:0, full range) is not converted: it is handed out in
+    // *shared as a reference to the decoder's own planes, and `output` stays
+    // untouched. The caller converts it, or passes it on to be shown as it is.
     bool Decode(const uint8_t* data, size_t size, uint8_t* output, size_t outputSize, int32_t outputPitch,
-                int32_t& pictureWidth, int32_t& pictureHeight, bool& noOutput);
+                int32_t& pictureWidth, int32_t& pictureHeight, bool& noOutput,
+                SAPlanarPicture* shared = nullptr);
 
     // Decode without the conversion: the limit a whole pipeline is measured
     // against. True when a picture came out.

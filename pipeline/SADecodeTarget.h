@@ -5,6 +5,8 @@
 //
 // Called from the decoder worker threads, up to four at once; an
 // implementation serialises its own state.
+#include "pipeline/SAPlanarPicture.h"
+
 #include <cstdint>
 
 class SADecodeTarget
@@ -38,6 +40,13 @@ public:
     virtual void FrameRegionRelease(int32_t /*left*/, int32_t /*top*/, int32_t /*right*/, int32_t /*bottom*/)
     {
     }
+
+    // Optional: takes a whole-screen video picture in its planar form (the
+    // picture covers the frame from its top-left corner). False when the
+    // target cannot keep it that way or its frame has another size; the
+    // decoder then converts the picture itself and calls
+    // FrameBufferPartialUpdate.
+    virtual bool FramePlanarUpdate(const SAPlanarPicture& /*picture*/) { return false; }
 
     // The fragment index of the packet being decoded on the calling thread.
     // The decoder task sets it around each decode, so that a target that

@@ -342,9 +342,24 @@ SADecodeResult SADecoderFrameBuffer::PrivateDecodeH264(const SAFrameBufferInfo& 
         return SADecodeResult::Failed;
     bool noOutput = false;
     int32_t pictureWidth = 0, pictureHeight = 0;
+    // Converting a whole picture costs more than decoding it; a target that
+    // can show the planes as they are (the GL renderer converts while it
+    // draws) spares the decoder thread that work.
+    SAPlanarPicture shared;
     if (!m_DecoderH264.Decode(payload, payloadSize, buffer, bufferSize, pitch, pictureWidth, pictureHeight,
-                              noOutput))
+                              noOutput, &shared))
         return noOutput ? SADecodeResult::NeedMoreInput : SADecodeResult::H264DecodeError;
+    if (shared.IsValid())
+    {
+        if (target.FramePlanarUpdate(shared))
+            return SADecodeResult::Decoded;
+        if (!m_DecLibJpeg.YuvPlanarRgbConvert(shared.Planes, shared.Strides, buffer, bufferSize, shared.Width,
+                                              shared.Height, pitch))
+        {
+            SALog(SA_LOG_FAILURE, "PSDecoderH264::Decode failed! m_LibJpeg.YuvPlanarRgbConvert\n");
+            return SADecodeResult::H264DecodeError;
+        }
+    }
 
     // The converted part of the picture, clipped to the target's frame.
     PrivateRect rect = {0, 0, pictureWidth, pictureHeight};

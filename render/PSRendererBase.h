@@ -15,6 +15,8 @@
 //   ScreenClientToTarget: any thread (the GUI thread in the application).
 //
 // Pixels handed to a renderer are 4 bytes each in B, G, R, X order.
+#include "pipeline/SAPlanarPicture.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -98,6 +100,13 @@ public:
         return nullptr;
     }
     virtual void FrameBufferRegionRelease(const PSRendererRect& /*rect*/) {}
+    // Takes a whole-frame video picture in planar 4:2:0 form (the record
+    // keeps the planes alive) instead of B, G, R, X pixels, so that the
+    // conversion happens where it is cheapest (the GL renderer's shader) or
+    // only when the pixels are read. False when the renderer cannot, or the
+    // picture's size is not the frame's: the caller converts and uses
+    // FrameBufferPartialUpdate. Same threads as FrameBufferPartialUpdate.
+    virtual bool FrameBufferPlanarUpdate(const SAPlanarPicture& /*picture*/) { return false; }
     virtual void PointerPositionSet(int x, int y, bool visible) = 0;
     virtual void PointerShapeSet(int width, int height, int pitch, int type, const void* bits) = 0;
     // Draws and shows; count > 0 marks a new frame for the frame-rate meter.

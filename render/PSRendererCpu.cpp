@@ -84,6 +84,11 @@ void PSRendererCpu::FrameBufferRegionRelease(const PSRendererRect& rect)
     m_Frame.RegionRelease(rect);
 }
 
+bool PSRendererCpu::FrameBufferPlanarUpdate(const SAPlanarPicture& picture)
+{
+    return m_Frame.PlanarSet(picture);
+}
+
 bool PSRendererCpu::Present(int count)
 {
     uint32_t now = count > 0 ? m_Clock() : 0;
@@ -99,7 +104,9 @@ bool PSRendererCpu::Present(int count)
     }
     // What a GPU renderer would upload is consumed, so the dirty area does not
     // grow without end.
-    m_Frame.DirtyUpload([](const uint8_t*, int, int, const PSRendererRect&) { return true; });
+    // Nothing to draw: a planar picture stays planar until its pixels are read.
+    m_Frame.DirtyUpload([](const uint8_t*, int, int, const PSRendererRect&) { return true; },
+                        [](const SAPlanarPicture&) { return true; });
     if (count > 0)
     {
         std::lock_guard<std::mutex> status(m_StatusLock);

@@ -39,6 +39,7 @@ public:
                                   const PSRendererRect* rect, int fragmentIndex) override;
     uint8_t* FrameBufferRegionAcquire(const PSRendererRect& rect, int* pitch) override;
     void FrameBufferRegionRelease(const PSRendererRect& rect) override;
+    bool FrameBufferPlanarUpdate(const SAPlanarPicture& picture) override;
     void PointerPositionSet(int x, int y, bool visible) override;
     void PointerShapeSet(int width, int height, int pitch, int type, const void* bits) override;
     bool Present(int count) override;

@@ -41,3 +41,8 @@ void PSRendererDecodeTarget::FrameRegionRelease(int32_t left, int32_t top, int32
 {
     m_pRenderer->FrameBufferRegionRelease({left, top, right, bottom});
 }
+
+bool PSRendererDecodeTarget::FramePlanarUpdate(const SAPlanarPicture& picture)
+{
+    return m_pRenderer->FrameBufferPlanarUpdate(picture);
+}

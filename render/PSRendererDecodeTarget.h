@@ -20,6 +20,7 @@ public:
     uint8_t* FrameRegionAcquire(int32_t left, int32_t top, int32_t right, int32_t bottom,
                                 int32_t& pitch) override;
     void FrameRegionRelease(int32_t left, int32_t top, int32_t right, int32_t bottom) override;
+    bool FramePlanarUpdate(const SAPlanarPicture& picture) override;
 
     PSRendererBase* RendererGet() const { return m_pRenderer; }
 

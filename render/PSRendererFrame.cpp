@@ -43,6 +43,9 @@ bool PSRendererFrame::PrivateWriterBegin(std::unique_lock<std::mutex>& guard, co
                                return false;
                        return true;
                    });
+    // A rectangle lands on the picture as pixels; nobody else writes now.
+    if (m_Planar.IsValid())
+        PrivatePlanarConvert();
     try
     {
         m_Writers.push_back(rect);
@@ -74,12 +77,39 @@ void PSRendererFrame::PrivateWriterEnd(const PSRendererRect& reserved, const PSR
     m_Changed.notify_all();
 }
 
+void PSRendererFrame::PrivatePlanarConvert()
+{
+    SAPlanarPicture picture = std::move(m_Planar);
+    m_Planar = {};
+    // Whatever the outcome the texture no longer matches: upload it all.
+    m_Dirty = {0, 0, m_Width, m_Height};
+    if (!m_pConverter)
+        m_pConverter.reset(new (std::nothrow) SADecLibJpeg());
+    if (!m_pConverter || picture.Width != m_Width || picture.Height != m_Height ||
+        !m_pConverter->YuvPlanarRgbConvert(picture.Planes, picture.Strides, m_Pixels.data(), m_Pixels.size(),
+                                           m_Width, m_Height, m_Width * 4))
+        SALog(SA_LOG_FAILURE, "%s::FrameBufferPlanarUpdate failed! picture %dx%d not converted\n", m_Owner,
+              picture.Width, picture.Height);
+}
+
+bool PSRendererFrame::PlanarSet(const SAPlanarPicture& picture)
+{
+    std::unique_lock<std::mutex> guard(m_Lock);
+    PrivateWritersDrain(guard);
+    if (!picture.IsValid() || picture.Width != m_Width || picture.Height != m_Height)
+        return false;
+    m_Planar = picture;
+    m_Dirty = {0, 0, m_Width, m_Height};
+    return true;
+}
+
 bool PSRendererFrame::ResolutionSet(int x, int y)
 {
     std::unique_lock<std::mutex> guard(m_Lock);
     PrivateWritersDrain(guard);
     if (x != m_Width || y != m_Height)
     {
+        m_Planar = {};
         try
         {
             std::vector<uint8_t> pixels(static_cast<size_t>(x) * static_cast<size_t>(y) * 4u, 0);
@@ -231,14 +261,23 @@ void PSRendererFrame::DirtyAll()
     m_Dirty = {0, 0, m_Width, m_Height};
 }
 
-bool PSRendererFrame::DirtyUpload(const std::function<bool(const uint8_t* frame, int width, int height,
-                                                           const PSRendererRect& dirty)>& upload)
+bool PSRendererFrame::DirtyUpload(const PixelsUpload& upload, const PlanarUpload& uploadPlanar)
 {
     std::unique_lock<std::mutex> guard(m_Lock);
     PrivateWritersDrain(guard);
     if (m_Dirty.right <= m_Dirty.left || m_Dirty.bottom <= m_Dirty.top || m_Pixels.empty())
         return true;
-    bool result = upload(m_Pixels.data(), m_Width, m_Height, m_Dirty);
+    bool result = false;
+    if (m_Planar.IsValid() && uploadPlanar)
+    {
+        result = uploadPlanar(m_Planar);
+    }
+    else
+    {
+        if (m_Planar.IsValid())
+            PrivatePlanarConvert();
+        result = upload(m_Pixels.data(), m_Width, m_Height, m_Dirty);
+    }
     m_Dirty = {};
     return result;
 }
@@ -247,6 +286,8 @@ bool PSRendererFrame::SnapshotGet(std::vector<uint8_t>* pixels, int* width, int*
 {
     std::unique_lock<std::mutex> guard(m_Lock);
     PrivateWritersDrain(guard);
+    if (m_Planar.IsValid())
+        PrivatePlanarConvert();
     if (m_Pixels.empty())
     {
         SALog(SA_LOG_FAILURE, "%s::FrameSnapshotGet failed! no resolution set\n", m_Owner);

@@ -18,13 +18,21 @@
 // m_Lock guards every field; the pixels inside a reserved rectangle belong to
 // its writer until it releases them.
 //
+// A video picture may arrive planar (PlanarSet): the frame then keeps the
+// picture as it is and converts it into its pixels only when they are needed
+// (a rectangle written over it, a snapshot, an upload that wants pixels); a
+// GL upload takes the planes themselves and converts while drawing.
+//
 // Every rectangle is bounded against the frame and the source before a byte
 // moves: rectangles and pitches come from the network.
+#include "pipeline/SADecLibJpeg.h"
+#include "pipeline/SAPlanarPicture.h"
 #include "render/PSRendererBase.h"
 
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -47,13 +55,20 @@ public:
     // frame cannot be resized, uploaded or read.
     uint8_t* RegionAcquire(const PSRendererRect& rect, int* pitch);
     void RegionRelease(const PSRendererRect& rect);
+    // Replaces the whole frame with a planar picture of the frame's size
+    // (false, nothing changed, for any other size).
+    bool PlanarSet(const SAPlanarPicture& picture);
     // Marks the whole frame for the next upload (after the texture was rebuilt).
     void DirtyAll();
-    // Calls upload(frame, width, height, dirty) with every writer finished
-    // when something changed, then forgets the dirty area. Returns upload's
-    // result, or true when nothing changed.
-    bool DirtyUpload(const std::function<bool(const uint8_t* frame, int width, int height,
-                                              const PSRendererRect& dirty)>& upload);
+    using PixelsUpload =
+        std::function<bool(const uint8_t* frame, int width, int height, const PSRendererRect& dirty)>;
+    using PlanarUpload = std::function<bool(const SAPlanarPicture& picture)>;
+    // With every writer finished and something changed: calls
+    // uploadPlanar(picture) when the frame holds a planar picture and
+    // uploadPlanar is given, otherwise upload(frame, width, height, dirty)
+    // (converting a planar picture first); then forgets the dirty area.
+    // Returns the call's result, or true when nothing changed.
+    bool DirtyUpload(const PixelsUpload& upload, const PlanarUpload& uploadPlanar = nullptr);
     bool SnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height);
 
 private:
@@ -63,14 +78,18 @@ private:
     // Ends a reservation and widens the dirty rectangle by `changed` (none
     // when nothing was written).
     void PrivateWriterEnd(const PSRendererRect& reserved, const PSRendererRect* changed);
+    // With m_Lock held and no writer: turns a held planar picture into pixels.
+    void PrivatePlanarConvert();
 
     const char* m_Owner;
     std::mutex m_Lock;
-    std::condition_variable m_Changed;     // a writer finished or an exclusive operation ended
-    std::vector<PSRendererRect> m_Writers; // guarded by m_Lock; rectangles being written
-    int m_ExclusiveWaiting = 0;            // guarded by m_Lock; operations waiting for the writers
-    std::vector<uint8_t> m_Pixels;         // size guarded by m_Lock; bytes as described above
-    int m_Width = 0;                       // guarded by m_Lock
-    int m_Height = 0;                      // guarded by m_Lock
-    PSRendererRect m_Dirty{};              // guarded by m_Lock; empty when right <= left
+    std::condition_variable m_Changed;          // a writer finished or an exclusive operation ended
+    std::vector<PSRendererRect> m_Writers;      // guarded by m_Lock; rectangles being written
+    int m_ExclusiveWaiting = 0;                 // guarded by m_Lock; operations waiting for the writers
+    std::vector<uint8_t> m_Pixels;              // size guarded by m_Lock; bytes as described above
+    int m_Width = 0;                            // guarded by m_Lock
+    int m_Height = 0;                           // guarded by m_Lock
+    PSRendererRect m_Dirty{};                   // guarded by m_Lock; empty when right <= left
+    SAPlanarPicture m_Planar;                   // guarded by m_Lock; valid while the pixels are stale
+    std::unique_ptr<SADecLibJpeg> m_pConverter; // guarded by m_Lock; made at the first conversion
 };

@@ -62,6 +62,24 @@ void main()
 }
 )";
 
+// A planar 4:2:0 video picture: Y at full size, U and V at half size each,
+// one byte per sample, turned into RGB with the full-range BT.601 (JPEG)
+// coefficients TurboJPEG uses on the CPU, so both paths show the same colours.
+const char* const FRAGMENT_SHADER_PLANAR = R"(#version 330 core
+in vec2 texCoord;
+uniform sampler2D txY;
+uniform sampler2D txU;
+uniform sampler2D txV;
+out vec4 fragColor;
+void main()
+{
+    float y = texture(txY, texCoord).r;
+    float u = texture(txU, texCoord).r - 128.0 / 255.0;
+    float v = texture(txV, texCoord).r - 128.0 / 255.0;
+    fragColor = vec4(clamp(vec3(y + 1.402 * v, y - 0.344136 * u - 0.714136 * v, y + 1.772 * u), 0.0, 1.0), 1.0);
+}
+)";
+
 GLuint ShaderCompile(GLenum type, const char* source, const char* name)
 {
     GLuint shader = glCreateShader(type);
@@ -114,7 +132,7 @@ void PSRendererGL::Uninitialize(bool /*all*/)
 void PSRendererGL::PrivateUninitialize()
 {
     if (m_VertexArray || m_VertexBuffer || m_IndexBuffer || m_ModelViewProjectionBuffer || m_Program ||
-        m_TextureDisplay)
+        m_TextureDisplay || m_ProgramPlanar || m_TexturesPlanar[0])
     {
         if (m_pSurface != nullptr && m_pSurface->MakeCurrent())
         {
@@ -127,7 +145,8 @@ void PSRendererGL::PrivateUninitialize()
             SALog(SA_LOG_FAILURE,
                   "PSRendererGL::Uninitialize failed! MakeCurrent, GL objects left to the context\n");
             m_VertexArray = m_VertexBuffer = m_IndexBuffer = m_ModelViewProjectionBuffer = m_Program =
-                m_TextureDisplay = 0;
+                m_TextureDisplay = m_ProgramPlanar = 0;
+            PrivatePlanarForget();
         }
     }
     m_PipelineBuilt = false;
@@ -141,8 +160,12 @@ void PSRendererGL::PrivateObjectsDelete()
         glDeleteBuffers(1, &m_ModelViewProjectionBuffer);
     if (m_TextureDisplay)
         glDeleteTextures(1, &m_TextureDisplay);
+    if (m_TexturesPlanar[0])
+        glDeleteTextures(3, m_TexturesPlanar);
     if (m_Program)
         glDeleteProgram(m_Program);
+    if (m_ProgramPlanar)
+        glDeleteProgram(m_ProgramPlanar);
     if (m_VertexArray)
         glDeleteVertexArrays(1, &m_VertexArray);
     if (m_IndexBuffer)
@@ -150,7 +173,15 @@ void PSRendererGL::PrivateObjectsDelete()
     if (m_VertexBuffer)
         glDeleteBuffers(1, &m_VertexBuffer);
     m_VertexArray = m_VertexBuffer = m_IndexBuffer = m_ModelViewProjectionBuffer = m_Program =
-        m_TextureDisplay = 0;
+        m_TextureDisplay = m_ProgramPlanar = 0;
+    PrivatePlanarForget();
+}
+
+void PSRendererGL::PrivatePlanarForget()
+{
+    m_TexturesPlanar[0] = m_TexturesPlanar[1] = m_TexturesPlanar[2] = 0;
+    m_PlanarWidth = m_PlanarHeight = 0;
+    m_PlanarShown = false;
 }
 
 void PSRendererGL::WindowSizeSet(float width, float height)
@@ -313,8 +344,18 @@ int PSRendererGL::PrivateModelViewProjectionBufferInitialize()
 
 int PSRendererGL::PrivateShaderCreate()
 {
+    int result = PrivateProgramBuild(FRAGMENT_SHADER, &m_Program);
+    if (result != 0)
+        return result;
+    glUseProgram(m_Program);
+    glUniform1i(glGetUniformLocation(m_Program, "txDiffuse"), 0);
+    return ErrorOr(0);
+}
+
+int PSRendererGL::PrivateProgramBuild(const char* fragmentSource, uint32_t* program)
+{
     GLuint vertex = ShaderCompile(GL_VERTEX_SHADER, VERTEX_SHADER, "vertex");
-    GLuint fragment = ShaderCompile(GL_FRAGMENT_SHADER, FRAGMENT_SHADER, "fragment");
+    GLuint fragment = ShaderCompile(GL_FRAGMENT_SHADER, fragmentSource, "fragment");
     if (vertex == 0 || fragment == 0)
     {
         if (vertex)
@@ -323,30 +364,76 @@ int PSRendererGL::PrivateShaderCreate()
             glDeleteShader(fragment);
         return ErrorOr(-1);
     }
-    m_Program = glCreateProgram();
-    glAttachShader(m_Program, vertex);
-    glAttachShader(m_Program, fragment);
-    glLinkProgram(m_Program);
+    *program = glCreateProgram();
+    glAttachShader(*program, vertex);
+    glAttachShader(*program, fragment);
+    glLinkProgram(*program);
     glDeleteShader(vertex);
     glDeleteShader(fragment);
     GLint ok = GL_FALSE;
-    glGetProgramiv(m_Program, GL_LINK_STATUS, &ok);
+    glGetProgramiv(*program, GL_LINK_STATUS, &ok);
     if (ok != GL_TRUE)
     {
         char text[1024] = {};
-        glGetProgramInfoLog(m_Program, sizeof(text), nullptr, text);
+        glGetProgramInfoLog(*program, sizeof(text), nullptr, text);
         SALog(SA_LOG_FAILURE, "PSRendererGL::PrivateShaderCreate glLinkProgram failed! %s\n", text);
         return ErrorOr(-1);
     }
-    GLuint block = glGetUniformBlockIndex(m_Program, "ModelViewProjectionConstantBuffer");
+    GLuint block = glGetUniformBlockIndex(*program, "ModelViewProjectionConstantBuffer");
     if (block == GL_INVALID_INDEX)
     {
         SALog(SA_LOG_FAILURE, "PSRendererGL::PrivateShaderCreate glGetUniformBlockIndex failed!\n");
         return ErrorOr(-1);
     }
-    glUniformBlockBinding(m_Program, block, 0);
-    glUseProgram(m_Program);
-    glUniform1i(glGetUniformLocation(m_Program, "txDiffuse"), 0);
+    glUniformBlockBinding(*program, block, 0);
+    return ErrorOr(0);
+}
+
+int PSRendererGL::PrivatePlanarUpload(const SAPlanarPicture& picture)
+{
+    if (m_ProgramPlanar == 0)
+    {
+        int result = PrivateProgramBuild(FRAGMENT_SHADER_PLANAR, &m_ProgramPlanar);
+        if (result != 0)
+            return result;
+        glUseProgram(m_ProgramPlanar);
+        glUniform1i(glGetUniformLocation(m_ProgramPlanar, "txY"), 0);
+        glUniform1i(glGetUniformLocation(m_ProgramPlanar, "txU"), 1);
+        glUniform1i(glGetUniformLocation(m_ProgramPlanar, "txV"), 2);
+    }
+    const int widths[3] = {picture.Width, (picture.Width + 1) / 2, (picture.Width + 1) / 2};
+    const int heights[3] = {picture.Height, (picture.Height + 1) / 2, (picture.Height + 1) / 2};
+    if (m_TexturesPlanar[0] == 0 || m_PlanarWidth != picture.Width || m_PlanarHeight != picture.Height)
+    {
+        if (m_TexturesPlanar[0] != 0)
+            glDeleteTextures(3, m_TexturesPlanar);
+        glGenTextures(3, m_TexturesPlanar);
+        for (int plane = 0; plane < 3; ++plane)
+        {
+            glBindTexture(GL_TEXTURE_2D, m_TexturesPlanar[plane]);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_BASE_LEVEL, 0);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, widths[plane], heights[plane], 0, GL_RED, GL_UNSIGNED_BYTE,
+                         nullptr);
+        }
+        m_PlanarWidth = picture.Width;
+        m_PlanarHeight = picture.Height;
+        m_PlanarAnisotropyApplied = 1.0f;
+    }
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    for (int plane = 0; plane < 3; ++plane)
+    {
+        glBindTexture(GL_TEXTURE_2D, m_TexturesPlanar[plane]);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, picture.Strides[plane]);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, widths[plane], heights[plane], GL_RED, GL_UNSIGNED_BYTE,
+                        picture.Planes[plane]);
+    }
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     return ErrorOr(0);
 }
 
@@ -412,6 +499,7 @@ int PSRendererGL::PrivateDraw(int* width, int* height)
         m_Frame.DirtyUpload(
             [this](const uint8_t* frame, int frameWidth, int, const PSRendererRect& dirty)
             {
+                m_PlanarShown = false;
                 glBindTexture(GL_TEXTURE_2D, m_TextureDisplay);
                 glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
                 glPixelStorei(GL_UNPACK_ROW_LENGTH, frameWidth);
@@ -420,6 +508,11 @@ int PSRendererGL::PrivateDraw(int* width, int* height)
                                 frame + (static_cast<size_t>(dirty.top) * frameWidth + dirty.left) * 4u);
                 glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
                 return glGetError() == GL_NO_ERROR;
+            },
+            [this](const SAPlanarPicture& picture)
+            {
+                m_PlanarShown = PrivatePlanarUpload(picture) == 0;
+                return m_PlanarShown;
             })
             ? 0
             : -1;
@@ -451,17 +544,38 @@ int PSRendererGL::PrivateDraw(int* width, int* height)
     glCullFace(GL_BACK);
     glClearColor(LETTERBOX_GREY, LETTERBOX_GREY, LETTERBOX_GREY, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
-    glUseProgram(m_Program);
     glBindVertexArray(m_VertexArray);
-    glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_2D, m_TextureDisplay);
+    if (m_PlanarShown)
+    {
+        glUseProgram(m_ProgramPlanar);
+        for (int plane = 2; plane >= 0; --plane)
+        {
+            glActiveTexture(GL_TEXTURE0 + plane);
+            glBindTexture(GL_TEXTURE_2D, m_TexturesPlanar[plane]);
+        }
+    }
+    else
+    {
+        glUseProgram(m_Program);
+        glActiveTexture(GL_TEXTURE0);
+        glBindTexture(GL_TEXTURE_2D, m_TextureDisplay);
+    }
     // Anisotropic filtering only helps where the picture is seen at a slant.
     // Facing the camera the footprint of a pixel is round and linear
     // filtering is what anisotropic filtering should give; some rasterisers
     // (llvmpipe) blur under anisotropy even there, which would spoil the
     // exact 1:1 picture.
     const float anisotropy = matrices.Oblique ? m_Anisotropy : 1.0f;
-    if (anisotropy != m_AnisotropyApplied)
+    if (m_PlanarShown && anisotropy != m_PlanarAnisotropyApplied)
+    {
+        for (int plane = 0; plane < 3; ++plane)
+        {
+            glActiveTexture(GL_TEXTURE0 + plane);
+            glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAX_ANISOTROPY_EXT, anisotropy);
+        }
+        m_PlanarAnisotropyApplied = anisotropy;
+    }
+    else if (!m_PlanarShown && anisotropy != m_AnisotropyApplied)
     {
         glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAX_ANISOTROPY_EXT, anisotropy);
         m_AnisotropyApplied = anisotropy;
@@ -574,6 +688,11 @@ uint8_t* PSRendererGL::FrameBufferRegionAcquire(const PSRendererRect& rect, int*
 void PSRendererGL::FrameBufferRegionRelease(const PSRendererRect& rect)
 {
     m_Frame.RegionRelease(rect);
+}
+
+bool PSRendererGL::FrameBufferPlanarUpdate(const SAPlanarPicture& picture)
+{
+    return m_Frame.PlanarSet(picture);
 }
 
 void PSRendererGL::PrivateRepaint()

@@ -11,8 +11,10 @@
 // thread, a GUI thread waiting for the processor thread (as on close) would
 // deadlock. So:
 // - decoder threads never touch GL: FrameBufferPartialUpdate copies the
-//   rectangle into a CPU-side staging frame (PSRendererFrame) under the
-//   frame's lock and widens its dirty rectangle;
+//   rectangle into a CPU-side staging frame (PSRendererFrame), or the decoder
+//   writes straight into a region of it, and the dirty rectangle widens;
+//   decoders of disjoint rectangles write at the same time. An H.264 picture
+//   is kept planar (FrameBufferPlanarUpdate) and converted by the shader;
 // - every GL call is made by the thread that calls Present (the frame buffer
 //   processor thread): Present uploads the dirty part of the staging frame
 //   with one glTexSubImage2D, draws, swaps. ResolutionSet, Uninitialize and
@@ -23,8 +25,8 @@
 // - the view operations (zoom, move, tilt, window size) only change the camera
 //   and ask for a repaint through the repaint request, which the application
 //   turns into a repaint marker for the processor thread.
-// The staging copy costs one memcpy per rectangle; in exchange Present never
-// waits for anything but the frame lock while it uploads.
+// In exchange for the staging frame Present never waits for anything but the
+// frame's writers while it uploads.
 //
 // Locks: m_GlLock (all GL objects and the surface) is taken before the frame's
 // lock and before m_StatusLock, never after them.
@@ -60,6 +62,7 @@ public:
                                   const PSRendererRect* rect, int fragmentIndex) override;
     uint8_t* FrameBufferRegionAcquire(const PSRendererRect& rect, int* pitch) override;
     void FrameBufferRegionRelease(const PSRendererRect& rect) override;
+    bool FrameBufferPlanarUpdate(const SAPlanarPicture& picture) override;
     void PointerPositionSet(int x, int y, bool visible) override;
     void PointerShapeSet(int width, int height, int pitch, int type, const void* bits) override;
     bool Present(int count) override;
@@ -82,6 +85,11 @@ private:
     int PrivateIndexBufferInitialize();
     int PrivateModelViewProjectionBufferInitialize();
     int PrivateShaderCreate();
+    int PrivateProgramBuild(const char* fragmentSource, uint32_t* program);
+    // Uploads a planar picture into the three sample textures (made or
+    // resized here) and builds their program at first use.
+    int PrivatePlanarUpload(const SAPlanarPicture& picture);
+    void PrivatePlanarForget(); // names only; the objects are gone or left to the context
     int PrivateSetTextureDisplayAsShaderResourceView(int x, int y);
     int PrivateCreateRenderTargetView(uint32_t* framebuffer, int* width, int* height);
     int PrivateDraw(int* width, int* height);
@@ -102,6 +110,15 @@ private:
     uint32_t m_ModelViewProjectionBuffer = 0;
     uint32_t m_Program = 0;
     uint32_t m_TextureDisplay = 0;
+    // A planar video picture is drawn from its own Y, U and V textures by a
+    // program that converts while it samples; m_PlanarShown tells which of
+    // the two the last upload fed.
+    uint32_t m_ProgramPlanar = 0;
+    uint32_t m_TexturesPlanar[3] = {0, 0, 0};
+    int m_PlanarWidth = 0;
+    int m_PlanarHeight = 0;
+    float m_PlanarAnisotropyApplied = 1.0f;
+    bool m_PlanarShown = false;
     float m_Anisotropy = 1.0f;        // the most the GL offers, up to 16
     float m_AnisotropyApplied = 1.0f; // what the texture is set to now
     bool m_PipelineBuilt = false;

@@ -2,10 +2,12 @@
 // Helpers shared by the renderer tests: a log capture with every category
 // open, and pixel patterns in the B, G, R, X order renderers receive.
 #include "core/SALog.h"
+#include "pipeline/SAPlanarPicture.h"
 #include "render/PSRendererBase.h"
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
@@ -76,4 +78,42 @@ inline bool RenderFrameWrite(PSRendererBase& renderer, const std::vector<uint8_t
 {
     PSRendererRect rect{0, 0, width, height};
     return renderer.FrameBufferPartialUpdate(pixels.data(), pixels.size(), width * 4, 21, &rect, 0);
+}
+
+// A planar 4:2:0 picture as a video decoder hands it out: rows padded beyond
+// the plane widths (strides are not widths), smooth luma and chroma ramps so
+// that different chroma upsamplers agree to within a few levels.
+inline SAPlanarPicture RenderPlanarPicture(int width, int height, int seed)
+{
+    struct Planes
+    {
+        std::vector<uint8_t> y, u, v;
+    };
+    auto planes = std::make_shared<Planes>();
+    const int chromaWidth = (width + 1) / 2, chromaHeight = (height + 1) / 2;
+    const int lumaStride = width + 32, chromaStride = chromaWidth + 16;
+    planes->y.assign(static_cast<size_t>(lumaStride) * height, 0xEE);
+    planes->u.assign(static_cast<size_t>(chromaStride) * chromaHeight, 0xEE);
+    planes->v.assign(static_cast<size_t>(chromaStride) * chromaHeight, 0xEE);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            planes->y[static_cast<size_t>(y) * lumaStride + x] =
+                static_cast<uint8_t>(16 + (x * 3 + y * 2 + seed) % 220);
+    for (int y = 0; y < chromaHeight; ++y)
+        for (int x = 0; x < chromaWidth; ++x)
+        {
+            planes->u[static_cast<size_t>(y) * chromaStride + x] = static_cast<uint8_t>(90 + (x + seed) % 60);
+            planes->v[static_cast<size_t>(y) * chromaStride + x] =
+                static_cast<uint8_t>(170 - (y + seed) % 60);
+        }
+    SAPlanarPicture picture;
+    picture.Planes[0] = planes->y.data();
+    picture.Planes[1] = planes->u.data();
+    picture.Planes[2] = planes->v.data();
+    picture.Strides[0] = lumaStride;
+    picture.Strides[1] = picture.Strides[2] = chromaStride;
+    picture.Width = width;
+    picture.Height = height;
+    picture.Owner = planes;
+    return picture;
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cmath>
@@ -456,4 +457,53 @@ TEST_F(RendererCpu, LentRegionsKeepOverlappingWritersAndResizesOut)
     resizer.join();
     EXPECT_TRUE(resized.load());
     EXPECT_EQ(m_Renderer.StatusGet().ResolutionX, WIDTH / 2);
+}
+
+// A video picture stays planar in the frame until its pixels are needed; then
+// it is converted once, and rectangles written later land on top of it.
+TEST_F(RendererCpu, PlanarPicturesAreKeptUntilReadAndRectanglesLandOnTop)
+{
+    ASSERT_TRUE(m_Renderer.ResolutionSet(WIDTH, HEIGHT));
+    EXPECT_FALSE(m_Renderer.FrameBufferPlanarUpdate(RenderPlanarPicture(WIDTH, HEIGHT - 2, 1)));
+    EXPECT_FALSE(m_Renderer.FrameBufferPlanarUpdate(SAPlanarPicture{}));
+
+    SAPlanarPicture picture = RenderPlanarPicture(WIDTH, HEIGHT, 1);
+    std::weak_ptr<const void> planes = picture.Owner;
+    ASSERT_TRUE(m_Renderer.FrameBufferPlanarUpdate(picture));
+    picture = {};
+    EXPECT_FALSE(planes.expired()) << "the renderer holds the picture it was given";
+    EXPECT_TRUE(m_Renderer.Present(1));
+    EXPECT_FALSE(planes.expired()) << "presenting needs no pixels";
+
+    std::vector<uint8_t> converted = Snapshot();
+    EXPECT_TRUE(planes.expired()) << "once converted the planes are let go";
+    // Luma 16 + 0 at (0, 0), U 91, V 169: a dark, slightly red pixel.
+    const SAPlanarPicture again = RenderPlanarPicture(WIDTH, HEIGHT, 1);
+    int yValue = again.Planes[0][0];
+    EXPECT_NEAR(converted[2], std::clamp(yValue + 1.402 * (169 - 128), 0.0, 255.0), 2.0);
+    EXPECT_NEAR(converted[0], std::clamp(yValue + 1.772 * (91 - 128), 0.0, 255.0), 2.0);
+    for (size_t i = 0; i + 3 < converted.size(); i += 4)
+        ASSERT_NE(converted[i] + converted[i + 1] + converted[i + 2], 0)
+            << "pixel " << i / 4 << " left black";
+
+    // A newer picture, then a rectangle over it: the picture is converted
+    // first and the rectangle is not lost under it.
+    ASSERT_TRUE(m_Renderer.FrameBufferPlanarUpdate(RenderPlanarPicture(WIDTH, HEIGHT, 40)));
+    std::vector<uint8_t> band(WIDTH * 4 * 4, 0x33);
+    PSRendererRect rect{0, 8, WIDTH, 12};
+    ASSERT_TRUE(m_Renderer.FrameBufferPartialUpdate(band.data(), band.size(), WIDTH * 4, 21, &rect, 0));
+    std::vector<uint8_t> mixed = Snapshot();
+    EXPECT_EQ(mixed[(8 * WIDTH + 5) * 4], 0x33);
+    EXPECT_EQ(mixed[(11 * WIDTH + 5) * 4 + 2], 0x33);
+    EXPECT_NE(mixed[(12 * WIDTH + 5) * 4], 0x33);
+    EXPECT_NE(mixed[0], converted[0]) << "the second picture, not the first";
+
+    // A new size drops a picture that no longer fits.
+    ASSERT_TRUE(m_Renderer.FrameBufferPlanarUpdate(RenderPlanarPicture(WIDTH, HEIGHT, 7)));
+    ASSERT_TRUE(m_Renderer.ResolutionSet(WIDTH * 2, HEIGHT));
+    std::vector<uint8_t> pixels;
+    int width = 0, height = 0;
+    ASSERT_TRUE(m_Renderer.FrameSnapshotGet(&pixels, &width, &height));
+    EXPECT_EQ(width, WIDTH * 2);
+    EXPECT_EQ(pixels[0] + pixels[1] + pixels[2], 0);
 }
