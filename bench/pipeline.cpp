@@ -172,6 +172,18 @@ PipelineResult PipelineMeasure(const BenchStream& stream, SADisplayViewOffscreen
     const auto& frames = stream.FramesGet();
     // Blocks are allocated before timing: the receiver's allocation and read
     // belong to the network, not to the pipeline.
+    //
+    // A viewer that has run for a while gets its packets from the heap: the
+    // allocator serves large blocks with mmap only until the first of them
+    // is freed, then raises that threshold to the freed size. Blocks all made
+    // up front would each be mapped, and each free would cost an munmap on
+    // the processor thread that no running viewer pays. One block of the
+    // largest size made and freed first puts the allocator in that state.
+    size_t largest = 0;
+    for (const BenchFrame& frame : frames)
+        for (const BenchPacket& p : frame.m_Packets)
+            largest = std::max(largest, p.m_Block.size());
+    std::unique_ptr<uint8_t[]>(new uint8_t[largest]).reset();
     std::vector<std::vector<std::unique_ptr<uint8_t[]>>> blocks(static_cast<size_t>(totalFrames));
     std::vector<std::vector<size_t>> sizes(static_cast<size_t>(totalFrames));
     for (int k = 0; k < totalFrames; ++k)
@@ -261,7 +273,15 @@ void CaseRun(PeerCodec codec, int width, int height, int frames, int rounds, boo
     double limit = 0;
     for (int i = 0; i < 3; ++i)
         limit = std::max(limit, LimitMeasure(stream, rounds));
-    const PipelineResult cpu = PipelineMeasure(stream, SADisplayViewOffscreen::Kind::Cpu, frames);
+    // The pipeline gets the same best of three as the limit: on a shared
+    // machine one run can lose a whole time slice at a frame boundary.
+    PipelineResult cpu;
+    for (int i = 0; i < 3; ++i)
+    {
+        PipelineResult run = PipelineMeasure(stream, SADisplayViewOffscreen::Kind::Cpu, frames);
+        if (run.fps > cpu.fps)
+            cpu = run;
+    }
     PipelineResult glResult;
     if (gl)
         glResult = PipelineMeasure(stream, SADisplayViewOffscreen::Kind::Gl, std::max(8, frames / 4));
