@@ -107,8 +107,7 @@ int ErrorOr(int fallback)
 } // namespace
 
 PSRendererGL::PSRendererGL(std::function<uint32_t()> clock)
-    : m_Clock(clock ? std::move(clock) : std::function<uint32_t()>(PSTimeGetTime)), m_Camera("PSRendererGL"),
-      m_Frame("PSRendererGL")
+    : PSRendererFramed("PSRendererGL", std::move(clock))
 {
 }
 
@@ -182,20 +181,6 @@ void PSRendererGL::PrivatePlanarForget()
     m_TexturesPlanar[0] = m_TexturesPlanar[1] = m_TexturesPlanar[2] = 0;
     m_PlanarWidth = m_PlanarHeight = 0;
     m_PlanarShown = false;
-}
-
-void PSRendererGL::WindowSizeSet(float width, float height)
-{
-    SALog(SA_LOG_RENDER, "PSRendererGL::WindowSizeSet Width:%0.2f Height:%0.2f\n", width, height);
-    // Kept even before the pipeline exists: the window is usually sized
-    // before the first resolution arrives. The matrices go to the GPU with
-    // the next draw.
-    m_Camera.WindowSizeSet(width, height);
-}
-
-void PSRendererGL::WindowSizeGet(float* width, float* height)
-{
-    m_Camera.WindowSizeGet(width, height);
 }
 
 bool PSRendererGL::ResolutionSet(int x, int y)
@@ -612,11 +597,7 @@ bool PSRendererGL::Present(int count)
         }
     }
     if (count > 0)
-    {
-        uint32_t now = m_Clock();
-        std::lock_guard<std::mutex> status(m_StatusLock);
-        m_Status.FramesPerSecond = m_FrameRateMeter.Stamp(now);
-    }
+        PrivateFramePresented(PrivateClockGet());
     return true;
 }
 
@@ -659,129 +640,4 @@ bool PSRendererGL::WindowSnapshotGet(std::vector<uint8_t>* pixels, int* width, i
         return false;
     }
     return true;
-}
-
-bool PSRendererGL::FrameSnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height)
-{
-    return m_Frame.SnapshotGet(pixels, width, height);
-}
-
-bool PSRendererGL::FrameBufferPartialUpdate(const void* pixels, size_t pixelsBytes, int pitch,
-                                            int /*colourFormat*/, const PSRendererRect* rect,
-                                            int /*fragmentIndex*/)
-{
-    if (rect != nullptr && (SALogMaskGet() & SA_LOG_RENDER) != 0)
-    {
-        int width = 0, height = 0;
-        m_Frame.SizeGet(&width, &height);
-        SALog(SA_LOG_RENDER, "PSRendererGL::FrameBufferPartialUpdate %dx%d rectangle %d-%d-%d-%d\n", width,
-              height, rect->left, rect->top, rect->right, rect->bottom);
-    }
-    return m_Frame.RectangleCopy(pixels, pixelsBytes, pitch, rect);
-}
-
-uint8_t* PSRendererGL::FrameBufferRegionAcquire(const PSRendererRect& rect, int* pitch)
-{
-    return m_Frame.RegionAcquire(rect, pitch);
-}
-
-void PSRendererGL::FrameBufferRegionRelease(const PSRendererRect& rect)
-{
-    m_Frame.RegionRelease(rect);
-}
-
-bool PSRendererGL::FrameBufferPlanarUpdate(const SAPlanarPicture& picture)
-{
-    return m_Frame.PlanarSet(picture);
-}
-
-void PSRendererGL::PrivateRepaint()
-{
-    std::function<void()> request;
-    {
-        std::lock_guard<std::mutex> status(m_StatusLock);
-        if (m_Status.ResolutionX == 0 || m_Status.ResolutionY == 0)
-            return;
-        request = m_RepaintRequest;
-    }
-    if (request)
-        request();
-    else
-        Present(0);
-}
-
-void PSRendererGL::ParameterScaleAdjust(float delta)
-{
-    m_Camera.ParameterScaleAdjust(delta);
-    PrivateRepaint();
-}
-
-void PSRendererGL::ParameterTranslateAdjust(float dx, float dy)
-{
-    m_Camera.ParameterTranslateAdjust(dx, dy);
-    PrivateRepaint();
-}
-
-void PSRendererGL::ParameterRotateAdjust(float pitch, float yaw, float roll)
-{
-    m_Camera.ParameterRotateAdjust(pitch, yaw, roll);
-    PrivateRepaint();
-}
-
-void PSRendererGL::ParametersReset()
-{
-    m_Camera.ParametersReset();
-    PrivateRepaint();
-}
-
-void PSRendererGL::PointerPositionSet(int /*x*/, int /*y*/, bool /*visible*/)
-{
-    // This renderer draws no pointer; a move only shows the picture again.
-    PrivateRepaint();
-}
-
-void PSRendererGL::PointerShapeSet(int /*width*/, int /*height*/, int /*pitch*/, int /*type*/,
-                                   const void* /*bits*/)
-{
-}
-
-void PSRendererGL::RenderModeSet(bool /*full*/) {}
-
-bool PSRendererGL::RenderModeGet()
-{
-    return true;
-}
-
-void PSRendererGL::StatusValueSet(int value)
-{
-    std::lock_guard<std::mutex> status(m_StatusLock);
-    m_Status.StatusValue = value;
-}
-
-void PSRendererGL::StatusClear()
-{
-    std::lock_guard<std::mutex> status(m_StatusLock);
-    m_Status = PSRendererStatus{};
-}
-
-PSRendererStatus PSRendererGL::StatusGet()
-{
-    std::lock_guard<std::mutex> status(m_StatusLock);
-    return m_Status;
-}
-
-void PSRendererGL::PictureCenterGet(float* x, float* y)
-{
-    m_Camera.PictureCenterGet(x, y);
-}
-
-bool PSRendererGL::ScreenClientToTarget(float x, float y, float result[2], float size[2])
-{
-    return m_Camera.ScreenClientToTarget(x, y, result, size);
-}
-
-void PSRendererGL::RepaintRequestSet(std::function<void()> request)
-{
-    std::lock_guard<std::mutex> status(m_StatusLock);
-    m_RepaintRequest = std::move(request);
 }

@@ -30,50 +30,23 @@
 //
 // Locks: m_GlLock (all GL objects and the surface) is taken before the frame's
 // lock and before m_StatusLock, never after them.
-#include "render/PSRendererBase.h"
-#include "render/PSRendererCamera.h"
-#include "render/PSRendererFrame.h"
-#include "render/PSRendererFrameRateMeter.h"
+#include "render/PSRendererFramed.h"
 
 #include <cstdint>
 #include <functional>
 #include <mutex>
 
-class PSRendererGL : public PSRendererBase
+class PSRendererGL : public PSRendererFramed
 {
 public:
     // clock gives the present times of the frame-rate meter (milliseconds).
     explicit PSRendererGL(std::function<uint32_t()> clock = nullptr);
     ~PSRendererGL() override;
-    PSRendererGL(const PSRendererGL&) = delete;
-    PSRendererGL& operator=(const PSRendererGL&) = delete;
 
     void SurfaceSet(PSRendererSurface* surface) override;
     void Uninitialize(bool all) override;
-    void WindowSizeSet(float width, float height) override;
-    void WindowSizeGet(float* width, float* height) override;
     bool ResolutionSet(int x, int y) override;
-    void ParameterScaleAdjust(float delta) override;
-    void ParameterTranslateAdjust(float dx, float dy) override;
-    void ParameterRotateAdjust(float pitch, float yaw, float roll) override;
-    void ParametersReset() override;
-    void StatusValueSet(int value) override;
-    bool FrameBufferPartialUpdate(const void* pixels, size_t pixelsBytes, int pitch, int colourFormat,
-                                  const PSRendererRect* rect, int fragmentIndex) override;
-    uint8_t* FrameBufferRegionAcquire(const PSRendererRect& rect, int* pitch) override;
-    void FrameBufferRegionRelease(const PSRendererRect& rect) override;
-    bool FrameBufferPlanarUpdate(const SAPlanarPicture& picture) override;
-    void PointerPositionSet(int x, int y, bool visible) override;
-    void PointerShapeSet(int width, int height, int pitch, int type, const void* bits) override;
     bool Present(int count) override;
-    void RenderModeSet(bool full) override;
-    bool RenderModeGet() override;
-    void StatusClear() override;
-    PSRendererStatus StatusGet() override;
-    void PictureCenterGet(float* x, float* y) override;
-    bool ScreenClientToTarget(float x, float y, float result[2], float size[2]) override;
-    void RepaintRequestSet(std::function<void()> request) override;
-    bool FrameSnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height) override;
     bool WindowSnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height) override;
 
 private:
@@ -95,12 +68,8 @@ private:
     int PrivateDraw(int* width, int* height);
     void PrivateUninitialize();  // m_GlLock held, context not current
     void PrivateObjectsDelete(); // context current
-    void PrivateRepaint();
 
     PSRendererSurface* m_pSurface = nullptr; // borrowed: outlives the renderer
-    std::function<uint32_t()> m_Clock;
-    PSRendererCamera m_Camera;
-    PSRendererFrame m_Frame;
 
     std::mutex m_GlLock;
     // Guarded by m_GlLock:
@@ -124,10 +93,4 @@ private:
     bool m_PipelineBuilt = false;
     bool m_PipelineFailed = false; // the last build failed: the same size is not retried
     bool m_NoPipelineLogged = false;
-
-    std::mutex m_StatusLock;
-    // Guarded by m_StatusLock:
-    PSRendererStatus m_Status{};
-    PSRendererFrameRateMeter m_FrameRateMeter;
-    std::function<void()> m_RepaintRequest;
 };
