@@ -8,7 +8,9 @@
 #include "app/SAMvcViewFrmDisplay.h"
 #include "app/SAMvcViewFrmText.h"
 #include "core/SAUtilAddress.h"
+#include "pipeline/SAPipelineOptions.h"
 #include "settings/SASettings.h"
+#include "tests/core/SATestLogCapture.h"
 #include "tests/peer/PeerTestProcess.h"
 
 #include <QImage>
@@ -71,8 +73,31 @@ double Psnr(const QImage& a, const QImage& b)
 class AppDisplayTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { SASettings::Clear(); }
+    void SetUp() override
+    {
+        SASettings::Clear();
+        SAPipelineOptions::s_ScreenUpdateRectanglesOnly.store(false);
+    }
+    void TearDown() override { SAPipelineOptions::s_ScreenUpdateRectanglesOnly.store(false); }
 };
+
+// Closes the frame and destroys it, checking that the GL objects were
+// released on the render thread: the GUI thread cannot make the processor
+// thread's context current, so a release left to it fails and leaks them.
+void CloseWithoutGlFailure(std::unique_ptr<CMainFrame>& frame)
+{
+    SATestLogCapture log;
+    frame->close();
+    frame.reset();
+    EXPECT_EQ(log.Count("SAMvcViewFrmDisplay::RendererRelease GL objects released on the render thread\n"),
+              1u);
+    for (const std::string& line : log.Lines())
+    {
+        EXPECT_EQ(line.find("Uninitialize failed!"), std::string::npos) << line;
+        EXPECT_EQ(line.find("MakeCurrent"), std::string::npos) << line;
+        EXPECT_EQ(line.find("RendererRelease failed!"), std::string::npos) << line;
+    }
+}
 } // namespace
 
 TEST_F(AppDisplayTest, ShowsThePeersRawPictureAndClosesWhileStreaming)
@@ -193,12 +218,10 @@ TEST_F(AppDisplayTest, ShowsThePeersRawPictureAndClosesWhileStreaming)
     ASSERT_TRUE(AppTestWaitFor([&] { return view->FramesPresentedGet() >= resumed + 10; }));
 
     const auto start = std::chrono::steady_clock::now();
-    frame->close();
+    CloseWithoutGlFailure(frame);
     const auto closed =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     std::printf("close while streaming took %lld ms\n", static_cast<long long>(closed.count()));
-    EXPECT_FALSE(frame->isVisible());
-    frame.reset();
     for (const std::string& text : boxes.m_Texts)
         std::printf("message box: %s\n", text.c_str());
 }
@@ -217,6 +240,52 @@ TEST_F(AppDisplayTest, ConnectingShowsTheTextViewThenAFailureReturnsToTheConnect
     EXPECT_EQ(frame->CurrentViewGet(), static_cast<QWidget*>(frame->ConnectViewGet()));
     EXPECT_NE(boxes.m_Texts[0].find("Unable to connect!"), std::string::npos) << boxes.m_Texts[0];
     frame->close();
+}
+
+TEST_F(AppDisplayTest, ClosingAnIdleViewerReleasesItsGlObjectsOnTheRenderThread)
+{
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    // The processor makes a renderer (and its GL objects) as it starts.
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->DisplayViewGet()->RendererExistsGet(); }));
+    CloseWithoutGlFailure(frame);
+}
+
+TEST_F(AppDisplayTest, TimerOneRaisesTheTimerEventWhileAConnectionIsActive)
+{
+    AppTestMessageBoxWatcher boxes;
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    frame->TimerIntervalSet(50);
+    EXPECT_FALSE(frame->TimerActiveGet());
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start(
+        {"--bind", "127.0.0.115", "--codec", "raw", "--size", "320x240", "--fps", "10", "--quiet"}));
+    SATestLogCapture log;
+    AppTestSpin(200);
+    EXPECT_EQ(log.Count("SAFstm::ProcessEvent Event:15 SA_FSTM_EVENT_TIMER\n"), 0u)
+        << "not before a connection";
+    frame->ConnectRequest(Address("127.0.0.115"));
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_CONNECTED_DISPLAY_ON; }));
+    EXPECT_TRUE(frame->TimerActiveGet());
+    ASSERT_TRUE(AppTestWaitFor(
+        [&] { return log.Count("SAFstm::ProcessEvent Event:15 SA_FSTM_EVENT_TIMER\n") >= 3; }));
+    // No transition acts on it: the machine stays where it is.
+    EXPECT_EQ(frame->FstmStateGet(), SA_FSTM_STATE_CONNECTED_DISPLAY_ON);
+    size_t steps = 0;
+    for (const std::string& line : log.Lines())
+        if (line.rfind("SAFstm::ProcessEvent State:4 ", 0) == 0 && line.find("==>> 4 ") != std::string::npos)
+            ++steps;
+    EXPECT_GE(steps, 3u);
+
+    // Back in state 0 the timer stops.
+    frame->ActionGet(ID_FILE_DISCONNECT)->trigger();
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_DISCONNECTED; }));
+    EXPECT_FALSE(frame->TimerActiveGet());
+    const size_t stopped = log.Count("SAFstm::ProcessEvent Event:15 SA_FSTM_EVENT_TIMER\n");
+    AppTestSpin(300);
+    EXPECT_EQ(log.Count("SAFstm::ProcessEvent Event:15 SA_FSTM_EVENT_TIMER\n"), stopped);
+    CloseWithoutGlFailure(frame);
 }
 
 QM_APP_TEST_MAIN()
