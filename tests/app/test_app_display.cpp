@@ -20,6 +20,7 @@
 #include <QScreen>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -240,6 +241,114 @@ TEST_F(AppDisplayTest, ConnectingShowsTheTextViewThenAFailureReturnsToTheConnect
     EXPECT_EQ(frame->CurrentViewGet(), static_cast<QWidget*>(frame->ConnectViewGet()));
     EXPECT_NE(boxes.m_Texts[0].find("Unable to connect!"), std::string::npos) << boxes.m_Texts[0];
     frame->close();
+}
+
+namespace
+{
+// The colour the update-areas renderer gives a pixel of a rectangle drawn
+// as a gradient quad: corners top-left green, top-right yellow, bottom-left
+// red, bottom-right blue, two triangles split along the diagonal from the
+// top-left to the bottom-right corner, sampled at the pixel's centre.
+QRgb GradientAt(const QRect& quad, int x, int y)
+{
+    const double u = (x + 0.5 - quad.x()) / quad.width();
+    const double v = (y + 0.5 - quad.y()) / quad.height();
+    double r, g, b;
+    if (v >= u) // green, red, blue
+    {
+        g = 1 - v;
+        r = v - u;
+        b = u;
+    }
+    else // green, yellow, blue
+    {
+        g = 1 - u + (u - v);
+        r = u - v;
+        b = v;
+    }
+    return qRgb(qRound(r * 255), qRound(g * 255), qRound(b * 255));
+}
+
+int ChannelDistance(QRgb a, QRgb b)
+{
+    return std::max(
+        {std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
+}
+} // namespace
+
+TEST_F(AppDisplayTest, UpdateRectanglesModeDrawsExactlyTheThreeFragmentsOfEachFrame)
+{
+    // "Screen update rectangles only": the processor asks for the
+    // update-areas renderer, which draws each fragment's rectangle as a
+    // gradient quad into its back buffer and shows that 1:1.
+    SAPipelineOptions::s_ScreenUpdateRectanglesOnly.store(true);
+    AppTestMessageBoxWatcher boxes;
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    SAMvcViewFrmDisplay* view = frame->DisplayViewGet();
+    ASSERT_TRUE(AppTestWaitFor([&] { return view->RendererExistsGet(); }));
+    EXPECT_STREQ(view->RendererKindGet(), "areas");
+
+    // A server screen smaller than the view: beyond it the window keeps its
+    // clear colour.
+    const int width = 480, height = 300;
+    ASSERT_GT(frame->centralWidget()->width(), width + 20);
+    ASSERT_GT(frame->centralWidget()->height(), height + 20);
+    const std::string last = std::filesystem::temp_directory_path() / "qm_app_display_areas_last.png";
+    std::filesystem::remove(last);
+    constexpr int FRAMES = 20;
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.116", "--codec", "raw", "--size", "480x300", "--fragments",
+                            "3", "--fps", "30", "--frames", std::to_string(FRAMES), "--save-last", last,
+                            "--exit-after-clients", "1", "--quiet"}));
+    frame->ConnectRequest(Address("127.0.0.116"));
+    ASSERT_TRUE(AppTestWaitFor(
+        [&] {
+            return frame->FstmStateGet() == SA_FSTM_STATE_CONNECTED_DISPLAY_ON &&
+                   view->FramesPresentedGet() >= 1;
+        }));
+    EXPECT_STREQ(view->RendererKindGet(), "areas");
+    // The GUI loop stands still from here, so the view stays up (see above).
+    ASSERT_TRUE(WaitStill([&] { return view->FramesPresentedGet() >= FRAMES; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const QImage shown = ViewGrab(view);
+    AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_DISCONNECTED; });
+    QImage sent;
+    ASSERT_TRUE(AppTestWaitFor([&] { return sent.load(QString::fromStdString(last)); }));
+    ASSERT_EQ(sent.size(), QSize(width, height));
+
+    // Band by band, as the peer cut its frame: rows i*H/3 to (i+1)*H/3, the
+    // full width. Each band is its own gradient quad, exactly over its rows.
+    const int bands = 3;
+    for (int i = 0; i < bands; ++i)
+    {
+        const QRect band(0, i * sent.height() / bands, sent.width(),
+                         (i + 1) * sent.height() / bands - i * sent.height() / bands);
+        int wrong = 0, worst = 0;
+        for (int y = band.top(); y <= band.bottom(); ++y)
+            for (int x = band.left(); x <= band.right(); ++x)
+            {
+                const int distance = ChannelDistance(shown.pixel(x, y), GradientAt(band, x, y));
+                worst = std::max(worst, distance);
+                wrong += distance > 4;
+            }
+        EXPECT_EQ(wrong, 0) << "band " << i << ": " << wrong << " pixels off, worst by " << worst;
+        // Its first row starts green, its last row ends blue: the quads meet
+        // at the band borders and do not overlap.
+        EXPECT_GT(qGreen(shown.pixel(0, band.top())), 240) << i;
+        EXPECT_GT(qBlue(shown.pixel(band.right(), band.bottom())), 240) << i;
+    }
+    // Nothing else was drawn: the rest of the view is the clear colour.
+    int drawnOutside = 0;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            if (x >= width || y >= height)
+                drawnOutside += (shown.pixel(x, y) & 0xFFFFFF) != 0x0A0A0A;
+    EXPECT_EQ(drawnOutside, 0);
+    if (drawnOutside != 0 || HasFailure())
+        shown.save("test_app_display_areas_shown.png");
+    peer.Wait();
+    CloseWithoutGlFailure(frame);
 }
 
 TEST_F(AppDisplayTest, ClosingAnIdleViewerReleasesItsGlObjectsOnTheRenderThread)
