@@ -79,7 +79,9 @@ SAMvcViewFrmDisplay::SAMvcViewFrmDisplay(SAMessageTarget* frameTarget, SAQueueSc
 SAMvcViewFrmDisplay::~SAMvcViewFrmDisplay()
 {
     m_Target.Close();
-    RendererClose();
+    // The frame normally closed it already; only a renderer still here is.
+    if (RendererExistsGet())
+        RendererClose();
 }
 
 void SAMvcViewFrmDisplay::resizeEvent(QResizeEvent* event)
