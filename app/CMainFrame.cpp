@@ -19,6 +19,7 @@
 #include <QDesktopServices>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -71,6 +72,11 @@ CMainFrame::CMainFrame(bool menuAdvanced)
     setWindowTitle(QString::fromUtf8(SA_FRAME_TITLE));
     setWindowIcon(SAUtilArtworkIcon(QStringLiteral("app")));
     PrivateMenusCreate(menuAdvanced);
+    // In full screen the menu bar comes up with ALT or F10 and goes again
+    // when its menu closes.
+    for (QMenu* menu : MenusGet())
+        connect(menu, &QMenu::aboutToHide, this,
+                [this] { QTimer::singleShot(0, this, [this] { PrivateMenuBarConceal(); }); });
     // WM_TIMER 1: runs while a connection is active (see OnConnectionBegin).
     m_pTimer = new QTimer(this);
     m_pTimer->setInterval(SA_FRAME_TIMER_INTERVAL_MS);
@@ -495,7 +501,7 @@ void CMainFrame::focusInEvent(QFocusEvent* event)
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() != QEvent::KeyPress)
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
         return QMainWindow::eventFilter(watched, event);
     // Key events reach a widget window twice (its QWindow, then the focus
     // widget); only the widget delivery, or the display's own GL window,
@@ -505,7 +511,46 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
                       (m_pViewDisplay != nullptr && watched == m_pViewDisplay->WindowGet());
     if (!ours)
         return QMainWindow::eventFilter(watched, event);
-    return PrivateKeyHandle(static_cast<QKeyEvent*>(event));
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (event->type() == QEvent::KeyRelease)
+    {
+        // ALT pressed and released on its own brings the hidden menu bar up.
+        if (key->key() == Qt::Key_Alt && !key->isAutoRepeat() && m_AltAlone && m_FullScreen)
+            PrivateMenuBarReveal();
+        if (!key->isAutoRepeat())
+            m_AltAlone = false;
+        return false;
+    }
+    if (key->key() == Qt::Key_Alt)
+    {
+        if (!key->isAutoRepeat())
+            m_AltAlone = true;
+        return false;
+    }
+    m_AltAlone = false;
+    if (key->key() == Qt::Key_F10 && key->modifiers() == Qt::NoModifier && m_FullScreen)
+    {
+        PrivateMenuBarReveal();
+        return true;
+    }
+    return PrivateKeyHandle(key);
+}
+
+void CMainFrame::PrivateMenuBarReveal()
+{
+    QMenuBar* bar = menuBar();
+    if (bar->actions().isEmpty())
+        return;
+    bar->show();
+    bar->setActiveAction(bar->actions().first());
+}
+
+void CMainFrame::PrivateMenuBarConceal()
+{
+    // A menu closing while another opens (moving along the bar) leaves an
+    // active action behind: the bar stays up then.
+    if (m_FullScreen && menuBar()->activeAction() == nullptr && QApplication::activePopupWidget() == nullptr)
+        menuBar()->hide();
 }
 
 bool CMainFrame::PrivateKeyHandle(QKeyEvent* key)

@@ -159,6 +159,10 @@ private:
     // Takes the window frame away (full screen) or gives it back, keeping
     // the native windows.
     void PrivateFrameSet(bool framed);
+    // Full screen: the hidden menu bar shown with its first menu open (ALT,
+    // F10), and hidden again once no menu is open.
+    void PrivateMenuBarReveal();
+    void PrivateMenuBarConceal();
     void PrivateEvent(int32_t event, intptr_t param);
     bool PrivateKeyHandle(QKeyEvent* key);
     // Releases the GL objects on the processor thread, then stops it.
@@ -187,6 +191,7 @@ private:
     SANetHostRecord m_ConnectRecord; // parameter of a connect event while it runs
 
     bool m_FullScreen = false;
+    bool m_AltAlone = false; // ALT is down and no other key came since
     QRect m_SavedGeometry;
     bool m_SavedMaximized = false;
     bool m_Closing = false;

@@ -430,6 +430,51 @@ TEST_F(AppFrameTest, FullScreenIsAFramelessWindowOnTheWholeMonitorAndLeavingRest
     next->close();
 }
 
+TEST_F(AppFrameTest, InFullScreenAltOrF10BringsTheMenuBarUpUntilItsMenuCloses)
+{
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    const QRect monitor = QGuiApplication::primaryScreen()->geometry();
+    frame->FullScreenEnter();
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->geometry() == monitor; }, 5000));
+    ASSERT_FALSE(frame->menuBar()->isVisible());
+    QWidget* target = frame->CurrentViewGet();
+
+    QTest::keyClick(target, Qt::Key_F10);
+    ASSERT_TRUE(AppTestWaitFor([&] { return QApplication::activePopupWidget() != nullptr; }, 5000));
+    EXPECT_TRUE(frame->menuBar()->isVisible());
+    EXPECT_EQ(QApplication::activePopupWidget(), frame->MenusGet().first());
+    QApplication::activePopupWidget()->close();
+    EXPECT_TRUE(AppTestWaitFor([&] { return !frame->menuBar()->isVisible(); }, 5000));
+
+    // ALT pressed and released alone.
+    QTest::keyPress(target, Qt::Key_Alt);
+    QTest::keyRelease(target, Qt::Key_Alt);
+    ASSERT_TRUE(AppTestWaitFor([&] { return QApplication::activePopupWidget() != nullptr; }, 5000));
+    EXPECT_TRUE(frame->menuBar()->isVisible());
+    QApplication::activePopupWidget()->close();
+    EXPECT_TRUE(AppTestWaitFor([&] { return !frame->menuBar()->isVisible(); }, 5000));
+
+    // ALT as part of a combination does not.
+    QTest::keyPress(target, Qt::Key_Alt);
+    QTest::keyClick(target, Qt::Key_X, Qt::AltModifier);
+    QTest::keyRelease(target, Qt::Key_Alt);
+    AppTestSpin(100);
+    EXPECT_FALSE(frame->menuBar()->isVisible());
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+
+    // Leaving full screen shows it for good; F10 in a window changes nothing.
+    frame->FullScreenExit();
+    ASSERT_TRUE(frame->menuBar()->isVisible());
+    QTest::keyClick(target, Qt::Key_F10);
+    AppTestSpin(100);
+    if (QApplication::activePopupWidget() != nullptr)
+        QApplication::activePopupWidget()->close();
+    AppTestSpin(100);
+    EXPECT_TRUE(frame->menuBar()->isVisible());
+    frame->close();
+}
+
 TEST_F(AppFrameTest, FullScreenHasNoXButtonWithTouchOffOrForCustomerSpecific01)
 {
     const QRect monitor = QGuiApplication::primaryScreen()->geometry();
