@@ -501,6 +501,9 @@ void CMainFrame::focusInEvent(QFocusEvent* event)
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
 {
+    // An ALT whose release goes elsewhere (a window switch) is forgotten.
+    if (event->type() == QEvent::WindowDeactivate && watched == this)
+        m_AltAlone = false;
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
         return QMainWindow::eventFilter(watched, event);
     // Key events reach a widget window twice (its QWindow, then the focus
