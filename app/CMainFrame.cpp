@@ -19,13 +19,16 @@
 #include <QDesktopServices>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <arpa/inet.h>
 #include <cstring>
@@ -69,14 +72,25 @@ CMainFrame::CMainFrame(bool menuAdvanced)
     setWindowTitle(QString::fromUtf8(SA_FRAME_TITLE));
     setWindowIcon(SAUtilArtworkIcon(QStringLiteral("app")));
     PrivateMenusCreate(menuAdvanced);
+    // In full screen the menu bar comes up with ALT or F10 and goes again
+    // when its menu closes.
+    for (QMenu* menu : MenusGet())
+        connect(menu, &QMenu::aboutToHide, this,
+                [this] { QTimer::singleShot(0, this, [this] { PrivateMenuBarConceal(); }); });
+    // WM_TIMER 1: runs while a connection is active (see OnConnectionBegin).
+    m_pTimer = new QTimer(this);
+    m_pTimer->setInterval(SA_FRAME_TIMER_INTERVAL_MS);
+    connect(m_pTimer, &QTimer::timeout, this,
+            [this] { PrivateEvent(SA_FSTM_EVENT_TIMER, static_cast<intptr_t>(SA_FRAME_TIMER_INTERVAL_MS)); });
 }
 
 CMainFrame::~CMainFrame()
 {
     ReconnectTimerStop();
     m_FrameTarget.Close();
-    if (m_pModel)
-        m_pModel->Uninitialize();
+    if (m_pViewDisplay != nullptr)
+        m_pViewDisplay->MessageTargetClose();
+    PrivateModelStop();
     m_pModel.reset();
     if (m_pViewDisplay != nullptr)
         m_pViewDisplay->RendererClose();
@@ -220,7 +234,8 @@ intptr_t CMainFrame::PrivateOneTimeInitialization()
     m_pViewText->OnAppOneTimeInitialization();
     m_pViewDisplay->MessageTargetGet()->Send(SA_WM_APP_ONE_TIME_INITIALIZATION,
                                              reinterpret_cast<uintptr_t>(this), 0);
-    if (!m_pModel->Initialize())
+    m_ModelRunning = m_pModel->Initialize();
+    if (!m_ModelRunning)
         SALog(SA_LOG_FAILURE,
               "SAMvcModel::Initialize m_ThreadTaskLoopedFrameBufferProcessor.Start failed!\n");
     FstmStart();
@@ -310,14 +325,26 @@ void CMainFrame::DisconnectingWait()
     SAFrameBase::DisconnectingWait();
 }
 
+void CMainFrame::TimerIntervalSet(int milliseconds)
+{
+    m_pTimer->setInterval(milliseconds);
+}
+
+bool CMainFrame::TimerActiveGet() const
+{
+    return m_pTimer->isActive();
+}
+
 void CMainFrame::OnConnectionBegin()
 {
+    m_pTimer->start();
     if (m_TouchMode != SA_SETTINGS_TOUCH_OFF)
         m_pViewDisplay->setAttribute(Qt::WA_AcceptTouchEvents, true);
 }
 
 void CMainFrame::OnConnectionEnd()
 {
+    m_pTimer->stop();
     if (m_TouchMode != SA_SETTINGS_TOUCH_OFF)
         m_pViewDisplay->setAttribute(Qt::WA_AcceptTouchEvents, false);
 }
@@ -353,7 +380,10 @@ void CMainFrame::OnRendererStatusClear()
 
 void CMainFrame::FullScreenEnter()
 {
-    QScreen* screen = QGuiApplication::primaryScreen();
+    // The monitor the window is on (the primary one when it is on none).
+    QScreen* screen = this->screen();
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
     if (screen == nullptr)
         return;
     if (!m_FullScreen)
@@ -366,22 +396,24 @@ void CMainFrame::FullScreenEnter()
         m_pStatusBar->hide();
     menuBar()->hide();
     m_FullScreen = true;
-    // A full-screen window state rather than new window flags: changing the
-    // flags would recreate the native windows, the GL window among them,
-    // under the render thread's context.
-    setWindowState(Qt::WindowFullScreen);
+    // No frame, and the monitor's whole rectangle (not its work area).
+    PrivateFrameSet(false);
+    if (windowState() != Qt::WindowNoState)
+        setWindowState(Qt::WindowNoState);
     setGeometry(monitor);
     if (m_TouchMode != SA_SETTINGS_TOUCH_OFF &&
         !SASettings::SettingsOptionEnableGet(SA_SETTINGS_CUSTOMER_SPECIFIC_01) && m_pXButton == nullptr)
     {
         // A small window of its own above the frame: a child widget would lie
-        // beneath the view's native GL window.
+        // beneath the view's native GL window. Its place is 25 pixels in from
+        // the monitor's top-right corner, 25 x 25.
         m_pXButton = new QPushButton(QStringLiteral("X"), this);
         m_pXButton->setObjectName(QStringLiteral("XButton"));
         m_pXButton->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
                                    Qt::WindowDoesNotAcceptFocus);
-        const int left = monitor.right() + 1 - 50, top = 25;
-        const int right = monitor.right() + 1 - 25, bottom = monitor.top() + 50;
+        const int monitorRight = monitor.x() + monitor.width();
+        const int left = monitorRight - 50, top = monitor.y() + 25;
+        const int right = monitorRight - 25, bottom = monitor.y() + 50;
         m_pXButton->setGeometry(left, top, right - left, bottom - top);
         connect(m_pXButton, &QPushButton::clicked,
                 [this] { m_FrameTarget.Post(SA_WM_APP_FULLSCREEN_CLOSE_CLICKED, 0, 0); });
@@ -401,9 +433,30 @@ void CMainFrame::FullScreenExit()
     m_pStatusBar->show();
     menuBar()->show();
     m_FullScreen = false;
-    setWindowState(m_SavedMaximized ? Qt::WindowMaximized : Qt::WindowNoState);
-    if (!m_SavedMaximized)
+    PrivateFrameSet(true);
+    if (m_SavedMaximized)
+    {
+        setWindowState(Qt::WindowMaximized);
+    }
+    else
+    {
+        setWindowState(Qt::WindowNoState);
         setGeometry(m_SavedGeometry);
+    }
+}
+
+void CMainFrame::PrivateFrameSet(bool framed)
+{
+    const Qt::WindowFlags flags =
+        framed ? windowFlags() & ~Qt::FramelessWindowHint : windowFlags() | Qt::FramelessWindowHint;
+    if (flags == windowFlags())
+        return;
+    // Set on the native window as it is: setWindowFlags would destroy and
+    // recreate the frame's native windows, the GL window among them, while
+    // the processor thread draws into it.
+    overrideWindowFlags(flags);
+    if (QWindow* window = windowHandle())
+        window->setFlags(flags);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)
@@ -415,16 +468,29 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     }
     m_Closing = true;
     PrivateEvent(SA_FSTM_EVENT_MENU_DISCONNECT_SERVER, 0);
+    m_pTimer->stop();
     m_InstanceFile.Close();
     // A worker blocked in a Send to the frame is released here, so the
     // processor can finish its pass and be joined.
     m_FrameTarget.Close();
     m_pViewDisplay->MessageTargetClose();
     ReconnectTimerStop();
-    m_pModel->Uninitialize();
+    PrivateModelStop();
     PlacementSave();
     m_Closed = true;
     event->accept();
+}
+
+void CMainFrame::PrivateModelStop()
+{
+    if (!m_pModel)
+        return;
+    // The GL objects were made on the processor thread and can only be
+    // released there, so that happens before the thread is stopped.
+    if (m_ModelRunning && m_pViewDisplay != nullptr)
+        m_pViewDisplay->RendererRelease();
+    m_pModel->Uninitialize();
+    m_ModelRunning = false;
 }
 
 void CMainFrame::focusInEvent(QFocusEvent* event)
@@ -435,7 +501,10 @@ void CMainFrame::focusInEvent(QFocusEvent* event)
 
 bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() != QEvent::KeyPress)
+    // An ALT whose release goes elsewhere (a window switch) is forgotten.
+    if (event->type() == QEvent::WindowDeactivate && watched == this)
+        m_AltAlone = false;
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
         return QMainWindow::eventFilter(watched, event);
     // Key events reach a widget window twice (its QWindow, then the focus
     // widget); only the widget delivery, or the display's own GL window,
@@ -445,7 +514,46 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
                       (m_pViewDisplay != nullptr && watched == m_pViewDisplay->WindowGet());
     if (!ours)
         return QMainWindow::eventFilter(watched, event);
-    return PrivateKeyHandle(static_cast<QKeyEvent*>(event));
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (event->type() == QEvent::KeyRelease)
+    {
+        // ALT pressed and released on its own brings the hidden menu bar up.
+        if (key->key() == Qt::Key_Alt && !key->isAutoRepeat() && m_AltAlone && m_FullScreen)
+            PrivateMenuBarReveal();
+        if (!key->isAutoRepeat())
+            m_AltAlone = false;
+        return false;
+    }
+    if (key->key() == Qt::Key_Alt)
+    {
+        if (!key->isAutoRepeat())
+            m_AltAlone = true;
+        return false;
+    }
+    m_AltAlone = false;
+    if (key->key() == Qt::Key_F10 && key->modifiers() == Qt::NoModifier && m_FullScreen)
+    {
+        PrivateMenuBarReveal();
+        return true;
+    }
+    return PrivateKeyHandle(key);
+}
+
+void CMainFrame::PrivateMenuBarReveal()
+{
+    QMenuBar* bar = menuBar();
+    if (bar->actions().isEmpty())
+        return;
+    bar->show();
+    bar->setActiveAction(bar->actions().first());
+}
+
+void CMainFrame::PrivateMenuBarConceal()
+{
+    // A menu closing while another opens (moving along the bar) leaves an
+    // active action behind: the bar stays up then.
+    if (m_FullScreen && menuBar()->activeAction() == nullptr && QApplication::activePopupWidget() == nullptr)
+        menuBar()->hide();
 }
 
 bool CMainFrame::PrivateKeyHandle(QKeyEvent* key)

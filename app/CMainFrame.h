@@ -29,6 +29,7 @@ class QAction;
 class QMenu;
 class QPushButton;
 class QStackedWidget;
+class QTimer;
 class SAMvcModel;
 class SAMvcViewFrmConnect;
 class SAMvcViewFrmDisplay;
@@ -64,6 +65,12 @@ enum : int
     ID_SETTINGS_VIDEO_QUALITY = 32801, // command without a menu item
     ID_SETTINGS_RESERVED = 32776,      // update rule only
 };
+
+// The frame's timer 1: its period, which is also the parameter of the
+// SA_FSTM_EVENT_TIMER event it raises. No transition acts on that event; the
+// timer runs while a connection is active, from leaving state 0 until the
+// return to it.
+constexpr int SA_FRAME_TIMER_INTERVAL_MS = 10000;
 
 constexpr const char* SA_FRAME_TITLE = "quillmere Viewer for Windows 7";
 constexpr const char* SA_HELP_USER_MANUAL_URL = "https://quillmere.harrowfenlab.example/manual";
@@ -108,6 +115,9 @@ public:
     int32_t TouchModeGet() const { return m_TouchMode; }
     bool KeyboardEnabledGet() const { return m_KeyboardEnabled; }
     bool FullScreenGet() const { return m_FullScreen; }
+    // Timer 1: a shorter period (tests), and whether it runs.
+    void TimerIntervalSet(int milliseconds);
+    bool TimerActiveGet() const;
     // Keep-awake inhibition held on the session bus.
     bool KeepAwakeHeldGet() const { return m_KeepAwakeCookie != 0; }
 
@@ -146,8 +156,17 @@ private:
     intptr_t PrivateOneTimeInitialization();
     intptr_t PrivateStatusRefresh();
     void PrivateXButtonRedraw();
+    // Takes the window frame away (full screen) or gives it back, keeping
+    // the native windows.
+    void PrivateFrameSet(bool framed);
+    // Full screen: the hidden menu bar shown with its first menu open (ALT,
+    // F10), and hidden again once no menu is open.
+    void PrivateMenuBarReveal();
+    void PrivateMenuBarConceal();
     void PrivateEvent(int32_t event, intptr_t param);
     bool PrivateKeyHandle(QKeyEvent* key);
+    // Releases the GL objects on the processor thread, then stops it.
+    void PrivateModelStop();
 
     SAQtMessageTarget m_FrameTarget;
     SAQueueScreenUpdates m_Queue;
@@ -159,7 +178,9 @@ private:
     SAMvcViewFrmDisplay* m_pViewDisplay = nullptr;
     SAMvcViewFrmText* m_pViewText = nullptr;
     QPushButton* m_pXButton = nullptr;
+    QTimer* m_pTimer = nullptr; // timer 1
     std::unique_ptr<SAMvcModel> m_pModel;
+    bool m_ModelRunning = false; // its processor thread was started and not stopped
     std::unique_ptr<SAFrameSessionWatch> m_pSessionWatch;
     std::map<int, QAction*> m_Actions;
     bool m_MenuAdvanced;
@@ -170,6 +191,7 @@ private:
     SANetHostRecord m_ConnectRecord; // parameter of a connect event while it runs
 
     bool m_FullScreen = false;
+    bool m_AltAlone = false; // ALT is down and no other key came since
     QRect m_SavedGeometry;
     bool m_SavedMaximized = false;
     bool m_Closing = false;

@@ -3,14 +3,23 @@
 #include "core/SALog.h"
 
 #include <QDBusConnection>
-#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusReply>
+
+#include <unistd.h>
 
 namespace
 {
 const char* const LOGIN1_SERVICE = "org.freedesktop.login1";
+const char* const LOGIN1_PATH = "/org/freedesktop/login1";
+const char* const LOGIN1_MANAGER = "org.freedesktop.login1.Manager";
 const char* const SCREENSAVER_SERVICE = "org.freedesktop.ScreenSaver";
 const char* const SCREENSAVER_PATH = "/org/freedesktop/ScreenSaver";
+// The window thread waits this long at most for a bus answer.
+constexpr int BUS_CALL_TIMEOUT_MS = 2000;
 } // namespace
 
 SAFrameSessionWatch::SAFrameSessionWatch(std::function<void()> onSuspend, std::function<void()> onLock)
@@ -22,15 +31,33 @@ SAFrameSessionWatch::SAFrameSessionWatch(std::function<void()> onSuspend, std::f
         SALog(SA_LOG_THREAD, "SAFrameSessionWatch: no system bus, suspend and lock are not followed\n");
         return;
     }
-    if (!system.connect(QString::fromLatin1(LOGIN1_SERVICE), QStringLiteral("/org/freedesktop/login1"),
-                        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"),
-                        this, SLOT(OnPrepareForSleep(bool))))
+    if (!system.connect(QString::fromLatin1(LOGIN1_SERVICE), QString::fromLatin1(LOGIN1_PATH),
+                        QString::fromLatin1(LOGIN1_MANAGER), QStringLiteral("PrepareForSleep"), this,
+                        SLOT(OnPrepareForSleep(bool))))
         SALog(SA_LOG_THREAD, "SAFrameSessionWatch: PrepareForSleep not followed\n");
-    // Every session object: the signal comes from this session's path.
+    // Every session object's Lock; OnLock keeps only this session's.
     if (!system.connect(QString::fromLatin1(LOGIN1_SERVICE), QString(),
                         QStringLiteral("org.freedesktop.login1.Session"), QStringLiteral("Lock"), this,
-                        SLOT(OnLock())))
+                        SLOT(OnLock(QDBusMessage))))
         SALog(SA_LOG_THREAD, "SAFrameSessionWatch: session Lock not followed\n");
+
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(LOGIN1_SERVICE), QString::fromLatin1(LOGIN1_PATH),
+        QString::fromLatin1(LOGIN1_MANAGER), QStringLiteral("GetSessionByPID"));
+    call << static_cast<uint>(getpid());
+    auto* watcher = new QDBusPendingCallWatcher(system.asyncCall(call, BUS_CALL_TIMEOUT_MS), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* finished)
+            {
+                QDBusPendingReply<QDBusObjectPath> reply = *finished;
+                if (reply.isError())
+                    SALog(SA_LOG_THREAD,
+                          "SAFrameSessionWatch: no login session, session Lock not followed: %s\n",
+                          reply.error().message().toUtf8().constData());
+                else
+                    m_SessionPath = reply.value().path();
+                finished->deleteLater();
+            });
 }
 
 void SAFrameSessionWatch::OnPrepareForSleep(bool start)
@@ -39,8 +66,10 @@ void SAFrameSessionWatch::OnPrepareForSleep(bool start)
         m_OnSuspend();
 }
 
-void SAFrameSessionWatch::OnLock()
+void SAFrameSessionWatch::OnLock(const QDBusMessage& message)
 {
+    if (m_SessionPath.isEmpty() || message.path() != m_SessionPath)
+        return;
     if (m_OnLock)
         m_OnLock();
 }
@@ -53,12 +82,11 @@ uint32_t SAFrameSessionWatch::ScreenSaverInhibit()
         SALog(SA_LOG_FAILURE, "SAFrameSessionWatch::ScreenSaverInhibit failed! no session bus\n");
         return 0;
     }
-    QDBusInterface screenSaver(QString::fromLatin1(SCREENSAVER_SERVICE),
-                               QString::fromLatin1(SCREENSAVER_PATH),
-                               QString::fromLatin1(SCREENSAVER_SERVICE), session);
-    QDBusReply<uint32_t> reply =
-        screenSaver.call(QStringLiteral("Inhibit"), QStringLiteral("quillmere-viewer"),
-                         QStringLiteral("Showing a remote screen"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(SCREENSAVER_SERVICE), QString::fromLatin1(SCREENSAVER_PATH),
+        QString::fromLatin1(SCREENSAVER_SERVICE), QStringLiteral("Inhibit"));
+    call << QStringLiteral("quillmere-viewer") << QStringLiteral("Showing a remote screen");
+    QDBusReply<uint32_t> reply = session.call(call, QDBus::Block, BUS_CALL_TIMEOUT_MS);
     if (!reply.isValid())
     {
         SALog(SA_LOG_FAILURE, "SAFrameSessionWatch::ScreenSaverInhibit failed! %s\n",
@@ -73,8 +101,12 @@ void SAFrameSessionWatch::ScreenSaverUnInhibit(uint32_t cookie)
     QDBusConnection session = QDBusConnection::sessionBus();
     if (!session.isConnected())
         return;
-    QDBusInterface screenSaver(QString::fromLatin1(SCREENSAVER_SERVICE),
-                               QString::fromLatin1(SCREENSAVER_PATH),
-                               QString::fromLatin1(SCREENSAVER_SERVICE), session);
-    screenSaver.call(QStringLiteral("UnInhibit"), cookie);
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(SCREENSAVER_SERVICE), QString::fromLatin1(SCREENSAVER_PATH),
+        QString::fromLatin1(SCREENSAVER_SERVICE), QStringLiteral("UnInhibit"));
+    call << cookie;
+    const QDBusMessage reply = session.call(call, QDBus::Block, BUS_CALL_TIMEOUT_MS);
+    if (reply.type() == QDBusMessage::ErrorMessage)
+        SALog(SA_LOG_FAILURE, "SAFrameSessionWatch::ScreenSaverUnInhibit failed! %s\n",
+              reply.errorMessage().toUtf8().constData());
 }

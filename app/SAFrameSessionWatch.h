@@ -1,14 +1,26 @@
 #pragma once
 // System notifications of the session for the frame: systemd-logind's
-// PrepareForSleep(true) (the machine is about to suspend) and the session's
-// Lock signal, and the freedesktop screensaver inhibition that keeps the
-// monitor on. A missing bus or service is logged once and otherwise ignored.
+// PrepareForSleep(true) (the machine is about to suspend) and the Lock
+// signal of this process's own login session, and the freedesktop
+// screensaver inhibition that keeps the monitor on. A missing bus or service
+// is logged once and otherwise ignored.
 //
-// Threads: GUI thread only (Qt delivers the D-Bus signals there).
+// The buses are found the standard way, so DBUS_SYSTEM_BUS_ADDRESS and
+// DBUS_SESSION_BUS_ADDRESS (honoured by libdbus beneath Qt D-Bus) point them
+// elsewhere; the tests run a private bus with stand-in services that way.
+//
+// This session's object path is asked of logind (GetSessionByPID) without
+// waiting for the answer; a Lock that comes before it, or from any other
+// session, is ignored.
+//
+// Threads: GUI thread only (Qt delivers the D-Bus signals and replies there).
 #include <QObject>
+#include <QString>
 
 #include <cstdint>
 #include <functional>
+
+class QDBusMessage;
 
 class SAFrameSessionWatch : public QObject
 {
@@ -21,11 +33,16 @@ public:
     static uint32_t ScreenSaverInhibit();
     static void ScreenSaverUnInhibit(uint32_t cookie);
 
+    // The logind object path of this process's session; empty until logind
+    // answered, or when the process is in no session.
+    const QString& SessionPathGet() const { return m_SessionPath; }
+
 private slots:
     void OnPrepareForSleep(bool start);
-    void OnLock();
+    void OnLock(const QDBusMessage& message);
 
 private:
     std::function<void()> m_OnSuspend;
     std::function<void()> m_OnLock;
+    QString m_SessionPath;
 };

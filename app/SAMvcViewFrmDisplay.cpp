@@ -15,6 +15,13 @@
 #include <QMessageBox>
 #include <QResizeEvent>
 
+namespace
+{
+// How long closing waits for the processor thread to release its GL
+// objects; it answers at its next frame or repaint, normally within one frame.
+constexpr uint32_t RENDERER_RELEASE_WAIT_MS = 10000;
+} // namespace
+
 SADisplayWindow::SADisplayWindow()
 {
     setSurfaceType(QSurface::OpenGLSurface);
@@ -72,7 +79,9 @@ SAMvcViewFrmDisplay::SAMvcViewFrmDisplay(SAMessageTarget* frameTarget, SAQueueSc
 SAMvcViewFrmDisplay::~SAMvcViewFrmDisplay()
 {
     m_Target.Close();
-    RendererClose();
+    // The frame normally closed it already; only a renderer still here is.
+    if (RendererExistsGet())
+        RendererClose();
 }
 
 void SAMvcViewFrmDisplay::resizeEvent(QResizeEvent* event)
@@ -138,6 +147,11 @@ std::unique_ptr<PSRendererBase> SAMvcViewFrmDisplay::PrivateRendererInitialize(i
 
 bool SAMvcViewFrmDisplay::ResolutionSet(int32_t width, int32_t height, bool allowFull)
 {
+    if (m_ReleaseRequested.load())
+    {
+        PrivateRenderThreadRelease();
+        return false;
+    }
     // The mode the renderer was made for (a stand-in full renderer reports
     // full whatever was asked, which must not replace it on every call).
     if (m_pRenderer && m_RendererModeWanted != allowFull)
@@ -202,6 +216,11 @@ bool SAMvcViewFrmDisplay::ResolutionSet(int32_t width, int32_t height, bool allo
 
 void SAMvcViewFrmDisplay::Present(int32_t count)
 {
+    if (m_ReleaseRequested.load())
+    {
+        PrivateRenderThreadRelease();
+        return;
+    }
     if (m_pFrameTarget != nullptr)
         m_pFrameTarget->Post(SA_WM_APP_PRESENT, 0, 0);
     if (!m_pRenderer)
@@ -239,6 +258,32 @@ void SAMvcViewFrmDisplay::RendererStatusClear()
         return;
     }
     m_pRenderer->StatusClear();
+}
+
+void SAMvcViewFrmDisplay::RendererRelease()
+{
+    m_ReleaseRequested.store(true);
+    // Wakes the processor if it is idle; a busy one answers at its next call.
+    if (m_pQueue != nullptr)
+        m_pQueue->RepaintAppend();
+    if (m_ReleasedEvent.Wait(RENDERER_RELEASE_WAIT_MS) != PS_WAIT_OBJECT_0)
+        SALog(SA_LOG_FAILURE,
+              "SAMvcViewFrmDisplay::RendererRelease failed! the render thread did not answer\n");
+}
+
+void SAMvcViewFrmDisplay::PrivateRenderThreadRelease()
+{
+    if (m_Released)
+        return;
+    m_Released = true;
+    // The renderer object stays until RendererClose: decoder tasks of an
+    // unfinished frame may still copy into its CPU-side staging, which needs
+    // no GL.
+    if (m_pRenderer)
+        m_pRenderer->Uninitialize(true);
+    m_pSurface->ContextRelease();
+    SALog(SA_LOG_RENDER, "SAMvcViewFrmDisplay::RendererRelease GL objects released on the render thread\n");
+    m_ReleasedEvent.Set();
 }
 
 void SAMvcViewFrmDisplay::RendererClose()

@@ -13,9 +13,15 @@
 //   pointer without the lock; it takes m_RendererLock to change it.
 // - Everything else: GUI thread; reads of m_pRenderer there take
 //   m_RendererLock. RendererClose runs once the processor thread has ended.
+// - Closing: a GL context can only be made current on the thread it belongs
+//   to, so the GUI thread cannot release GL objects made on the processor
+//   thread. RendererRelease (GUI thread, before the processor is stopped)
+//   asks the processor thread to do it at its next ResolutionSet or Present
+//   and waits; from then on those calls do no GL work.
 // Lifetime: the frame's message target and the queue are borrowed and
 // outlive the view.
 #include "app/SAQtMessageTarget.h"
+#include "core/PSEvent.h"
 #include "pipeline/SADisplayView.h"
 #include "render/PSRendererBase.h"
 
@@ -68,6 +74,10 @@ public:
     void OnAppOneTimeInitialization();
     PSRendererStatus RendererStatusGet();
     void RendererStatusClear();
+    // Before the processor thread is stopped (it must be running): has that
+    // thread release the renderer's GL objects and the GL context, and waits
+    // until it has (a guard of a few seconds, logged when it runs out).
+    void RendererRelease();
     // WM_CLOSE of the view: releases the renderer (processor stopped).
     void RendererClose();
     bool RendererExistsGet();
@@ -88,6 +98,8 @@ private:
                                                               bool mode);
     intptr_t PrivateMessageHandle(uint32_t message, uintptr_t wParam, intptr_t lParam);
     void OnAppH264Error(intptr_t kind);
+    // Processor thread: the release RendererRelease asked for (once).
+    void PrivateRenderThreadRelease();
 
     SAMessageTarget* m_pFrameTarget;
     SAQueueScreenUpdates* m_pQueue;
@@ -102,6 +114,9 @@ private:
     std::unique_ptr<SADecodeTarget> m_pDecodeTarget; // follows m_pRenderer
     bool m_RendererFull = false;                     // guarded by m_RendererLock
     bool m_RendererModeWanted = true;                // processor thread only
+    std::atomic<bool> m_ReleaseRequested{false};     // set by the GUI thread
+    bool m_Released = false;                         // processor thread only
+    PSEvent m_ReleasedEvent{true, false};            // set by the processor thread
 
     bool m_StatusValid = false;
     bool m_H264ErrorShown = false;

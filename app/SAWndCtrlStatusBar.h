@@ -1,7 +1,14 @@
 #pragma once
-// The frame's status bar: eight panes of connection statistics, each as wide
-// as its padded indicator text. Until the first update a pane shows its
-// indicator text.
+// The frame's status bar: eight panes of connection statistics. Until the
+// first update a pane shows its indicator text.
+//
+// Pane widths: each pane is as wide as its padded indicator text, as long as
+// the bar has room. The panes' font is chosen once so that the eight
+// indicator widths fit the viewer's default window width (800 pixels): in
+// the bar's usual font they would need about 1000, and the right-hand panes
+// would be cut. In a narrower bar, or for a text wider than its indicator
+// ("Compression Error:unknown"), a pane shrinks or grows, but never below the
+// width of the text it shows, so every text stays whole.
 //
 // Threads: GUI thread only.
 #include "net/SAStatusBarText.h"
@@ -10,6 +17,9 @@
 
 class QLabel;
 
+// The window width the pane font is chosen for (the default placement).
+constexpr int SA_STATUS_BAR_FIT_WIDTH = 800;
+
 class SAWndCtrlStatusBar : public QStatusBar
 {
 public:
@@ -17,6 +27,8 @@ public:
 
     void PaneTextSet(int index, const QString& text);
     QString PaneTextGet(int index) const;
+    // The pane widget (tests: geometry and font).
+    QLabel* PaneGet(int index) const;
     // State 0: the idle texts.
     void PanesReset();
     // On reaching state 3: "IP local:a.b.c.d:port" and "IP remote:...".

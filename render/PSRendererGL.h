@@ -20,8 +20,14 @@
 //   with one glTexSubImage2D, draws, swaps. ResolutionSet, Uninitialize and
 //   WindowSnapshotGet are GL work too and belong to the same thread;
 // - each GL method makes the surface's context current at its start and
-//   releases it at its end, all under m_GlLock, so that once the processor
-//   thread has stopped another thread may tear the renderer down;
+//   releases it at its end, all under m_GlLock, so that no context is left
+//   current on a thread between calls;
+// - teardown: an off-screen EGL context may be taken over by another thread
+//   once the processor thread has stopped, but an on-screen Qt context can
+//   only be made current on the thread it belongs to. So the application
+//   calls Uninitialize on the processor thread before stopping it (the
+//   display view's RendererRelease); the destructor, later on the GUI
+//   thread, then finds no GL objects left;
 // - the view operations (zoom, move, tilt, window size) only change the camera
 //   and ask for a repaint through the repaint request, which the application
 //   turns into a repaint marker for the processor thread.

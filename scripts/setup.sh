@@ -12,7 +12,7 @@ PACKAGES=(
     libavcodec-dev libavutil-dev libswscale-dev libx264-dev ffmpeg
     libsdl2-dev
     libglm-dev libepoxy-dev libegl-dev libgles-dev libgl1-mesa-dri
-    xvfb xauth x11-utils iproute2 util-linux
+    xvfb xauth x11-utils iproute2 util-linux dbus-daemon
 )
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -12,7 +12,24 @@ PSRendererSurfaceQt::PSRendererSurfaceQt(QWindow* window) : m_pWindow(window) {}
 
 PSRendererSurfaceQt::~PSRendererSurfaceQt()
 {
-    // Nothing is current here: every GL call batch ends with DoneCurrent.
+    // Normally released on the render thread already (ContextRelease); a
+    // context left here has nothing current: every GL call batch ends with
+    // DoneCurrent.
+    m_pContext.reset();
+}
+
+void PSRendererSurfaceQt::ContextRelease()
+{
+    m_ContextReleased = true;
+    if (!m_pContext)
+        return;
+    if (m_pContext->thread() != QThread::currentThread())
+    {
+        SALog(SA_LOG_FAILURE, "PSRendererSurfaceQt::ContextRelease failed! not the render thread\n");
+        return;
+    }
+    if (QOpenGLContext::currentContext() == m_pContext.get())
+        m_pContext->doneCurrent();
     m_pContext.reset();
 }
 
@@ -34,6 +51,11 @@ bool PSRendererSurfaceQt::MakeCurrent()
     }
     if (!m_pContext)
     {
+        if (m_ContextReleased)
+        {
+            SALog(SA_LOG_RENDER, "PSRendererSurfaceQt::MakeCurrent failed! context released\n");
+            return false;
+        }
         if (m_ContextFailed)
             return false;
         auto context = std::make_unique<QOpenGLContext>();

@@ -14,8 +14,9 @@
 // The window size is kept in atomics because the render thread must not read
 // QWindow state that the GUI thread changes.
 // A call from any other thread than the one that created the context fails
-// (logged): once the render thread has ended, the renderer's GL objects are
-// released with the context when the surface is destroyed.
+// (logged): Qt refuses to make a context current on a thread it does not
+// belong to. So the renderer's GL objects must be released on the render
+// thread before it ends; ContextRelease then ends the context there too.
 // Lifetime: the window is borrowed and outlives the surface.
 #include "render/PSRendererSurface.h"
 
@@ -36,6 +37,11 @@ public:
     // Device pixel size of the window (GUI thread, on every resize).
     void WindowSizeSet(int width, int height);
 
+    // Render thread, once its GL work is over for good (the view is closing):
+    // destroys the context on the thread it belongs to. Later MakeCurrent
+    // calls fail without making a new one.
+    void ContextRelease();
+
     bool MakeCurrent() override;
     void DoneCurrent() override;
     bool FramebufferPrepare(int width, int height, uint32_t* framebuffer) override;
@@ -49,7 +55,8 @@ public:
 private:
     QWindow* m_pWindow;
     std::unique_ptr<QOpenGLContext> m_pContext; // render thread only
-    bool m_ContextFailed = false;
+    bool m_ContextFailed = false;               // render thread only
+    bool m_ContextReleased = false;             // render thread only
     std::atomic<int> m_Width{0};
     std::atomic<int> m_Height{0};
 };

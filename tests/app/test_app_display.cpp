@@ -8,7 +8,9 @@
 #include "app/SAMvcViewFrmDisplay.h"
 #include "app/SAMvcViewFrmText.h"
 #include "core/SAUtilAddress.h"
+#include "pipeline/SAPipelineOptions.h"
 #include "settings/SASettings.h"
+#include "tests/core/SATestLogCapture.h"
 #include "tests/peer/PeerTestProcess.h"
 
 #include <QImage>
@@ -18,6 +20,7 @@
 #include <QScreen>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -71,8 +74,32 @@ double Psnr(const QImage& a, const QImage& b)
 class AppDisplayTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { SASettings::Clear(); }
+    void SetUp() override
+    {
+        SASettings::Clear();
+        SAPipelineOptions::s_ScreenUpdateRectanglesOnly.store(false);
+    }
+    void TearDown() override { SAPipelineOptions::s_ScreenUpdateRectanglesOnly.store(false); }
 };
+
+// Closes the frame and destroys it, checking that the GL objects were
+// released on the render thread (the GUI thread cannot make the processor
+// thread's context current, so a release left to it fails and leaks them)
+// and that nothing on the display's side reports a failure while closing.
+void CloseWithoutGlFailure(std::unique_ptr<CMainFrame>& frame)
+{
+    SATestLogCapture log;
+    frame->close();
+    frame.reset();
+    EXPECT_EQ(log.Count("SAMvcViewFrmDisplay::RendererRelease GL objects released on the render thread\n"),
+              1u);
+    for (const std::string& line : log.Lines())
+    {
+        const bool display = line.rfind("PSRenderer", 0) == 0 || line.rfind("SAMvcViewFrmDisplay", 0) == 0 ||
+                             line.rfind("CMainFrame", 0) == 0;
+        EXPECT_FALSE(display && line.find("failed") != std::string::npos) << line;
+    }
+}
 } // namespace
 
 TEST_F(AppDisplayTest, ShowsThePeersRawPictureAndClosesWhileStreaming)
@@ -193,12 +220,10 @@ TEST_F(AppDisplayTest, ShowsThePeersRawPictureAndClosesWhileStreaming)
     ASSERT_TRUE(AppTestWaitFor([&] { return view->FramesPresentedGet() >= resumed + 10; }));
 
     const auto start = std::chrono::steady_clock::now();
-    frame->close();
+    CloseWithoutGlFailure(frame);
     const auto closed =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     std::printf("close while streaming took %lld ms\n", static_cast<long long>(closed.count()));
-    EXPECT_FALSE(frame->isVisible());
-    frame.reset();
     for (const std::string& text : boxes.m_Texts)
         std::printf("message box: %s\n", text.c_str());
 }
@@ -217,6 +242,160 @@ TEST_F(AppDisplayTest, ConnectingShowsTheTextViewThenAFailureReturnsToTheConnect
     EXPECT_EQ(frame->CurrentViewGet(), static_cast<QWidget*>(frame->ConnectViewGet()));
     EXPECT_NE(boxes.m_Texts[0].find("Unable to connect!"), std::string::npos) << boxes.m_Texts[0];
     frame->close();
+}
+
+namespace
+{
+// The colour the update-areas renderer gives a pixel of a rectangle drawn
+// as a gradient quad: corners top-left green, top-right yellow, bottom-left
+// red, bottom-right blue, two triangles split along the diagonal from the
+// top-left to the bottom-right corner, sampled at the pixel's centre.
+QRgb GradientAt(const QRect& quad, int x, int y)
+{
+    const double u = (x + 0.5 - quad.x()) / quad.width();
+    const double v = (y + 0.5 - quad.y()) / quad.height();
+    double r, g, b;
+    if (v >= u) // green, red, blue
+    {
+        g = 1 - v;
+        r = v - u;
+        b = u;
+    }
+    else // green, yellow, blue
+    {
+        g = 1 - u + (u - v);
+        r = u - v;
+        b = v;
+    }
+    return qRgb(qRound(r * 255), qRound(g * 255), qRound(b * 255));
+}
+
+int ChannelDistance(QRgb a, QRgb b)
+{
+    return std::max(
+        {std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
+}
+} // namespace
+
+TEST_F(AppDisplayTest, UpdateRectanglesModeDrawsExactlyTheThreeFragmentsOfEachFrame)
+{
+    // "Screen update rectangles only": the processor asks for the
+    // update-areas renderer, which draws each fragment's rectangle as a
+    // gradient quad into its back buffer and shows that 1:1.
+    SAPipelineOptions::s_ScreenUpdateRectanglesOnly.store(true);
+    AppTestMessageBoxWatcher boxes;
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    SAMvcViewFrmDisplay* view = frame->DisplayViewGet();
+    ASSERT_TRUE(AppTestWaitFor([&] { return view->RendererExistsGet(); }));
+    EXPECT_STREQ(view->RendererKindGet(), "areas");
+
+    // A server screen smaller than the view: beyond it the window keeps its
+    // clear colour.
+    const int width = 480, height = 300;
+    ASSERT_GT(frame->centralWidget()->width(), width + 20);
+    ASSERT_GT(frame->centralWidget()->height(), height + 20);
+    const std::string last = std::filesystem::temp_directory_path() / "qm_app_display_areas_last.png";
+    std::filesystem::remove(last);
+    constexpr int FRAMES = 20;
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.116", "--codec", "raw", "--size", "480x300", "--fragments",
+                            "3", "--fps", "30", "--frames", std::to_string(FRAMES), "--save-last", last,
+                            "--exit-after-clients", "1", "--quiet"}));
+    frame->ConnectRequest(Address("127.0.0.116"));
+    ASSERT_TRUE(AppTestWaitFor(
+        [&] {
+            return frame->FstmStateGet() == SA_FSTM_STATE_CONNECTED_DISPLAY_ON &&
+                   view->FramesPresentedGet() >= 1;
+        }));
+    EXPECT_STREQ(view->RendererKindGet(), "areas");
+    // The GUI loop stands still from here, so the view stays up (see above).
+    ASSERT_TRUE(WaitStill([&] { return view->FramesPresentedGet() >= FRAMES; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const QImage shown = ViewGrab(view);
+    AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_DISCONNECTED; });
+    QImage sent;
+    ASSERT_TRUE(AppTestWaitFor([&] { return sent.load(QString::fromStdString(last)); }));
+    ASSERT_EQ(sent.size(), QSize(width, height));
+
+    // Band by band, as the peer cut its frame: rows i*H/3 to (i+1)*H/3, the
+    // full width. Each band is its own gradient quad, exactly over its rows.
+    const int bands = 3;
+    for (int i = 0; i < bands; ++i)
+    {
+        const QRect band(0, i * sent.height() / bands, sent.width(),
+                         (i + 1) * sent.height() / bands - i * sent.height() / bands);
+        int wrong = 0, worst = 0;
+        for (int y = band.top(); y <= band.bottom(); ++y)
+            for (int x = band.left(); x <= band.right(); ++x)
+            {
+                const int distance = ChannelDistance(shown.pixel(x, y), GradientAt(band, x, y));
+                worst = std::max(worst, distance);
+                wrong += distance > 4;
+            }
+        EXPECT_EQ(wrong, 0) << "band " << i << ": " << wrong << " pixels off, worst by " << worst;
+        // Its first row starts green, its last row ends blue: the quads meet
+        // at the band borders and do not overlap.
+        EXPECT_GT(qGreen(shown.pixel(0, band.top())), 240) << i;
+        EXPECT_GT(qBlue(shown.pixel(band.right(), band.bottom())), 240) << i;
+    }
+    // Nothing else was drawn: the rest of the view is the clear colour.
+    int drawnOutside = 0;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            if (x >= width || y >= height)
+                drawnOutside += (shown.pixel(x, y) & 0xFFFFFF) != 0x0A0A0A;
+    EXPECT_EQ(drawnOutside, 0);
+    if (drawnOutside != 0 || HasFailure())
+        shown.save("test_app_display_areas_shown.png");
+    peer.Wait();
+    CloseWithoutGlFailure(frame);
+}
+
+TEST_F(AppDisplayTest, ClosingAnIdleViewerReleasesItsGlObjectsOnTheRenderThread)
+{
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    // The processor makes a renderer (and its GL objects) as it starts.
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->DisplayViewGet()->RendererExistsGet(); }));
+    CloseWithoutGlFailure(frame);
+}
+
+TEST_F(AppDisplayTest, TimerOneRaisesTheTimerEventWhileAConnectionIsActive)
+{
+    AppTestMessageBoxWatcher boxes;
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    frame->TimerIntervalSet(50);
+    EXPECT_FALSE(frame->TimerActiveGet());
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start(
+        {"--bind", "127.0.0.115", "--codec", "raw", "--size", "320x240", "--fps", "10", "--quiet"}));
+    SATestLogCapture log;
+    AppTestSpin(200);
+    EXPECT_EQ(log.Count("SAFstm::ProcessEvent Event:15 SA_FSTM_EVENT_TIMER\n"), 0u)
+        << "not before a connection";
+    frame->ConnectRequest(Address("127.0.0.115"));
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_CONNECTED_DISPLAY_ON; }));
+    EXPECT_TRUE(frame->TimerActiveGet());
+    ASSERT_TRUE(AppTestWaitFor(
+        [&] { return log.Count("SAFstm::ProcessEvent Event:15 SA_FSTM_EVENT_TIMER\n") >= 3; }));
+    // No transition acts on it: the machine stays where it is.
+    EXPECT_EQ(frame->FstmStateGet(), SA_FSTM_STATE_CONNECTED_DISPLAY_ON);
+    size_t steps = 0;
+    for (const std::string& line : log.Lines())
+        if (line.rfind("SAFstm::ProcessEvent State:4 ", 0) == 0 && line.find("==>> 4 ") != std::string::npos)
+            ++steps;
+    EXPECT_GE(steps, 3u);
+
+    // Back in state 0 the timer stops.
+    frame->ActionGet(ID_FILE_DISCONNECT)->trigger();
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_DISCONNECTED; }));
+    EXPECT_FALSE(frame->TimerActiveGet());
+    const size_t stopped = log.Count("SAFstm::ProcessEvent Event:15 SA_FSTM_EVENT_TIMER\n");
+    AppTestSpin(300);
+    EXPECT_EQ(log.Count("SAFstm::ProcessEvent Event:15 SA_FSTM_EVENT_TIMER\n"), stopped);
+    CloseWithoutGlFailure(frame);
 }
 
 QM_APP_TEST_MAIN()

@@ -181,6 +181,72 @@ TEST_F(AppFrameTest, StatusBarShowsIndicatorsThenIdleTextsThenStatistics)
     EXPECT_EQ(bar->PaneTextGet(0).toStdString(), "Loc: -");
 }
 
+TEST_F(AppFrameTest, EveryPaneShowsItsWholeTextInAnEightHundredPixelWindow)
+{
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    ASSERT_EQ(frame->width(), 800); // the default placement
+    SAWndCtrlStatusBar* bar = frame->StatusBarGet();
+    auto check = [&](const char* what)
+    {
+        AppTestSpin(100); // the layout follows the new texts
+        EXPECT_EQ(frame->width(), 800) << what << ": the texts must not widen the window";
+        EXPECT_LE(bar->geometry().right(), frame->rect().right()) << what;
+        for (int i = 0; i < 8; ++i)
+        {
+            QLabel* pane = bar->PaneGet(i);
+            ASSERT_NE(pane, nullptr);
+            EXPECT_TRUE(pane->isVisible()) << what << " pane " << i;
+            const QRect inBar(pane->mapTo(bar, QPoint(0, 0)), pane->size());
+            EXPECT_TRUE(bar->rect().contains(inBar)) << what << " pane " << i << " at " << inBar.x() << "+"
+                                                     << inBar.width() << " of " << bar->width();
+            QString text = pane->text();
+            while (text.endsWith(' '))
+                text.chop(1); // blanks need no room
+            const int needed = pane->fontMetrics().horizontalAdvance(text);
+            const int room = pane->contentsRect().width() - pane->indent();
+            EXPECT_LE(needed, room) << what << " pane " << i << " \"" << text.toStdString() << "\"";
+        }
+    };
+    check("indicator texts");
+    bar->PanesReset();
+    check("idle texts");
+
+    // The widest texts a connection shows: full addresses and ports, a large
+    // screen, three-digit frame rates, nine-digit counters and the unknown
+    // compression text.
+    bar->AddressesSet(0xFFFFFFFF, 65535, 0xFFFFFFFF, 65535);
+    SAStatusRenderer renderer;
+    renderer.m_ResolutionX = 7680;
+    renderer.m_ResolutionY = 4320;
+    renderer.m_FramesPerSecond = 144;
+    SANetStatisticsSnapshot net;
+    net.m_PacketsSent = 999999999;
+    net.m_HeadersReceived = 999999999;
+    net.m_IntervalSum = 1000;
+    net.m_FrameTimeSum = 100;
+    net.m_FrameBytesSum = 125000000; // 1000 and 10000 Mbps
+    bar->StatisticsSet(renderer, net, 2);
+    EXPECT_EQ(bar->PaneTextGet(0).toStdString(), "IP local:255.255.255.255:65535");
+    EXPECT_EQ(bar->PaneTextGet(4).toStdString(), "Mbps:1000/10000");
+    EXPECT_EQ(bar->PaneTextGet(7).toStdString(), "Compression Error:unknown");
+    check("widest texts");
+
+    // A wider window gives each pane its indicator's width again.
+    frame->resize(1200, 600);
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->width() == 1200; }, 5000));
+    bar->PanesReset();
+    AppTestSpin(100);
+    for (int i = 0; i < 8; ++i)
+    {
+        QLabel* pane = bar->PaneGet(i);
+        const int indicator = pane->fontMetrics().horizontalAdvance(
+            QString::fromStdString(SAStatusBarText::IndicatorTextsGet()[static_cast<size_t>(i)]));
+        EXPECT_GE(pane->contentsRect().width() - pane->indent(), indicator - pane->indent()) << i;
+    }
+    frame->close();
+}
+
 TEST_F(AppFrameTest, RefreshShowsTheRenderersFrameRateFromSixUp)
 {
     auto frame = AppTestFrameOpen(true);
@@ -273,37 +339,168 @@ TEST_F(AppFrameTest, ConnectViewShowsItsControlsAndThePlaceholder)
     EXPECT_EQ(frame->ConnectViewGet()->LookupButtonGet()->geometry().size(), QSize(40, 40));
 }
 
-TEST_F(AppFrameTest, FullScreenCoversTheMonitorWithTheXButtonUnlessTouchIsOff)
+namespace
+{
+// Counts the paint events a widget receives.
+struct PaintCounter : QObject
+{
+    std::atomic<int> paints{0};
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+bool Frameless(CMainFrame& frame)
+{
+    const bool widget = (frame.windowFlags() & Qt::FramelessWindowHint) != 0;
+    const bool native = (frame.windowHandle()->flags() & Qt::FramelessWindowHint) != 0;
+    EXPECT_EQ(widget, native) << "the widget's and the native window's flags agree";
+    return widget && native;
+}
+} // namespace
+
+TEST_F(AppFrameTest, FullScreenIsAFramelessWindowOnTheWholeMonitorAndLeavingRestoresThePlacement)
 {
     auto frame = AppTestFrameOpen(true);
     ASSERT_TRUE(frame);
     const QRect monitor = QGuiApplication::primaryScreen()->geometry();
+    const QRect placed(60, 70, 700, 500);
+    frame->setGeometry(placed);
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->geometry() == placed; }, 5000));
+    EXPECT_FALSE(Frameless(*frame));
+    const WId frameWindow = frame->winId();
+    const WId glWindow = frame->DisplayViewGet()->WindowGet()->winId();
     frame->StatusBarGet()->hide(); // the user hid it; leaving full screen shows it again
+
     frame->FullScreenEnter();
-    AppTestSpin(200);
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->geometry() == monitor; }, 5000));
+    AppTestSpin(100);
     EXPECT_EQ(frame->geometry(), monitor);
+    EXPECT_TRUE(Frameless(*frame));
+    // Its own frameless placement, not the toolkit's full-screen state.
+    EXPECT_EQ(frame->windowState() & Qt::WindowFullScreen, 0);
+    // The native windows stay: the processor thread keeps drawing into the GL one.
+    EXPECT_EQ(frame->winId(), frameWindow);
+    EXPECT_EQ(frame->DisplayViewGet()->WindowGet()->winId(), glWindow);
     EXPECT_FALSE(frame->menuBar()->isVisible());
     EXPECT_FALSE(frame->StatusBarGet()->isVisible());
-    ASSERT_NE(frame->XButtonGet(), nullptr);
-    EXPECT_EQ(frame->XButtonGet()->text().toStdString(), "X");
-    EXPECT_EQ(frame->XButtonGet()->geometry(), QRect(monitor.width() - 50, 25, 25, 25));
+    EXPECT_EQ(frame->DisplayViewGet()->parentWidget()->geometry().size(), monitor.size());
+
+    // The X button: left = monitor right - 50, top 25, right = monitor right
+    // - 25, bottom = monitor top + 50.
+    QPushButton* button = frame->XButtonGet();
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->text().toStdString(), "X");
+    ASSERT_TRUE(AppTestWaitFor([&] { return button->isVisible(); }, 5000));
+    const QRect place = button->geometry();
+    EXPECT_EQ(place.left(), monitor.x() + monitor.width() - 50);
+    EXPECT_EQ(place.top(), 25);
+    EXPECT_EQ(place.left() + place.width(), monitor.x() + monitor.width() - 25);
+    EXPECT_EQ(place.top() + place.height(), monitor.y() + 50);
+
+    // WM_APP+19 (a frame is about to be presented) repaints it.
+    PaintCounter counter;
+    button->installEventFilter(&counter);
+    AppTestSpin(100);
+    const int before = counter.paints.load();
+    frame->FrameTargetGet().Send(SA_WM_APP_PRESENT, 0, 0);
+    EXPECT_TRUE(AppTestWaitFor([&] { return counter.paints.load() > before; }, 5000));
+    button->removeEventFilter(&counter);
+
     frame->FullScreenExit();
-    AppTestSpin(200);
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->geometry() == placed; }, 5000));
     EXPECT_EQ(frame->XButtonGet(), nullptr);
+    EXPECT_FALSE(Frameless(*frame));
     EXPECT_TRUE(frame->StatusBarGet()->isVisible());
     EXPECT_TRUE(frame->menuBar()->isVisible());
-    EXPECT_EQ(frame->geometry(), QRect(0, 0, 800, 600));
-    frame->close();
+    EXPECT_EQ(frame->winId(), frameWindow);
+    EXPECT_EQ(frame->DisplayViewGet()->WindowGet()->winId(), glWindow);
 
+    // The placement saved while in full screen is the one from before it.
+    frame->FullScreenEnter();
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->geometry() == monitor; }, 5000));
+    frame->close();
+    auto next = AppTestFrameOpen(true);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->geometry(), placed);
+    EXPECT_FALSE(Frameless(*next));
+    next->close();
+}
+
+TEST_F(AppFrameTest, InFullScreenAltOrF10BringsTheMenuBarUpUntilItsMenuCloses)
+{
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    const QRect monitor = QGuiApplication::primaryScreen()->geometry();
+    frame->FullScreenEnter();
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->geometry() == monitor; }, 5000));
+    ASSERT_FALSE(frame->menuBar()->isVisible());
+    QWidget* target = frame->CurrentViewGet();
+
+    QTest::keyClick(target, Qt::Key_F10);
+    ASSERT_TRUE(AppTestWaitFor([&] { return QApplication::activePopupWidget() != nullptr; }, 5000));
+    EXPECT_TRUE(frame->menuBar()->isVisible());
+    EXPECT_EQ(QApplication::activePopupWidget(), frame->MenusGet().first());
+    QApplication::activePopupWidget()->close();
+    EXPECT_TRUE(AppTestWaitFor([&] { return !frame->menuBar()->isVisible(); }, 5000));
+
+    // ALT pressed and released alone.
+    QTest::keyPress(target, Qt::Key_Alt);
+    QTest::keyRelease(target, Qt::Key_Alt);
+    ASSERT_TRUE(AppTestWaitFor([&] { return QApplication::activePopupWidget() != nullptr; }, 5000));
+    EXPECT_TRUE(frame->menuBar()->isVisible());
+    QApplication::activePopupWidget()->close();
+    EXPECT_TRUE(AppTestWaitFor([&] { return !frame->menuBar()->isVisible(); }, 5000));
+
+    // ALT as part of a combination does not.
+    QTest::keyPress(target, Qt::Key_Alt);
+    QTest::keyClick(target, Qt::Key_X, Qt::AltModifier);
+    QTest::keyRelease(target, Qt::Key_Alt);
+    AppTestSpin(100);
+    EXPECT_FALSE(frame->menuBar()->isVisible());
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+
+    // Leaving full screen shows it for good; F10 in a window changes nothing.
+    frame->FullScreenExit();
+    ASSERT_TRUE(frame->menuBar()->isVisible());
+    QTest::keyClick(target, Qt::Key_F10);
+    AppTestSpin(100);
+    if (QApplication::activePopupWidget() != nullptr)
+        QApplication::activePopupWidget()->close();
+    AppTestSpin(100);
+    EXPECT_TRUE(frame->menuBar()->isVisible());
+    frame->close();
+}
+
+TEST_F(AppFrameTest, FullScreenHasNoXButtonWithTouchOffOrForCustomerSpecific01)
+{
+    const QRect monitor = QGuiApplication::primaryScreen()->geometry();
     ASSERT_TRUE(SASettings::SettingsMenuTouchSet(SA_SETTINGS_TOUCH_OFF));
     auto touchOff = AppTestFrameOpen(true);
     ASSERT_TRUE(touchOff);
     touchOff->FullScreenEnter();
-    AppTestSpin(100);
+    ASSERT_TRUE(AppTestWaitFor([&] { return touchOff->geometry() == monitor; }, 5000));
     EXPECT_EQ(touchOff->XButtonGet(), nullptr);
-    EXPECT_EQ(touchOff->geometry(), monitor);
+    EXPECT_TRUE(Frameless(*touchOff));
+    touchOff->FrameTargetGet().Send(SA_WM_APP_PRESENT, 0, 0); // nothing to repaint
     touchOff->FullScreenExit();
+    ASSERT_TRUE(AppTestWaitFor([&] { return touchOff->geometry() == QRect(0, 0, 800, 600); }, 5000));
+    EXPECT_FALSE(Frameless(*touchOff));
     touchOff->close();
+    touchOff.reset();
+
+    ASSERT_TRUE(SASettings::SettingsMenuTouchSet(0));
+    ASSERT_TRUE(SASettings::SettingsOptionEnableSet(SA_SETTINGS_CUSTOMER_SPECIFIC_01, true));
+    auto customer = AppTestFrameOpen(true);
+    ASSERT_TRUE(customer);
+    customer->FullScreenEnter();
+    ASSERT_TRUE(AppTestWaitFor([&] { return customer->geometry() == monitor; }, 5000));
+    EXPECT_EQ(customer->XButtonGet(), nullptr);
+    customer->FullScreenExit();
+    customer->close();
 }
 
 TEST_F(AppFrameTest, PlacementIsSavedOnCloseAndRestoredByTheNextWindow)
