@@ -4,13 +4,16 @@
 // into it and the frame buffer processor presents it.
 //
 // Threads (the same for every implementation):
-// - FrameBufferPartialUpdate: up to four decoder threads at once; the
-//   renderer's own lock serialises them against each other and against Present.
+// - FrameBufferPartialUpdate (and the region and planar calls): up to four
+//   decoder threads at once; the renderer keeps writers of overlapping
+//   rectangles apart and holds all of them off while Present reads the frame.
 // - Present, ResolutionSet, Uninitialize, WindowSnapshotGet: the render thread
 //   (the frame buffer processor thread in the application), one call at a time.
 //   Implementations that hold a GL context make it current for the call and
-//   release it afterwards, so a different thread may take over once the render
-//   thread has stopped (closing the view deletes the renderer on the GUI thread).
+//   release it afterwards. An off-screen context may be taken over by another
+//   thread once the render thread has stopped; an on-screen one may not, so
+//   the application has Uninitialize run on the render thread before it
+//   stops, and only then deletes the renderer on the GUI thread.
 // - Window size, view parameters, StatusGet/StatusClear, PictureCenterGet,
 //   ScreenClientToTarget: any thread (the GUI thread in the application).
 //
