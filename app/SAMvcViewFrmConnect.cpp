@@ -94,6 +94,15 @@ void SAMvcViewFrmConnect::PrivateGuiControlsCreate()
     connect(m_pTree, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* current, QTreeWidgetItem*)
             { OnNotifyTreeViewSelectionChanged(current); });
+    // A click selects after it moves the current item: a computer selected
+    // that way is unselected again.
+    connect(m_pTree, &QTreeWidget::itemSelectionChanged, this,
+            [this]()
+            {
+                for (QTreeWidgetItem* item : m_pTree->selectedItems())
+                    if (item->parent() == nullptr)
+                        item->setSelected(false);
+            });
 }
 
 QTreeWidget* SAMvcViewFrmConnect::TreeGet() const

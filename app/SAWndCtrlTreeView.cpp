@@ -65,8 +65,15 @@ SAWndCtrlTreeView::SAWndCtrlTreeView(QWidget* parent) : QTreeWidget(parent)
     // A double click neither expands nor collapses.
     setExpandsOnDoubleClick(false);
     QItemSelectionModel* previous = selectionModel();
-    setSelectionModel(new SelectionModel(model(), this));
+    auto* selection = new SelectionModel(model(), this);
+    setSelectionModel(selection);
     delete previous;
+    // QTreeWidget ties its item signals to the model it made itself.
+    connect(selection, &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current, const QModelIndex& before)
+            { emit currentItemChanged(itemFromIndex(current), itemFromIndex(before)); });
+    connect(selection, &QItemSelectionModel::selectionChanged, this,
+            [this]() { emit itemSelectionChanged(); });
 }
 
 bool SAWndCtrlTreeView::Create()
