@@ -1,5 +1,5 @@
 #pragma once
-// Helpers of the connect view tests. Every test process moves itself into
+// Helpers of the connect view tests (test_app_discovery_*). Every test process moves itself into
 // the private network of DiscoveryTestNetwork before Qt starts, and adds
 // addresses of its own there:
 //

@@ -5,7 +5,7 @@
 // server to connect to).
 #include "core/SAUtilAddress.h"
 #include "settings/SASettings.h"
-#include "tests/app_discovery/AppDiscoveryTestUtil.h"
+#include "tests/app/AppDiscoveryTestUtil.h"
 #include "tests/discovery/DiscoveryTestPeer.h"
 
 #include <QTest>

@@ -7,7 +7,7 @@
 #include "core/SAUtilAddress.h"
 #include "settings/SARegistryList.h"
 #include "settings/SASettings.h"
-#include "tests/app_discovery/AppDiscoveryTestUtil.h"
+#include "tests/app/AppDiscoveryTestUtil.h"
 #include "tests/discovery/DiscoveryTestNameServer.h"
 #include "tests/discovery/DiscoveryTestPeer.h"
 
