@@ -268,10 +268,15 @@ void SAMvcViewFrmConnect::PrivateHostFound(const SANetHostRecord& record, const 
         PrivateAutoConnect(record);
         return;
     }
-    // A manual lookup that found its server is remembered, most recent first.
+    // A manual lookup that found its server is remembered, most recent
+    // first, as a pair of host name and address. A server without a name
+    // is not: its address alone would pair with the next entry's name.
+    const std::string hostName = record.HostNameGet();
+    if (hostName.empty())
+        return;
     SARegistryList recent(SA_LOOKUP_HOST_INFO_LIST);
     recent.ItemInsert(found.AddressText);
-    recent.ItemInsert(record.HostNameGet());
+    recent.ItemInsert(hostName);
 }
 
 void SAMvcViewFrmConnect::PrivateAutoConnect(SANetHostRecord record)

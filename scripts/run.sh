@@ -12,7 +12,8 @@
 # screenshot of the viewer window is saved to docs/screenshot-run.png
 # (override with QUILLMERE_SCREENSHOT).
 set -euo pipefail
-cd "$(dirname "$0")/.."
+script="$(cd "$(dirname "$0")" && pwd)/$(basename "$0")"
+cd "$(dirname "$script")/.."
 ROOT=$PWD
 address=10.77.0.1
 
@@ -24,7 +25,7 @@ if [[ "${QM_RUN_IN_PRIVATE_NETWORK:-}" != "$$" ]]; then
         # shellcheck disable=SC2086
         if unshare $how true 2>/dev/null; then
             # shellcheck disable=SC2086
-            exec unshare $how bash -c 'QM_RUN_IN_PRIVATE_NETWORK=$$ exec "$0" "$@"' "$0" "$@"
+            exec unshare $how bash -c 'QM_RUN_IN_PRIVATE_NETWORK=$$ exec bash "$0" "$@"' "$script" "$@"
         fi
     done
     echo "run: cannot create a network namespace; the viewer is not started (it would broadcast)" >&2
