@@ -269,7 +269,8 @@ void CMainFrame::OnViewShow(SAFrameView /*from*/, SAFrameView to)
 
 void CMainFrame::OnDiscoveryResumeSuspend(bool resume)
 {
-    m_pViewConnect->ThreadDiscoveryResumeSuspend(resume);
+    if (m_pViewConnect != nullptr)
+        m_pViewConnect->ThreadDiscoveryResumeSuspend(resume);
 }
 
 void CMainFrame::StatusLineTextSet(int line, const std::string& text)
