@@ -113,7 +113,7 @@ bool CMainFrame::Create()
     }
     m_pStack = new QStackedWidget(this);
     setCentralWidget(m_pStack);
-    m_pViewConnect = new SAMvcViewFrmConnect(m_pStack);
+    m_pViewConnect = new SAMvcViewFrmConnect(&m_FrameTarget, m_pStack);
     m_pViewDisplay = new SAMvcViewFrmDisplay(&m_FrameTarget, &m_Queue, m_pStack);
     m_pViewText = new SAMvcViewFrmText(m_pStack);
     m_pStack->addWidget(m_pViewConnect);
@@ -240,8 +240,9 @@ intptr_t CMainFrame::PrivateOneTimeInitialization()
               "SAMvcModel::Initialize m_ThreadTaskLoopedFrameBufferProcessor.Start failed!\n");
     FstmStart();
     m_pStack->setCurrentWidget(m_pViewConnect);
-    // Automatic connection belongs to discovery, which this build does not
-    // have yet: nothing answers WM_APP+20.
+    // Posted rather than sent: the automatic connect runs a modal dialog,
+    // which must not hold up the end of the initialisation.
+    m_pViewConnect->MessageTargetGet()->Post(SA_WM_APP_AUTO_CONNECT_START, 0, 0);
     return 0;
 }
 
@@ -281,6 +282,12 @@ void CMainFrame::OnViewShow(SAFrameView /*from*/, SAFrameView to)
     target->update();
 }
 
+void CMainFrame::OnDiscoveryResumeSuspend(bool resume)
+{
+    if (m_pViewConnect != nullptr)
+        m_pViewConnect->ThreadDiscoveryResumeSuspend(resume);
+}
+
 void CMainFrame::StatusLineTextSet(int line, const std::string& text)
 {
     m_pViewText->LineTextSet(line, QString::fromStdString(text));
@@ -310,7 +317,9 @@ int32_t CMainFrame::ServerFeatureSupportBitmapGet(uint32_t networkOrderAddress)
         SALog(SA_LOG_FAILURE, "CMainFrame::ServerFeatureSupportBitmapGet failed! InetNtopW %d", errno);
         return 0;
     }
-    // The server tree is filled by discovery, which this build has not yet.
+    int32_t features = 0;
+    if (m_pViewConnect != nullptr && m_pViewConnect->FeatureSupportBitmapGet(text, features))
+        return features;
     SALog(SA_LOG_FAILURE,
           "CMainFrame::ServerFeatureSupportBitmapGet failed! m_MvcViewConnect.FeatureSupportBitmapGet");
     return 0;

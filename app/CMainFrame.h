@@ -132,6 +132,7 @@ public:
 
 protected:
     void OnViewShow(SAFrameView from, SAFrameView to) override;
+    void OnDiscoveryResumeSuspend(bool resume) override;
     void OnConnectionBegin() override;
     void OnConnectionEnd() override;
     void OnKeepAwakeSet(bool keepAwake) override;

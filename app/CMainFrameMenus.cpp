@@ -9,6 +9,7 @@
 
 #ifdef QM_APP_HAVE_DIALOGS
 #include "app/dialogs/SAWndDlgAdvanced.h"
+#include "app/dialogs/SAWndDlgAutoConnect.h"
 #include "app/dialogs/SAWndDlgQuality.h"
 #include "app/dialogs/SAWndDlgResolutionDialog.h"
 #include "app/dialogs/SAWndDlgVideoQuality.h"
@@ -158,8 +159,7 @@ void CMainFrame::MenusUpdate()
     rule(ID_FUNCTIONALITY_AUDIO_SPEAKER, audioEnabled, AudioEnabledGet());
     rule(ID_SETTINGS_RESOLUTIONS, idle && dialogs, -1);
     rule(ID_SETTINGS_QUALITY, idle && dialogs, -1);
-    // The automatic connect dialog comes with discovery.
-    rule(ID_SETTINGS_AUTOMATIC_CONNECT, false, -1);
+    rule(ID_SETTINGS_AUTOMATIC_CONNECT, idle && dialogs, -1);
     rule(ID_SETTINGS_FULLSCREEN_UPON_CONNECT, idle, FullScreenUponConnectGet());
     rule(ID_SETTINGS_KEEP_MONITOR_ACTIVE, idle, KeepMonitorActiveGet());
     rule(ID_SETTINGS_CLEAR, true, -1);
@@ -227,6 +227,7 @@ void CMainFrame::PrivateCommand(int id)
     case ID_SETTINGS_QUALITY:
     case ID_SETTINGS_ADVANCED:
     case ID_SETTINGS_VIDEO_QUALITY:
+    case ID_SETTINGS_AUTOMATIC_CONNECT:
         PrivateDialogRun(id);
         break;
     case ID_HELP_USER_MANUAL:
@@ -319,6 +320,9 @@ void CMainFrame::PrivateDialogRun(int id)
         break;
     case ID_SETTINGS_VIDEO_QUALITY:
         SAWndDlgVideoQuality(this).exec();
+        break;
+    case ID_SETTINGS_AUTOMATIC_CONNECT:
+        SAWndDlgAutoConnect(this).exec();
         break;
     default:
         break;

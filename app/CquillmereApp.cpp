@@ -73,7 +73,7 @@ void CquillmereApp::PrivateDemoStart()
     const char* connect = std::getenv("QUILLMERE_CONNECT");
     const char* screenshot = std::getenv("QUILLMERE_SCREENSHOT");
     uint32_t address = 0;
-    const bool connecting = connect != nullptr && connect[0] != '\0';
+    bool connecting = connect != nullptr && connect[0] != '\0';
     if (connecting)
     {
         if (!SAUtilAddressParse(connect, address))
@@ -88,6 +88,10 @@ void CquillmereApp::PrivateDemoStart()
     }
     if (screenshot == nullptr || screenshot[0] == '\0')
         return;
+    // An automatic connect at start-up connects as well: the picture waits
+    // for its frames too.
+    if (SASettings::AutoConnectSettingGet() != SA_SETTINGS_AUTO_CONNECT_OFF)
+        connecting = true;
     m_ScreenshotPath = QString::fromLocal8Bit(screenshot);
     const char* framesText = std::getenv("QUILLMERE_SCREENSHOT_FRAMES");
     const uint64_t frames = framesText != nullptr ? std::strtoull(framesText, nullptr, 10) : 30;

@@ -1,25 +1,55 @@
 #include "app/SAMvcViewFrmConnect.h"
 
 #include "app/SAUtilArtwork.h"
+#include "app/SAWndCtrlTreeView.h"
+#include "app/dialogs/SAWndDlgLookup.h"
+#include "app/dialogs/SAWndDlgProgressCancel.h"
+#include "core/SALog.h"
+#include "core/SAUtilAddress.h"
+#include "net/SAFstmEventData.h"
+#include "net/SANetInterfaceEnumerator.h"
+#include "settings/SARegistryList.h"
+#include "settings/SASettings.h"
 
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTreeWidget>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <unistd.h>
 
 namespace
 {
 // The view's green, 0x006129 as a Windows colour value (B, G, R).
 const QColor CONNECT_BACKGROUND(0x29, 0x61, 0x00);
+constexpr uint16_t SERVER_PORT = 28252;
+// The progress bar's range and step, stepped ten times per discovery cycle.
+constexpr int PROGRESS_MAX = 100;
+constexpr int PROGRESS_STEP = 10;
+constexpr int PROGRESS_STEPS_PER_CYCLE = 10;
 } // namespace
 
-SAMvcViewFrmConnect::SAMvcViewFrmConnect(QWidget* parent) : QWidget(parent)
+SAMvcViewFrmConnect::SAMvcViewFrmConnect(SAMessageTarget* frameTarget, QWidget* parent)
+    : QWidget(parent), m_pFrameTarget(frameTarget)
 {
     setObjectName(QStringLiteral("SAMvcViewFrmConnect"));
+    m_Target.HandlerSet([this](uint32_t message, uintptr_t wParam, intptr_t lParam)
+                        { return MessageHandle(message, wParam, lParam); });
     // Made with the view, so that they are shown with it; the one-time
     // initialisation lays them out.
     PrivateGuiControlsCreate();
+}
+
+SAMvcViewFrmConnect::~SAMvcViewFrmConnect()
+{
+    // A paused loop must be free to see its stop.
+    m_Discovery.Resume();
+    m_Discovery.Stop();
+    m_NameResolution.Terminate();
+    m_Target.Close();
 }
 
 void SAMvcViewFrmConnect::OnAppOneTimeInitialization()
@@ -28,6 +58,12 @@ void SAMvcViewFrmConnect::OnAppOneTimeInitialization()
         PrivateGuiControlsCreate();
     PrivateLayout();
     update();
+    if (m_DiscoveryStarted)
+        return;
+    m_DiscoveryStarted = m_Discovery.Start(&m_Target);
+    if (!m_DiscoveryStarted)
+        SALog(SA_LOG_FAILURE,
+              "SAMvcViewFrmConnect::OnAppOneTimeInitialization SANetDiscovery::Start failed!\n");
 }
 
 void SAMvcViewFrmConnect::PrivateGuiControlsCreate()
@@ -45,16 +81,33 @@ void SAMvcViewFrmConnect::PrivateGuiControlsCreate()
     m_pLookup->setObjectName(QStringLiteral("lookup"));
     m_pLookup->setIcon(SAUtilArtworkIcon(QStringLiteral("lookup")));
     m_pLookup->setIconSize(QSize(32, 32));
+    connect(m_pLookup, &QPushButton::clicked, this, [this]() { OnBtnClickedLookup(); });
     m_pProgress = new QProgressBar(this);
-    m_pProgress->setRange(0, 0); // busy: discovery runs for as long as the view is shown
+    m_pProgress->setRange(0, PROGRESS_MAX);
+    m_pProgress->setValue(0);
     m_pProgress->setTextVisible(false);
-    m_pTree = new QTreeWidget(this);
-    m_pTree->setObjectName(QStringLiteral("quillmere Tree View"));
-    m_pTree->setHeaderHidden(true);
+    m_pTree = new SAWndCtrlTreeView(this);
     m_pTree->setStyleSheet(QStringLiteral("QTreeWidget { background: #D3D3D3; }"));
-    auto* placeholder = new QTreeWidgetItem(QStringList(QString::fromUtf8(PLACEHOLDER_TEXT)));
-    placeholder->setIcon(0, SAUtilArtworkIcon(QStringLiteral("app")));
-    m_pTree->addTopLevelItem(placeholder);
+    m_pTree->Create();
+    m_pTree->SelectionChangingHandlerSet([this](QTreeWidgetItem* item)
+                                         { return OnNotifyTreeViewSelectionChanging(item); });
+    connect(m_pTree, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* current, QTreeWidgetItem*)
+            { OnNotifyTreeViewSelectionChanged(current); });
+    // A click selects after it moves the current item: a computer selected
+    // that way is unselected again.
+    connect(m_pTree, &QTreeWidget::itemSelectionChanged, this,
+            [this]()
+            {
+                for (QTreeWidgetItem* item : m_pTree->selectedItems())
+                    if (item->parent() == nullptr)
+                        item->setSelected(false);
+            });
+}
+
+QTreeWidget* SAMvcViewFrmConnect::TreeGet() const
+{
+    return m_pTree;
 }
 
 void SAMvcViewFrmConnect::PrivateLayout()
@@ -82,4 +135,379 @@ void SAMvcViewFrmConnect::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.fillRect(rect(), CONNECT_BACKGROUND);
+}
+
+intptr_t SAMvcViewFrmConnect::MessageHandle(uint32_t message, uintptr_t /*wParam*/, intptr_t /*lParam*/)
+{
+    switch (message)
+    {
+    case SA_WM_APP_ONE_TIME_INITIALIZATION:
+        OnAppOneTimeInitialization();
+        return 0;
+    case SA_WM_APP_DISCOVERY_HOST_INTERFACE_FOUND:
+        return OnAppDiscoveryHostInterfaceFound();
+    case SA_WM_APP_DISCOVERY_CYCLE_DONE:
+        return OnAppDiscoveryCycleDone();
+    case SA_WM_APP_NAME_RESOLVED:
+        return OnAppNameResolved();
+    case SA_WM_APP_NAME_RESOLUTION_START:
+        return OnAppNameResolutionStart();
+    case SA_WM_APP_NAME_RESOLUTION_STOP:
+        return OnAppNameResolutionStop();
+    case SA_WM_APP_HOST_SEARCH_START:
+        return OnAppHostSearchStart();
+    case SA_WM_APP_HOST_SEARCH_STOP:
+        return OnAppHostSearchStop();
+    case SA_WM_APP_AUTO_CONNECT_START:
+        return OnAppAutoConnectStart();
+    default:
+        SALog(SA_LOG_FAILURE, "SAMvcViewFrmConnect::MessageHandle failed! unknown message 0x%x\n", message);
+        return 0;
+    }
+}
+
+void SAMvcViewFrmConnect::ThreadDiscoveryResumeSuspend(bool resume)
+{
+    if (!resume)
+    {
+        m_Discovery.Pause();
+        return;
+    }
+    m_pTree->ItemsDeleteAll();
+    m_Discovery.ListsClear();
+    m_Discovery.Resume();
+}
+
+bool SAMvcViewFrmConnect::FeatureSupportBitmapGet(const std::string& addressText, int32_t& features) const
+{
+    uint32_t bitmap = 0;
+    if (m_pTree->ItemConnectionFind(addressText, bitmap) == nullptr)
+        return false;
+    features = static_cast<int32_t>(bitmap);
+    return true;
+}
+
+bool SAMvcViewFrmConnect::PrivateSearchingGet() const
+{
+    return m_pProgressDialog != nullptr && m_pProgressDialog->SearchingGet();
+}
+
+bool SAMvcViewFrmConnect::PrivateLocalHostConnectionAllowed() const
+{
+    return SASettings::SettingsOptionEnableGet(SA_SETTINGS_LOCAL_HOST_CONNECTION_ENABLE);
+}
+
+bool SAMvcViewFrmConnect::PrivateIsLocalHostName(const std::string& hostName)
+{
+    char name[129] = {};
+    if (gethostname(name, sizeof(name) - 1) != 0)
+    {
+        SALog(SA_LOG_FAILURE, "SAMvcViewFrmConnect::PrivateIsLocalHostName gethostname failed! %d\n", errno);
+        return false;
+    }
+    const QString own = QString::fromLocal8Bit(name).left(128);
+    return !own.isEmpty() && own.compare(QString::fromStdString(hostName), Qt::CaseInsensitive) == 0;
+}
+
+void SAMvcViewFrmConnect::PrivateMessageBox(const char* text, const char* caption, bool error)
+{
+    QMessageBox box(error ? QMessageBox::Critical : QMessageBox::Information, QString::fromUtf8(caption),
+                    QString::fromUtf8(text), QMessageBox::Ok, this);
+    box.exec();
+}
+
+intptr_t SAMvcViewFrmConnect::OnAppDiscoveryHostInterfaceFound()
+{
+    SANetHostRecord record;
+    while (m_Discovery.ReceivedTakeFirst(record))
+    {
+        SANetHostInfo found;
+        if (!found.Initialize(record.Address, record.Port))
+        {
+            SALog(SA_LOG_FAILURE,
+                  "SAWndDlgConnect::OnAppDiscoveryHostInterfaceFound  HostInfo.Initialize failed!\n");
+            continue;
+        }
+        found.Record = record;
+        if (PrivateSearchingGet())
+        {
+            // While one host is searched for, only its replies count.
+            if (!m_Discovery.ListGet().UnicastTargetContains(record.Address))
+                continue;
+            PrivateHostFound(record, found);
+            continue;
+        }
+        const std::string hostName = record.HostNameGet();
+        uint32_t listed = 0;
+        const bool present = m_pTree->ItemConnectionFind(found.AddressText, listed) != nullptr;
+        if (present)
+        {
+            // A server whose features changed goes until it answers again.
+            if (listed != record.FeatureBitmap)
+                delete m_pTree->ItemComputerFind(hostName);
+            continue;
+        }
+        if (!PrivateLocalHostConnectionAllowed() &&
+            (SANetInterfaceEnumerator::AddressIsLocal(record.Address) || PrivateIsLocalHostName(hostName)))
+            continue;
+        if (!m_pTree->ItemHostInterfaceInsert(hostName, found.AddressText, record.FeatureBitmap))
+            SALog(SA_LOG_FAILURE, "SAWndCtrlTreeView::ItemHostInterfaceInsert PrivateItemInsert failed!");
+    }
+    return 0;
+}
+
+void SAMvcViewFrmConnect::PrivateHostFound(const SANetHostRecord& record, const SANetHostInfo& found)
+{
+    uint32_t listed = 0;
+    if (m_pTree->ItemConnectionFind(found.AddressText, listed) == nullptr &&
+        !m_pTree->ItemHostInterfaceInsert(record.HostNameGet(), found.AddressText, record.FeatureBitmap))
+        SALog(SA_LOG_FAILURE, "SAWndCtrlTreeView::ItemHostInterfaceInsert PrivateItemInsert failed!");
+    PrivateProgressDialogClose();
+    if (m_HostInfo.ConnectWhenFound)
+    {
+        PrivateAutoConnect(record);
+        return;
+    }
+    // A manual lookup that found its server is remembered, most recent
+    // first, as a pair of host name and address. A server without a name
+    // is not: its address alone would pair with the next entry's name.
+    const std::string hostName = record.HostNameGet();
+    if (hostName.empty())
+        return;
+    SARegistryList recent(SA_LOOKUP_HOST_INFO_LIST);
+    recent.ItemInsert(found.AddressText);
+    recent.ItemInsert(hostName);
+}
+
+void SAMvcViewFrmConnect::PrivateAutoConnect(SANetHostRecord record)
+{
+    m_HostInfo.ConnectWhenFound = false;
+    if ((record.FeatureBitmap & SA_NET_HOST_FEATURE_ENCRYPTION) != 0)
+    {
+        SALog(SA_LOG_FAILURE, "SAMvcViewFrmConnect::OnAppDiscoveryHostInterfaceFound Auto-connect failed! "
+                              "Encryption is enabled\n");
+        PrivateMessageBox("This version of quillmere viewer does not support encryption.",
+                          "Unable to Auto-connect!", true);
+        return;
+    }
+    if (m_pFrameTarget == nullptr)
+    {
+        SALog(SA_LOG_FAILURE,
+              "SAMvcViewFrmConnect::OnAppDiscoveryHostInterfaceFound AfxGetMainWnd failed!\n");
+        return;
+    }
+    record.Port = htons(record.Port);
+    m_pFrameTarget->Send(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_MENU_AUTO_CONNECT_SERVER,
+                         reinterpret_cast<intptr_t>(&record));
+}
+
+intptr_t SAMvcViewFrmConnect::OnAppDiscoveryCycleDone()
+{
+    for (int i = 0; i < PROGRESS_STEPS_PER_CYCLE; ++i)
+    {
+        // Past the end the bar starts over, as a stepped bar does.
+        const int next = m_pProgress->value() + PROGRESS_STEP;
+        m_pProgress->setValue(next > PROGRESS_MAX ? 0 : next);
+    }
+    return 0;
+}
+
+intptr_t SAMvcViewFrmConnect::OnAppNameResolutionStart()
+{
+    if (!m_NameResolution.Start(&m_Target, &m_HostInfo))
+        SALog(SA_LOG_FAILURE, "PSThreadNetNameResolution::Start PSThreadBase::Start failed!\n");
+    return 0;
+}
+
+intptr_t SAMvcViewFrmConnect::OnAppNameResolutionStop()
+{
+    m_NameResolution.Terminate();
+    // An automatic connect by name adds the resolved host to the targets
+    // without telling the dialog, whose Cancel therefore arrives here: the
+    // target must not stay behind.
+    if (m_HostInfo.Resolved && m_HostInfo.Record.Address != 0)
+        m_Discovery.UnicastTargetRemove(m_HostInfo.Record.Address);
+    return 0;
+}
+
+intptr_t SAMvcViewFrmConnect::OnAppNameResolved()
+{
+    m_NameResolution.Terminate();
+    // A result that was already on its way when the search was cancelled.
+    if (!PrivateSearchingGet())
+        return 0;
+    m_HostInfo.Resolved = true;
+    if (m_HostInfo.ConnectWhenFound)
+    {
+        m_Discovery.UnicastTargetAdd(m_HostInfo.Record);
+        return 0;
+    }
+    m_pProgressDialog->OnAppHostResolved(m_HostInfo);
+    return 0;
+}
+
+intptr_t SAMvcViewFrmConnect::OnAppHostSearchStart()
+{
+    if (!m_HostInfo.Resolved)
+        return 0;
+    if (!PrivateLocalHostConnectionAllowed() &&
+        SANetInterfaceEnumerator::AddressIsLocal(m_HostInfo.Record.Address))
+    {
+        PrivateProgressDialogClose();
+        PrivateMessageBox("Invalid entry: Local host", "Error", false);
+        return 0;
+    }
+    uint32_t listed = 0;
+    if (m_pTree->ItemConnectionFind(m_HostInfo.AddressText, listed) != nullptr)
+    {
+        PrivateProgressDialogClose();
+        if (m_HostInfo.ConnectWhenFound)
+        {
+            // Broadcast discovery listed the automatic connect's server
+            // before its search began: that is the server to connect.
+            SANetHostRecord record = m_HostInfo.Record;
+            record.FeatureBitmap = listed;
+            PrivateAutoConnect(record);
+            return 0;
+        }
+        PrivateMessageBox("Invalid Data: Entry already in the list", "Error", false);
+        return 0;
+    }
+    m_Discovery.UnicastTargetAdd(m_HostInfo.Record);
+    return 0;
+}
+
+intptr_t SAMvcViewFrmConnect::OnAppHostSearchStop()
+{
+    m_Discovery.UnicastTargetRemove(m_HostInfo.Record.Address);
+    return 0;
+}
+
+intptr_t SAMvcViewFrmConnect::OnAppAutoConnectStart()
+{
+    m_HostInfo.Clear();
+    const int32_t setting = SASettings::AutoConnectSettingGet();
+    if (setting == SA_SETTINGS_AUTO_CONNECT_IP_LIST)
+    {
+        m_ReconnectAddresses.clear();
+        uint32_t stored = 0;
+        for (int32_t index = 0; SASettings::AutoConnectHostIpAddressEnum(index, stored); ++index)
+            m_ReconnectAddresses.push_back(stored);
+        if (m_ReconnectAddresses.empty())
+        {
+            SALog(SA_LOG_FAILURE, "SAMvcViewFrmConnect::OnAppAutoConnectStart "
+                                  "SASettings::AutoConnectHostIpAddressEnum failed!\n");
+            SASettings::AutoConnectSettingSet(SA_SETTINGS_AUTO_CONNECT_OFF);
+            return 0;
+        }
+        const uint32_t address = m_ReconnectAddresses.front();
+        m_ReconnectAddresses.erase(m_ReconnectAddresses.begin());
+        m_ReconnectAddresses.push_back(address);
+        m_HostInfo.Initialize(address, SERVER_PORT);
+        m_HostInfo.Resolved = true;
+        m_HostInfo.ConnectWhenFound = true;
+    }
+    else if (setting == SA_SETTINGS_AUTO_CONNECT_HOST_NAME)
+    {
+        std::string name;
+        if (!SASettings::AutoConnectHostInfoGet(setting, name))
+        {
+            SALog(SA_LOG_FAILURE,
+                  "SAMvcViewFrmConnect::OnAppAutoConnectStart SASettings::AutoConnectHostInfoGet failed!\n");
+            SASettings::AutoConnectSettingSet(SA_SETTINGS_AUTO_CONNECT_OFF);
+            return 0;
+        }
+        m_HostInfo.Record.HostNameSet(name);
+        m_HostInfo.Resolved = false;
+        m_HostInfo.ConnectWhenFound = true;
+    }
+    if (m_HostInfo.ConnectWhenFound)
+        PrivateProgressDialogRun();
+    return 0;
+}
+
+void SAMvcViewFrmConnect::OnBtnClickedLookup()
+{
+    // One lookup at a time; a search already under way keeps its host.
+    if (m_pProgressDialog != nullptr)
+        return;
+    SAWndDlgLookup lookup(&m_HostInfo, this);
+    if (lookup.exec() == QDialog::Accepted)
+        PrivateProgressDialogRun();
+}
+
+void SAMvcViewFrmConnect::PrivateProgressDialogRun()
+{
+    SAWndDlgProgressCancel dialog(&m_Target, this);
+    dialog.HostInfoSet(m_HostInfo);
+    m_pProgressDialog = &dialog;
+    dialog.exec();
+    m_pProgressDialog = nullptr;
+}
+
+void SAMvcViewFrmConnect::PrivateProgressDialogClose()
+{
+    if (PrivateSearchingGet())
+        m_pProgressDialog->OnCancel();
+}
+
+bool SAMvcViewFrmConnect::OnNotifyTreeViewSelectionChanging(QTreeWidgetItem* item)
+{
+    std::string hostName;
+    std::string addressText;
+    uint32_t features = 0;
+    if (!m_pTree->ItemContentGet(item, hostName, addressText, features))
+    {
+        SALog(SA_LOG_DISCOVERY,
+              "SAMvcViewFrmConnect::OnNotifyTreeViewSelectionChanging m_TreeView.ItemContentGet failed!\n");
+        return true;
+    }
+    if ((features & SA_NET_HOST_FEATURE_ENCRYPTION) != 0)
+    {
+        SALog(SA_LOG_FAILURE,
+              "SAMvcViewFrmConnect::OnNotifyTreeViewSelectionChanging Encryption is enabled\n");
+        PrivateMessageBox("This version of quillmere viewer does not support password and security.",
+                          "Unable to Connect!", true);
+        return false;
+    }
+    return true;
+}
+
+void SAMvcViewFrmConnect::OnNotifyTreeViewSelectionChanged(QTreeWidgetItem* item)
+{
+    if (item == nullptr)
+        return;
+    if (item->parent() == nullptr)
+    {
+        // A computer (or the placeholder) is nothing to connect to.
+        item->setSelected(false);
+        return;
+    }
+    std::string hostName;
+    std::string addressText;
+    uint32_t features = 0;
+    if (!m_pTree->ItemContentGet(item, hostName, addressText, features))
+    {
+        SALog(SA_LOG_FAILURE,
+              "SAMvcViewFrmConnect::OnNotifyTreeViewSelectionChanged m_TreeView.ItemContentGet failed!\n");
+        return;
+    }
+    uint32_t address = 0;
+    if (!SAUtilAddressParse(addressText, address))
+    {
+        SALog(SA_LOG_FAILURE, "SAMvcViewFrmConnect::OnNotifyTreeViewSelectionChanged inet_pton failed! %d\n",
+              EINVAL);
+        return;
+    }
+    if (m_pFrameTarget == nullptr)
+    {
+        SALog(SA_LOG_FAILURE,
+              "SAMvcViewFrmConnect::OnNotifyTreeViewSelectionChanged AfxGetMainWnd failed!\n");
+        return;
+    }
+    SANetHostRecord record;
+    record.Address = address;
+    record.FeatureBitmap = features;
+    m_pFrameTarget->Send(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_MENU_CONNECT_SERVER,
+                         reinterpret_cast<intptr_t>(&record));
 }

@@ -73,7 +73,7 @@ TEST_F(AppFrameTest, EveryMenuItemFollowsItsRuleInEachState)
         {ID_FUNCTIONALITY_AUDIO_SPEAKER, {0, 4, 6}, -1},
         {ID_SETTINGS_RESOLUTIONS, {0}, -1},
         {ID_SETTINGS_QUALITY, {0}, -1},
-        {ID_SETTINGS_AUTOMATIC_CONNECT, {}, -1},
+        {ID_SETTINGS_AUTOMATIC_CONNECT, {0}, -1},
         {ID_SETTINGS_FULLSCREEN_UPON_CONNECT, {0}, 0},
         {ID_SETTINGS_KEEP_MONITOR_ACTIVE, {0}, 0},
         {ID_SETTINGS_CLEAR, all, -1},
