@@ -252,16 +252,21 @@ TEST_F(AppFrameTest, RefreshShowsTheRenderersFrameRateFromSixUp)
     auto frame = AppTestFrameOpen(true);
     ASSERT_TRUE(frame);
     auto clock = std::make_shared<std::atomic<uint32_t>>(1000);
-    frame->DisplayViewGet()->RendererFactorySet(
-        [clock](bool) { return std::make_unique<PSRendererCpu>([clock] { return clock->load(); }); });
     SAMvcViewFrmDisplay* view = frame->DisplayViewGet();
-    // The processor's calls, from a thread of their own as in the viewer.
+    // The processor thread makes the view's first renderer as it starts; on
+    // a busy machine that can be late. The stand-in goes in only after it,
+    // so that two threads never make a renderer at once.
+    ASSERT_TRUE(AppTestWaitFor([&] { return view->RendererExistsGet(); }));
+    view->RendererFactorySet(
+        [clock](bool) { return std::make_unique<PSRendererCpu>([clock] { return clock->load(); }); });
+    // The processor's calls, from a thread of their own as in the viewer. The
+    // other mode replaces the processor's renderer with the stand-in.
     auto present = [&](uint32_t interval)
     {
         std::thread processor(
             [&]
             {
-                ASSERT_TRUE(view->ResolutionSet(640, 480, true));
+                ASSERT_TRUE(view->ResolutionSet(640, 480, false));
                 for (int i = 0; i < 60; ++i)
                 {
                     clock->fetch_add(interval);
