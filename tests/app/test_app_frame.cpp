@@ -257,8 +257,8 @@ TEST_F(AppFrameTest, RefreshShowsTheRenderersFrameRateFromSixUp)
     // a busy machine that can be late. The stand-in goes in only after it,
     // so that two threads never make a renderer at once.
     ASSERT_TRUE(AppTestWaitFor([&] { return view->RendererExistsGet(); }));
-    view->RendererFactorySet(
-        [clock](bool) { return std::make_unique<PSRendererCpu>([clock] { return clock->load(); }); });
+    view->RendererFactorySet([clock](bool)
+                             { return std::make_unique<PSRendererCpu>([clock] { return clock->load(); }); });
     // The processor's calls, from a thread of their own as in the viewer. The
     // other mode replaces the processor's renderer with the stand-in.
     auto present = [&](uint32_t interval)
