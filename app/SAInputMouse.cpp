@@ -13,6 +13,7 @@
 #include <QWheelEvent>
 #include <QWindow>
 
+#include <algorithm>
 #include <cmath>
 
 #ifdef QM_APP_HAVE_XINPUT
@@ -96,7 +97,7 @@ bool SAInputMouse::Initialize(bool keyboardEnabled)
                       "CMainFrame::PrivateKtmMouseActivate m_InputMouse.Initialize failed!\n");
             else if (!PrivateRemoteControlStart())
             {
-                SALog(SA_LOG_FAILURE, "SAInputMouse::Initialize setMouseGrabEnabled failed! %d\n", 0);
+                SALog(SA_LOG_FAILURE, "SAInputMouse::Initialize setMouseGrabEnabled failed!\n");
                 SALog(SA_LOG_FAILURE,
                       "CMainFrame::PrivateKtmMouseActivate m_InputMouse.Initialize failed!\n");
             }
@@ -157,7 +158,8 @@ void SAInputMouse::PrivateRemoteControlStop()
     if (window != nullptr)
     {
         window->removeEventFilter(this);
-        window->setMouseGrabEnabled(false);
+        if (!window->setMouseGrabEnabled(false))
+            SALog(SA_LOG_FAILURE, "SAInputMouse::Uninitialize setMouseGrabEnabled failed!\n");
         window->unsetCursor();
     }
     m_RemoteControl = false;
@@ -171,7 +173,7 @@ void SAInputMouse::PrivateTouchEmulationStart()
     m_pView->TouchEmulationSet(true);
     m_TouchEmulation = true;
     if (!window->setMouseGrabEnabled(true))
-        SALog(SA_LOG_FAILURE, "SAInputMouse::Initialize setMouseGrabEnabled failed! %d\n", 0);
+        SALog(SA_LOG_FAILURE, "SAInputMouse::Initialize setMouseGrabEnabled failed!\n");
     m_SavedCursor = window->cursor();
     m_CursorSaved = true;
     window->setCursor(Qt::CrossCursor);

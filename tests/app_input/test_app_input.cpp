@@ -583,6 +583,11 @@ TEST_F(AppInputTest, DragsMoveTheLocalPictureAndAClickBesideItPutsItBack)
 {
     AppTestMessageBoxWatcher& boxes = m_Boxes;
     FrameOpen();
+    // Capture is only entered while connected.
+    m_Frame->FrameTargetGet().Send(SA_WM_APP_MOUSE_CAPTURE_ENTER, 0, 0);
+    AppTestSpin(100);
+    EXPECT_TRUE(boxes.m_Texts.empty());
+    EXPECT_FALSE(m_Frame->InputMouseGet()->RemoteControlGet());
     // A tall picture in a wide window leaves bars left and right.
     ASSERT_NO_FATAL_FAILURE(Connect(ADDRESS_PICTURE, "300x500"));
     SAMvcViewFrmDisplay* view = m_Frame->DisplayViewGet();
