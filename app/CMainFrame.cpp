@@ -335,8 +335,14 @@ void CMainFrame::OnConnectionBegin()
 void CMainFrame::OnConnectionEnd()
 {
     // Mouse capture outlives the connection; only the hook and touch go.
+    // Capture still needs ALT+SHIFT to end, which the full hook was
+    // watching for: the detection-only hook takes over.
     if (m_pInputKeyboard)
+    {
         m_pInputKeyboard->PrivateTryDeactivate();
+        if (m_pInputMouse && m_pInputMouse->CaptureActiveGet())
+            m_pInputKeyboard->PrivateTryActivateHookKeyCombinationOnly(false);
+    }
     if (m_TouchMode != SA_SETTINGS_TOUCH_OFF)
         m_pViewDisplay->setAttribute(Qt::WA_AcceptTouchEvents, false);
     if (m_pInputTouch)

@@ -129,7 +129,11 @@ void SAInputMouse::Uninitialize(bool keyboardEnabled)
         PrivateRemoteControlStop();
     if (m_TouchEmulation)
         PrivateTouchEmulationStop();
-    if (m_pKeyboard != nullptr && !keyboardEnabled)
+    // A detection-only hook goes with the capture even with keyboard
+    // forwarding on (the frame installs one when a connection ends during
+    // capture); a full hook stays.
+    if (m_pKeyboard != nullptr &&
+        (!keyboardEnabled || m_pKeyboard->HookGet() == SAInputKeyboard::SAHook::KEY_COMBINATION_ONLY))
         m_pKeyboard->PrivateTryDeactivate();
 }
 

@@ -49,6 +49,8 @@ public:
     void Uninitialize(bool keyboardEnabled);
 
     bool RemoteControlGet() const { return m_RemoteControl; }
+    // Remote control or touch emulation is on.
+    bool CaptureActiveGet() const { return m_RemoteControl || m_TouchEmulation; }
     // Remote control takes its motion from raw device events.
     bool RawMotionActiveGet() const { return m_RawActive; }
     // Where remote control takes its motion from (set before Initialize).

@@ -210,6 +210,9 @@ protected:
             m_Frame.reset();
         }
         AppTestSpin(50);
+        m_Peer.reset();
+        if (!m_Record.empty())
+            std::filesystem::remove(m_Record);
     }
 
     // An open frame that has the focus.
