@@ -17,6 +17,7 @@
 #include <QCursor>
 #include <QPointingDevice>
 #include <QTest>
+#include <QWidget>
 #include <QWindow>
 
 #include <X11/Xlib.h>
@@ -372,6 +373,22 @@ TEST_F(AppInputTest, KeysReachThePeerThroughTheFullGrabWhileConnected)
     EXPECT_EQ(after[17]["flags"], 3);
     EXPECT_EQ(after[18]["vKeyCode"], 0xA0);
     EXPECT_EQ(after[18]["flags"], 2);
+
+    // Another window takes the focus: the grab goes, and comes back with
+    // the focus.
+    {
+        QWidget other;
+        other.setGeometry(900, 100, 200, 100);
+        other.show();
+        other.activateWindow();
+        ASSERT_TRUE(AppTestWaitFor([&] { return !m_Frame->ViewHasFocusGet(); }));
+        EXPECT_EQ(keyboard->HookGet(), SAInputKeyboard::SAHook::NONE);
+        EXPECT_TRUE(AppTestWaitFor([&] { return !m_X.KeyboardGrabbedGet(); }));
+    }
+    m_Frame->activateWindow();
+    ASSERT_TRUE(AppTestWaitFor([&] { return m_Frame->ViewHasFocusGet(); }));
+    EXPECT_EQ(keyboard->HookGet(), SAInputKeyboard::SAHook::FULL);
+    EXPECT_TRUE(m_X.KeyboardGrabbedGet());
 
     // Back in state 0 the grab is gone.
     ASSERT_NO_FATAL_FAILURE(Disconnect());
