@@ -1,6 +1,10 @@
 #include "app/CMainFrame.h"
 
 #include "app/SAFrameSessionWatch.h"
+#include "app/SAInputFocusWatch.h"
+#include "app/SAInputKeyboard.h"
+#include "app/SAInputMouse.h"
+#include "app/SAInputTouch.h"
 #include "app/SAMvcViewFrmConnect.h"
 #include "app/SAMvcViewFrmDisplay.h"
 #include "app/SAMvcViewFrmText.h"
@@ -86,6 +90,13 @@ CMainFrame::CMainFrame(bool menuAdvanced)
 
 CMainFrame::~CMainFrame()
 {
+    // Input capture first: it holds grabs on the views' windows.
+    m_pInputFocusWatch.reset();
+    if (m_pViewDisplay != nullptr)
+        m_pViewDisplay->InputTouchSet(nullptr);
+    m_pInputTouch.reset();
+    m_pInputMouse.reset();
+    m_pInputKeyboard.reset();
     ReconnectTimerStop();
     m_FrameTarget.Close();
     if (m_pViewDisplay != nullptr)
@@ -131,8 +142,9 @@ bool CMainFrame::Create()
 
     m_pSessionWatch = std::make_unique<SAFrameSessionWatch>(
         [this] { m_FrameTarget.Send(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_MENU_DISCONNECT_SERVER, 0); },
-        [this] { SALog(SA_LOG_INPUT, "CMainFrame: session locked, mouse capture left\n"); });
+        [this] { SessionLockHandle(); });
     qApp->installEventFilter(this);
+    PrivateInputCreate();
     return true;
 }
 
@@ -204,11 +216,8 @@ intptr_t CMainFrame::MessageHandle(uint32_t message, uintptr_t wParam, intptr_t 
     case SA_WM_APP_VIEW_FOCUS_SET:
     case SA_WM_APP_VIEW_FOCUS_KILL:
     case SA_WM_APP_MOUSE_CAPTURE_ENTER:
-        // Input capture and forwarding are not part of this frame yet.
-        return 0;
     case SA_WM_APP_MOUSE_CAPTURE_LEAVE:
-        if (FstmStateGet() == SA_FSTM_STATE_CONNECTED_FULLSCREEN)
-            PrivateEvent(SA_FSTM_EVENT_CLIENT_FULLSCREEN_OFF, 0);
+        PrivateInputMessage(message);
         return 0;
     case SA_WM_APP_REPAINT:
         m_Queue.RepaintAppend();
@@ -347,15 +356,85 @@ bool CMainFrame::TimerActiveGet() const
 void CMainFrame::OnConnectionBegin()
 {
     m_pTimer->start();
+    if (m_pInputKeyboard)
+        m_pInputKeyboard->PrivateTryActivateHookFull(m_KeyboardEnabled, ConnectionActiveGet(),
+                                                     m_ViewHasFocus);
     if (m_TouchMode != SA_SETTINGS_TOUCH_OFF)
+    {
         m_pViewDisplay->setAttribute(Qt::WA_AcceptTouchEvents, true);
+        if (m_pInputTouch)
+            m_pInputTouch->Initialize();
+    }
 }
 
 void CMainFrame::OnConnectionEnd()
 {
     m_pTimer->stop();
+    // Mouse capture outlives the connection; only the hook and touch go.
+    // Capture still needs ALT+SHIFT to end, which the full hook was
+    // watching for: the detection-only hook takes over.
+    if (m_pInputKeyboard)
+    {
+        m_pInputKeyboard->PrivateTryDeactivate();
+        if (m_pInputMouse && m_pInputMouse->CaptureActiveGet())
+            m_pInputKeyboard->PrivateTryActivateHookKeyCombinationOnly(false);
+    }
     if (m_TouchMode != SA_SETTINGS_TOUCH_OFF)
         m_pViewDisplay->setAttribute(Qt::WA_AcceptTouchEvents, false);
+    if (m_pInputTouch)
+        m_pInputTouch->Uninitialize();
+}
+
+void CMainFrame::PrivateInputCreate()
+{
+    m_pInputKeyboard = std::make_unique<SAInputKeyboard>(&m_FrameTarget, m_pViewDisplay);
+    m_pInputMouse = std::make_unique<SAInputMouse>(&m_FrameTarget, m_pViewDisplay, m_pInputKeyboard.get());
+    m_pInputTouch = std::make_unique<SAInputTouch>(
+        m_pViewDisplay, [this] { return m_TouchMode; }, [this] { return FstmStateGet(); });
+    m_pViewDisplay->InputTouchSet(m_pInputTouch.get());
+    m_pInputFocusWatch =
+        std::make_unique<SAInputFocusWatch>(&m_FrameTarget, this, m_pViewDisplay->WindowGet());
+}
+
+void CMainFrame::PrivateInputMessage(uint32_t message)
+{
+    if (!m_pInputKeyboard || !m_pInputMouse)
+        return;
+    switch (message)
+    {
+    case SA_WM_APP_VIEW_FOCUS_SET:
+        m_ViewHasFocus = true;
+        m_pInputKeyboard->PrivateTryActivateHookFull(m_KeyboardEnabled, ConnectionActiveGet(),
+                                                     m_ViewHasFocus);
+        break;
+    case SA_WM_APP_VIEW_FOCUS_KILL:
+        m_ViewHasFocus = false;
+        m_pInputKeyboard->PrivateTryDeactivate();
+        m_pInputMouse->Uninitialize(m_KeyboardEnabled);
+        break;
+    case SA_WM_APP_MOUSE_CAPTURE_ENTER:
+    {
+        const int32_t state = FstmStateGet();
+        if (state == SA_FSTM_STATE_CONNECTED_DISPLAY_OFF || state == SA_FSTM_STATE_CONNECTED_DISPLAY_ON ||
+            state == SA_FSTM_STATE_CONNECTED_FULLSCREEN)
+            m_pInputMouse->Initialize(m_KeyboardEnabled);
+        break;
+    }
+    case SA_WM_APP_MOUSE_CAPTURE_LEAVE:
+        m_pInputMouse->Uninitialize(m_KeyboardEnabled);
+        if (FstmStateGet() == SA_FSTM_STATE_CONNECTED_FULLSCREEN)
+            PrivateEvent(SA_FSTM_EVENT_CLIENT_FULLSCREEN_OFF, 0);
+        break;
+    default:
+        break;
+    }
+}
+
+void CMainFrame::SessionLockHandle()
+{
+    SALog(SA_LOG_INPUT, "CMainFrame: session locked, mouse capture left\n");
+    if (m_pInputMouse)
+        m_pInputMouse->Uninitialize(m_KeyboardEnabled);
 }
 
 void CMainFrame::OnKeepAwakeSet(bool keepAwake)

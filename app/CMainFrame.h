@@ -36,6 +36,10 @@ class SAMvcViewFrmDisplay;
 class SAMvcViewFrmText;
 class SAWndCtrlStatusBar;
 class SAFrameSessionWatch;
+class SAInputFocusWatch;
+class SAInputKeyboard;
+class SAInputMouse;
+class SAInputTouch;
 
 // Command identifiers of the menu items (the resource numbers they had).
 enum : int
@@ -120,6 +124,13 @@ public:
     bool TimerActiveGet() const;
     // Keep-awake inhibition held on the session bus.
     bool KeepAwakeHeldGet() const { return m_KeepAwakeCookie != 0; }
+    // Input capture and forwarding.
+    SAInputKeyboard* InputKeyboardGet() const { return m_pInputKeyboard.get(); }
+    SAInputMouse* InputMouseGet() const { return m_pInputMouse.get(); }
+    SAInputTouch* InputTouchGet() const { return m_pInputTouch.get(); }
+    bool ViewHasFocusGet() const { return m_ViewHasFocus; }
+    // The session was locked: mouse capture ends.
+    void SessionLockHandle();
 
     // SAFrameBase
     void FullScreenEnter() override;
@@ -168,6 +179,8 @@ private:
     bool PrivateKeyHandle(QKeyEvent* key);
     // Releases the GL objects on the processor thread, then stops it.
     void PrivateModelStop();
+    void PrivateInputCreate();
+    void PrivateInputMessage(uint32_t message);
 
     SAQtMessageTarget m_FrameTarget;
     SAQueueScreenUpdates m_Queue;
@@ -198,4 +211,12 @@ private:
     bool m_Closing = false;
     bool m_Closed = false;
     uint32_t m_KeepAwakeCookie = 0;
+
+    // Input capture (GUI thread); they borrow the views and are destroyed
+    // before them.
+    bool m_ViewHasFocus = false;
+    std::unique_ptr<SAInputKeyboard> m_pInputKeyboard;
+    std::unique_ptr<SAInputMouse> m_pInputMouse;
+    std::unique_ptr<SAInputTouch> m_pInputTouch;
+    std::unique_ptr<SAInputFocusWatch> m_pInputFocusWatch;
 };

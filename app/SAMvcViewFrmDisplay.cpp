@@ -1,7 +1,9 @@
 #include "app/SAMvcViewFrmDisplay.h"
 
+#include "app/SAInputTouch.h"
 #include "core/SALog.h"
 #include "net/SAFstmEventData.h"
+#include "net/SAInputRecord.h"
 #include "net/SAQueueScreenUpdates.h"
 #include "render/PSRendererDecodeTarget.h"
 #include "render/PSRendererGL.h"
@@ -13,7 +15,12 @@
 #endif
 
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QResizeEvent>
+#include <QTouchEvent>
+#include <QWheelEvent>
+
+#include <cmath>
 
 namespace
 {
@@ -52,6 +59,8 @@ SAMvcViewFrmDisplay::SAMvcViewFrmDisplay(SAMessageTarget* frameTarget, SAQueueSc
     // The native window must exist before the processor thread first makes
     // a context current on it, which may happen while the view is hidden.
     m_pWindow->create();
+    // The mouse and touch events of the picture arrive at the native window.
+    m_pWindow->installEventFilter(this);
     m_pSurface = std::make_unique<PSRendererSurfaceQt>(m_pWindow);
     m_pWindow->m_OnExpose = [this]
     {
@@ -355,4 +364,252 @@ void SAMvcViewFrmDisplay::OnAppH264Error(intptr_t kind)
                     QMessageBox::Ok, window());
     box.exec();
     m_pFrameTarget->Send(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_MENU_DISCONNECT_SERVER, kind);
+}
+
+bool SAMvcViewFrmDisplay::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != m_pWindow)
+        return QWidget::eventFilter(watched, event);
+    switch (event->type())
+    {
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+    case QEvent::TouchCancel:
+        if (m_pInputTouch == nullptr || !m_pInputTouch->GetInputFromWmTouch(static_cast<QTouchEvent*>(event)))
+            return false;
+        event->accept();
+        return true;
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::Wheel:
+        return PrivateMouseEvent(event);
+    default:
+        return QWidget::eventFilter(watched, event);
+    }
+}
+
+QPointF SAMvcViewFrmDisplay::PrivateClientPoint(const QPointF& windowPoint) const
+{
+    // The renderer measures the window in device pixels.
+    return windowPoint * m_pWindow->devicePixelRatio();
+}
+
+bool SAMvcViewFrmDisplay::PrivateMouseEvent(QEvent* event)
+{
+    // Mouse events made up from touch or pen input are ignored: touch has
+    // its own path.
+    if (event->type() == QEvent::Wheel)
+    {
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        if (wheel->source() == Qt::MouseEventNotSynthesized && wheel->angleDelta().y() != 0)
+            OnMouseWheel(wheel->angleDelta().y());
+        return true;
+    }
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    if (mouse->source() != Qt::MouseEventNotSynthesized)
+        return true;
+    const QPointF point = PrivateClientPoint(mouse->position());
+    const bool down = event->type() == QEvent::MouseButtonPress;
+    switch (event->type())
+    {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+        if (mouse->button() == Qt::LeftButton)
+        {
+            if (down)
+                OnLButtonDown(point);
+            else
+                OnLButtonUp(point);
+        }
+        else if (!m_TouchEmulation && mouse->button() == Qt::MiddleButton)
+            m_MiddleDown = down;
+        else if (!m_TouchEmulation && mouse->button() == Qt::RightButton)
+            m_RightDown = down;
+        // A drag starts where the button went down, even when no move came
+        // before the press.
+        if (down)
+        {
+            m_PreviousX = static_cast<float>(point.x());
+            m_PreviousY = static_cast<float>(point.y());
+        }
+        return true;
+    case QEvent::MouseButtonDblClick:
+        if (mouse->button() == Qt::LeftButton)
+            OnLButtonDblClk(point);
+        return true;
+    case QEvent::MouseMove:
+        OnMouseMove(point, (mouse->buttons() & Qt::LeftButton) != 0);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void SAMvcViewFrmDisplay::OnLButtonDown(const QPointF& point)
+{
+    if (m_TouchEmulation)
+    {
+        PrivateTouchEventSend(SA_TOUCHEVENTF_DOWN | SA_TOUCHEVENTF_MOVE, 1, true,
+                              static_cast<int32_t>(point.x()), static_cast<int32_t>(point.y()));
+        return;
+    }
+    m_Moved = false;
+    m_LeftDown = true;
+}
+
+void SAMvcViewFrmDisplay::OnLButtonDblClk(const QPointF& point)
+{
+    if (m_TouchEmulation)
+        PrivateTouchEventSend(SA_TOUCHEVENTF_DOWN | SA_TOUCHEVENTF_MOVE | SA_TOUCHEVENTF_UP, 1, true,
+                              static_cast<int32_t>(point.x()), static_cast<int32_t>(point.y()));
+}
+
+void SAMvcViewFrmDisplay::OnLButtonUp(const QPointF& point)
+{
+    if (m_TouchEmulation)
+    {
+        PrivateTouchEventSend(SA_TOUCHEVENTF_MOVE | SA_TOUCHEVENTF_UP, 1, true,
+                              static_cast<int32_t>(point.x()), static_cast<int32_t>(point.y()));
+        return;
+    }
+    m_LeftDown = false;
+    if (m_Moved)
+        return; // the end of a drag, not a click
+    {
+        std::lock_guard<std::mutex> guard(m_RendererLock);
+        if (!m_pRenderer)
+        {
+            SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::OnLButtonUp failed! NULL == m_pRenderer\n");
+            return;
+        }
+        float width = 0, height = 0;
+        m_pRenderer->WindowSizeGet(&width, &height);
+        if (width == 0 || height == 0)
+        {
+            SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::OnLButtonUp failed! WindowSize == zero\n");
+            return;
+        }
+        float target[2] = {0, 0}, size[2] = {0, 0};
+        if (!m_pRenderer->ScreenClientToTarget(static_cast<float>(point.x()), static_cast<float>(point.y()),
+                                               target, size))
+        {
+            m_pRenderer->ParametersReset();
+            return;
+        }
+    }
+    if (m_pFrameTarget == nullptr)
+    {
+        SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::OnLButtonUp AfxGetMainWnd failed!\n");
+        return;
+    }
+    m_pFrameTarget->Send(SA_WM_APP_MOUSE_CAPTURE_ENTER, 0, 0);
+}
+
+void SAMvcViewFrmDisplay::OnMouseMove(const QPointF& point, bool leftDown)
+{
+    const float x = static_cast<float>(point.x()), y = static_cast<float>(point.y());
+    if (m_TouchEmulation)
+    {
+        if (leftDown)
+            PrivateTouchEventSend(SA_TOUCHEVENTF_MOVE, 1, true, static_cast<int32_t>(x),
+                                  static_cast<int32_t>(y));
+        return;
+    }
+    if (x == m_PreviousX && y == m_PreviousY)
+        return; // no motion
+    m_Moved = true;
+    {
+        std::lock_guard<std::mutex> guard(m_RendererLock);
+        if (!m_pRenderer)
+            SALog(SA_LOG_RENDER, "SAMvcViewFrmDisplay::OnMouseMove failed! NULL == m_pRenderer\n");
+        else if (m_LeftDown)
+        {
+            // Roll by the angle the pointer turned through around the
+            // picture's centre.
+            float cx = 0, cy = 0;
+            m_pRenderer->PictureCenterGet(&cx, &cy);
+            const float angle = std::atan2(y - cy, x - cx);
+            const float previous = std::atan2(m_PreviousY - cy, m_PreviousX - cx);
+            m_pRenderer->ParameterRotateAdjust(0, 0, -(angle - previous));
+        }
+        else if (m_MiddleDown)
+            m_pRenderer->ParameterTranslateAdjust((x - m_PreviousX) * 0.0005f, (m_PreviousY - y) * 0.0005f);
+        else if (m_RightDown)
+            m_pRenderer->ParameterRotateAdjust((y - m_PreviousY) * 0.001f, (x - m_PreviousX) * -0.001f, 0);
+    }
+    m_PreviousX = x;
+    m_PreviousY = y;
+}
+
+void SAMvcViewFrmDisplay::OnMouseWheel(int delta)
+{
+    if (m_TouchEmulation || m_LeftDown || m_MiddleDown)
+        return;
+    std::lock_guard<std::mutex> guard(m_RendererLock);
+    if (!m_pRenderer)
+    {
+        SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::OnMouseWheel failed! NULL == m_pRenderer\n");
+        return;
+    }
+    m_pRenderer->ParameterScaleAdjust(delta > 0 ? 0.01f : -0.01f);
+}
+
+void SAMvcViewFrmDisplay::PrivateTouchEventSend(uint32_t touchFlags, uint8_t absolute, bool inside, int32_t x,
+                                                int32_t y)
+{
+    SAInputTouchRecord record;
+    {
+        std::lock_guard<std::mutex> guard(m_RendererLock);
+        if (!m_pRenderer)
+        {
+            SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::PrivateTouchEventSend failed! NULL == m_pRenderer\n");
+            return;
+        }
+        float width = 0, height = 0;
+        m_pRenderer->WindowSizeGet(&width, &height);
+        if (width == 0 || height == 0)
+        {
+            SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::PrivateTouchEventSend failed! WindowSize == zero\n");
+            return;
+        }
+        float target[2] = {0, 0}, size[2] = {0, 0};
+        if (!m_pRenderer->ScreenClientToTarget(static_cast<float>(x), static_cast<float>(y), target, size) ||
+            !inside)
+        {
+            SALog(SA_LOG_FAILURE,
+                  "SAMvcViewFrmDisplay::PrivateTouchEventSend failed! m_pRenderer->ScreenClientToTarget\n");
+            touchFlags = SA_TOUCHEVENTF_MOVE | SA_TOUCHEVENTF_UP;
+        }
+        record.x = static_cast<int32_t>(size[0] / width * target[0]);
+        record.y = static_cast<int32_t>(size[1] / height * target[1]);
+        record.resolutionWidth = static_cast<int32_t>(size[0]);
+        record.resolutionHeight = static_cast<int32_t>(size[1]);
+        record.touchFlags = touchFlags;
+        record.absolute = absolute;
+    }
+    if (m_pFrameTarget == nullptr)
+    {
+        SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::PrivateTouchEventSend AfxGetMainWnd failed!\n");
+        return;
+    }
+    m_pFrameTarget->Send(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_CLIENT_INPUT_TOUCH,
+                         reinterpret_cast<intptr_t>(&record));
+}
+
+bool SAMvcViewFrmDisplay::RendererPictureCenterGet(float* x, float* y)
+{
+    std::lock_guard<std::mutex> guard(m_RendererLock);
+    if (!m_pRenderer)
+        return false;
+    m_pRenderer->PictureCenterGet(x, y);
+    return true;
+}
+
+bool SAMvcViewFrmDisplay::RendererClientToTarget(float x, float y, float result[2], float size[2])
+{
+    std::lock_guard<std::mutex> guard(m_RendererLock);
+    return m_pRenderer && m_pRenderer->ScreenClientToTarget(x, y, result, size);
 }

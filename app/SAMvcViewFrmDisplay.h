@@ -34,6 +34,9 @@
 #include <mutex>
 
 class PSRendererSurfaceQt;
+class QMouseEvent;
+class QWheelEvent;
+class SAInputTouch;
 class SAQueueScreenUpdates;
 
 // The native window the renderer draws into. It only reports its size and
@@ -90,8 +93,28 @@ public:
     // Frames presented with count > 0 since start.
     uint64_t FramesPresentedGet() const { return m_FramesPresented.load(); }
 
+    // Input (GUI thread). Mouse events of the window move and tilt the
+    // picture; a click on the picture asks the frame for mouse capture
+    // (WM_APP+16), a click beside it puts the picture back in place. With
+    // touch emulation on, the left button sends touch events instead.
+    void TouchEmulationSet(bool on) { m_TouchEmulation = on; }
+    bool TouchEmulationGet() const { return m_TouchEmulation; }
+    // Touch events of the window go to `touch` (borrowed; the frame owns
+    // it and clears it before destroying it).
+    void InputTouchSet(SAInputTouch* touch) { m_pInputTouch = touch; }
+    bool FrameTargetAvailableGet() const { return m_pFrameTarget != nullptr; }
+    // One touch point in client pixels, sent to the frame as a touch record
+    // mapped onto the server screen; a point that misses the picture, or
+    // lies outside the window (inside false), is sent as lifted (flags 5).
+    // Called by SAInputTouch and by the touch emulation.
+    void PrivateTouchEventSend(uint32_t touchFlags, uint8_t absolute, bool inside, int32_t x, int32_t y);
+    // The renderer's picture geometry (tests); false without a renderer.
+    bool RendererPictureCenterGet(float* x, float* y);
+    bool RendererClientToTarget(float x, float y, float result[2], float size[2]);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     std::unique_ptr<PSRendererBase> PrivateRendererInitialize(int32_t width, int32_t height, bool full,
@@ -100,6 +123,13 @@ private:
     void OnAppH264Error(intptr_t kind);
     // Processor thread: the release RendererRelease asked for (once).
     void PrivateRenderThreadRelease();
+    bool PrivateMouseEvent(QEvent* event);
+    void OnLButtonDown(const QPointF& point);
+    void OnLButtonUp(const QPointF& point);
+    void OnLButtonDblClk(const QPointF& point);
+    void OnMouseMove(const QPointF& point, bool leftDown);
+    void OnMouseWheel(int delta);
+    QPointF PrivateClientPoint(const QPointF& windowPoint) const;
 
     SAMessageTarget* m_pFrameTarget;
     SAQueueScreenUpdates* m_pQueue;
@@ -121,4 +151,14 @@ private:
     bool m_StatusValid = false;
     bool m_H264ErrorShown = false;
     std::atomic<uint64_t> m_FramesPresented{0};
+
+    // Mouse state (GUI thread).
+    SAInputTouch* m_pInputTouch = nullptr;
+    bool m_TouchEmulation = false;
+    bool m_Moved = false;
+    bool m_LeftDown = false;
+    bool m_MiddleDown = false;
+    bool m_RightDown = false;
+    float m_PreviousX = 0;
+    float m_PreviousY = 0;
 };

@@ -14,7 +14,7 @@ if [ -n "$files" ]; then
     fi
 fi
 
-qt=$(git ls-files '*.cpp' '*.h' | grep -v -E '^(app/|render/qt/|tests/app/|tests/dialogs/|tests/render_qt/)' \
+qt=$(git ls-files '*.cpp' '*.h' | grep -v -E '^(app/|render/qt/|tests/app/|tests/app_input/|tests/dialogs/|tests/render_qt/)' \
     | xargs -r grep -l -E '#include *[<"]Q[A-Za-z]*(/|>)' 2>/dev/null)
 if [ -n "$qt" ]; then
     echo "check: Qt included outside app/, render/qt/ and their tests:"

@@ -13,6 +13,7 @@ PACKAGES=(
     libsdl2-dev
     libglm-dev libepoxy-dev libegl-dev libgles-dev libgl1-mesa-dri
     xvfb xauth x11-utils iproute2 util-linux dbus-daemon
+    libxcb-xinput-dev libx11-dev libxtst-dev
 )
 
 if [ "$(id -u)" -ne 0 ]; then

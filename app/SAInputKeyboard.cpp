@@ -1,0 +1,174 @@
+#include "app/SAInputKeyboard.h"
+
+#include "app/SAInputKeyTable.h"
+#include "core/SALog.h"
+#include "core/SAMessageTarget.h"
+#include "net/SAFstmEventData.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QWidget>
+#include <QWindow>
+
+namespace
+{
+// X and Wayland key codes are the kernel's plus 8.
+constexpr uint32_t NATIVE_KEYCODE_OFFSET = 8;
+} // namespace
+
+SAInputKeyboard::SAInputKeyboard(SAMessageTarget* frameTarget, QWidget* grabWidget)
+    : m_pFrameTarget(frameTarget), m_pGrabWidget(grabWidget)
+{
+}
+
+SAInputKeyboard::~SAInputKeyboard()
+{
+    PrivateHookRemove();
+}
+
+bool SAInputKeyboard::PrivateTryActivateHookFull(bool keyboardEnabled, bool connectionActive,
+                                                 bool viewHasFocus)
+{
+    if (m_Hook != SAHook::NONE || !keyboardEnabled || !connectionActive || !viewHasFocus)
+        return m_Hook == SAHook::FULL;
+    SALog(SA_LOG_INPUT, "KTM SAInputKeyboard::PrivateTryActivateHookFull activating...\n");
+    // The grab keeps keys that the desktop would take (window switching and
+    // the like) coming to the viewer; the filter below is what consumes
+    // them, so a refused grab still leaves the hook working for every key
+    // the viewer receives.
+    QWindow* window = m_pGrabWidget != nullptr ? m_pGrabWidget->window()->windowHandle() : nullptr;
+    m_Grabbed = window != nullptr && window->setKeyboardGrabEnabled(true);
+    if (!m_Grabbed)
+        SALog(SA_LOG_FAILURE, "SAInputKeyboard::PrivateTryActivateHookFull setKeyboardGrabEnabled failed!\n");
+    m_Combination.Reset();
+    m_Hook = SAHook::FULL;
+    qApp->installEventFilter(this);
+    return true;
+}
+
+bool SAInputKeyboard::PrivateTryActivateHookKeyCombinationOnly(bool keyboardEnabled)
+{
+    if (keyboardEnabled || m_Hook != SAHook::NONE)
+        return m_Hook != SAHook::NONE;
+    SALog(SA_LOG_INPUT, "KTM SAInputKeyboard::PrivateTryActivateHookKeyCombinationOnly activating...\n");
+    m_Combination.Reset();
+    m_Hook = SAHook::KEY_COMBINATION_ONLY;
+    qApp->installEventFilter(this);
+    return true;
+}
+
+void SAInputKeyboard::PrivateTryDeactivate()
+{
+    if (m_Hook == SAHook::NONE)
+        return;
+    SALog(SA_LOG_INPUT, "KTM SAInputKeyboard::PrivateTryDeactivate deactivating...\n");
+    PrivateHookRemove();
+}
+
+void SAInputKeyboard::PrivateHookRemove()
+{
+    if (m_Hook == SAHook::NONE)
+        return;
+    qApp->removeEventFilter(this);
+    if (m_Grabbed)
+    {
+        QWindow* window = m_pGrabWidget != nullptr ? m_pGrabWidget->window()->windowHandle() : nullptr;
+        if (window != nullptr)
+            window->setKeyboardGrabEnabled(false);
+        m_Grabbed = false;
+    }
+    m_Hook = SAHook::NONE;
+}
+
+bool SAInputKeyboard::LowLevelKeyboardHookProcFull(SAInputKeyboardRecord& record)
+{
+    if (m_pFrameTarget == nullptr)
+    {
+        SALog(SA_LOG_FAILURE, "LowLevelKeyboardHookProcFull AfxGetMainWnd failed!\n");
+        return true;
+    }
+    if (m_Combination.KeyProcess(record.vkCode, (record.flags & SA_LLKHF_UP) == 0))
+    {
+        m_pFrameTarget->Send(SA_WM_APP_MOUSE_CAPTURE_LEAVE, 0, 0);
+        return true;
+    }
+    // Both keys come with the extended flag and the server wants them
+    // without it. Only that bit is cleared: taking 1 off the flags, as if
+    // the bit were always there, would turn a release into a press.
+    if (record.vkCode == SA_VK_RSHIFT || record.vkCode == SA_VK_NUMLOCK)
+        record.flags &= ~SA_LLKHF_EXTENDED;
+    m_pFrameTarget->Send(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_CLIENT_INPUT_KEYBOARD,
+                         reinterpret_cast<intptr_t>(&record));
+    return true;
+}
+
+bool SAInputKeyboard::LowLevelKeyboardHookProcKeyCombinationDetectionOnly(const SAInputKeyboardRecord& record)
+{
+    if (m_pFrameTarget == nullptr)
+    {
+        SALog(SA_LOG_FAILURE, "LowLevelKeyboardHookProcKeyCombinationDetectionOnly AfxGetMainWnd failed!\n");
+        return true;
+    }
+    if (m_Combination.KeyProcess(record.vkCode, (record.flags & SA_LLKHF_UP) == 0))
+    {
+        m_pFrameTarget->Send(SA_WM_APP_MOUSE_CAPTURE_LEAVE, 0, 0);
+        return true;
+    }
+    return false;
+}
+
+bool SAInputKeyboard::KeyRecordFromEvent(const QKeyEvent* event, SAInputKeyboardRecord& record)
+{
+    const uint32_t native = event->nativeScanCode();
+    if (native < NATIVE_KEYCODE_OFFSET)
+        return false;
+    // The keypad keys double as navigation keys with NUM LOCK off; the text
+    // they produce tells which they are now.
+    const QString text = event->text();
+    const bool numeric = !text.isEmpty() && (text.at(0).isDigit() || text.at(0) == QLatin1Char('.') ||
+                                             text.at(0) == QLatin1Char(','));
+    SAInputKeyCode key;
+    if (!SAInputKeyTranslate(native - NATIVE_KEYCODE_OFFSET, numeric, key))
+        return false;
+    record.vkCode = key.VKeyCode;
+    record.scanCode = key.ScanCode;
+    record.flags =
+        (key.Extended ? SA_LLKHF_EXTENDED : 0) | (event->type() == QEvent::KeyRelease ? SA_LLKHF_UP : 0);
+    record.time = static_cast<uint32_t>(event->timestamp());
+    record.dwExtraInfo = 0;
+    return true;
+}
+
+bool SAInputKeyboard::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (m_Hook == SAHook::FULL && type == QEvent::ShortcutOverride)
+    {
+        // No shortcut or menu mnemonic may take a key from the server.
+        event->accept();
+        return true;
+    }
+    if (type != QEvent::KeyPress && type != QEvent::KeyRelease)
+        return QObject::eventFilter(watched, event);
+    auto* key = static_cast<QKeyEvent*>(event);
+    SAInputKeyboardRecord record;
+    const bool known = KeyRecordFromEvent(key, record);
+    if (m_Hook == SAHook::FULL)
+    {
+        // Consumed at its first delivery, so no key is seen twice. A held
+        // key repeats as presses only, as the keyboard itself reports it.
+        if (!known)
+            SALog(SA_LOG_INPUT, "SAInputKeyboard::eventFilter key without translation, native code %u\n",
+                  key->nativeScanCode());
+        else if (!(key->isAutoRepeat() && type == QEvent::KeyRelease))
+            LowLevelKeyboardHookProcFull(record);
+        return true;
+    }
+    // Qt hands a key to its window and then on to the focus widget: only
+    // the window's delivery is looked at, so no key counts twice.
+    if (!watched->isWindowType())
+        return false;
+    if (!known || (key->isAutoRepeat() && type == QEvent::KeyRelease))
+        return false;
+    return LowLevelKeyboardHookProcKeyCombinationDetectionOnly(record);
+}
