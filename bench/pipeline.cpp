@@ -9,9 +9,11 @@
 // pipeline: queue -> processor -> four decoder tasks -> memory-only renderer
 // gl:       the same into the off-screen OpenGL renderer (Mesa's software
 //           rasteriser shares the same cores here, so this one is reported only)
-// A second line per case gives p50/p99 of "last fragment queued -> present
-// returned" in milliseconds. Pipeline figures are timed from the first
-// present on (steady state).
+// Before it, a line per case gives p50/p99 of "last fragment queued ->
+// present returned" in milliseconds, and one (not for H.264, a single
+// access unit) the limit again with the four threads waiting for each
+// other at every frame's end, as the pipeline must before it presents. Pipeline figures are timed from the
+// first present on (steady state).
 //
 // Options: --quick (fewer frames), --no-gl, --codec raw|yuv|jpeg|h264 (only
 // that codec's cases).
@@ -28,6 +30,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <barrier>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -104,8 +107,12 @@ BenchBlocks BlocksMake(const BenchStream& stream, int totalFrames)
     return result;
 }
 
-// (a) Decoding alone: thread i decodes fragment i of every frame.
-double LimitMeasure(const BenchStream& stream, const BenchBlocks& blocks, int rounds)
+// (a) Decoding alone: thread i decodes fragment i of every frame. With
+// `barrier` the threads also wait for each other at the end of every frame,
+// as the pipeline must before it presents: the gap between the two shows
+// what that wait costs when the bands differ in work and there are fewer
+// cores than threads, apart from anything the pipeline itself adds.
+double LimitMeasure(const BenchStream& stream, const BenchBlocks& blocks, int rounds, bool barrier = false)
 {
     if (stream.CodecGet() == PeerCodec::H264)
         return LimitMeasureH264(stream, rounds);
@@ -113,6 +120,7 @@ double LimitMeasure(const BenchStream& stream, const BenchBlocks& blocks, int ro
     const int width = stream.WidthGet();
     std::vector<uint8_t> frame(static_cast<size_t>(width) * stream.HeightGet() * 4);
     const auto& frames = stream.FramesGet();
+    std::barrier frameEnd(std::min<int>(BENCH_THREADS, stream.FragmentsGet()));
     const uint64_t start = PSTimeNanoseconds();
     std::vector<std::thread> threads;
     for (int t = 0; t < BENCH_THREADS; ++t)
@@ -146,6 +154,8 @@ double LimitMeasure(const BenchStream& stream, const BenchBlocks& blocks, int ro
                         tjDecompress2(handle, payload, bytes, band, width, width * 4, p.m_Rows, TJPF_BGRX, 0);
                         break;
                     }
+                    if (barrier)
+                        frameEnd.arrive_and_wait();
                 }
                 tjDestroy(handle);
             });
@@ -307,11 +317,21 @@ void CaseRun(PeerCodec codec, int width, int height, int frames, int rounds, boo
     PipelineResult glResult;
     if (gl)
         glResult = PipelineMeasure(stream, SADisplayViewOffscreen::Kind::Gl, std::max(8, frames / 4));
+    // The summary line comes last: it ends the case.
+    std::printf("latency %s %dx%d queued-to-presented p50=%.2fms p99=%.2fms (gl p50=%.2fms p99=%.2fms)\n",
+                CodecName(codec), width, height, cpu.p50, cpu.p99, glResult.p50, glResult.p99);
+    if (!h264)
+    {
+        double barrierLimit = 0;
+        for (int i = 0; i < 3; ++i)
+            barrierLimit = std::max(barrierLimit, LimitMeasure(stream, limitBlocks, rounds, true));
+        std::printf(
+            "frame-barrier %s %dx%d decode-with-frame-barrier=%.1f of-limit=%.3f pipeline-of-it=%.3f\n",
+            CodecName(codec), width, height, barrierLimit, barrierLimit / limit, cpu.fps / barrierLimit);
+    }
     std::printf("bench %s %dx%d limit=%.1f pipeline=%.1f ratio=%.3f gl=%.1f gl_ratio=%.3f\n",
                 CodecName(codec), width, height, limit, cpu.fps, cpu.fps / limit, glResult.fps,
                 glResult.fps / limit);
-    std::printf("latency %s %dx%d queued-to-presented p50=%.2fms p99=%.2fms (gl p50=%.2fms p99=%.2fms)\n",
-                CodecName(codec), width, height, cpu.p50, cpu.p99, glResult.p50, glResult.p99);
     std::fflush(stdout);
 }
 } // namespace
