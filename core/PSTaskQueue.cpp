@@ -110,8 +110,18 @@ void PSTaskQueue::TaskSubmit(PSTaskAsyncBase* task)
         m_IdleEvent.Reset();
         m_Pending.push_back(task);
     }
+    // One sleeping worker per job: a busy one takes the job when it finishes
+    // its own, and waking every worker for every job had them all race for
+    // it, most to find nothing (four thread switches a job on two cores).
     for (auto& worker : m_Workers)
-        worker->WakeUp();
+        if (worker->IdleWakeUp())
+            break;
+}
+
+bool PSTaskQueue::PrivateTaskPendingGet()
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return !m_Pending.empty();
 }
 
 void PSTaskQueue::Stop()

@@ -1,7 +1,8 @@
 #pragma once
 // A pool of N worker threads running one-shot jobs (PSTaskAsyncBase) in
-// submission order: every submission wakes all workers and each takes the
-// oldest pending job, so jobs start in order and up to N run at once. With
+// submission order: every submission wakes one sleeping worker (busy ones
+// come back for more when they finish) and each takes the oldest pending
+// job, so jobs start in order and up to N run at once. With
 // N = 1 jobs run strictly one after another (the transmit queues rely on it
 // for the order of packets on the wire); the decoder queue has N = 4.
 //
@@ -70,6 +71,8 @@ private:
 
     // Worker side: the oldest pending job (taken out) or nullptr.
     PSTaskAsyncBase* PrivateTaskTake();
+    // Whether a job waits to be taken.
+    bool PrivateTaskPendingGet();
     // Worker side: one job has finished.
     void PrivateTaskDone();
     // Worker side: marks the calling thread as a worker of queue (or none).

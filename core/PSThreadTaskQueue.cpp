@@ -32,14 +32,22 @@ void PSThreadTaskQueue::Run()
     PSTaskQueue::PrivateWorkerEnter(owner);
     while (!m_Exit)
     {
-        uint32_t result = m_WakeUp.Wait(PS_INFINITE);
-        if (result != PS_WAIT_OBJECT_0)
+        // Idle first, then one more look: a job queued after the last drain
+        // but before the flag was up found no idle worker to wake, and is
+        // seen here instead of waiting for the next submission.
+        m_Idle.store(true);
+        if (!owner->PrivateTaskPendingGet())
         {
-            SALog(SA_LOG_FAILURE, "PSThreadTaskQueue::Run failed! Unexpected dwWaitRet:%d\n",
-                  static_cast<int>(result));
-            continue;
+            uint32_t result = m_WakeUp.Wait(PS_INFINITE);
+            if (result != PS_WAIT_OBJECT_0)
+            {
+                SALog(SA_LOG_FAILURE, "PSThreadTaskQueue::Run failed! Unexpected dwWaitRet:%d\n",
+                      static_cast<int>(result));
+                continue;
+            }
+            m_WakeUp.Reset();
         }
-        m_WakeUp.Reset();
+        m_Idle.store(false);
         while (PSTaskAsyncBase* task = owner->PrivateTaskTake())
         {
             // The job may delete itself inside OnExecute: it is not touched afterwards.

@@ -6,8 +6,9 @@
 // follows setting it.
 //
 // Threads: Start and ExitRequest from the queue's owner thread; Run on the
-// worker thread. m_Exit and m_pOwner are atomics (read by the worker, written
-// by the starter/stopper); the wake-up event is thread-safe by itself.
+// worker thread; IdleWakeUp from any thread submitting a job. m_Exit,
+// m_Idle and m_pOwner are atomics; the wake-up event is thread-safe by
+// itself.
 #include "core/PSEvent.h"
 #include "core/PSThreadBase.h"
 
@@ -30,6 +31,16 @@ public:
     void ExitRequest();
     // Signals the wake-up event (a job was queued).
     void WakeUp() { m_WakeUp.Set(); }
+    // Wakes the worker if it is asleep with nothing to do, and says whether it
+    // did; a worker claimed this way counts as busy until it sleeps again.
+    bool IdleWakeUp()
+    {
+        bool idle = true;
+        if (!m_Idle.compare_exchange_strong(idle, false))
+            return false;
+        m_WakeUp.Set();
+        return true;
+    }
 
 protected:
     void Run() override;
@@ -37,5 +48,7 @@ protected:
 private:
     PSEvent m_WakeUp{false, false};
     std::atomic<bool> m_Exit{false};
+    // Set while the worker sleeps, or is about to, with no job to run.
+    std::atomic<bool> m_Idle{false};
     std::atomic<PSTaskQueue*> m_pOwner{nullptr};
 };

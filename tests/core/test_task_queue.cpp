@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 TEST(PSTaskQueue, OneWorkerRunsJobsStrictlyInSubmissionOrder)
@@ -76,6 +77,28 @@ TEST(PSTaskQueue, FourWorkersRunUpToFourJobsAtOnce)
     EXPECT_EQ(tally.executed.load(), 40);
     EXPECT_EQ(tally.insideMax.load(), 4);
     EXPECT_EQ(tally.destroyed.load(), 40);
+}
+
+// A worker is woken only when it sleeps with nothing to do; one that is just
+// falling asleep as a job comes in must still see that job. One worker and
+// one submitter that waits for each job before the next make that moment
+// come round at every job; a lost wake-up leaves a job waiting for good.
+TEST(PSTaskQueue, EveryJobRunsWhileTheWorkerKeepsFallingAsleep)
+{
+    SATestJobTally tally;
+    PSTaskQueue queue(1);
+    ASSERT_TRUE(queue.Start());
+    int stuck = 0;
+    for (int i = 0; i < 20000 && stuck == 0; ++i)
+    {
+        PSEvent done(true, false);
+        queue.TaskSubmit(new SATestJobSelfOwned(tally, i, [&] { done.Set(); }));
+        if (done.Wait(20000) != PS_WAIT_OBJECT_0)
+            ++stuck;
+    }
+    EXPECT_EQ(stuck, 0);
+    queue.Stop();
+    EXPECT_EQ(tally.executed.load(), 20000);
 }
 
 TEST(PSTaskQueue, IdleEventFollowsOutstandingJobs)
