@@ -59,6 +59,14 @@ inline bool PSRendererResolutionValid(int x, int y)
            static_cast<int64_t>(x) * y <= PS_RENDERER_PIXELS_MAX;
 }
 
+// Whether `pixelsBytes` bytes at `pitch` hold the rectangle a sender
+// described: non-empty, a pitch at least a row of it, and every row but the
+// last a whole pitch (the last only its pixels). Computed in 64 bits, since
+// all of it comes from the network. A refusal logs one line,
+// "<where> failed! ..." (e.g. where = "PSRendererGL::FrameBufferPartialUpdate").
+bool PSRendererSourceCheck(const char* owner, const char* method, size_t pixelsBytes, int pitch,
+                           const PSRendererRect& rect);
+
 class PSRendererBase
 {
 public:

@@ -19,6 +19,35 @@ bool RectsEqual(const PSRendererRect& a, const PSRendererRect& b)
 }
 } // namespace
 
+bool PSRendererSourceCheck(const char* owner, const char* method, size_t pixelsBytes, int pitch,
+                           const PSRendererRect& rect)
+{
+    const int64_t left = rect.left, top = rect.top, right = rect.right, bottom = rect.bottom;
+    const int64_t width = right - left, height = bottom - top;
+    if (width <= 0 || height <= 0)
+    {
+        SALog(SA_LOG_FAILURE, "%s::%s failed! empty rectangle %lld-%lld-%lld-%lld\n", owner, method,
+              static_cast<long long>(left), static_cast<long long>(top), static_cast<long long>(right),
+              static_cast<long long>(bottom));
+        return false;
+    }
+    if (static_cast<int64_t>(pitch) < width * 4)
+    {
+        SALog(SA_LOG_FAILURE, "%s::%s failed! pitch %d shorter than a row of %lld pixels\n", owner, method,
+              pitch, static_cast<long long>(width));
+        return false;
+    }
+    const uint64_t needed =
+        static_cast<uint64_t>(height - 1) * static_cast<uint64_t>(pitch) + static_cast<uint64_t>(width) * 4u;
+    if (static_cast<uint64_t>(pixelsBytes) < needed)
+    {
+        SALog(SA_LOG_FAILURE, "%s::%s failed! source of %zu bytes, rectangle needs %llu\n", owner, method,
+              pixelsBytes, static_cast<unsigned long long>(needed));
+        return false;
+    }
+    return true;
+}
+
 PSRendererFrame::PSRendererFrame(const char* owner) : m_Owner(owner) {}
 
 void PSRendererFrame::PrivateWritersDrain(std::unique_lock<std::mutex>& guard)
@@ -148,35 +177,13 @@ bool PSRendererFrame::RectangleCopy(const void* pixels, size_t pixelsBytes, int 
               m_Owner, pixels, static_cast<const void*>(rect));
         return false;
     }
+    // The source must hold what the sender described. Rows are read only
+    // where they land inside the frame, but the whole rectangle is what was
+    // sent.
+    if (!PSRendererSourceCheck(m_Owner, "FrameBufferPartialUpdate", pixelsBytes, pitch, *rect))
+        return false;
     // 64-bit arithmetic: the four coordinates are arbitrary 32-bit values.
     const int64_t left = rect->left, top = rect->top, right = rect->right, bottom = rect->bottom;
-    const int64_t width = right - left, height = bottom - top;
-    if (width <= 0 || height <= 0)
-    {
-        SALog(SA_LOG_FAILURE, "%s::FrameBufferPartialUpdate failed! empty rectangle %lld-%lld-%lld-%lld\n",
-              m_Owner, static_cast<long long>(left), static_cast<long long>(top),
-              static_cast<long long>(right), static_cast<long long>(bottom));
-        return false;
-    }
-    if (static_cast<int64_t>(pitch) < width * 4)
-    {
-        SALog(SA_LOG_FAILURE,
-              "%s::FrameBufferPartialUpdate failed! pitch %d shorter than a row of %lld pixels\n", m_Owner,
-              pitch, static_cast<long long>(width));
-        return false;
-    }
-    // The source must hold height rows at the pitch, the last one only as wide
-    // as the rectangle. Rows are read only where they land inside the frame,
-    // but the whole rectangle is what the sender described.
-    const uint64_t needed =
-        static_cast<uint64_t>(height - 1) * static_cast<uint64_t>(pitch) + static_cast<uint64_t>(width) * 4u;
-    if (static_cast<uint64_t>(pixelsBytes) < needed)
-    {
-        SALog(SA_LOG_FAILURE,
-              "%s::FrameBufferPartialUpdate failed! source of %zu bytes, rectangle needs %llu\n", m_Owner,
-              pixelsBytes, static_cast<unsigned long long>(needed));
-        return false;
-    }
 
     std::unique_lock<std::mutex> guard(m_Lock);
     // Reserved as the sender described it: the frame may be resized while

@@ -18,32 +18,10 @@ bool PSRendererScreenUpdateArea::Initialize(const void* pixels, size_t pixelsByt
         SALog(SA_LOG_FAILURE, "%s::ScreenUpdateArea.Initialize failed! no pixels\n", m_Owner);
         return false;
     }
-    // 64-bit arithmetic: the coordinates and the pitch come from the network.
+    if (!PSRendererSourceCheck(m_Owner, "ScreenUpdateArea.Initialize", pixelsBytes, pitch, rect))
+        return false;
+    // 64-bit arithmetic: the coordinates come from the network.
     const int64_t left = rect.left, top = rect.top, right = rect.right, bottom = rect.bottom;
-    const int64_t width = right - left, height = bottom - top;
-    if (width <= 0 || height <= 0)
-    {
-        SALog(SA_LOG_FAILURE, "%s::ScreenUpdateArea.Initialize failed! empty rectangle %lld-%lld-%lld-%lld\n",
-              m_Owner, static_cast<long long>(left), static_cast<long long>(top),
-              static_cast<long long>(right), static_cast<long long>(bottom));
-        return false;
-    }
-    if (static_cast<int64_t>(pitch) < width * 4)
-    {
-        SALog(SA_LOG_FAILURE,
-              "%s::ScreenUpdateArea.Initialize failed! pitch %d shorter than a row of %lld pixels\n", m_Owner,
-              pitch, static_cast<long long>(width));
-        return false;
-    }
-    const uint64_t needed =
-        static_cast<uint64_t>(height - 1) * static_cast<uint64_t>(pitch) + static_cast<uint64_t>(width) * 4u;
-    if (static_cast<uint64_t>(pixelsBytes) < needed)
-    {
-        SALog(SA_LOG_FAILURE,
-              "%s::ScreenUpdateArea.Initialize failed! source of %zu bytes, rectangle needs %llu\n", m_Owner,
-              pixelsBytes, static_cast<unsigned long long>(needed));
-        return false;
-    }
     const int64_t clipLeft = std::max<int64_t>(left, 0), clipTop = std::max<int64_t>(top, 0);
     const int64_t clipRight = std::min<int64_t>(right, resolutionX);
     const int64_t clipBottom = std::min<int64_t>(bottom, resolutionY);
