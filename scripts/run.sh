@@ -19,7 +19,10 @@ address=10.77.0.1
 
 if [[ "${QM_RUN_IN_PRIVATE_NETWORK:-}" != "$$" ]]; then
     bash scripts/setup.sh
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    # The test command's configuration of the same tree: running one after
+    # the other rebuilds nothing.
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DQM_WERROR=ON \
+        >/dev/null
     cmake --build build -j"$(nproc)" --target quillmere-viewer quillmere-peer quillmere-reg
     for how in "-n" "-r -n"; do
         # shellcheck disable=SC2086
