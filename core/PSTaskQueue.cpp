@@ -1,5 +1,6 @@
 #include "core/PSTaskQueue.h"
 
+#include "core/PSSpinWait.h"
 #include "core/PSTaskAsyncBase.h"
 #include "core/SALog.h"
 
@@ -109,6 +110,7 @@ void PSTaskQueue::TaskSubmit(PSTaskAsyncBase* task)
         ++m_Outstanding;
         m_IdleEvent.Reset();
         m_Pending.push_back(task);
+        PrivateCountsPublish();
     }
     // One sleeping worker per job: a busy one takes the job when it finishes
     // its own, and waking every worker for every job had them all race for
@@ -118,10 +120,18 @@ void PSTaskQueue::TaskSubmit(PSTaskAsyncBase* task)
             break;
 }
 
-bool PSTaskQueue::PrivateTaskPendingGet()
+void PSTaskQueue::PrivateCountsPublish()
 {
-    std::lock_guard<std::mutex> guard(m_Lock);
-    return !m_Pending.empty();
+    m_PendingCount.store(static_cast<int32_t>(m_Pending.size()), std::memory_order_release);
+    m_OutstandingCount.store(m_Outstanding, std::memory_order_release);
+}
+
+void PSTaskQueue::IdleWait()
+{
+    PSSpinWait([this] { return m_OutstandingCount.load(std::memory_order_acquire) <= 0; }, PS_SPIN_WAIT_US);
+    // Taken even after a successful spin: it orders this thread after the
+    // finished jobs' writes, as the event always did.
+    m_IdleEvent.Wait(PS_INFINITE);
 }
 
 void PSTaskQueue::Stop()
@@ -142,6 +152,7 @@ void PSTaskQueue::Stop()
         {
             refused.swap(m_Pending);
             m_Outstanding -= static_cast<int32_t>(refused.size());
+            PrivateCountsPublish();
             if (m_Outstanding <= 0)
                 m_IdleEvent.Set();
         }
@@ -164,6 +175,7 @@ PSTaskAsyncBase* PSTaskQueue::PrivateTaskTake()
         return nullptr;
     PSTaskAsyncBase* task = m_Pending.front();
     m_Pending.pop_front();
+    PrivateCountsPublish();
     return task;
 }
 
@@ -172,6 +184,8 @@ void PSTaskQueue::PrivateTaskDone()
     // Signalled under the lock: set outside it, a late Set could override the
     // Reset of a submission that came in between and report idle too early.
     std::lock_guard<std::mutex> guard(m_Lock);
-    if (--m_Outstanding <= 0)
+    --m_Outstanding;
+    PrivateCountsPublish();
+    if (m_Outstanding <= 0)
         m_IdleEvent.Set();
 }

@@ -1,9 +1,10 @@
 #pragma once
 // A pool of N worker threads running one-shot jobs (PSTaskAsyncBase) in
-// submission order: every submission wakes one sleeping worker (busy ones
-// come back for more when they finish) and each takes the oldest pending
-// job, so jobs start in order and up to N run at once. With
-// N = 1 jobs run strictly one after another (the transmit queues rely on it
+// submission order: every submission wakes one idle worker (busy ones come
+// back for more when they finish; an idle one spins briefly before it sleeps
+// and takes a job that comes meanwhile without being woken) and each takes
+// the oldest pending job, so jobs start in order and up to N run at once.
+// With N = 1 jobs run strictly one after another (the transmit queues rely on it
 // for the order of packets on the wire); the decoder queue has N = 4.
 //
 // Lifecycle: created stopped; Start starts the workers; Stop runs every job
@@ -29,6 +30,7 @@
 #include "core/PSEvent.h"
 #include "core/PSThreadTaskQueue.h"
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -36,6 +38,9 @@
 #include <vector>
 
 class PSTaskAsyncBase;
+
+// How long a waiting thread of the queue spins before it sleeps.
+constexpr uint32_t PS_SPIN_WAIT_US = 100;
 
 class PSTaskQueue
 {
@@ -63,6 +68,10 @@ public:
     // Signalled whenever no job is outstanding (borrowed; lives as long as
     // the queue). The frame buffer processor waits on it between frames.
     PSEvent& IdleEventGet() { return m_IdleEvent; }
+    // Waits until no job is outstanding: spins a little first (see
+    // PSSpinWait), since the jobs of a frame usually end within a thread's
+    // wake-up time, then sleeps on the idle event.
+    void IdleWait();
 
     uint32_t WorkerCountGet() const { return m_WorkerCount; }
 
@@ -71,13 +80,16 @@ private:
 
     // Worker side: the oldest pending job (taken out) or nullptr.
     PSTaskAsyncBase* PrivateTaskTake();
-    // Whether a job waits to be taken.
-    bool PrivateTaskPendingGet();
+    // Whether a job waits to be taken (no lock: a worker polls it while it
+    // spins before sleeping).
+    bool PrivateTaskPendingGet() const { return m_PendingCount.load(std::memory_order_acquire) > 0; }
     // Worker side: one job has finished.
     void PrivateTaskDone();
     // Worker side: marks the calling thread as a worker of queue (or none).
     static void PrivateWorkerEnter(PSTaskQueue* queue);
     void PrivateWorkersEnd();
+    // Under m_Lock: copies the counts into their atomics.
+    void PrivateCountsPublish();
 
     std::vector<std::unique_ptr<PSThreadTaskQueue>> m_Workers;
     uint32_t m_WorkerCount = 0;
@@ -86,6 +98,10 @@ private:
     std::mutex m_Lock;
     std::deque<PSTaskAsyncBase*> m_Pending; // guarded by m_Lock
     int32_t m_Outstanding = 0;              // guarded by m_Lock
-    bool m_Stopping = false;                // guarded by m_Lock
-    bool m_Running = false;                 // guarded by m_Lock
+    // Copies of the two counts, written under m_Lock, read without it by
+    // threads that spin.
+    std::atomic<int32_t> m_PendingCount{0};
+    std::atomic<int32_t> m_OutstandingCount{0};
+    bool m_Stopping = false; // guarded by m_Lock
+    bool m_Running = false;  // guarded by m_Lock
 };

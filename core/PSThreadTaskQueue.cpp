@@ -1,6 +1,7 @@
 #include "core/PSThreadTaskQueue.h"
 
 #include "core/PSExceptionGuard.h"
+#include "core/PSSpinWait.h"
 #include "core/PSTaskAsyncBase.h"
 #include "core/PSTaskQueue.h"
 #include "core/SALog.h"
@@ -32,11 +33,25 @@ void PSThreadTaskQueue::Run()
     PSTaskQueue::PrivateWorkerEnter(owner);
     while (!m_Exit)
     {
-        // Idle first, then one more look: a job queued after the last drain
-        // but before the flag was up found no idle worker to wake, and is
-        // seen here instead of waiting for the next submission.
+        // Idle first, then the looks for a job: a job queued after the last
+        // drain but before the flag was up found no idle worker to wake, and
+        // is seen here instead of waiting for the next submission. The looks
+        // go on for a short spin, since the next frame's jobs usually come
+        // sooner than a sleeping thread could be woken. A job seen while this
+        // worker is still unclaimed is taken without the event; once a
+        // submitter has claimed it, that submitter's wake-up is consumed
+        // below.
         m_Idle.store(true);
-        if (!owner->PrivateTaskPendingGet())
+        bool claimed = false;
+        PSSpinWait([&] { return (claimed = !m_Idle.load()) || owner->PrivateTaskPendingGet(); },
+                   PS_SPIN_WAIT_US);
+        bool mine = !claimed && owner->PrivateTaskPendingGet();
+        if (mine)
+        {
+            bool idle = true;
+            mine = m_Idle.compare_exchange_strong(idle, false);
+        }
+        if (!mine && !owner->PrivateTaskPendingGet())
         {
             uint32_t result = m_WakeUp.Wait(PS_INFINITE);
             if (result != PS_WAIT_OBJECT_0)

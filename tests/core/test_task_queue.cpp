@@ -83,6 +83,9 @@ TEST(PSTaskQueue, FourWorkersRunUpToFourJobsAtOnce)
 // falling asleep as a job comes in must still see that job. One worker and
 // one submitter that waits for each job before the next make that moment
 // come round at every job; a lost wake-up leaves a job waiting for good.
+// An idle worker spins a while before it sleeps, so every other job comes
+// after a pause that sweeps across the end of that spin: just before, just
+// as and just after the worker gives up spinning.
 TEST(PSTaskQueue, EveryJobRunsWhileTheWorkerKeepsFallingAsleep)
 {
     SATestJobTally tally;
@@ -91,6 +94,15 @@ TEST(PSTaskQueue, EveryJobRunsWhileTheWorkerKeepsFallingAsleep)
     int stuck = 0;
     for (int i = 0; i < 20000 && stuck == 0; ++i)
     {
+        if (i % 2 == 0)
+        {
+            // Up to 20 us either side of the spin's end, in steps of 250 ns.
+            const uint64_t pause =
+                PS_SPIN_WAIT_US * 1000ULL - 20000 + static_cast<uint64_t>((i / 2) % 161) * 250;
+            const uint64_t until = PSTimeNanoseconds() + pause;
+            while (PSTimeNanoseconds() < until)
+                std::this_thread::yield();
+        }
         PSEvent done(true, false);
         queue.TaskSubmit(new SATestJobSelfOwned(tally, i, [&] { done.Set(); }));
         if (done.Wait(20000) != PS_WAIT_OBJECT_0)
@@ -114,6 +126,40 @@ TEST(PSTaskQueue, IdleEventFollowsOutstandingJobs)
     release.Set();
     EXPECT_EQ(queue.IdleEventGet().Wait(PS_INFINITE), PS_WAIT_OBJECT_0);
     EXPECT_EQ(tally.executed.load(), 8);
+    queue.Stop();
+}
+
+// The frame buffer processor presents right after IdleWait: it must not
+// return while any job of the frame still runs, whether the jobs end within
+// its spin or long after it (then it sleeps on the idle event).
+TEST(PSTaskQueue, IdleWaitReturnsOnlyWhenEveryJobHasFinished)
+{
+    SATestJobTally tally;
+    PSTaskQueue queue(4);
+    ASSERT_TRUE(queue.Start());
+    const uint32_t lengthsUs[] = {0, 20, PS_SPIN_WAIT_US / 2, PS_SPIN_WAIT_US * 2, 3000};
+    int submitted = 0;
+    int early = 0;
+    for (int round = 0; round < 400; ++round)
+    {
+        for (int j = 0; j < 4; ++j)
+        {
+            const uint32_t us =
+                lengthsUs[static_cast<size_t>(round + j * 3) % 5] * static_cast<uint32_t>(j == 3);
+            queue.TaskSubmit(new SATestJobSelfOwned(tally, submitted++,
+                                                    [us]
+                                                    {
+                                                        const uint64_t until =
+                                                            PSTimeNanoseconds() + us * 1000ULL;
+                                                        while (PSTimeNanoseconds() < until)
+                                                            std::this_thread::yield();
+                                                    }));
+        }
+        queue.IdleWait();
+        if (tally.executed.load() != submitted)
+            ++early;
+    }
+    EXPECT_EQ(early, 0);
     queue.Stop();
 }
 
