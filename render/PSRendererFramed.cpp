@@ -24,17 +24,12 @@ void PSRendererFramed::WindowSizeGet(float* width, float* height)
 
 void PSRendererFramed::PrivateRepaint()
 {
-    std::function<void()> request;
     {
         std::lock_guard<std::mutex> status(m_StatusLock);
         if (m_Status.ResolutionX == 0 || m_Status.ResolutionY == 0)
             return;
-        request = m_RepaintRequest;
     }
-    if (request)
-        request();
-    else
-        Present(0);
+    m_Repaint.Run(*this);
 }
 
 void PSRendererFramed::PrivateFramePresented(uint32_t now)
@@ -143,8 +138,7 @@ bool PSRendererFramed::ScreenClientToTarget(float x, float y, float result[2], f
 
 void PSRendererFramed::RepaintRequestSet(std::function<void()> request)
 {
-    std::lock_guard<std::mutex> status(m_StatusLock);
-    m_RepaintRequest = std::move(request);
+    m_Repaint.RequestSet(std::move(request));
 }
 
 bool PSRendererFramed::FrameSnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height)

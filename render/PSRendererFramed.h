@@ -6,13 +6,14 @@
 // what it does with the frame: ResolutionSet, Present, its surface,
 // Uninitialize and WindowSnapshotGet.
 //
-// Threads as in PSRendererBase. m_StatusLock guards the status record, the
-// meter and the repaint request; the frame and the camera lock themselves. A
-// subclass that has a lock of its own takes it before m_StatusLock.
+// Threads as in PSRendererBase. m_StatusLock guards the status record and
+// the meter; the frame, the camera and the repaint request lock themselves.
+// A subclass that has a lock of its own takes it before m_StatusLock.
 #include "render/PSRendererBase.h"
 #include "render/PSRendererCamera.h"
 #include "render/PSRendererFrame.h"
 #include "render/PSRendererFrameRateMeter.h"
+#include "render/PSRendererRepaint.h"
 
 #include <cstdint>
 #include <functional>
@@ -71,5 +72,5 @@ private:
     std::function<uint32_t()> m_Clock;
     // Guarded by m_StatusLock:
     PSRendererFrameRateMeter m_FrameRateMeter;
-    std::function<void()> m_RepaintRequest;
+    PSRendererRepaint m_Repaint; // locks itself
 };

@@ -689,17 +689,12 @@ bool PSRendererGLUpdateAreas::FrameBufferPartialUpdate(const void* pixels, size_
 
 void PSRendererGLUpdateAreas::PrivateRepaint()
 {
-    std::function<void()> request;
     {
         std::lock_guard<std::mutex> status(m_StatusLock);
         if (m_Status.ResolutionX == 0 || m_Status.ResolutionY == 0)
             return;
-        request = m_RepaintRequest;
     }
-    if (request)
-        request();
-    else
-        Present(0);
+    m_Repaint.Run(*this);
 }
 
 // The picture is shown 1:1 and cannot be zoomed, moved or tilted.
@@ -786,6 +781,5 @@ bool PSRendererGLUpdateAreas::ScreenClientToTarget(float x, float y, float resul
 
 void PSRendererGLUpdateAreas::RepaintRequestSet(std::function<void()> request)
 {
-    std::lock_guard<std::mutex> status(m_StatusLock);
-    m_RepaintRequest = std::move(request);
+    m_Repaint.RequestSet(std::move(request));
 }

@@ -43,6 +43,7 @@
 #include "render/PSRendererBase.h"
 #include "render/PSRendererFrame.h"
 #include "render/PSRendererFrameRateMeter.h"
+#include "render/PSRendererRepaint.h"
 #include "render/PSRendererScreenUpdateArea.h"
 
 #include <array>
@@ -132,11 +133,12 @@ private:
     bool m_Built = false;
     bool m_NotBuiltLogged = false;
 
+    PSRendererRepaint m_Repaint; // locks itself
+
     std::mutex m_StatusLock;
     // Guarded by m_StatusLock:
     PSRendererStatus m_Status{};
     PSRendererFrameRateMeter m_FrameRateMeter;
-    std::function<void()> m_RepaintRequest;
     float m_WindowWidth = 0.0f;
     float m_WindowHeight = 0.0f;
     bool m_RenderModeFull = true;
