@@ -1,6 +1,5 @@
 #include "core/PSTaskQueue.h"
 
-#include "core/PSSpinWait.h"
 #include "core/PSTaskAsyncBase.h"
 #include "core/SALog.h"
 
@@ -123,15 +122,6 @@ void PSTaskQueue::TaskSubmit(PSTaskAsyncBase* task)
 void PSTaskQueue::PrivateCountsPublish()
 {
     m_PendingCount.store(static_cast<int32_t>(m_Pending.size()), std::memory_order_release);
-    m_OutstandingCount.store(m_Outstanding, std::memory_order_release);
-}
-
-void PSTaskQueue::IdleWait()
-{
-    PSSpinWait([this] { return m_OutstandingCount.load(std::memory_order_acquire) <= 0; }, PS_SPIN_WAIT_US);
-    // Taken even after a successful spin: it orders this thread after the
-    // finished jobs' writes, as the event always did.
-    m_IdleEvent.Wait(PS_INFINITE);
 }
 
 void PSTaskQueue::Stop()

@@ -39,7 +39,7 @@
 
 class PSTaskAsyncBase;
 
-// How long a waiting thread of the queue spins before it sleeps.
+// How long an idle worker spins before it sleeps.
 constexpr uint32_t PS_SPIN_WAIT_US = 100;
 
 class PSTaskQueue
@@ -68,10 +68,6 @@ public:
     // Signalled whenever no job is outstanding (borrowed; lives as long as
     // the queue). The frame buffer processor waits on it between frames.
     PSEvent& IdleEventGet() { return m_IdleEvent; }
-    // Waits until no job is outstanding: spins a little first (see
-    // PSSpinWait), since the jobs of a frame usually end within a thread's
-    // wake-up time, then sleeps on the idle event.
-    void IdleWait();
 
     uint32_t WorkerCountGet() const { return m_WorkerCount; }
 
@@ -88,7 +84,7 @@ private:
     // Worker side: marks the calling thread as a worker of queue (or none).
     static void PrivateWorkerEnter(PSTaskQueue* queue);
     void PrivateWorkersEnd();
-    // Under m_Lock: copies the counts into their atomics.
+    // Under m_Lock: copies the pending count into its atomic.
     void PrivateCountsPublish();
 
     std::vector<std::unique_ptr<PSThreadTaskQueue>> m_Workers;
@@ -98,10 +94,9 @@ private:
     std::mutex m_Lock;
     std::deque<PSTaskAsyncBase*> m_Pending; // guarded by m_Lock
     int32_t m_Outstanding = 0;              // guarded by m_Lock
-    // Copies of the two counts, written under m_Lock, read without it by
-    // threads that spin.
+    // Copy of the pending count, written under m_Lock, read without it by
+    // workers that spin.
     std::atomic<int32_t> m_PendingCount{0};
-    std::atomic<int32_t> m_OutstandingCount{0};
     bool m_Stopping = false; // guarded by m_Lock
     bool m_Running = false;  // guarded by m_Lock
 };

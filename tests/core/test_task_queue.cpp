@@ -129,10 +129,10 @@ TEST(PSTaskQueue, IdleEventFollowsOutstandingJobs)
     queue.Stop();
 }
 
-// The frame buffer processor presents right after IdleWait: it must not
-// return while any job of the frame still runs, whether the jobs end within
-// its spin or long after it (then it sleeps on the idle event).
-TEST(PSTaskQueue, IdleWaitReturnsOnlyWhenEveryJobHasFinished)
+// The frame buffer processor presents as soon as the idle event comes: it
+// must not come while any job of the frame still runs, with jobs that end at
+// once, while other workers still spin for more, or long after they sleep.
+TEST(PSTaskQueue, IdleEventComesOnlyWhenEveryJobHasFinished)
 {
     SATestJobTally tally;
     PSTaskQueue queue(4);
@@ -155,7 +155,7 @@ TEST(PSTaskQueue, IdleWaitReturnsOnlyWhenEveryJobHasFinished)
                                                             std::this_thread::yield();
                                                     }));
         }
-        queue.IdleWait();
+        queue.IdleEventGet().Wait(PS_INFINITE);
         if (tally.executed.load() != submitted)
             ++early;
     }
