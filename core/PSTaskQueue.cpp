@@ -109,7 +109,7 @@ void PSTaskQueue::TaskSubmit(PSTaskAsyncBase* task)
         ++m_Outstanding;
         m_IdleEvent.Reset();
         m_Pending.push_back(task);
-        PrivateCountsPublish();
+        PrivatePendingPublish();
     }
     // One sleeping worker per job: a busy one takes the job when it finishes
     // its own, and waking every worker for every job had them all race for
@@ -119,7 +119,7 @@ void PSTaskQueue::TaskSubmit(PSTaskAsyncBase* task)
             break;
 }
 
-void PSTaskQueue::PrivateCountsPublish()
+void PSTaskQueue::PrivatePendingPublish()
 {
     m_PendingCount.store(static_cast<int32_t>(m_Pending.size()), std::memory_order_release);
 }
@@ -142,7 +142,7 @@ void PSTaskQueue::Stop()
         {
             refused.swap(m_Pending);
             m_Outstanding -= static_cast<int32_t>(refused.size());
-            PrivateCountsPublish();
+            PrivatePendingPublish();
             if (m_Outstanding <= 0)
                 m_IdleEvent.Set();
         }
@@ -165,7 +165,7 @@ PSTaskAsyncBase* PSTaskQueue::PrivateTaskTake()
         return nullptr;
     PSTaskAsyncBase* task = m_Pending.front();
     m_Pending.pop_front();
-    PrivateCountsPublish();
+    PrivatePendingPublish();
     return task;
 }
 
@@ -174,8 +174,6 @@ void PSTaskQueue::PrivateTaskDone()
     // Signalled under the lock: set outside it, a late Set could override the
     // Reset of a submission that came in between and report idle too early.
     std::lock_guard<std::mutex> guard(m_Lock);
-    --m_Outstanding;
-    PrivateCountsPublish();
-    if (m_Outstanding <= 0)
+    if (--m_Outstanding <= 0)
         m_IdleEvent.Set();
 }

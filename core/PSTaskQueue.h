@@ -85,7 +85,7 @@ private:
     static void PrivateWorkerEnter(PSTaskQueue* queue);
     void PrivateWorkersEnd();
     // Under m_Lock: copies the pending count into its atomic.
-    void PrivateCountsPublish();
+    void PrivatePendingPublish();
 
     std::vector<std::unique_ptr<PSThreadTaskQueue>> m_Workers;
     uint32_t m_WorkerCount = 0;
