@@ -1,0 +1,81 @@
+#pragma once
+// Plays the server's sound: an SDL audio device opened on the default output
+// in queue mode at the stream's own format (48000 frames per second, signed
+// 16-bit, interleaved stereo), so SDL converts and resamples to whatever the
+// device really is. A mono device is the one exception: it is opened mono
+// and each stereo frame is folded into one sample before it is queued.
+//
+// "Padding" is the audio SDL holds queued and not yet played; the buffer is
+// the device buffer SDL reports on open. Render never lets the queue grow
+// beyond that buffer, so latency stays at most one buffer, and it never
+// drops data: it waits for room instead.
+//
+// Threads: EnumerateSpeakers on any thread (the window thread in practice).
+// Initialize, Start, Render, Stop and Release on one thread, the audio loop
+// thread. RenderCancel from any thread. The getters are for tests and
+// diagnostics, from the playing thread.
+//
+// Lifetime: Release (or the destructor) gives back the device and the
+// process-wide audio subsystem reference that Initialize took.
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr int SA_AUDIO_STREAM_RATE = 48000;
+constexpr int SA_AUDIO_STREAM_CHANNELS = 2;
+// Bytes of one interleaved stereo frame of the stream.
+constexpr size_t SA_AUDIO_STREAM_FRAME_BYTES = 4;
+
+class SAAudioRenderer
+{
+public:
+    SAAudioRenderer();
+    ~SAAudioRenderer();
+    SAAudioRenderer(const SAAudioRenderer&) = delete;
+    SAAudioRenderer& operator=(const SAAudioRenderer&) = delete;
+
+    // Appends the name of every output device SDL lists; true when there is
+    // at least one. No audio driver at all means no speakers, never an error
+    // beyond the log line.
+    static bool EnumerateSpeakers(std::vector<std::string>& list);
+
+    // Opens the default output device (paused). False, logged, when it cannot
+    // be had; what was acquired stays for Release.
+    bool Initialize();
+    bool Start();
+    // Plays n bytes of interleaved stereo S16 from data (folded in place for
+    // a mono device). Only whole frames are played; a trailing partial frame
+    // is ignored. Returns once every whole frame is queued, or on a failure
+    // (the rest of the packet is dropped), or after RenderCancel.
+    void Render(uint8_t* data, size_t n);
+    void Stop();
+    // Closes the device and gives back the subsystem reference, each only if
+    // held.
+    void Release();
+    // Makes a Render that waits for room return soon; cleared by Initialize.
+    void RenderCancel() { m_RenderCancel.store(true); }
+
+    bool StartedGet() const { return m_Started; }
+    // Channels the device was opened with (1 or 2), 0 before Initialize.
+    int ChannelsGet() const { return m_Channels; }
+    // The device buffer in bytes of the opened format.
+    uint32_t BufferBytesGet() const { return m_BufferBytes; }
+    // Bytes queued and not yet played.
+    uint32_t PaddingGet() const;
+
+private:
+    bool PrivateDeviceDefaultGet(int& deviceChannels);
+    bool PrivateFormatGetAndConvert(int deviceChannels);
+    bool PrivateAudioClientInitialize();
+
+    bool m_Started = false;
+    bool m_SubsystemHeld = false;
+    uint32_t m_DeviceId = 0; // SDL_AudioDeviceID, 0 = none
+    int m_Channels = 0;
+    size_t m_BlockAlign = 0;
+    uint32_t m_BufferBytes = 0;
+    uint32_t m_PollWaitMs = 1;
+    std::atomic<bool> m_RenderCancel{false};
+};
