@@ -8,6 +8,7 @@
 #include "peer/PeerRecorder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -117,14 +118,14 @@ void PeerConnection::PrivateRun()
             {
                 PrivateStream();
             }
+            else if (requestKind == 3)
+            {
+                PrivateAudioStream();
+            }
             else
             {
-                // Audio (kind 3) is not served yet; any other kind is unknown.
-                if (requestKind != 3)
-                {
-                    SALog(SA_LOG_FAILURE, "PeerConnection::PrivateRun failed! Unsupported request kind:%u\n",
-                          requestKind);
-                }
+                SALog(SA_LOG_FAILURE, "PeerConnection::PrivateRun failed! Unsupported request kind:%u\n",
+                      requestKind);
                 if (PrivateHeaderSend(PeerPacket::Disconnect(0)))
                 {
                     PrivateGracefulClose();
@@ -140,8 +141,16 @@ void PeerConnection::PrivateRun()
             std::lock_guard<std::mutex> guard(m_Lock);
             framesSent = m_FramesSent;
         }
-        std::printf("quillmere-peer: connection %u ended after %llu frames\n", m_Id,
-                    static_cast<unsigned long long>(framesSent));
+        if (requestKind == 3)
+        {
+            std::printf("quillmere-peer: connection %u ended after %llu audio packets\n", m_Id,
+                        static_cast<unsigned long long>(m_AudioPacketsSent));
+        }
+        else
+        {
+            std::printf("quillmere-peer: connection %u ended after %llu frames\n", m_Id,
+                        static_cast<unsigned long long>(framesSent));
+        }
         std::fflush(stdout);
     }
     m_Observer->ConnectionEnded(m_Id);
@@ -536,5 +545,67 @@ void PeerConnection::PrivateStream()
             return;
         }
         m_Observer->ConnectionFrameSent(frameNumber);
+    }
+}
+
+void PeerConnection::AudioToneFill(uint64_t firstFrame, uint8_t* out, size_t frames)
+{
+    constexpr double amplitude = 8000.0;
+    constexpr double twoPi = 6.283185307179586;
+    for (size_t i = 0; i < frames; ++i)
+    {
+        // The tone repeats every 96 frames (2 ms), so the phase stays exact
+        // however long the stream runs.
+        const double n = static_cast<double>((firstFrame + i) % 96) + 0.5;
+        const auto left = static_cast<int16_t>(std::lround(amplitude * std::sin(twoPi * n / 48.0)));
+        const auto right = static_cast<int16_t>(std::lround(amplitude * std::sin(twoPi * n / 96.0)));
+        const auto l = static_cast<uint16_t>(left);
+        const auto r = static_cast<uint16_t>(right);
+        out[i * 4 + 0] = static_cast<uint8_t>(l & 0xFF);
+        out[i * 4 + 1] = static_cast<uint8_t>(l >> 8);
+        out[i * 4 + 2] = static_cast<uint8_t>(r & 0xFF);
+        out[i * 4 + 3] = static_cast<uint8_t>(r >> 8);
+    }
+}
+
+void PeerConnection::PrivateAudioStream()
+{
+    using Clock = std::chrono::steady_clock;
+    const auto period = std::chrono::microseconds(1000000LL * PEER_AUDIO_PACKET_FRAMES / PEER_AUDIO_RATE);
+    std::vector<uint8_t> payload(PEER_AUDIO_PACKET_BYTES);
+    SAPacketHeader header;
+    header.HeaderTypeSet(SA_HEADER_AUDIO_DATA);
+    header.ByteCountSet(static_cast<uint32_t>(PEER_AUDIO_PACKET_BYTES));
+    auto due = Clock::now();
+    for (uint64_t packet = 0;; ++packet)
+    {
+        if (m_Options.AudioPackets != 0 && packet >= m_Options.AudioPackets)
+        {
+            if (PrivateHeaderSend(PeerPacket::Disconnect(0)))
+            {
+                PrivateGracefulClose();
+            }
+            return;
+        }
+        // Paced like a sound card: one packet per 10 ms, sleeping in
+        // between; a viewer Disconnect or close and a shutdown wake the wait.
+        if (!PrivateSleepUntil(due))
+        {
+            return;
+        }
+        AudioToneFill(packet * PEER_AUDIO_PACKET_FRAMES, payload.data(), PEER_AUDIO_PACKET_FRAMES);
+        if (!m_Socket.Send(header.m_Bytes, SA_PACKET_HEADER_SIZE, payload.data(), payload.size()))
+        {
+            if (!PrivateEnding())
+            {
+                SALog(SA_LOG_FAILURE, "PeerConnection::PrivateAudioStream failed! Send packet:%llu\n",
+                      static_cast<unsigned long long>(packet));
+            }
+            return;
+        }
+        ++m_AudioPacketsSent;
+        // A viewer that stalled the stream (a full socket) gets the sound
+        // from now on, not a burst of what it missed.
+        due = std::max(due + period, Clock::now() - period);
     }
 }

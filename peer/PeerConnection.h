@@ -1,9 +1,11 @@
 #pragma once
-// One viewer connection of the peer.
+// One viewer connection of the peer: a display connection (request kind 0)
+// or an audio connection (request kind 3), which streams a steady test tone
+// as AudioData packets in real time.
 //
 // Threads: the connection thread (PrivateRun) reads the connect request and
-// then is the only sender: Visibility, frames, scenario packets, the final
-// Disconnect. The receiver thread (PrivateReceiveLoop, started after the
+// then is the only sender: Visibility, frames, scenario packets or audio
+// packets, the final Disconnect. The receiver thread (PrivateReceiveLoop, started after the
 // connect request) is the only reader: it records every packet, counts
 // acknowledgements for flow control and notices the viewer leaving.
 // StopRequest may be called from any thread; Join and the destructor from the
@@ -30,6 +32,12 @@
 class PeerJsonLine;
 class PeerRecorder;
 
+// The audio stream: interleaved signed 16-bit stereo at 48000 frames per
+// second, sent as 10 ms packets.
+constexpr uint32_t PEER_AUDIO_RATE = 48000;
+constexpr uint32_t PEER_AUDIO_PACKET_FRAMES = 480;
+constexpr size_t PEER_AUDIO_PACKET_BYTES = PEER_AUDIO_PACKET_FRAMES * 4;
+
 // A viewer never sends more than the 334-byte connect request as a payload;
 // a larger announcement means a broken or hostile stream.
 constexpr uint32_t PEER_VIEWER_BYTE_COUNT_LIMIT = 65536;
@@ -54,9 +62,18 @@ public:
     bool IsFinished() const { return m_Finished.load(); }
     uint32_t IdGet() const { return m_Id; }
 
+    // The test tone from stream frame `firstFrame` on, `frames` stereo frames
+    // little-endian into out: 1 kHz on the left, 500 Hz on the right, sampled
+    // half a sample off the zero crossings so that no sample is ever 0 (a
+    // test can tell played tone from a device's silence).
+    static void AudioToneFill(uint64_t firstFrame, uint8_t* out, size_t frames);
+
 private:
     void PrivateRun();
     void PrivateStream();
+    // Audio connection: AudioData in real time until the viewer leaves, the
+    // peer shuts down or --audio-packets are sent (then Disconnect 0).
+    void PrivateAudioStream();
     void PrivateReceiveLoop();
     bool PrivateConnectRequestRead(uint32_t& requestKind);
     // `overhang`: pixels the last band reaches past the right screen edge.
@@ -95,5 +112,6 @@ private:
     bool m_ReceiverDone = false; // guarded by m_Lock
     // Frames that flow control has let go (sent or being sent); guarded by m_Lock.
     uint64_t m_FramesSent = 0;
+    uint64_t m_AudioPacketsSent = 0; // connection thread only
     std::atomic<bool> m_Finished{false};
 };

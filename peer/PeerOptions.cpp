@@ -80,6 +80,9 @@ std::string PeerOptions::UsageText()
            "0)\n"
            "  --discovery-reply-size N bytes per discovery reply, 1..2048 (default 308; others are for "
            "tests)\n"
+           "  --audio-packets N        10 ms audio packets per audio connection, then Disconnect 0 (default "
+           "0 = "
+           "unlimited)\n"
            "  --exit-after-clients N   exit once N connections have ended\n"
            "  --quiet                  no progress lines (the listening line is always printed)\n";
 }
@@ -230,6 +233,15 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
                 return false;
             }
             options.Features = static_cast<uint32_t>(number);
+        }
+        else if (name == "--audio-packets")
+        {
+            if (!PrivateIntegerParse(value, 0, 0x7FFFFFFF, number))
+            {
+                error = "invalid --audio-packets " + value;
+                return false;
+            }
+            options.AudioPackets = static_cast<uint32_t>(number);
         }
         else if (name == "--discovery-reply-size")
         {

@@ -41,6 +41,9 @@ struct PeerOptions
     // Bytes per discovery reply: 308 is the record; tests ask for shorter or
     // longer replies to exercise the viewer.
     size_t DiscoveryReplySize = 308;
+    // AudioData packets (10 ms each) per audio connection before a graceful
+    // Disconnect; 0 = unlimited.
+    uint32_t AudioPackets = 0;
     // Exit once this many connections have ended; 0 = run until a signal.
     uint32_t ExitAfterClients = 0;
     bool Quiet = false;

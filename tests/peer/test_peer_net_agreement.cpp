@@ -150,10 +150,16 @@ TEST(PeerNetAgreement, ViewerRequestsReadBackWithTheirValues)
         PeerTestClient audio;
         ASSERT_TRUE(audio.Connect("127.0.0.47"));
         ASSERT_TRUE(audio.SendBytes(request.get(), SA_CONNECT_REQUEST_SIZE));
+        // The peer streams audio until the viewer's own Disconnect.
         PeerTestPacket p;
         ASSERT_TRUE(audio.PacketRead(p));
-        EXPECT_EQ(p.Type(), 8u);
-        EXPECT_TRUE(audio.EndOfStreamRead());
+        EXPECT_EQ(p.Type(), 14u);
+        SAPacketHeader disconnect = SAPacketDisconnect(0);
+        ASSERT_TRUE(audio.SendBytes(disconnect.m_Bytes, SA_PACKET_HEADER_SIZE));
+        while (audio.PacketRead(p))
+        {
+            EXPECT_EQ(p.Type(), 14u);
+        }
     }
     server.Wait(); // ends after the two connections
 

@@ -5,6 +5,7 @@
 #include "PeerTestRecord.h"
 
 #include "core/SAUtilPng.h"
+#include "peer/PeerConnection.h"
 #include "peer/PeerFrameSynth.h"
 #include "peer/PeerServer.h"
 
@@ -88,6 +89,22 @@ void ExpectDisconnectAndEnd(PeerTestClient& client, int32_t reason)
     EXPECT_EQ(packet.Type(), 8u);
     EXPECT_EQ(packet.S32(8), reason);
     EXPECT_TRUE(client.EndOfStreamRead());
+}
+// The next `count` packets are the tone from the stream's first frame on.
+void ExpectAudioPackets(PeerTestClient& client, uint32_t count)
+{
+    for (uint32_t k = 0; k < count; ++k)
+    {
+        PeerTestPacket packet;
+        ASSERT_TRUE(client.PacketRead(packet));
+        ASSERT_TRUE(packet.Valid);
+        ASSERT_EQ(packet.Type(), 14u);
+        ASSERT_EQ(packet.ByteCount(), PEER_AUDIO_PACKET_BYTES);
+        std::vector<uint8_t> tone(PEER_AUDIO_PACKET_BYTES);
+        PeerConnection::AudioToneFill(uint64_t{k} * PEER_AUDIO_PACKET_FRAMES, tone.data(),
+                                      PEER_AUDIO_PACKET_FRAMES);
+        EXPECT_TRUE(packet.Payload == tone) << "audio packet " << k;
+    }
 }
 } // namespace
 
@@ -508,13 +525,22 @@ TEST(PeerConnections, AudioRequestsBadRequestsAndOversizedHeadersEndTheirConnect
     ASSERT_TRUE(peer.Start({"--bind", "127.0.0.41", "--size", "64x48", "--fps", "100", "--codec", "raw",
                             "--record", record, "--exit-after-clients", "3", "--quiet"}));
     {
-        // Audio is not served yet: recorded and closed politely.
+        // An audio request gets the tone in 10 ms AudioData packets, one
+        // after the other, until the viewer's Disconnect ends the stream.
         PeerTestClient audio;
         ASSERT_TRUE(audio.Connect("127.0.0.41"));
         PeerTestConnectFields fields;
         fields.Kind = 3;
         ASSERT_TRUE(audio.ConnectRequestSend(fields));
-        ExpectDisconnectAndEnd(audio, 0);
+        ExpectAudioPackets(audio, 5);
+        ASSERT_TRUE(audio.HeaderSend(8));
+        PeerTestPacket p;
+        int packets = 0;
+        while (audio.PacketRead(p))
+        {
+            EXPECT_EQ(p.Type(), 14u);
+            ASSERT_LT(++packets, 1000) << "the peer kept streaming audio after the viewer's Disconnect";
+        }
     }
     {
         PeerTestClient bad;
@@ -552,6 +578,33 @@ TEST(PeerConnections, AudioRequestsBadRequestsAndOversizedHeadersEndTheirConnect
     ASSERT_EQ(oversized.size(), 1u);
     EXPECT_EQ(PeerTestJsonField(oversized[0], "headerType"), "14");
     EXPECT_EQ(PeerTestJsonField(oversized[0], "byteCount"), std::to_string(0x40000000));
+}
+
+// --audio-packets N: exactly N packets of the tone, then Disconnect 0 and a
+// close once the viewer has closed (the viewer's answer is recorded).
+TEST(PeerConnections, AudioEndsWithDisconnectAfterTheAudioPacketCount)
+{
+    const std::string record = TempPath("audio.jsonl");
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.144", "--audio-packets", "3", "--record", record,
+                            "--exit-after-clients", "1", "--quiet"}));
+    {
+        PeerTestClient audio;
+        ASSERT_TRUE(audio.Connect("127.0.0.144"));
+        PeerTestConnectFields fields;
+        fields.Kind = 3;
+        ASSERT_TRUE(audio.ConnectRequestSend(fields));
+        ExpectAudioPackets(audio, 3);
+        PeerTestPacket disconnect;
+        ASSERT_TRUE(audio.PacketRead(disconnect));
+        EXPECT_EQ(disconnect.Type(), 8u);
+        EXPECT_EQ(disconnect.S32(8), 0);
+        ASSERT_TRUE(audio.HeaderSend(8));
+        EXPECT_TRUE(audio.EndOfStreamRead());
+    }
+    EXPECT_EQ(peer.Wait(), 0);
+    std::vector<std::string> lines = PeerTestRecordLines(record);
+    EXPECT_EQ(PeerTestRecordOfType(lines, "Disconnect").size(), 1u);
 }
 
 TEST(PeerSaveLast, PngEqualsTheLastFrameSent)
