@@ -35,9 +35,18 @@ bool SAFrameBase::AppMessageHandle(uint32_t message, uintptr_t wParam, intptr_t 
     case SA_WM_APP_RECONNECT_DUE:
         result = OnAppReconnectDue(wParam);
         return true;
+    case SA_WM_APP_AUDIO_FAILURE:
+        result = OnAppAudioFailure();
+        return true;
     default:
         return false;
     }
+}
+
+intptr_t SAFrameBase::OnAppAudioFailure()
+{
+    MessageBoxShow("Audio Disconneted", "Msg title");
+    return 0;
 }
 
 intptr_t SAFrameBase::OnAppFstmEvent(uintptr_t wParam, intptr_t lParam)

@@ -4,10 +4,10 @@
 // (instance identifier, connection start time, state and event histories,
 // the full-screen-upon-connect, keep-monitor-active and audio-enabled flags,
 // the reconnect address list), handles the machine's messages (WM_APP+10,
-// WM_APP+11, WM_APP+21) and paces reconnect attempts. The Qt main frame and
-// the headless tool derive from it and supply the frame operations that the
-// machine's actions call (views, full screen, status lines, message boxes)
-// and the UI reactions to a change of state.
+// WM_APP+11, WM_APP+21), shows the audio failure box (WM_APP+24) and paces
+// reconnect attempts. The Qt main frame and the headless tool derive from it and supply the frame operations
+// that the machine's actions call (views, full screen, status lines, message boxes) and the UI reactions to a
+// change of state.
 //
 // Threads: everything here runs on the window thread, the thread that
 // dispatches the frame's messages. Worker threads reach the frame only
@@ -64,6 +64,9 @@ public:
     intptr_t OnAppStreamResetReply();
     // SA_WM_APP_RECONNECT_DUE: starts the paced attempt of that generation.
     intptr_t OnAppReconnectDue(uintptr_t generation);
+    // SA_WM_APP_AUDIO_FAILURE: the audio failure box, shown on the window
+    // thread for the audio worker threads that detect the failure.
+    intptr_t OnAppAudioFailure();
 
     // One-time initialisation step: state 0 and the Disconnected entry
     // action (previous 0, event 16) without any notification.

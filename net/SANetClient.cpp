@@ -3,17 +3,23 @@
 #include "core/PSEvent.h"
 #include "core/SALog.h"
 #include "core/SAMessageTarget.h"
+#include "net/SAFrameMessages.h"
 #include "net/SAFstmEventData.h"
+#include "net/SANetHostRecord.h"
 #include "net/SANetProtocol.h"
+#include "net/SATaskQueuedNetAudioConnect.h"
 #include "net/SATaskQueuedNetConnect.h"
 #include "net/SATaskQueuedNetTransmit.h"
+#include "settings/SASettings.h"
 #include "settings/SAWndDlgResolution.h"
 
 #include <arpa/inet.h>
 #include <new>
+#include <vector>
 
 SANetClient::SANetClient(SAQueueScreenUpdates* queue, SAMessageTarget* notifyTarget)
-    : m_pNotifyTarget(notifyTarget), m_TaskLoopedNetReceiver(queue, notifyTarget)
+    : m_pNotifyTarget(notifyTarget), m_TaskLoopedNetReceiver(queue, notifyTarget),
+      m_TaskLoopedNetReceiverAudio(this, notifyTarget)
 {
 }
 
@@ -21,6 +27,11 @@ SANetClient::~SANetClient()
 {
     ConnectionStop();
     ReceiverJoin();
+    // An audio connect job still queued, or an audio loop that the server
+    // ended (or that a racing disconnect on the loop thread is ending), must
+    // be over before the members they use go.
+    m_TaskQueueNetAudioTransmitter.Stop();
+    m_ThreadTaskLoopNetAudio.Stop();
 }
 
 void SANetClient::Connect(uint32_t hostOrderAddress)
@@ -127,15 +138,73 @@ void SANetClient::ConnectionStop()
 bool SANetClient::AudioConnect(uint32_t hostOrderAddress, const std::string& instanceId,
                                int32_t featureBitmap)
 {
-    // The audio connection is not part of this client yet; nothing is
-    // started and nothing becomes active.
-    return false;
+    SALog(SA_LOG_AUDIO, "SANetClient::AudioConnect!\n");
+    if ((static_cast<uint32_t>(featureBitmap) & SA_NET_HOST_FEATURE_AUDIO) == 0)
+    {
+        SALog(SA_LOG_FAILURE, "SANetClient::AudioConnect failed! Server does not support Audio feature\n");
+        return false;
+    }
+    std::vector<std::string> speakers;
+    if (!SAAudioRenderer::EnumerateSpeakers(speakers))
+    {
+        SALog(SA_LOG_FAILURE,
+              "SANetClient::AudioConnect SAAudioRenderer::EnumerateSpeakers failed! Disregarding audio "
+              "connection\n");
+        return false;
+    }
+    if (!m_TaskQueueNetAudioTransmitter.Start())
+    {
+        SALog(SA_LOG_FAILURE, "SANetClient::AudioConnect m_TaskQueueNetAudioTransmitter.Start failed!\n");
+        m_pNotifyTarget->Post(SA_WM_APP_AUDIO_FAILURE, 0, 0);
+        return false;
+    }
+    auto* job = new (std::nothrow) SATaskQueuedNetAudioConnect(
+        hostOrderAddress, instanceId, &m_TaskLoopedNetReceiverAudio, this, m_pNotifyTarget);
+    if (job == nullptr)
+    {
+        SALog(SA_LOG_FAILURE, "SANetClient::AudioConnect failed! no memory\n");
+        m_TaskQueueNetAudioTransmitter.Stop();
+        m_pNotifyTarget->Post(SA_WM_APP_AUDIO_FAILURE, 0, 0);
+        return false;
+    }
+    m_TaskQueueNetAudioTransmitter.TaskSubmit(job);
+    return true;
+}
+
+void SANetClient::AudioStart()
+{
+    SALog(SA_LOG_AUDIO, "SANetClient::AudioStart\n");
+    // Active and stored before the loop runs: a server that ends the audio
+    // connection at once makes the loop disconnect on its own thread, and
+    // that disconnect must find the audio active and must be the last to
+    // write the stored flag.
+    SASettings::SettingsAudioOptionEnableSet(true);
+    m_AudioActive.store(true);
+    if (!m_ThreadTaskLoopNetAudio.Start(&m_TaskLoopedNetReceiverAudio))
+    {
+        SALog(SA_LOG_FAILURE, "SANetClient::Start m_ThreadTaskLoopNetReceiver.Start failed!\n");
+        m_AudioActive.store(false);
+        SASettings::SettingsAudioOptionEnableSet(false);
+        m_pNotifyTarget->Post(SA_WM_APP_AUDIO_FAILURE, 0, 0);
+    }
 }
 
 void SANetClient::AudioDisconnect()
 {
-    if (!m_AudioActive.load())
+    // The window thread (a stop or the menu) and the audio loop thread (a
+    // server Disconnect) may both get here at once; whoever clears the flag
+    // first disconnects, the other has nothing left to do.
+    if (!m_AudioActive.exchange(false))
         return;
+    SALog(SA_LOG_AUDIO, "SANetClient::AudioDisconnect\n");
+    m_TaskQueueNetAudioTransmitter.Stop();
+    if (PSTaskAsyncLooped* task = m_ThreadTaskLoopNetAudio.TaskGet())
+        task->StopRequest();
+    // On the loop thread itself the loop ends once the current step returns
+    // to it; waiting here would wait for ourselves.
+    if (!m_ThreadTaskLoopNetAudio.IsCurrentThread())
+        m_ThreadTaskLoopNetAudio.Wait(PS_INFINITE);
+    SASettings::SettingsAudioOptionEnableSet(false);
 }
 
 uint32_t SANetClient::ServerAddressGet() const

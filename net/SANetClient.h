@@ -10,12 +10,21 @@
 // buffer processor thread. The transmit worker runs the connect job and every
 // send; the receiver thread is the only reader of the socket.
 //
+// Audio: a second connection to the same server, opened by the audio
+// connect job on its own one-worker queue and read and played by the audio
+// loop thread (SATaskLoopedNetAudioReceiverRenderer). AudioConnect and
+// AudioDisconnect run on the window thread; AudioStart on the audio transmit
+// worker; AudioDisconnect also on the audio loop thread when the server ends
+// the audio connection. Audio failures reach the frame only as
+// SA_WM_APP_AUDIO_FAILURE posts.
+//
 // Ownership: the frame creates one client for the life of the program; the
 // queue and the notify target are the frame's and outlive the client.
 #include "core/PSTaskQueue.h"
 #include "core/PSThreadTaskLoop.h"
 #include "net/SANetClientControl.h"
 #include "net/SANetStatistics.h"
+#include "net/SATaskLoopedNetAudioReceiverRenderer.h"
 #include "net/SATaskLoopedNetReceiver.h"
 
 #include <atomic>
@@ -43,6 +52,14 @@ public:
     bool AudioConnect(uint32_t hostOrderAddress, const std::string& instanceId,
                       int32_t featureBitmap) override;
     void AudioDisconnect() override;
+    // Starts the audio loop (run by the audio connect job on the audio
+    // transmit worker once the audio request is sent).
+    void AudioStart();
+    // True between a successful AudioStart and the next AudioDisconnect.
+    bool AudioActiveGet() const { return m_AudioActive.load(); }
+    // Audio headers received since the audio loop last started (tests,
+    // diagnostics).
+    uint64_t AudioHeadersReceivedGet() const { return m_TaskLoopedNetReceiverAudio.HeadersReceivedGet(); }
     uint32_t ServerAddressGet() const override;
     int32_t LastDisconnectReasonGet() const override;
 
@@ -59,4 +76,8 @@ private:
     PSThreadTaskLoop m_ThreadTaskLoopNetReceiver;
     PSTaskQueue m_TaskQueueNetTransmitter{1};
     SATaskLoopedNetReceiver m_TaskLoopedNetReceiver;
+    // Declared after the receiver they run so that they go first.
+    SATaskLoopedNetAudioReceiverRenderer m_TaskLoopedNetReceiverAudio;
+    PSThreadTaskLoop m_ThreadTaskLoopNetAudio;
+    PSTaskQueue m_TaskQueueNetAudioTransmitter{1};
 };

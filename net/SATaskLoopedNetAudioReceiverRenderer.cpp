@@ -1,0 +1,114 @@
+#include "net/SATaskLoopedNetAudioReceiverRenderer.h"
+
+#include "core/PSThreadBase.h"
+#include "core/SALog.h"
+#include "net/SANetClient.h"
+#include "net/SANetProtocol.h"
+
+#include <memory>
+#include <new>
+
+SATaskLoopedNetAudioReceiverRenderer::SATaskLoopedNetAudioReceiverRenderer(SANetClient* client,
+                                                                           SAMessageTarget* notifyTarget)
+    : m_pNotifyTarget(notifyTarget), m_pClient(client)
+{
+}
+
+SATaskLoopedNetAudioReceiverRenderer::~SATaskLoopedNetAudioReceiverRenderer() = default;
+
+bool SATaskLoopedNetAudioReceiverRenderer::OnEntry()
+{
+    PSThreadBase::PrioritySet(PS_THREAD_PRIORITY_NORMAL);
+    if (!m_AudioRenderer.Initialize())
+    {
+        SALog(SA_LOG_FAILURE,
+              "SATaskLoopedNetAudioReceiverRenderer::OnEntry failed! m_AudioRenderer.Initialize\n");
+        return false;
+    }
+    if (!m_AudioRenderer.Start())
+    {
+        SALog(SA_LOG_FAILURE,
+              "SATaskLoopedNetAudioReceiverRenderer::OnEntry failed! m_AudioRenderer.Start\n");
+        return false;
+    }
+    m_HeadersReceived.store(0, std::memory_order_relaxed);
+    return true;
+}
+
+bool SATaskLoopedNetAudioReceiverRenderer::OnExecute()
+{
+    SAPacketHeader header;
+    if (!m_NetSocketStream.ReceiveTcpStream(header.m_Bytes, SA_PACKET_HEADER_SIZE))
+    {
+        SALog(SA_LOG_FAILURE,
+              "SATaskLoopedNetAudioReceiverRenderer::OnExecute failed! m_NetSocketStream.ReceiveTcpStream "
+              "(header)\n");
+        return false;
+    }
+    m_HeadersReceived.fetch_add(1, std::memory_order_relaxed);
+
+    if (!SANetProtocol::PacketValidate(header))
+    {
+        SALog(SA_LOG_FAILURE,
+              "SATaskLoopedNetAudioReceiverRenderer::OnExecute failed! SANetProtocol::PacketValidate\n");
+        return true;
+    }
+
+    const uint32_t byteCount = header.ByteCountGet();
+    std::unique_ptr<uint8_t[]> payload;
+    if (byteCount != 0)
+    {
+        payload.reset(new (std::nothrow) uint8_t[byteCount]);
+        if (!payload)
+        {
+            SALog(SA_LOG_FAILURE, "SATaskLoopedNetAudioReceiverRenderer::OnExecute failed! no memory\n");
+            return false;
+        }
+        if (!m_NetSocketStream.ReceiveTcpStream(payload.get(), byteCount))
+        {
+            SALog(
+                SA_LOG_FAILURE,
+                "SATaskLoopedNetAudioReceiverRenderer::OnExecute failed! m_NetSocketStream.ReceiveTcpStream "
+                "(data)\n");
+            return false;
+        }
+    }
+
+    const uint32_t type = header.HeaderTypeGet();
+    if (type == SA_HEADER_DISCONNECT)
+    {
+        // Runs on this loop thread: the client answers, closes the socket and
+        // does not wait for this thread; the next receive fails and the loop
+        // ends by itself.
+        m_pClient->AudioDisconnect();
+        return true;
+    }
+    if (type == SA_HEADER_AUDIO_DATA)
+    {
+        if (payload)
+            m_AudioRenderer.Render(payload.get(), byteCount);
+        return true;
+    }
+    SALog(SA_LOG_FAILURE,
+          "SATaskLoopedNetAudioReceiverRenderer::OnExecute failed! Invalid packet header type %d\n",
+          static_cast<int>(type));
+    return true;
+}
+
+void SATaskLoopedNetAudioReceiverRenderer::OnExit()
+{
+    SALog(SA_LOG_AUDIO, "SATaskLoopedNetAudioReceiverRenderer::OnExit\n");
+    m_NetSocketStream.Close();
+    m_AudioRenderer.Stop();
+    m_AudioRenderer.Release();
+}
+
+void SATaskLoopedNetAudioReceiverRenderer::StopRequest()
+{
+    // The viewer's Disconnect on the audio connection always carries 0.
+    m_NetSocketStream.HeaderSend(SAPacketDisconnect(0));
+    m_NetSocketStream.Close();
+    // A packet larger than the free buffer may hold the loop in Render; it
+    // must not outlast the stop by the rest of the packet's playing time.
+    m_AudioRenderer.RenderCancel();
+}

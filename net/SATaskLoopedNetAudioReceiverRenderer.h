@@ -1,0 +1,47 @@
+#pragma once
+// The audio receiver: reads one packet per step from the audio connection
+// and plays AudioData payloads through its renderer. A server Disconnect
+// ends the audio connection through the client.
+//
+// Threads: OnEntry/OnExecute/OnExit on the audio loop thread, the only
+// reader of the socket and the only user of the renderer. StopRequest comes
+// from the window thread (or the loop thread itself on a server Disconnect):
+// it sends the viewer's Disconnect and closes the socket, which wakes a
+// blocked receive. The audio transmit worker uses ConnectionGet() to connect
+// and to send the audio request before the loop starts.
+//
+// Ownership: a member of SANetClient; the client and the notify target (the
+// frame) are borrowed and outlive it.
+#include "audio/SAAudioRenderer.h"
+#include "core/PSTaskAsyncLooped.h"
+#include "net/SANetSocketStream.h"
+
+#include <atomic>
+#include <cstdint>
+
+class SAMessageTarget;
+class SANetClient;
+
+class SATaskLoopedNetAudioReceiverRenderer : public PSTaskAsyncLooped
+{
+public:
+    SATaskLoopedNetAudioReceiverRenderer(SANetClient* client, SAMessageTarget* notifyTarget);
+    ~SATaskLoopedNetAudioReceiverRenderer() override;
+
+    bool OnExecute() override;
+    bool OnEntry() override;
+    void OnExit() override;
+    void StopRequest() override;
+
+    SANetSocketStream& ConnectionGet() { return m_NetSocketStream; }
+    // Headers received since the loop last started; any thread.
+    uint64_t HeadersReceivedGet() const { return m_HeadersReceived.load(std::memory_order_relaxed); }
+
+    SAAudioRenderer m_AudioRenderer;
+
+private:
+    SANetSocketStream m_NetSocketStream;
+    SAMessageTarget* const m_pNotifyTarget;
+    SANetClient* const m_pClient;
+    std::atomic<uint64_t> m_HeadersReceived{0};
+};
