@@ -4,6 +4,7 @@
 
 #include "app/SAUtilArtwork.h"
 #include "app/SAWndCtrlStatusBar.h"
+#include "audio/SAAudioRenderer.h"
 #include "core/SALog.h"
 #include "settings/SASettings.h"
 
@@ -25,7 +26,10 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <arpa/inet.h>
 #include <initializer_list>
+#include <string>
+#include <vector>
 
 namespace
 {
@@ -150,9 +154,9 @@ void CMainFrame::MenusUpdate()
     bool audioEnabled = StateIn(state, {0, 4, 6});
     if (SASettings::SettingsAudioOptionEnableGet())
     {
-        // Another viewer streams audio: the item follows this client's own
-        // audio connection only, and this build has no audio connection.
-        audioEnabled = false;
+        // Some viewer on this machine streams audio: the item follows this
+        // client's own audio connection only.
+        audioEnabled = m_Client.AudioActiveGet();
         if (!audioEnabled)
             AudioEnabledSet(false);
     }
@@ -268,11 +272,25 @@ void CMainFrame::PrivateAudioToggle()
     }
     else
     {
-        // Audio playback is not part of this build, so no speaker can be
-        // offered: the user hears why.
-        QMessageBox::warning(this, QStringLiteral("Error"),
-                             QStringLiteral("Unable to initialize Audio.\nNo available speakers!"));
-        AudioEnabledSet(false);
+        std::vector<std::string> speakers;
+        if (!SAAudioRenderer::EnumerateSpeakers(speakers))
+        {
+            QMessageBox::warning(this, QStringLiteral("Error"),
+                                 QStringLiteral("Unable to initialize Audio.\nNo available speakers!"));
+            AudioEnabledSet(false);
+        }
+        else
+        {
+            // Only a running display connection gets audio now; in any other
+            // state the stored option takes effect at the next connection.
+            const int32_t state = FstmStateGet();
+            if (state == SA_FSTM_STATE_CONNECTED_DISPLAY_ON || state == SA_FSTM_STATE_CONNECTED_FULLSCREEN)
+            {
+                const uint32_t address = m_Client.ServerAddressGet();
+                m_Client.AudioConnect(address, InstanceIdGet(),
+                                      ServerFeatureSupportBitmapGet(htonl(address)));
+            }
+        }
     }
     if (!SASettings::SettingsOptionEnableSet(SA_SETTINGS_MENU_AUDIO_ENABLED, AudioEnabledGet()))
         SALog(SA_LOG_FAILURE, "SASettings::SettingsOptionEnableSet SAUtilRegistryValueSet failed!\n");
