@@ -25,6 +25,13 @@ SAAudioRenderer::~SAAudioRenderer()
 
 bool SAAudioRenderer::EnumerateSpeakers(std::vector<std::string>& list)
 {
+    const bool found = PrivateEnumerateSpeakers(list);
+    SAAudioSubsystem::ThreadCleanup();
+    return found;
+}
+
+bool SAAudioRenderer::PrivateEnumerateSpeakers(std::vector<std::string>& list)
+{
     std::lock_guard<std::mutex> guard(SAAudioSubsystem::LockGet());
     std::string error;
     if (!SAAudioSubsystem::AcquireLocked(error))
@@ -249,6 +256,7 @@ void SAAudioRenderer::Release()
     m_Channels = 0;
     m_BlockAlign = 0;
     m_BufferBytes = 0;
+    SAAudioSubsystem::ThreadCleanup();
 }
 
 uint32_t SAAudioRenderer::PaddingGet() const

@@ -66,6 +66,7 @@ public:
     uint32_t PaddingGet() const;
 
 private:
+    static bool PrivateEnumerateSpeakers(std::vector<std::string>& list);
     bool PrivateDeviceDefaultGet(int& deviceChannels);
     bool PrivateFormatGetAndConvert(int deviceChannels);
     bool PrivateAudioClientInitialize();

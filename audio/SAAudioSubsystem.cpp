@@ -32,3 +32,8 @@ void SAAudioSubsystem::ReleaseLocked()
     if (--s_References == 0)
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
 }
+
+void SAAudioSubsystem::ThreadCleanup()
+{
+    SDL_TLSCleanup();
+}

@@ -27,4 +27,9 @@ public:
     // Gives back one reference taken by AcquireLocked. The caller holds
     // LockGet().
     static void ReleaseLocked();
+    // Frees what SDL keeps for the calling thread (its error text, for
+    // one). SDL frees it only for threads it created itself, so each of our
+    // threads that used SDL calls this when it is done with SDL for now;
+    // otherwise every audio connection's loop thread would leave it behind.
+    static void ThreadCleanup();
 };
