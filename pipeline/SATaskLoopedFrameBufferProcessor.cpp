@@ -7,19 +7,16 @@
 #include "pipeline/SADisplayView.h"
 #include "pipeline/SAPipelineOptions.h"
 
-#include <algorithm>
 #include <new>
 
 SATaskLoopedFrameBufferProcessor::SATaskLoopedFrameBufferProcessor(SAQueueScreenUpdates* queue,
                                                                    SANetClientControl* client,
                                                                    SADisplayView* view)
-    : m_pQueue(queue), m_pClient(client), m_pView(view),
-      m_DecodeSlots(std::min(SADecodeSlots::CoresGet(), SA_FRAME_BUFFER_DECODER_COUNT))
+    : m_pQueue(queue), m_pClient(client), m_pView(view)
 {
     for (uint32_t i = 0; i < SA_FRAME_BUFFER_DECODER_COUNT; ++i)
     {
-        std::unique_ptr<SATaskQueuedDecoder> decoder(new (std::nothrow)
-                                                         SATaskQueuedDecoder(view, &m_DecodeSlots));
+        std::unique_ptr<SATaskQueuedDecoder> decoder(new (std::nothrow) SATaskQueuedDecoder(view));
         if (decoder)
             m_Decoders.push_back(std::move(decoder));
     }

@@ -16,7 +16,6 @@
 #include "core/PSTaskAsyncLooped.h"
 #include "core/PSTaskQueue.h"
 #include "net/SAQueueScreenUpdates.h"
-#include "pipeline/SADecodeSlots.h"
 #include "pipeline/SATaskQueuedDecoder.h"
 
 #include <atomic>
@@ -63,8 +62,6 @@ private:
     SAQueueScreenUpdates* const m_pQueue;
     SANetClientControl* const m_pClient;
     SADisplayView* const m_pView;
-    // Declared before the tasks that borrow it, so it outlives them.
-    SADecodeSlots m_DecodeSlots;
     std::vector<std::unique_ptr<SATaskQueuedDecoder>> m_Decoders;
     PSTaskQueue m_TaskQueue{SA_FRAME_BUFFER_DECODER_COUNT};
     uint32_t m_UpdateCounter = 0;

@@ -2,7 +2,6 @@
 
 #include "core/SALog.h"
 #include "core/SAMessageTarget.h"
-#include "pipeline/SADecodeSlots.h"
 #include "pipeline/SADisplayView.h"
 #include "pipeline/SAPipelineOptions.h"
 
@@ -13,10 +12,7 @@ constexpr intptr_t SA_H264_ERROR_INITIALIZATION = 1;
 constexpr intptr_t SA_H264_ERROR_DECODING = 2;
 } // namespace
 
-SATaskQueuedDecoder::SATaskQueuedDecoder(SADisplayView* view, SADecodeSlots* slots)
-    : m_pView(view), m_pSlots(slots)
-{
-}
+SATaskQueuedDecoder::SATaskQueuedDecoder(SADisplayView* view) : m_pView(view) {}
 
 SATaskQueuedDecoder::~SATaskQueuedDecoder() = default;
 
@@ -38,10 +34,8 @@ bool SATaskQueuedDecoder::OnExecute()
     {
         m_Decoder.DumpEnabledSet(SAPipelineOptions::s_SaveEncodedFrames.load());
         SADecodeTarget::FragmentIndexCurrentSet(m_FragmentIndex);
-        m_pSlots->Acquire(m_Packet.m_PacketSize);
-        const SADecodeResult result =
+        SADecodeResult result =
             m_Decoder.Decode(m_Packet.m_pPacket.get(), m_Packet.m_PacketSize, m_FragmentIndex, *target);
-        m_pSlots->Release();
         decoded = result == SADecodeResult::Decoded;
         // The view shows the error and disconnects; the task waits for it,
         // so the next fragment never races the message box.

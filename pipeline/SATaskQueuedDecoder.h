@@ -15,15 +15,14 @@
 #include <atomic>
 #include <cstdint>
 
-class SADecodeSlots;
 class SADisplayView;
 
 class SATaskQueuedDecoder : public PSTaskAsyncBase
 {
 public:
-    // view and slots: borrowed; both outlive the task (the processor owns
-    // the slots and stops its decoder queue before the view goes).
-    SATaskQueuedDecoder(SADisplayView* view, SADecodeSlots* slots);
+    // view: borrowed; outlives the task (the processor stops its decoder
+    // queue before the view goes).
+    explicit SATaskQueuedDecoder(SADisplayView* view);
     ~SATaskQueuedDecoder() override;
 
     // Takes the packet of fragment `fragmentIndex`, freeing the previous one.
@@ -38,7 +37,6 @@ private:
     int32_t m_FragmentIndex = 0;
     SAScreenUpdate m_Packet;
     SADisplayView* const m_pView;
-    SADecodeSlots* const m_pSlots;
     SADecoderFrameBuffer m_Decoder;
     std::atomic<bool> m_Busy{false};
 };

@@ -6,7 +6,6 @@
 
 #include "core/SAMessageTarget.h"
 #include "peer/PeerFrameSynth.h"
-#include "pipeline/SADecodeSlots.h"
 #include "pipeline/SADisplayView.h"
 #include "pipeline/SATaskQueuedDecoder.h"
 
@@ -66,8 +65,7 @@ TEST(H264DecoderTask, CorruptedPacketSendsOneDecodingErrorToTheView)
 {
     const std::vector<H264TestUnit> units = H264TestStreamEncode(320, 240, 0, 24, 80, 12);
     TestView view(320, 240);
-    SADecodeSlots slots(1);
-    SATaskQueuedDecoder task(&view, &slots);
+    SATaskQueuedDecoder task(&view);
     int decoded = 0;
     for (const H264TestUnit& unit : units)
     {
