@@ -11,12 +11,20 @@
 #include "tests/discovery/DiscoveryTestNameServer.h"
 #include "tests/discovery/DiscoveryTestPeer.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
 
 using AppDiscoveryTest::LogCounter;
 using AppDiscoveryTest::ModalScript;
@@ -464,3 +472,116 @@ TEST_F(AppDiscoveryConnectTest, AutomaticConnectDialogWritesAtOnceAndFinishesOnC
 }
 
 QM_APP_DISCOVERY_TEST_MAIN()
+
+namespace
+{
+// Plays the viewer's sound into a file of its own through SDL's disk
+// driver for as long as it lives; `driver` names another (or a missing) one.
+class AudioDiskOutput
+{
+public:
+    explicit AudioDiskOutput(const char* driver = "disk")
+    {
+        char folder[] = "/tmp/qm-app-audio.XXXXXX";
+        if (mkdtemp(folder) != nullptr)
+            m_Folder = folder;
+        m_Path = m_Folder + "/played.raw";
+        setenv("SDL_AUDIODRIVER", driver, 1);
+        setenv("SDL_DISKAUDIOFILE", m_Path.c_str(), 1);
+    }
+    ~AudioDiskOutput()
+    {
+        unsetenv("SDL_AUDIODRIVER");
+        unsetenv("SDL_DISKAUDIOFILE");
+        std::remove(m_Path.c_str());
+        rmdir(m_Folder.c_str());
+    }
+    // Played sound frames so far; SDL writes silence as zeros and the peer's
+    // tone has no zero sample.
+    size_t SoundBytesGet() const
+    {
+        std::ifstream in(m_Path, std::ios::binary);
+        size_t count = 0;
+        for (std::istreambuf_iterator<char> it(in), end; it != end; ++it)
+            count += *it != 0 ? 1 : 0;
+        return count;
+    }
+
+private:
+    std::string m_Folder;
+    std::string m_Path;
+};
+
+void AudioMenuTrigger(CMainFrame& frame)
+{
+    for (QMenu* menu : frame.MenusGet())
+        emit menu->aboutToShow();
+    QAction* item = frame.ActionGet(ID_FUNCTIONALITY_AUDIO_SPEAKER);
+    ASSERT_TRUE(item->isEnabled());
+    item->trigger();
+}
+} // namespace
+
+TEST_F(AppDiscoveryConnectTest, AudioMenuOffersNoSpeakerWithoutADeviceAndOnlyStoresTheOptionWhenIdle)
+{
+    QM_DISCOVERY_NETWORK_REQUIRE();
+    AppTestMessageBoxWatcher boxes;
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    {
+        AudioDiskOutput none("no-such-driver");
+        AudioMenuTrigger(*frame);
+        EXPECT_EQ(boxes.m_Texts,
+                  std::vector<std::string>{"Error: Unable to initialize Audio.\nNo available speakers!"});
+        EXPECT_FALSE(SASettings::SettingsOptionEnableGet(SA_SETTINGS_MENU_AUDIO_ENABLED));
+        EXPECT_FALSE(frame->AudioEnabledGet());
+    }
+    AudioDiskOutput disk;
+    AudioMenuTrigger(*frame);
+    EXPECT_TRUE(SASettings::SettingsOptionEnableGet(SA_SETTINGS_MENU_AUDIO_ENABLED));
+    EXPECT_TRUE(frame->AudioEnabledGet());
+    AppTestSpin(200);
+    EXPECT_FALSE(frame->ClientGetNet().AudioActiveGet());
+    EXPECT_EQ(disk.SoundBytesGet(), 0u);
+    AudioMenuTrigger(*frame);
+    EXPECT_FALSE(SASettings::SettingsOptionEnableGet(SA_SETTINGS_MENU_AUDIO_ENABLED));
+    EXPECT_EQ(boxes.m_Texts.size(), 1u);
+    frame->close();
+}
+
+// With the option stored on, connecting starts the server's sound with the
+// display; the menu ends it and starts it again while the display runs.
+TEST_F(AppDiscoveryConnectTest, AudioFollowsTheOptionWhileTheDisplayRuns)
+{
+    QM_DISCOVERY_NETWORK_REQUIRE();
+    AppTestMessageBoxWatcher boxes;
+    AudioDiskOutput disk;
+    DiscoveryTestPeer alpha;
+    ASSERT_TRUE(alpha.Start({"--bind", "10.77.0.2", "--name", "alpha", "--features", "8", "--codec", "jpeg",
+                             "--size", "320x240", "--fps", "10"}));
+    ASSERT_TRUE(SASettings::AutoConnectSettingSet(SA_SETTINGS_AUTO_CONNECT_IP_LIST));
+    ASSERT_TRUE(SASettings::AutoConnectHostInfoSet(SA_SETTINGS_AUTO_CONNECT_IP_LIST, "10.77.0.2"));
+    ASSERT_TRUE(SASettings::SettingsOptionEnableSet(SA_SETTINGS_MENU_AUDIO_ENABLED, true));
+
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_CONNECTED_DISPLAY_ON; }))
+        << frame->StateHistoryGet();
+    SANetClient& client = frame->ClientGetNet();
+    ASSERT_TRUE(AppTestWaitFor([&] { return client.AudioActiveGet() && disk.SoundBytesGet() > 0; }));
+    EXPECT_TRUE(SASettings::SettingsAudioOptionEnableGet());
+
+    AudioMenuTrigger(*frame);
+    EXPECT_FALSE(client.AudioActiveGet());
+    EXPECT_FALSE(SASettings::SettingsAudioOptionEnableGet());
+    EXPECT_FALSE(SASettings::SettingsOptionEnableGet(SA_SETTINGS_MENU_AUDIO_ENABLED));
+    const size_t before = disk.SoundBytesGet();
+
+    AudioMenuTrigger(*frame);
+    ASSERT_TRUE(AppTestWaitFor([&] { return client.AudioActiveGet() && disk.SoundBytesGet() > before; }));
+    EXPECT_TRUE(SASettings::SettingsOptionEnableGet(SA_SETTINGS_MENU_AUDIO_ENABLED));
+    EXPECT_EQ(frame->FstmStateGet(), SA_FSTM_STATE_CONNECTED_DISPLAY_ON);
+    EXPECT_TRUE(boxes.m_Texts.empty());
+    frame->close();
+    EXPECT_TRUE(AppTestWaitFor([&] { return !client.AudioActiveGet(); }));
+}
