@@ -167,6 +167,10 @@ bool SANetClient::AudioConnect(uint32_t hostOrderAddress, const std::string& ins
         m_pNotifyTarget->Post(SA_WM_APP_AUDIO_FAILURE, 0, 0);
         return false;
     }
+    {
+        std::lock_guard<std::mutex> guard(m_AudioLock);
+        m_AudioPending = true;
+    }
     m_TaskQueueNetAudioTransmitter.TaskSubmit(job);
     return true;
 }
@@ -174,12 +178,27 @@ bool SANetClient::AudioConnect(uint32_t hostOrderAddress, const std::string& ins
 void SANetClient::AudioStart()
 {
     SALog(SA_LOG_AUDIO, "SANetClient::AudioStart\n");
-    // Active and stored before the loop runs: a server that ends the audio
-    // connection at once makes the loop disconnect on its own thread, and
-    // that disconnect must find the audio active and must be the last to
-    // write the stored flag.
-    SASettings::SettingsAudioOptionEnableSet(true);
-    m_AudioActive.store(true);
+    {
+        std::lock_guard<std::mutex> guard(m_AudioLock);
+        if (!m_AudioPending)
+        {
+            // The audio was stopped (the display connection ended, the user
+            // turned audio off) while this connection was being made. It
+            // must not start playing now, with nothing left to stop it: the
+            // server is told and the connection closed, and the audio stays
+            // off as after a failed connect.
+            SALog(SA_LOG_AUDIO, "SANetClient::AudioStart cancelled\n");
+            m_TaskLoopedNetReceiverAudio.StopRequest();
+            return;
+        }
+        m_AudioPending = false;
+        // Active and stored before the loop runs: a server that ends the
+        // audio connection at once makes the loop disconnect on its own
+        // thread, and that disconnect must find the audio active and must be
+        // the last to write the stored flag.
+        SASettings::SettingsAudioOptionEnableSet(true);
+        m_AudioActive.store(true);
+    }
     if (!m_ThreadTaskLoopNetAudio.Start(&m_TaskLoopedNetReceiverAudio))
     {
         SALog(SA_LOG_FAILURE, "SANetClient::Start m_ThreadTaskLoopNetReceiver.Start failed!\n");
@@ -194,8 +213,12 @@ void SANetClient::AudioDisconnect()
     // The window thread (a stop or the menu) and the audio loop thread (a
     // server Disconnect) may both get here at once; whoever clears the flag
     // first disconnects, the other has nothing left to do.
-    if (!m_AudioActive.exchange(false))
-        return;
+    {
+        std::lock_guard<std::mutex> guard(m_AudioLock);
+        m_AudioPending = false;
+        if (!m_AudioActive.exchange(false))
+            return;
+    }
     SALog(SA_LOG_AUDIO, "SANetClient::AudioDisconnect\n");
     m_TaskQueueNetAudioTransmitter.Stop();
     if (PSTaskAsyncLooped* task = m_ThreadTaskLoopNetAudio.TaskGet())

@@ -29,6 +29,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 class SAMessageTarget;
@@ -73,6 +74,11 @@ public:
 private:
     SAMessageTarget* const m_pNotifyTarget;
     std::atomic<bool> m_AudioActive{false};
+    // An audio connect job is on its way and has not been stopped. Guarded,
+    // with the step from it to m_AudioActive, by m_AudioLock: a disconnect
+    // must never fall between a job's look at it and the start of playing.
+    std::mutex m_AudioLock;
+    bool m_AudioPending = false;
     PSThreadTaskLoop m_ThreadTaskLoopNetReceiver;
     PSTaskQueue m_TaskQueueNetTransmitter{1};
     SATaskLoopedNetReceiver m_TaskLoopedNetReceiver;

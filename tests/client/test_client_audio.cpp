@@ -190,3 +190,41 @@ TEST(ClientAudio, FailedAudioConnectShowsTheAudioFailureBox)
     EXPECT_FALSE(viewer.m_Client.AudioActiveGet());
     EXPECT_FALSE(SASettings::SettingsAudioOptionEnableGet());
 }
+
+// Audio stopped while its connection is still being made (the display
+// connection ends right after it started) must stay off: the connect job
+// that finishes afterwards tells the server and closes instead of playing.
+TEST(ClientAudio, AudioDisconnectBeforeTheConnectionIsMadeKeepsAudioOff)
+{
+    AudioRun run;
+    ASSERT_TRUE(run.Start(145));
+    ClientTestHarness viewer;
+    int cancelled = 0;
+    for (int attempt = 0; attempt < 6; ++attempt)
+    {
+        bool started = false;
+        viewer.m_Loop.Invoke(
+            [&]
+            {
+                started = viewer.m_Client.AudioConnect(ClientTestLoopback(145), AUDIO_TEST_INSTANCE_ID,
+                                                       SA_NET_HOST_FEATURE_AUDIO);
+                viewer.m_Client.AudioDisconnect();
+            });
+        if (!started)
+            continue; // the audio queue still ran after the previous attempt, as after a failed connect
+        ++cancelled;
+        const std::string connectRequest = "\"type\":\"ConnectRequest\"";
+        ASSERT_TRUE(ClientTestWaitFor(
+            [&] { return AudioTestCount(run.Record(), connectRequest) == static_cast<size_t>(cancelled); }));
+        ASSERT_TRUE(ClientTestWaitFor(
+            [&] {
+                return AudioTestCount(run.Record(), "\"type\":\"Disconnect\"") ==
+                       static_cast<size_t>(cancelled);
+            }));
+        PSTimeSleep(50);
+        EXPECT_FALSE(viewer.m_Client.AudioActiveGet()) << "attempt " << attempt;
+        EXPECT_FALSE(SASettings::SettingsAudioOptionEnableGet());
+    }
+    EXPECT_GE(cancelled, 3);
+    EXPECT_EQ(viewer.m_Client.AudioHeadersReceivedGet(), 0u);
+}
