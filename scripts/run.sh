@@ -58,10 +58,12 @@ key='Software\harrowfenlab\quillmere'
 "$reg" set "$key" LocalHostConnectionEnable REG_DWORD 1
 
 # Peer in the background, viewer in the foreground; the peer ends with it.
+# The peer offers its test tone (feature 8): with a sound device, the
+# viewer's Functionality menu item "Audio Speaker" plays it.
 # A script text rather than a function: xvfb-run's shell drops exported
 # functions.
 run_both='
-    "$peer" --bind "$address" --codec jpeg --quiet &
+    "$peer" --bind "$address" --codec jpeg --features 8 --quiet &
     peer_pid=$!
     trap "kill $peer_pid 2>/dev/null; wait $peer_pid 2>/dev/null" EXIT
     sleep 0.5
