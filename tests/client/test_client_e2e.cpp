@@ -264,7 +264,12 @@ TEST(ClientEndToEnd, LostConnectionRotatesThroughTheStoredAddressesWithAutoConne
     viewer.UserConnect(c);
     ASSERT_TRUE(viewer.WaitState(SA_FSTM_STATE_CONNECTED_DISPLAY_ON));
 
-    peer.reset(); // killed: the connection is lost without a word
+    // Killed: the connection is lost without a word. The kill runs on the
+    // window thread, so the viewer reacts only once the peer is gone: while
+    // the kernel tears the dead process down it may close the connection
+    // before the listener, and an immediate retry in between would still be
+    // accepted by the dying listener.
+    viewer.m_Loop.Invoke([&] { peer.reset(); });
     ASSERT_TRUE(ClientTestWaitFor([&] { return spy.ConnectsGet().size() >= 3; }, 30));
     EXPECT_EQ(viewer.StatusText().rfind("Disconnected - Reconnecting to 127.0.0.", 0), 0u)
         << viewer.StatusText();
