@@ -15,7 +15,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -27,6 +29,22 @@
 inline uint32_t ClientTestLoopback(uint32_t n)
 {
     return 0x7F000000u | n;
+}
+
+// A whole file as bytes ("" when it cannot be read).
+inline std::string ClientTestFileRead(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// How often `what` occurs in `text`, overlaps included.
+inline size_t ClientTestCount(const std::string& text, const std::string& what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
 }
 
 // Polls until pred holds; the limit is a guard against a hang, not a timing

@@ -17,20 +17,6 @@ namespace
 {
 const char* const AUDIO_TEST_INSTANCE_ID = "{0F1E2D3C-4B5A-4978-8695-A4B3C2D1E0F9}";
 
-std::string AudioTestFileRead(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-size_t AudioTestCount(const std::string& text, const std::string& what)
-{
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
-}
-
 struct AudioRun
 {
     ClientTestStore store;
@@ -55,12 +41,12 @@ struct AudioRun
         args.insert(args.end(), extra.begin(), extra.end());
         return peer.Start(args);
     }
-    std::string Record() { return AudioTestFileRead(record); }
+    std::string Record() { return ClientTestFileRead(record); }
 
     // The played stereo frames without SDL's silence.
     std::string Sound()
     {
-        std::string all = AudioTestFileRead(played);
+        std::string all = ClientTestFileRead(played);
         std::string sound;
         for (size_t at = 0; at + 4 <= all.size(); at += 4)
         {
@@ -121,7 +107,7 @@ TEST(ClientAudio, AudioConnectPlaysTheServersToneAndAudioDisconnectEndsIt)
 
         // A second disconnect has nothing to do.
         viewer.m_Loop.Invoke([&] { viewer.m_Client.AudioDisconnect(); });
-        EXPECT_EQ(AudioTestCount(run.Record(), "\"type\":\"Disconnect\""), 1u);
+        EXPECT_EQ(ClientTestCount(run.Record(), "\"type\":\"Disconnect\""), 1u);
     }
     // The loop's exit closed the device, which wrote out what it played.
     AudioTestExpectTone(run.Sound(), 480);
@@ -169,7 +155,7 @@ TEST(ClientAudio, NoAudioFeatureOrNoSpeakerMeansNoConnection)
     ASSERT_TRUE(ClientTestWaitFor([&] { return viewer.m_Client.AudioActiveGet(); }));
     ASSERT_TRUE(ClientTestWaitFor([&] { return run.Record().find("ConnectRequest") != std::string::npos; }));
     std::string record = run.Record();
-    EXPECT_EQ(AudioTestCount(record, "\"type\":\"ConnectRequest\""), 1u) << record;
+    EXPECT_EQ(ClientTestCount(record, "\"type\":\"ConnectRequest\""), 1u) << record;
     EXPECT_EQ(record.rfind("{\"conn\":1,\"type\":\"ConnectRequest\",\"kind\":3", 0), 0u) << record;
     viewer.m_Loop.Invoke([&] { viewer.m_Client.AudioDisconnect(); });
     EXPECT_TRUE(viewer.m_Frame.BoxesGet().empty());
@@ -215,10 +201,10 @@ TEST(ClientAudio, AudioDisconnectBeforeTheConnectionIsMadeKeepsAudioOff)
         ++cancelled;
         const std::string connectRequest = "\"type\":\"ConnectRequest\"";
         ASSERT_TRUE(ClientTestWaitFor(
-            [&] { return AudioTestCount(run.Record(), connectRequest) == static_cast<size_t>(cancelled); }));
+            [&] { return ClientTestCount(run.Record(), connectRequest) == static_cast<size_t>(cancelled); }));
         ASSERT_TRUE(ClientTestWaitFor(
             [&] {
-                return AudioTestCount(run.Record(), "\"type\":\"Disconnect\"") ==
+                return ClientTestCount(run.Record(), "\"type\":\"Disconnect\"") ==
                        static_cast<size_t>(cancelled);
             }));
         PSTimeSleep(50);

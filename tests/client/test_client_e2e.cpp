@@ -13,22 +13,6 @@
 
 namespace
 {
-std::string ClientTestFileRead(const std::string& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-size_t ClientTestCount(const std::string& text, const std::string& what)
-{
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
-}
-
 struct PeerRun
 {
     ClientTestStore store;
