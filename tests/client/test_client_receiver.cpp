@@ -199,6 +199,15 @@ TEST(ClientReceiver, DispatchesHeaderOnlyTypesAndSkipsInvalidHeadersInStep)
     HeaderSend(fd, SAPacketDisconnect(3));
     ASSERT_TRUE(viewer.WaitHeaders(5));
     ASSERT_TRUE(ClientTestWaitFor([&] { return viewer.m_Client.LastDisconnectReasonGet() == 3; }));
+    // The reason is stored before the disconnect event goes out.
+    ASSERT_TRUE(ClientTestWaitFor(
+        [&]
+        {
+            for (auto& m : viewer.Messages())
+                if (m.first == SA_WM_APP_FSTM_EVENT && m.second == SA_FSTM_EVENT_MENU_DISCONNECT_SERVER)
+                    return true;
+            return false;
+        }));
 
     std::vector<std::pair<uint32_t, uintptr_t>> events;
     for (auto& m : viewer.Messages())
