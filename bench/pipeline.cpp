@@ -18,7 +18,7 @@
 // pipeline taking turns.
 //
 // Options: --quick (fewer frames), --no-gl, --codec raw|yuv|jpeg|h264 (only
-// that codec's cases).
+// that codec's cases), --each (a line per measured run, to see the spread).
 #include "bench/BenchStream.h"
 #include "core/PSSpinWait.h"
 #include "core/PSTaskQueue.h"
@@ -37,6 +37,7 @@
 #include <barrier>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -46,10 +47,11 @@
 namespace
 {
 constexpr int BENCH_THREADS = 4;
-constexpr int BENCH_RUNS = 5;   // measured runs of each side, the best counts
+int g_Runs = 5;                 // measured runs of each side, the best counts
 constexpr int BENCH_WINDOW = 3; // frames in flight, like the peer's flow control
 volatile uint32_t g_Sink = 0;
 std::string g_CodecOnly; // empty: every codec
+bool g_Each = false;     // a line for every measured run, not only the best
 
 double Seconds(uint64_t ns)
 {
@@ -334,15 +336,23 @@ void CaseRun(PeerCodec codec, int width, int height, int frames, int rounds, boo
     double limit = 0;
     double barrierLimit = 0;
     PipelineResult cpu;
-    for (int i = 0; i < BENCH_RUNS; ++i)
+    for (int i = 0; i < g_Runs; ++i)
     {
-        limit = std::max(limit, LimitMeasure(stream, limitBlocks, rounds, limitFrame));
+        const double runLimit = LimitMeasure(stream, limitBlocks, rounds, limitFrame);
+        limit = std::max(limit, runLimit);
+        double runBarrier = 0;
         if (!h264)
-            barrierLimit =
-                std::max(barrierLimit, LimitMeasure(stream, limitBlocks, rounds, limitFrame, true));
+        {
+            runBarrier = LimitMeasure(stream, limitBlocks, rounds, limitFrame, true);
+            barrierLimit = std::max(barrierLimit, runBarrier);
+        }
         PipelineResult run = PipelineMeasure(stream, SADisplayViewOffscreen::Kind::Cpu, frames);
         if (run.fps > cpu.fps)
             cpu = run;
+        if (g_Each)
+            std::printf("run %s %dx%d #%d limit=%.1f barrier=%.1f pipeline=%.1f ratio=%.3f\n",
+                        CodecName(codec), width, height, i + 1, runLimit, runBarrier, run.fps,
+                        run.fps / runLimit);
     }
     PipelineResult glResult;
     if (gl)
@@ -373,6 +383,9 @@ int main(int argc, char** argv)
     {
         quick = quick || std::string(argv[i]) == "--quick";
         gl = gl && std::string(argv[i]) != "--no-gl";
+        g_Each = g_Each || std::string(argv[i]) == "--each";
+        if (std::string(argv[i]) == "--runs" && i + 1 < argc)
+            g_Runs = std::max(1, std::atoi(argv[++i]));
         if (std::string(argv[i]) == "--codec" && i + 1 < argc)
             g_CodecOnly = argv[++i];
     }
