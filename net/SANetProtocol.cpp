@@ -311,7 +311,7 @@ std::unique_ptr<uint8_t[]> SANetProtocol::PacketRequestAudio(std::string instanc
     return packet;
 }
 
-bool SANetProtocol::PacketValidate(const SAPacketHeader& header)
+SAPacketVerdict SANetProtocol::PacketCheck(const SAPacketHeader& header)
 {
     using namespace SAWire;
     const uint32_t type = header.HeaderTypeGet();
@@ -322,13 +322,13 @@ bool SANetProtocol::PacketValidate(const SAPacketHeader& header)
     {
         SALog(SA_LOG_FAILURE, "SANetProtocol::PacketValidate - Invalid header type:%d\n",
               static_cast<int>(type));
-        return false;
+        return SAPacketVerdict::Invalid;
     }
     if (byteCount != 0 && type != SA_HEADER_FRAME_BUFFER && type != SA_HEADER_AUDIO_DATA)
     {
         SALog(SA_LOG_FAILURE, "SANetProtocol::PacketValidate - Header type:%d invalid byte count:%d\n",
               static_cast<int>(type), static_cast<int>(byteCount));
-        return false;
+        return SAPacketVerdict::Invalid;
     }
     if (type == SA_HEADER_VISIBILITY)
     {
@@ -337,7 +337,7 @@ bool SANetProtocol::PacketValidate(const SAPacketHeader& header)
         {
             SALog(SA_LOG_FAILURE,
                   "SANetProtocol::PacketValidate - Invalid Visibility parameters IsVisible:%d\n", isVisible);
-            return false;
+            return SAPacketVerdict::Invalid;
         }
     }
     SAFrameBufferInfo fb;
@@ -351,37 +351,42 @@ bool SANetProtocol::PacketValidate(const SAPacketHeader& header)
         {
             SALog(SA_LOG_FAILURE, "SANetProtocol::PacketValidate - Invalid PartialUpdateRect: %d/%d/%d/%d\n",
                   fb.Left, fb.Top, fb.Right, fb.Bottom);
-            return false;
+            return SAPacketVerdict::Invalid;
         }
         if (fb.PitchInBytes < 1)
         {
             SALog(SA_LOG_FAILURE, "SANetProtocol::PacketValidate - Invalid PitchInBytes:%d\n",
                   fb.PitchInBytes);
-            return false;
+            return SAPacketVerdict::Invalid;
         }
         if (fb.CompressionType > 6)
         {
             SALog(SA_LOG_FAILURE, "SANetProtocol::PacketValidate - Invalid Compression Type:%d\n",
                   static_cast<int>(fb.CompressionType));
-            return false;
+            return SAPacketVerdict::Invalid;
         }
         if ((fb.CompressionType == 3 || fb.CompressionType == 4) &&
             (fb.CompressionInfoQuality < 1 || fb.CompressionInfoQuality > 100))
         {
             SALog(SA_LOG_FAILURE, "SANetProtocol::PacketValidate - Invalid Compression Info Quality:%d\n",
                   fb.CompressionInfoQuality);
-            return false;
+            return SAPacketVerdict::Invalid;
         }
     }
 
     // Bounds on values that later size allocations, divide or index. They
     // come after the protocol's checks so that a header those reject is
-    // reported exactly as before.
-    if (byteCount >= SA_PACKET_BYTE_COUNT_LIMIT)
+    // reported exactly as before. A payload no buffer may hold cannot be
+    // read, so the stream can no longer be followed: the connection ends, as
+    // when its buffer cannot be had. The payload of a header refused only for
+    // its screen or rectangle is read past, so that the next header is found
+    // where the server put it.
+    if (byteCount >= SA_PACKET_BYTE_COUNT_LIMIT ||
+        (type == SA_HEADER_FRAME_BUFFER && byteCount > SA_FRAME_BUFFER_BYTE_COUNT_LIMIT))
     {
         SALog(SA_LOG_FAILURE, "SANetProtocol::PacketValidate - Header type:%d invalid byte count:%u\n",
               static_cast<int>(type), byteCount);
-        return false;
+        return SAPacketVerdict::StreamBroken;
     }
     if (type == SA_HEADER_FRAME_BUFFER)
     {
@@ -390,13 +395,13 @@ bool SANetProtocol::PacketValidate(const SAPacketHeader& header)
         {
             SALog(SA_LOG_FAILURE, "SANetProtocol::PacketValidate - Invalid Screen size:%dx%d\n",
                   fb.ScreenWidth, fb.ScreenHeight);
-            return false;
+            return SAPacketVerdict::PayloadSkip;
         }
         if (fb.PitchInBytes > SA_FRAME_BUFFER_PITCH_LIMIT)
         {
             SALog(SA_LOG_FAILURE, "SANetProtocol::PacketValidate - Invalid PitchInBytes:%d\n",
                   fb.PitchInBytes);
-            return false;
+            return SAPacketVerdict::PayloadSkip;
         }
         const auto coordinateBad = [](int32_t v)
         { return v < SA_FRAME_BUFFER_COORD_MIN || v > SA_FRAME_BUFFER_COORD_MAX; };
@@ -408,14 +413,13 @@ bool SANetProtocol::PacketValidate(const SAPacketHeader& header)
             SALog(SA_LOG_FAILURE,
                   "SANetProtocol::PacketValidate - PartialUpdateRect out of range: %d/%d/%d/%d\n", fb.Left,
                   fb.Top, fb.Right, fb.Bottom);
-            return false;
-        }
-        if (byteCount > SA_FRAME_BUFFER_BYTE_COUNT_LIMIT)
-        {
-            SALog(SA_LOG_FAILURE, "SANetProtocol::PacketValidate - Header type:%d invalid byte count:%u\n",
-                  static_cast<int>(type), byteCount);
-            return false;
+            return SAPacketVerdict::PayloadSkip;
         }
     }
-    return true;
+    return SAPacketVerdict::Valid;
+}
+
+bool SANetProtocol::PacketValidate(const SAPacketHeader& header)
+{
+    return PacketCheck(header) == SAPacketVerdict::Valid;
 }

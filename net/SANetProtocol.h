@@ -31,6 +31,14 @@ constexpr int32_t SA_FRAME_BUFFER_COORD_MAX = 2 * SA_FRAME_BUFFER_SIDE_LIMIT;
 constexpr uint32_t SA_FRAME_BUFFER_BYTE_COUNT_LIMIT =
     uint32_t(SA_FRAME_BUFFER_PITCH_LIMIT) * uint32_t(SA_FRAME_BUFFER_SIDE_LIMIT);
 
+enum class SAPacketVerdict
+{
+    Valid,
+    Invalid,      // fails a rule of the protocol itself
+    PayloadSkip,  // well framed, but describes a screen or rectangle out of bounds
+    StreamBroken, // announces a payload no buffer may hold
+};
+
 enum SAHeaderType : uint32_t
 {
     SA_HEADER_CONNECT_REQUEST = 0,
@@ -215,10 +223,14 @@ public:
     static std::unique_ptr<uint8_t[]> PacketRequestAudio(std::string instanceId);
     // Applied to every received header before its payload is read. Logs one
     // line for the first check that fails. After the fixed checks of the
-    // protocol come the bounds above: a ByteCount of SA_PACKET_BYTE_COUNT_LIMIT
-    // or more, and for FrameBuffer a screen side outside 1..16384, a pitch
-    // above SA_FRAME_BUFFER_PITCH_LIMIT, an inverted rectangle or one whose
-    // corners or extents leave the bounds above, and a payload above
-    // SA_FRAME_BUFFER_BYTE_COUNT_LIMIT.
+    // protocol (Invalid: the header is dropped, an announced payload is not
+    // skipped) come the bounds above: a ByteCount of SA_PACKET_BYTE_COUNT_LIMIT
+    // or more, or a FrameBuffer payload above SA_FRAME_BUFFER_BYTE_COUNT_LIMIT
+    // (StreamBroken: the connection ends), and for FrameBuffer a screen side
+    // outside 1..16384, a pitch above SA_FRAME_BUFFER_PITCH_LIMIT, an inverted
+    // rectangle or one whose corners or extents leave the bounds above
+    // (PayloadSkip: the payload is read and dropped).
+    static SAPacketVerdict PacketCheck(const SAPacketHeader& header);
+    // PacketCheck gives Valid.
     static bool PacketValidate(const SAPacketHeader& header);
 };

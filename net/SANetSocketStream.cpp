@@ -2,6 +2,7 @@
 
 #include "core/SALog.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
@@ -247,6 +248,19 @@ bool SANetSocketStream::ReceiveTcpStream(void* buffer, size_t count)
         received += static_cast<size_t>(n);
     }
     PrivateUseEnd();
+    return true;
+}
+
+bool SANetSocketStream::ReceiveDiscard(size_t count)
+{
+    uint8_t scratch[16384];
+    while (count > 0)
+    {
+        const size_t chunk = std::min(count, sizeof(scratch));
+        if (!ReceiveTcpStream(scratch, chunk))
+            return false;
+        count -= chunk;
+    }
     return true;
 }
 

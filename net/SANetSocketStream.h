@@ -45,6 +45,9 @@ public:
     // Fills exactly count bytes. False on a socket error (logged) or when the
     // peer closed the stream (not logged).
     bool ReceiveTcpStream(void* buffer, size_t count);
+    // Reads count bytes and drops them, through a small buffer of its own
+    // (the count comes from the network). Fails as ReceiveTcpStream does.
+    bool ReceiveDiscard(size_t count);
     // Idempotent; safe from any thread, concurrently with everything above.
     void Close();
 

@@ -47,10 +47,16 @@ bool SATaskLoopedNetAudioReceiverRenderer::OnExecute()
     }
     m_HeadersReceived.fetch_add(1, std::memory_order_relaxed);
 
-    if (!SANetProtocol::PacketValidate(header))
+    const SAPacketVerdict verdict = SANetProtocol::PacketCheck(header);
+    if (verdict != SAPacketVerdict::Valid)
     {
         SALog(SA_LOG_FAILURE,
               "SATaskLoopedNetAudioReceiverRenderer::OnExecute failed! SANetProtocol::PacketValidate\n");
+        if (verdict == SAPacketVerdict::StreamBroken)
+            return false;
+        if (verdict == SAPacketVerdict::PayloadSkip &&
+            !m_NetSocketStream.ReceiveDiscard(header.ByteCountGet()))
+            return false;
         return true;
     }
 

@@ -63,9 +63,19 @@ bool SATaskLoopedNetReceiver::OnExecute()
     }
     m_Statistics.m_HeadersReceived.fetch_add(1, std::memory_order_relaxed);
 
-    if (!SANetProtocol::PacketValidate(header))
+    const SAPacketVerdict verdict = SANetProtocol::PacketCheck(header);
+    if (verdict != SAPacketVerdict::Valid)
     {
         SALog(SA_LOG_FAILURE, "SATaskLoopedNetReceiver::OnExecute failed! SANetProtocol::PacketValidate\n");
+        if (verdict == SAPacketVerdict::StreamBroken)
+            return false;
+        if (verdict == SAPacketVerdict::PayloadSkip &&
+            !m_NetSocketStream.ReceiveDiscard(header.ByteCountGet()))
+        {
+            SALog(SA_LOG_FAILURE,
+                  "SATaskLoopedNetReceiver::OnExecute failed! m_NetSocketStream.ReceiveTcpStream (data)\n");
+            return false;
+        }
         return true;
     }
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <sys/socket.h>
 
 namespace
@@ -264,5 +266,65 @@ TEST(ClientReceiver, QueuedDisconnectReachesAServerBeforeTheSocketCloses)
     SAPacketHeader h = SAPacketHeader::FromBytes(header);
     EXPECT_EQ(h.HeaderTypeGet(), static_cast<uint32_t>(SA_HEADER_DISCONNECT));
     EXPECT_EQ(h.S32Get(SAWire::DISCONNECT_REASON), 0);
+    close(fd);
+}
+
+TEST(ClientReceiver, AFrameOutOfBoundsIsReadPastAndAPayloadNoBufferMayHoldEndsTheConnection)
+{
+    ClientTestStore store;
+    NetTestListener listener(ClientTestLoopback(94));
+    ASSERT_TRUE(listener.Ok());
+    ReceiverHarness viewer;
+    viewer.m_Loop.Invoke([&] { viewer.m_Client.Connect(ClientTestLoopback(94)); });
+    int fd = ServerAccept(listener);
+    ASSERT_GE(fd, 0);
+
+    // A frame whose screen is larger than any display (the protocol's own
+    // rules let it pass) is refused, but its payload is read past: the
+    // Disconnect header hidden in it must not be acted on.
+    SAPacketHeader hostile;
+    hostile.HeaderTypeSet(SA_HEADER_FRAME_BUFFER);
+    SAFrameBufferInfo info;
+    info.ScreenWidth = 20000;
+    info.ScreenHeight = 20000;
+    info.PitchInBytes = 256;
+    info.Right = 64;
+    info.Bottom = 32;
+    info.CountFragments = 1;
+    SAPacketFrameBufferEncode(hostile, info);
+    const SAPacketHeader disguised = SAPacketDisconnect(7);
+    std::vector<uint8_t> payload(40000, 0);
+    std::memcpy(payload.data(), disguised.m_Bytes, sizeof(disguised.m_Bytes));
+    hostile.ByteCountSet(static_cast<uint32_t>(payload.size()));
+    HeaderSend(fd, hostile);
+    SendAll(fd, payload.data(), payload.size());
+    // The next packet is found where the server put it.
+    FrameSend(fd, 1, 0, 64 * 32 * 4);
+    ASSERT_TRUE(ClientTestWaitFor([&] { return viewer.m_Queue.CountGet() >= 1; }));
+    SAScreenUpdate entry = viewer.m_Queue.Take();
+    ASSERT_EQ(entry.m_Kind, SAScreenUpdateKind::Packet);
+    ASSERT_EQ(entry.m_PacketSize, SA_PACKET_HEADER_SIZE + 64 * 32 * 4);
+    EXPECT_EQ(SAPacketFrameBufferDecode(SAPacketHeader::FromBytes(entry.m_pPacket.get())).ScreenWidth, 64);
+    EXPECT_EQ(entry.m_pPacket[SA_PACKET_HEADER_SIZE], 0x5A);
+    EXPECT_EQ(viewer.m_Client.LastDisconnectReasonGet(), -1);
+
+    // Audio data announcing more than header and payload could ever hold in
+    // 32 bits cannot be followed: the connection ends (event 4), with no
+    // disconnect echoed from bytes that were never a header.
+    SAPacketHeader huge;
+    huge.HeaderTypeSet(SA_HEADER_AUDIO_DATA);
+    huge.ByteCountSet(SA_PACKET_BYTE_COUNT_LIMIT);
+    HeaderSend(fd, huge);
+    ASSERT_TRUE(ClientTestWaitFor(
+        [&]
+        {
+            for (auto& m : viewer.Messages())
+                if (m.first == SA_WM_APP_FSTM_EVENT &&
+                    m.second == SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON)
+                    return true;
+            return false;
+        }));
+    for (auto& m : viewer.Messages())
+        EXPECT_FALSE(m.first == SA_WM_APP_FSTM_EVENT && m.second == SA_FSTM_EVENT_MENU_DISCONNECT_SERVER);
     close(fd);
 }

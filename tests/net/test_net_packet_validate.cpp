@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <functional>
+#include <utility>
 
 namespace
 {
@@ -341,4 +342,31 @@ TEST(SANetProtocolText, ConnectRequestDecodeRefusesWhatIsNotOne)
     SAWireU32Set(packet.data() + 4, 334);
     SAWireU32Set(packet.data(), 2);
     EXPECT_FALSE(SAPacketConnectRequestDecode(packet.data(), packet.size(), info));
+}
+
+// What the receivers do with a refused header depends on why it was refused:
+// the protocol's own rules leave the payload unread, bounds on a well-framed
+// frame skip it, and a payload no buffer may hold ends the connection.
+TEST(SANetProtocolPackets, VerdictsTellTheReceiverHowToGoOn)
+{
+    using V = SAPacketVerdict;
+    EXPECT_EQ(SANetProtocol::PacketCheck(FrameBuffer([](SAFrameBufferInfo&) {})), V::Valid);
+    EXPECT_EQ(SANetProtocol::PacketCheck(Plain(3, 128)), V::Invalid);
+    EXPECT_EQ(SANetProtocol::PacketCheck(FrameBuffer([](SAFrameBufferInfo& fb) { fb.PitchInBytes = 0; })),
+              V::Invalid);
+    EXPECT_EQ(SANetProtocol::PacketCheck(FrameBuffer([](SAFrameBufferInfo& fb) { fb.ScreenWidth = 16385; })),
+              V::PayloadSkip);
+    EXPECT_EQ(
+        SANetProtocol::PacketCheck(FrameBuffer([](SAFrameBufferInfo& fb) { fb.PitchInBytes = 1 << 20; })),
+        V::PayloadSkip);
+    EXPECT_EQ(
+        SANetProtocol::PacketCheck(FrameBuffer([](SAFrameBufferInfo& fb) { std::swap(fb.Left, fb.Right); })),
+        V::PayloadSkip);
+    EXPECT_EQ(SANetProtocol::PacketCheck(
+                  FrameBuffer([](SAFrameBufferInfo&) {}, SA_FRAME_BUFFER_BYTE_COUNT_LIMIT + 1)),
+              V::StreamBroken);
+    EXPECT_EQ(SANetProtocol::PacketCheck(Plain(SA_HEADER_AUDIO_DATA, SA_PACKET_BYTE_COUNT_LIMIT)),
+              V::StreamBroken);
+    EXPECT_EQ(SANetProtocol::PacketCheck(Plain(SA_HEADER_AUDIO_DATA, SA_PACKET_BYTE_COUNT_LIMIT - 1)),
+              V::Valid);
 }
