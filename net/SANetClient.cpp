@@ -36,6 +36,7 @@ SANetClient::~SANetClient()
 
 void SANetClient::Connect(uint32_t hostOrderAddress)
 {
+    m_RequestSent.store(false);
     if (!m_TaskQueueNetTransmitter.Start())
     {
         SALog(SA_LOG_FAILURE, "SANetClient::Connect m_TaskQueueNetTransmitter.Start failed!\n");
@@ -101,11 +102,23 @@ bool SANetClient::Start(const std::string& instanceId)
         return false;
     }
     m_TaskQueueNetTransmitter.TaskSubmit(job);
+    // Raised only once the request is queued: the single transmit worker
+    // sends in order, so whatever Transmit queues from now on follows it.
+    m_RequestSent.store(true);
     return true;
 }
 
 bool SANetClient::Transmit(const SAPacketHeader& header)
 {
+    if (!m_RequestSent.load())
+    {
+        // Acknowledgements of frames left over from the last connection, or
+        // input, would otherwise reach the new server ahead of the connect
+        // request, which must be the first packet it sees.
+        SALog(SA_LOG_FSTM, "SANetClient::Transmit dropped header type:%u, no connect request sent yet\n",
+              header.HeaderTypeGet());
+        return false;
+    }
     auto* job =
         new (std::nothrow) SATaskQueuedNetTransmit(&m_TaskLoopedNetReceiver.m_NetSocketStream, header);
     if (job == nullptr)

@@ -74,6 +74,9 @@ public:
 private:
     SAMessageTarget* const m_pNotifyTarget;
     std::atomic<bool> m_AudioActive{false};
+    // Whether this connection's connect request is queued; Transmit drops
+    // everything before it.
+    std::atomic<bool> m_RequestSent{false};
     // An audio connect job is on its way and has not been stopped. Guarded,
     // with the step from it to m_AudioActive, by m_AudioLock: a disconnect
     // must never fall between a job's look at it and the start of playing.

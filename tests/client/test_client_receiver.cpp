@@ -16,8 +16,10 @@ namespace
 class ReceiverHarness
 {
 public:
-    ReceiverHarness()
-        : m_Loop([this](uint32_t m, uintptr_t w, intptr_t l) { return PrivateDispatch(m, w, l); }),
+    // autoStart: the client's Start follows the connected event at once.
+    explicit ReceiverHarness(bool autoStart = true)
+        : m_AutoStart(autoStart),
+          m_Loop([this](uint32_t m, uintptr_t w, intptr_t l) { return PrivateDispatch(m, w, l); }),
           m_Queue(&m_Loop), m_Client(&m_Queue, &m_Loop)
     {
         m_Loop.Start();
@@ -45,6 +47,7 @@ public:
         return ClientTestWaitFor([&] { return RingIndex() == index; });
     }
 
+    bool m_AutoStart;
     SAMessageLoop m_Loop;
     SAQueueScreenUpdates m_Queue;
     SANetClient m_Client;
@@ -56,7 +59,7 @@ private:
             std::lock_guard<std::mutex> guard(m_Lock);
             m_Messages.emplace_back(message, wParam);
         }
-        if (message == SA_WM_APP_FSTM_EVENT && wParam == SA_FSTM_EVENT_SERVER_CONNECTED)
+        if (m_AutoStart && message == SA_WM_APP_FSTM_EVENT && wParam == SA_FSTM_EVENT_SERVER_CONNECTED)
             m_Client.Start("{00000000-0000-4000-8000-000000000000}");
         return 0;
     }
@@ -326,5 +329,45 @@ TEST(ClientReceiver, AFrameOutOfBoundsIsReadPastAndAPayloadNoBufferMayHoldEndsTh
         }));
     for (auto& m : viewer.Messages())
         EXPECT_FALSE(m.first == SA_WM_APP_FSTM_EVENT && m.second == SA_FSTM_EVENT_MENU_DISCONNECT_SERVER);
+    close(fd);
+}
+
+// Between the TCP connection and the connect request the processor may still
+// acknowledge frames of the previous connection, and the user may move the
+// mouse: none of it may reach the new server before the request.
+TEST(ClientReceiver, NothingPrecedesTheConnectRequestOnANewConnection)
+{
+    ClientTestStore store;
+    NetTestListener listener(ClientTestLoopback(95));
+    ASSERT_TRUE(listener.Ok());
+    ReceiverHarness viewer(false);
+    viewer.m_Loop.Invoke([&] { viewer.m_Client.Connect(ClientTestLoopback(95)); });
+    int fd = listener.Accept();
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(ClientTestWaitFor(
+        [&]
+        {
+            for (auto& m : viewer.Messages())
+                if (m.first == SA_WM_APP_FSTM_EVENT && m.second == SA_FSTM_EVENT_SERVER_CONNECTED)
+                    return true;
+            return false;
+        }));
+    EXPECT_FALSE(viewer.m_Client.Transmit(SAPacketFrameAcknowledge()));
+    viewer.m_Loop.Invoke([&] { viewer.m_Client.Start("{00000000-0000-4000-8000-000000000000}"); });
+    EXPECT_TRUE(viewer.m_Client.Transmit(SAPacketFrameAcknowledge()));
+
+    std::vector<uint8_t> got(SA_CONNECT_REQUEST_SIZE + SA_PACKET_HEADER_SIZE);
+    size_t have = 0;
+    while (have < got.size())
+    {
+        ssize_t n = recv(fd, got.data() + have, got.size() - have, 0);
+        ASSERT_GT(n, 0);
+        have += static_cast<size_t>(n);
+    }
+    const SAPacketHeader first = SAPacketHeader::FromBytes(got.data());
+    EXPECT_EQ(first.HeaderTypeGet(), 0u);
+    EXPECT_EQ(first.ByteCountGet(), SA_CONNECT_REQUEST_PAYLOAD_SIZE);
+    const SAPacketHeader second = SAPacketHeader::FromBytes(got.data() + SA_CONNECT_REQUEST_SIZE);
+    EXPECT_EQ(second.HeaderTypeGet(), static_cast<uint32_t>(SA_HEADER_FRAME_ACKNOWLEDGE));
     close(fd);
 }
