@@ -48,10 +48,11 @@ bool SANetSocketMessage::UdpSetBroadcast()
               errno);
         return false;
     }
-    // Requests are meant for the attached network only; these two keep them there.
-    if (setsockopt(m_Socket, SOL_SOCKET, SO_DONTROUTE, &one, sizeof(one)) != 0)
-        SALog(SA_LOG_FAILURE, "SANetSocketMessage::UdpSetBroadcast setsockopt SO_DONTROUTE failed! %d\n",
-              errno);
+    // No SO_DONTROUTE: where the option was meant to be harmless it is
+    // ignored and the routing table is consulted, but here it limits every
+    // send to directly attached networks, and a lookup by address must reach
+    // a server the user named behind a router (broadcasts stay on their own
+    // network regardless).
     int ttl = 255;
     if (setsockopt(m_Socket, IPPROTO_IP, IP_TTL, &ttl, sizeof(ttl)) != 0)
         SALog(SA_LOG_FAILURE, "SANetSocketMessage::UdpSetBroadcast setsockopt IP_TTL failed! %d\n", errno);

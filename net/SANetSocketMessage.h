@@ -38,7 +38,7 @@ public:
 
     // UDP socket bound to localAddress (host order), port 0.
     bool UdpCreateBind(uint32_t localAddress);
-    // SO_BROADCAST (required), SO_DONTROUTE and IP_TTL 255 (only logged on failure).
+    // SO_BROADCAST (required) and IP_TTL 255 (only logged on failure).
     bool UdpSetBroadcast();
     // Sends exactly SA_NET_DISCOVERY_REQUEST_SIZE bytes of buffer to
     // address:port (both host order).

@@ -2,15 +2,20 @@
 // Runs the real quillmere-peer for a discovery test, either in the test's
 // own private network or, as a second host, in a network namespace of its
 // own joined to ours by the veth pair qm4 (here, 10.77.2.1/24) - qm5 (there,
-// 10.77.2.2/24). The second namespace belongs to the child process alone and
-// disappears with it, taking the veth pair along.
+// 10.77.2.2/24). The second host also holds 10.77.9.2 on its loopback, which
+// this namespace reaches only through a route via 10.77.2.2: a host on a
+// network that is not attached here. The second namespace belongs to the
+// child process alone and disappears with it, taking the veth pair and the
+// route along.
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
+#include <net/if.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/wait.h>
@@ -42,6 +47,11 @@ public:
             int status = 0;
             waitpid(m_Pid, &status, 0);
             m_Pid = -1;
+            // The kernel tears the dead host's namespace down later, and
+            // with it our end of the pair: the next second host needs the
+            // name again.
+            for (int i = 0; i < 200 && m_SecondHost && if_nametoindex("qm4") != 0; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         if (m_OutFd >= 0)
         {
@@ -53,13 +63,15 @@ public:
 private:
     bool PrivateStart(const std::vector<std::string>& arguments, bool secondHost)
     {
+        m_SecondHost = secondHost;
         std::string peer = QM_PEER_EXE;
         for (const std::string& a : arguments)
             peer += " '" + a + "'";
         // In the second namespace: prove it is fresh (lo and our qm5 only),
         // configure it, then become the peer.
         std::string script = "set -e; [ \"$(ip -o link show | wc -l)\" = 2 ]; ip link set lo up; "
-                             "ip addr add 10.77.2.2/24 brd + dev qm5; ip link set qm5 up; exec " +
+                             "ip addr add 10.77.2.2/24 brd + dev qm5; ip link set qm5 up; "
+                             "ip addr add 10.77.9.2/32 dev lo; exec " +
                              peer + " --quiet";
         std::vector<std::string> all;
         if (secondHost)
@@ -107,7 +119,9 @@ private:
                                                    "qm5", "netns", std::to_string(m_Pid)}) &&
                  DiscoveryTestNetwork::CommandRun(
                      {"ip", "addr", "add", "10.77.2.1/24", "brd", "+", "dev", "qm4"}) &&
-                 DiscoveryTestNetwork::CommandRun({"ip", "link", "set", "qm4", "up"});
+                 DiscoveryTestNetwork::CommandRun({"ip", "link", "set", "qm4", "up"}) &&
+                 DiscoveryTestNetwork::CommandRun(
+                     {"ip", "route", "add", "10.77.9.0/24", "via", "10.77.2.2", "dev", "qm4"});
             byte = ok ? 1 : 0;
             ok = write(go[1], &byte, 1) == 1 && ok;
         }
@@ -138,5 +152,6 @@ private:
     }
 
     pid_t m_Pid = -1;
+    bool m_SecondHost = false;
     int m_OutFd = -1;
 };

@@ -4,6 +4,7 @@
 #include "core/SAUtilAddress.h"
 #include "net/SANetDiscovery.h"
 #include "net/SANetInterfaceEnumerator.h"
+#include "net/SANetProtocol.h"
 #include "net/SANetSocketMessage.h"
 #include "tests/core/SATestLogCapture.h"
 #include "tests/discovery/DiscoveryTestNetwork.h"
@@ -13,6 +14,8 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <netinet/in.h>
@@ -202,6 +205,47 @@ TEST(DiscoveryBroadcast, FindsAPeerOnASecondHostOverAVethPair)
         EXPECT_EQ(record.HostNameGet(), "far-host");
         EXPECT_EQ(record.FeatureBitmap, SA_NET_HOST_FEATURE_AUDIO);
     }
+    far.Stop();
+}
+
+// A lookup by address goes to a host the user named, which may well sit
+// behind a router. The request socket must let such unicasts be routed (on
+// Linux, "do not route" would make every one fail as unreachable).
+TEST(DiscoveryUnicast, ARequestReachesAHostBehindARouterAndItsReplyComesBack)
+{
+    QM_DISCOVERY_NETWORK_REQUIRE();
+    DiscoveryTestPeer far;
+    ASSERT_TRUE(far.StartAsSecondHost({"--name", "routed-host"}));
+    ASSERT_TRUE(DiscoveryTestNetwork::InterfacesAreOurs());
+
+    SANetSocketMessage socket;
+    ASSERT_TRUE(socket.UdpCreateBind(Address("10.77.2.1")));
+    ASSERT_TRUE(socket.UdpSetBroadcast());
+    std::vector<uint8_t> request(SA_NET_DISCOVERY_REQUEST_SIZE, 0);
+    std::memcpy(request.data(), "QUILLMERE-NET-CLIENT", 20);
+    ASSERT_TRUE(socket.SendTo(request.data(), Address("10.77.9.2"), SA_NET_SERVER_PORT));
+
+    // The receive blocks; a watchdog ends it should no reply come.
+    std::atomic<bool> done{false};
+    std::thread watchdog(
+        [&]
+        {
+            for (int i = 0; i < 200 && !done.load(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            socket.ShutdownRequest();
+        });
+    uint8_t reply[SA_NET_HOST_RECORD_SIZE + 16] = {};
+    size_t size = 0;
+    uint32_t sender = 0;
+    SANetReceiveResult result = SANetReceiveResult::TimedOut;
+    while (result == SANetReceiveResult::TimedOut)
+        result = socket.ReceiveFrom(reply, sizeof(reply), &size, &sender);
+    done.store(true);
+    watchdog.join();
+    ASSERT_EQ(result, SANetReceiveResult::Datagram);
+    ASSERT_EQ(size, SA_NET_HOST_RECORD_SIZE);
+    EXPECT_EQ(SANetHostRecord::Decode(reply).HostNameGet(), "routed-host");
+    socket.Close();
     far.Stop();
 }
 
