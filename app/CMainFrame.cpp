@@ -309,10 +309,20 @@ void CMainFrame::StatusLineShow(int line, bool show)
 
 void CMainFrame::MessageBoxShow(const std::string& text, const std::string& title)
 {
+    PrivateMessageBoxShow(QMessageBox::Information, text, title);
+}
+
+void CMainFrame::MessageBoxQuestionShow(const std::string& text, const std::string& title)
+{
+    PrivateMessageBoxShow(QMessageBox::Question, text, title);
+}
+
+void CMainFrame::PrivateMessageBoxShow(int icon, const std::string& text, const std::string& title)
+{
     if (m_Closing)
         return; // the window is going away; nobody is left to read it
-    QMessageBox box(QMessageBox::Information, QString::fromStdString(title), QString::fromStdString(text),
-                    QMessageBox::Ok, this);
+    QMessageBox box(static_cast<QMessageBox::Icon>(icon), QString::fromStdString(title),
+                    QString::fromStdString(text), QMessageBox::Ok, this);
     box.exec();
 }
 

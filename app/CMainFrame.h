@@ -138,6 +138,7 @@ public:
     void StatusLineTextSet(int line, const std::string& text) override;
     void StatusLineShow(int line, bool show) override;
     void MessageBoxShow(const std::string& text, const std::string& title) override;
+    void MessageBoxQuestionShow(const std::string& text, const std::string& title) override;
     int32_t ServerFeatureSupportBitmapGet(uint32_t networkOrderAddress) override;
     void DisconnectingWait() override;
 
@@ -157,6 +158,8 @@ protected:
 
 private:
     void PrivateMenusCreate(bool menuAdvanced);
+    // icon: a QMessageBox::Icon.
+    void PrivateMessageBoxShow(int icon, const std::string& text, const std::string& title);
     QAction* PrivateActionAdd(QMenu* menu, int id, const QString& text, bool checkable);
     void PrivateCommand(int id);
     void PrivateOptionToggle(bool& flag, const char* valueName);

@@ -45,7 +45,7 @@ bool SAFrameBase::AppMessageHandle(uint32_t message, uintptr_t wParam, intptr_t 
 
 intptr_t SAFrameBase::OnAppAudioFailure()
 {
-    MessageBoxShow("Audio Disconneted", "Msg title");
+    MessageBoxQuestionShow("Audio Disconneted", "Msg title");
     return 0;
 }
 

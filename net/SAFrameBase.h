@@ -128,6 +128,12 @@ public:
     virtual void StatusLineShow(int line, bool show) = 0;
     // Modal on the window thread where there is a window; OK button only.
     virtual void MessageBoxShow(const std::string& text, const std::string& title) = 0;
+    // The same box with the question-mark icon, which the audio failure box
+    // carries; where there are no icons it is the plain box.
+    virtual void MessageBoxQuestionShow(const std::string& text, const std::string& title)
+    {
+        MessageBoxShow(text, title);
+    }
     // Feature bitmap that discovery reported for the server; 0 when unknown.
     virtual int32_t ServerFeatureSupportBitmapGet(uint32_t networkOrderAddress) = 0;
     // The pause of the Disconnecting entry (blocks the window thread).

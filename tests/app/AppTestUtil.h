@@ -35,7 +35,7 @@ inline void AppTestSpin(int ms)
     AppTestWaitFor([] { return false; }, ms);
 }
 
-// Closes every message box that opens, recording "title: text".
+// Closes every message box that opens, recording "title: text" and its icon.
 class AppTestMessageBoxWatcher
 {
 public:
@@ -52,12 +52,14 @@ public:
                                      continue;
                                  m_Texts.push_back(box->windowTitle().toStdString() + ": " +
                                                    box->text().toStdString());
+                                 m_Icons.push_back(box->icon());
                                  box->done(m_Answer);
                              }
                          });
         m_Timer.start();
     }
     std::vector<std::string> m_Texts;
+    std::vector<QMessageBox::Icon> m_Icons; // one for each text
     int m_Answer = QMessageBox::Ok;
 
 private:

@@ -145,10 +145,25 @@ TEST_F(AppFrameTest, ClearAsksFirstAndOnlyYesClears)
     frame->ActionGet(ID_SETTINGS_CLEAR)->trigger();
     ASSERT_EQ(watcher.m_Texts.size(), 1u);
     EXPECT_EQ(watcher.m_Texts[0], "Clear settings: Are you sure you want to clear all settings?");
+    EXPECT_EQ(watcher.m_Icons[0], QMessageBox::Question);
     EXPECT_TRUE(SASettings::SettingsOptionEnableGet(SA_SETTINGS_KEYBOARD_ENABLE));
     watcher.m_Answer = QMessageBox::Yes;
     frame->ActionGet(ID_SETTINGS_CLEAR)->trigger();
     EXPECT_FALSE(SASettings::SettingsOptionEnableGet(SA_SETTINGS_KEYBOARD_ENABLE));
+}
+
+// The audio connection's workers report a failure by message; the frame
+// shows its box (question-mark icon) and the connection state is untouched.
+TEST_F(AppFrameTest, AnAudioFailureMessageShowsItsBoxWithTheQuestionIcon)
+{
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    AppTestMessageBoxWatcher watcher;
+    ASSERT_TRUE(frame->FrameTargetGet().Post(SA_WM_APP_AUDIO_FAILURE, 0, 0));
+    ASSERT_TRUE(AppTestWaitFor([&] { return !watcher.m_Texts.empty(); }));
+    EXPECT_EQ(watcher.m_Texts, std::vector<std::string>{"Msg title: Audio Disconneted"});
+    EXPECT_EQ(watcher.m_Icons, std::vector<QMessageBox::Icon>{QMessageBox::Question});
+    EXPECT_EQ(frame->FstmStateGet(), 0);
 }
 
 TEST_F(AppFrameTest, StatusBarShowsIndicatorsThenIdleTextsThenStatistics)
