@@ -47,6 +47,7 @@ bool SAInputTouch::GetInputFromWmTouch(const QTouchEvent* event)
     const int64_t left = int64_t{origin.x()} * 100, top = int64_t{origin.y()} * 100;
     const int64_t right = left + int64_t{window->width()} * 100,
                   bottom = top + int64_t{window->height()} * 100;
+    const double ratio = window->devicePixelRatio();
     const bool cancelled = event->type() == QEvent::TouchCancel;
     const uint8_t absolute =
         (m_StateGet() != SA_FSTM_STATE_CONNECTED_DISPLAY_OFF && mode == SA_SETTINGS_TOUCH_SCREEN) ? 1 : 0;
@@ -80,8 +81,11 @@ bool SAInputTouch::GetInputFromWmTouch(const QTouchEvent* event)
         }
         else
             inside = false; // this and every later point of the event
-        m_pView->PrivateTouchEventSend(flags, absolute, inside, static_cast<int32_t>(x / 100),
-                                       static_cast<int32_t>(y / 100));
+        // The renderer measures the window in device pixels, touch points
+        // come in logical ones.
+        m_pView->PrivateTouchEventSend(flags, absolute, inside,
+                                       static_cast<int32_t>(std::floor(x * ratio / 100)),
+                                       static_cast<int32_t>(std::floor(y * ratio / 100)));
     }
     return true;
 }
