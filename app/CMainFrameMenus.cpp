@@ -17,6 +17,7 @@
 #endif
 
 #include <QAction>
+#include <QActionGroup>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QMenu>
@@ -68,15 +69,23 @@ void CMainFrame::PrivateMenusCreate(bool menuAdvanced)
     PrivateActionAdd(functionality, ID_FUNCTIONALITY_DISPLAY, QStringLiteral("Display"), true);
     PrivateActionAdd(functionality, ID_FUNCTIONALITY_KEYBOARD, QStringLiteral("Keyboard"), true);
     functionality->addSeparator();
-    PrivateActionAdd(functionality, ID_FUNCTIONALITY_MOUSE_LOCAL,
-                     QStringLiteral("Mouse local (use as touch)"), true);
-    PrivateActionAdd(functionality, ID_FUNCTIONALITY_MOUSE_REMOTE, QStringLiteral("Mouse remote"), true);
+    // Radio items: the groups only make the menu draw bullets. Which item is
+    // checked stays with the update rules, so the groups may leave none.
+    auto* mouseGroup = new QActionGroup(this);
+    mouseGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    mouseGroup->addAction(PrivateActionAdd(functionality, ID_FUNCTIONALITY_MOUSE_LOCAL,
+                                           QStringLiteral("Mouse local (use as touch)"), true));
+    mouseGroup->addAction(
+        PrivateActionAdd(functionality, ID_FUNCTIONALITY_MOUSE_REMOTE, QStringLiteral("Mouse remote"), true));
     functionality->addSeparator();
-    PrivateActionAdd(functionality, ID_FUNCTIONALITY_TOUCHSCREEN, QStringLiteral("Touchscreen (absolute)"),
-                     true);
-    PrivateActionAdd(functionality, ID_FUNCTIONALITY_TOUCHPAD,
-                     QStringLiteral("Touchpad / Trackpad (relative)"), true);
-    PrivateActionAdd(functionality, ID_FUNCTIONALITY_TOUCH_OFF, QStringLiteral("Touch Off"), true);
+    auto* touchGroup = new QActionGroup(this);
+    touchGroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    touchGroup->addAction(PrivateActionAdd(functionality, ID_FUNCTIONALITY_TOUCHSCREEN,
+                                           QStringLiteral("Touchscreen (absolute)"), true));
+    touchGroup->addAction(PrivateActionAdd(functionality, ID_FUNCTIONALITY_TOUCHPAD,
+                                           QStringLiteral("Touchpad / Trackpad (relative)"), true));
+    touchGroup->addAction(
+        PrivateActionAdd(functionality, ID_FUNCTIONALITY_TOUCH_OFF, QStringLiteral("Touch Off"), true));
     functionality->addSeparator();
     PrivateActionAdd(functionality, ID_FUNCTIONALITY_AUDIO_SPEAKER, QStringLiteral("Audio Speaker"), true);
 

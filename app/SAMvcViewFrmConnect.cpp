@@ -171,11 +171,13 @@ void SAMvcViewFrmConnect::ThreadDiscoveryResumeSuspend(bool resume)
     if (!resume)
     {
         m_Discovery.Pause();
+        SALog(SA_LOG_DISCOVERY, "SAMvcViewFrmConnect::ThreadDiscoveryResumeSuspend bResume:%d\n", 0);
         return;
     }
     m_pTree->ItemsDeleteAll();
     m_Discovery.ListsClear();
     m_Discovery.Resume();
+    SALog(SA_LOG_DISCOVERY, "SAMvcViewFrmConnect::ThreadDiscoveryResumeSuspend bResume:%d\n", 1);
 }
 
 bool SAMvcViewFrmConnect::FeatureSupportBitmapGet(const std::string& addressText, int32_t& features) const

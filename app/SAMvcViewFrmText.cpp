@@ -102,7 +102,9 @@ void SAMvcViewFrmText::PrivateCustomerLogoLoad()
                 {
                     m_pCustomer->setPixmap(QPixmap::fromImage(
                         image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
-                    m_pCustomer->setGeometry(0, 200, size.width(), size.height());
+                    // 10 pixels below the space it is scaled to: its last
+                    // rows fall below the view, as the layout has always put it.
+                    m_pCustomer->setGeometry(0, 210, size.width(), size.height());
                     m_CustomerLogoSize = size;
                 }
                 shown = true;

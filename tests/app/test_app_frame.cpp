@@ -13,6 +13,7 @@
 #include "tests/core/SATestLogCapture.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
@@ -133,6 +134,28 @@ TEST_F(AppFrameTest, ToggleAndRadioCommandsStoreTheirSettings)
     EXPECT_FALSE(frame->ActionGet(ID_FUNCTIONALITY_MOUSE_REMOTE)->isChecked());
     EXPECT_TRUE(SASettings::SettingsOptionEnableGet(SA_SETTINGS_FULL_SCREEN_UPON_CONNECT_ENABLE));
     EXPECT_TRUE(frame->FullScreenUponConnectGet());
+
+    // The radio items come in two groups the menu draws with bullets; a
+    // toggle has none. Choosing the checked item again keeps it.
+    QActionGroup* mouse = frame->ActionGet(ID_FUNCTIONALITY_MOUSE_LOCAL)->actionGroup();
+    QActionGroup* touch = frame->ActionGet(ID_FUNCTIONALITY_TOUCH_OFF)->actionGroup();
+    ASSERT_NE(mouse, nullptr);
+    ASSERT_NE(touch, nullptr);
+    EXPECT_NE(mouse, touch);
+    EXPECT_TRUE(mouse->isExclusive());
+    EXPECT_TRUE(touch->isExclusive());
+    EXPECT_EQ(frame->ActionGet(ID_FUNCTIONALITY_MOUSE_REMOTE)->actionGroup(), mouse);
+    EXPECT_EQ(frame->ActionGet(ID_FUNCTIONALITY_TOUCHSCREEN)->actionGroup(), touch);
+    EXPECT_EQ(frame->ActionGet(ID_FUNCTIONALITY_TOUCHPAD)->actionGroup(), touch);
+    EXPECT_EQ(frame->ActionGet(ID_FUNCTIONALITY_KEYBOARD)->actionGroup(), nullptr);
+    frame->ActionGet(ID_FUNCTIONALITY_TOUCH_OFF)->trigger();
+    MenusShow(*frame);
+    EXPECT_EQ(SASettings::SettingsMenuTouchGet(), 2);
+    EXPECT_TRUE(frame->ActionGet(ID_FUNCTIONALITY_TOUCH_OFF)->isChecked());
+    frame->ActionGet(ID_FUNCTIONALITY_TOUCHPAD)->trigger();
+    MenusShow(*frame);
+    EXPECT_TRUE(frame->ActionGet(ID_FUNCTIONALITY_TOUCHPAD)->isChecked());
+    EXPECT_FALSE(frame->ActionGet(ID_FUNCTIONALITY_TOUCH_OFF)->isChecked());
 }
 
 TEST_F(AppFrameTest, ClearAsksFirstAndOnlyYesClears)
@@ -597,6 +620,32 @@ TEST_F(AppFrameTest, TextViewDropsTheCustomerLogoWhenItsFileNameCannotBeRead)
     const QImage shown = frame->TextViewGet()->grab().toImage();
     EXPECT_EQ(shown.pixelColor(shown.width() - 5, shown.height() - 5), QColor(Qt::black));
     frame->ViewSwitch(SAFrameView::CONNECT);
+}
+
+TEST_F(AppFrameTest, TextViewShowsTheCustomerLogoScaledBelowTheBanner)
+{
+    const std::string path = std::string(std::getenv("XDG_RUNTIME_DIR")) + "/customer-logo.png";
+    QImage logo(40, 30, QImage::Format_RGB32);
+    logo.fill(QColor(200, 20, 20));
+    ASSERT_TRUE(logo.save(QString::fromStdString(path)));
+    ASSERT_TRUE(SASettings::SettingsOptionEnableSet(SA_SETTINGS_CUSTOMER_SPECIFIC_02, true));
+    ASSERT_TRUE(SASettings::SettingsOptionEnableSet(SA_SETTINGS_LOGO_ENABLE, true));
+    ASSERT_TRUE(SASettings::LogoFileNameSet(path));
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    frame->ViewSwitch(SAFrameView::TEXT);
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->TextViewGet()->CustomerLogoShownGet(); }));
+    AppTestSpin(100);
+    // Stretched over the whole width from 210 pixels down; the 10 rows
+    // above it stay black.
+    const QImage shown = frame->TextViewGet()->grab().toImage();
+    ASSERT_GT(shown.height(), 360);
+    EXPECT_EQ(shown.pixelColor(5, 205), QColor(Qt::black));
+    EXPECT_EQ(shown.pixelColor(5, 215), QColor(200, 20, 20));
+    EXPECT_EQ(shown.pixelColor(shown.width() - 5, shown.height() - 5), QColor(200, 20, 20));
+    EXPECT_TRUE(SASettings::SettingsOptionEnableGet(SA_SETTINGS_LOGO_ENABLE));
+    frame->ViewSwitch(SAFrameView::CONNECT);
+    std::remove(path.c_str());
 }
 
 QM_APP_TEST_MAIN()
