@@ -35,7 +35,12 @@ enum class SAFrameView
 
 // Status lines of the text view.
 constexpr int SA_FRAME_STATUS_LINE_COUNT = 3;
-// Reconnect attempts in a row start at most this often.
+// Reconnect attempts in a row start at most this often. Retrying the moment
+// an attempt fails turns a server that refuses at once (the program is not
+// running, the port is closed) into a busy loop: thousands of connects a
+// second, a core spent on them, and the server's machine flooded. An attempt
+// that fails later than this, and the first after a lost connection, still
+// starts at once.
 constexpr uint32_t SA_FRAME_RECONNECT_INTERVAL_MS = 1000;
 // How long the Disconnecting entry keeps the window thread waiting.
 constexpr uint32_t SA_FRAME_DISCONNECTING_WAIT_MS = 1000;
