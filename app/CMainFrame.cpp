@@ -503,12 +503,14 @@ void CMainFrame::FullScreenEnter()
         !SASettings::SettingsOptionEnableGet(SA_SETTINGS_CUSTOMER_SPECIFIC_01) && m_pXButton == nullptr)
     {
         // A small window of its own above the frame: a child widget would lie
-        // beneath the view's native GL window. Its place is 25 pixels in from
-        // the monitor's top-right corner, 25 x 25.
+        // beneath the view's native GL window. As a tool window it belongs to
+        // the frame, which keeps it above the frame only: staying on top of
+        // everything, it floated over other programs once the user switched
+        // to them. Its place is 25 pixels in from the monitor's top-right
+        // corner, 25 x 25.
         m_pXButton = new QPushButton(QStringLiteral("X"), this);
         m_pXButton->setObjectName(QStringLiteral("XButton"));
-        m_pXButton->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                                   Qt::WindowDoesNotAcceptFocus);
+        m_pXButton->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
         const int monitorRight = monitor.x() + monitor.width();
         const int left = monitorRight - 50, top = monitor.y() + 25;
         const int right = monitorRight - 25, bottom = monitor.y() + 50;

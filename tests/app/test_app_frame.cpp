@@ -438,6 +438,10 @@ TEST_F(AppFrameTest, FullScreenIsAFramelessWindowOnTheWholeMonitorAndLeavingRest
     ASSERT_NE(button, nullptr);
     EXPECT_EQ(button->text().toStdString(), "X");
     ASSERT_TRUE(AppTestWaitFor([&] { return button->isVisible(); }, 5000));
+    // Above its own frame, not above every other program's windows.
+    ASSERT_NE(button->windowHandle(), nullptr);
+    EXPECT_EQ(button->windowHandle()->transientParent(), frame->windowHandle());
+    EXPECT_FALSE(button->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     const QRect place = button->geometry();
     EXPECT_EQ(place.left(), monitor.x() + monitor.width() - 50);
     EXPECT_EQ(place.top(), 25);
