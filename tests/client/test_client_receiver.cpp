@@ -39,6 +39,18 @@ public:
     {
         return ClientTestWaitFor([&] { return m_Client.StatisticsGet().m_HeadersReceived >= count; });
     }
+    // Whether the client has raised the state machine event `event`.
+    bool HasEvent(uintptr_t event)
+    {
+        for (auto& m : Messages())
+            if (m.first == SA_WM_APP_FSTM_EVENT && m.second == event)
+                return true;
+        return false;
+    }
+    bool WaitEvent(uintptr_t event)
+    {
+        return ClientTestWaitFor([&] { return HasEvent(event); });
+    }
     uint32_t RingIndex() { return m_Client.StatisticsGet().m_RingIndex; }
     // The header is counted before its payload is read and the frame's slot
     // filled, so a completed frame is awaited by its slot index.
@@ -205,14 +217,7 @@ TEST(ClientReceiver, DispatchesHeaderOnlyTypesAndSkipsInvalidHeadersInStep)
     ASSERT_TRUE(viewer.WaitHeaders(5));
     ASSERT_TRUE(ClientTestWaitFor([&] { return viewer.m_Client.LastDisconnectReasonGet() == 3; }));
     // The reason is stored before the disconnect event goes out.
-    ASSERT_TRUE(ClientTestWaitFor(
-        [&]
-        {
-            for (auto& m : viewer.Messages())
-                if (m.first == SA_WM_APP_FSTM_EVENT && m.second == SA_FSTM_EVENT_MENU_DISCONNECT_SERVER)
-                    return true;
-            return false;
-        }));
+    ASSERT_TRUE(viewer.WaitEvent(SA_FSTM_EVENT_MENU_DISCONNECT_SERVER));
 
     std::vector<std::pair<uint32_t, uintptr_t>> events;
     for (auto& m : viewer.Messages())
@@ -228,15 +233,7 @@ TEST(ClientReceiver, DispatchesHeaderOnlyTypesAndSkipsInvalidHeadersInStep)
     EXPECT_TRUE(viewer.m_Queue.IsEmpty() == false); // the reset marker
     close(fd);
     // The server closing ends the receiver, which raises event 4.
-    ASSERT_TRUE(ClientTestWaitFor(
-        [&]
-        {
-            for (auto& m : viewer.Messages())
-                if (m.first == SA_WM_APP_FSTM_EVENT &&
-                    m.second == SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON)
-                    return true;
-            return false;
-        }));
+    ASSERT_TRUE(viewer.WaitEvent(SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON));
 }
 
 TEST(ClientReceiver, QueuedDisconnectReachesAServerBeforeTheSocketCloses)
@@ -318,17 +315,8 @@ TEST(ClientReceiver, AFrameOutOfBoundsIsReadPastAndAPayloadNoBufferMayHoldEndsTh
     huge.HeaderTypeSet(SA_HEADER_AUDIO_DATA);
     huge.ByteCountSet(SA_PACKET_BYTE_COUNT_LIMIT);
     HeaderSend(fd, huge);
-    ASSERT_TRUE(ClientTestWaitFor(
-        [&]
-        {
-            for (auto& m : viewer.Messages())
-                if (m.first == SA_WM_APP_FSTM_EVENT &&
-                    m.second == SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON)
-                    return true;
-            return false;
-        }));
-    for (auto& m : viewer.Messages())
-        EXPECT_FALSE(m.first == SA_WM_APP_FSTM_EVENT && m.second == SA_FSTM_EVENT_MENU_DISCONNECT_SERVER);
+    ASSERT_TRUE(viewer.WaitEvent(SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON));
+    EXPECT_FALSE(viewer.HasEvent(SA_FSTM_EVENT_MENU_DISCONNECT_SERVER));
     close(fd);
 }
 
@@ -344,14 +332,7 @@ TEST(ClientReceiver, NothingPrecedesTheConnectRequestOnANewConnection)
     viewer.m_Loop.Invoke([&] { viewer.m_Client.Connect(ClientTestLoopback(95)); });
     int fd = listener.Accept();
     ASSERT_GE(fd, 0);
-    ASSERT_TRUE(ClientTestWaitFor(
-        [&]
-        {
-            for (auto& m : viewer.Messages())
-                if (m.first == SA_WM_APP_FSTM_EVENT && m.second == SA_FSTM_EVENT_SERVER_CONNECTED)
-                    return true;
-            return false;
-        }));
+    ASSERT_TRUE(viewer.WaitEvent(SA_FSTM_EVENT_SERVER_CONNECTED));
     EXPECT_FALSE(viewer.m_Client.Transmit(SAPacketFrameAcknowledge()));
     viewer.m_Loop.Invoke([&] { viewer.m_Client.Start("{00000000-0000-4000-8000-000000000000}"); });
     EXPECT_TRUE(viewer.m_Client.Transmit(SAPacketFrameAcknowledge()));
