@@ -759,11 +759,13 @@ void PSRendererGLUpdateAreas::PictureCenterGet(float* x, float* y)
 
 bool PSRendererGLUpdateAreas::ScreenClientToTarget(float x, float y, float result[2], float size[2])
 {
-    float width = 0.0f, height = 0.0f;
+    float width = 0.0f, height = 0.0f, screenWidth = 0.0f, screenHeight = 0.0f;
     {
         std::lock_guard<std::mutex> status(m_StatusLock);
         width = m_WindowWidth;
         height = m_WindowHeight;
+        screenWidth = static_cast<float>(m_Status.ResolutionX);
+        screenHeight = static_cast<float>(m_Status.ResolutionY);
     }
     // Written so that NaN and points left of or above the window fail too.
     if (!(x >= 0.0f && x < width && y >= 0.0f && y < height))
@@ -776,6 +778,22 @@ bool PSRendererGLUpdateAreas::ScreenClientToTarget(float x, float y, float resul
     result[1] = y;
     size[0] = width;
     size[1] = height;
+    if (screenWidth > 0.0f && screenHeight > 0.0f)
+    {
+        // The picture is shown 1:1 from the top-left corner, not stretched
+        // over the window, while callers send result / size as the place on
+        // the server's screen: the window point is scaled so that this
+        // fraction is the point's place on the picture. Points on the grey
+        // beside or below a smaller picture are on no part of it.
+        if (!(x < screenWidth && y < screenHeight))
+        {
+            SALog(SA_LOG_FAILURE,
+                  "PSRendererGLUpdateAreas::ScreenClientToTarget failed! Input not within the picture\n");
+            return false;
+        }
+        result[0] = x * width / screenWidth;
+        result[1] = y * height / screenHeight;
+    }
     return true;
 }
 

@@ -374,6 +374,35 @@ TEST_F(RendererUpdateAreas, WindowPointsMapOneToOneAndTheEdgesAreRejected)
               7);
 }
 
+// The picture is shown 1:1 from the top-left corner whatever the window's
+// size. A point's result / size must still be its place on the server's
+// screen, which is what the input records send; grey beside a smaller
+// picture is on no part of it.
+TEST_F(RendererUpdateAreas, PointsMapToTheirPlaceOnAPictureOfAnotherSize)
+{
+    float result[2] = {-1, -1}, size[2] = {-1, -1};
+    RenderLogCapture log;
+    m_Renderer->WindowSizeSet(WIDTH, HEIGHT); // 64 x 48
+    const auto serverPoint = [&](int axis) { return size[axis] > 0 ? result[axis] / size[axis] : -1.0f; };
+
+    ASSERT_TRUE(m_Renderer->ResolutionSet(32, 24)); // smaller: grey to the right and below
+    ASSERT_TRUE(m_Renderer->ScreenClientToTarget(10, 5, result, size));
+    EXPECT_EQ(size[0], WIDTH);
+    EXPECT_EQ(size[1], HEIGHT);
+    EXPECT_FLOAT_EQ(serverPoint(0) * 32, 10.0f);
+    EXPECT_FLOAT_EQ(serverPoint(1) * 24, 5.0f);
+    EXPECT_FALSE(m_Renderer->ScreenClientToTarget(40, 5, result, size));
+    EXPECT_FALSE(m_Renderer->ScreenClientToTarget(10, 30, result, size));
+    EXPECT_EQ(log.Count(SA_LOG_FAILURE,
+                        "PSRendererGLUpdateAreas::ScreenClientToTarget failed! Input not within the picture"),
+              2);
+
+    ASSERT_TRUE(m_Renderer->ResolutionSet(128, 96)); // larger: only its top-left part shows
+    ASSERT_TRUE(m_Renderer->ScreenClientToTarget(63, 47, result, size));
+    EXPECT_FLOAT_EQ(serverPoint(0) * 128, 63.0f);
+    EXPECT_FLOAT_EQ(serverPoint(1) * 96, 47.0f);
+}
+
 TEST_F(RendererUpdateAreas, RectanglesPartlyOutsideAreClippedToTheScreen)
 {
     m_Renderer->WindowSizeSet(WIDTH, HEIGHT);
