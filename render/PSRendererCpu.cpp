@@ -33,7 +33,9 @@ bool PSRendererCpu::ResolutionSet(int x, int y)
         m_FrameReady = false;
     }
     m_Camera.ResolutionAspectSet(static_cast<float>(x) / static_cast<float>(y));
-    if (!m_Frame.ResolutionSet(x, y))
+    // Only reached for a new size or after StatusClear (a new connection),
+    // where the last session's picture must not show through.
+    if (!m_Frame.ResolutionSet(x, y, false))
     {
         SALog(SA_LOG_FAILURE, "PSRendererCpu::ResolutionSet failed! PSRendererFrame::ResolutionSet\n");
         return false;

@@ -132,11 +132,16 @@ bool PSRendererFrame::PlanarSet(const SAPlanarPicture& picture)
     return true;
 }
 
-bool PSRendererFrame::ResolutionSet(int x, int y)
+bool PSRendererFrame::ResolutionSet(int x, int y, bool keepPixels)
 {
     std::unique_lock<std::mutex> guard(m_Lock);
     PrivateWritersDrain(guard);
-    if (x != m_Width || y != m_Height)
+    if (x == m_Width && y == m_Height && !keepPixels)
+    {
+        m_Planar = {};
+        std::fill(m_Pixels.begin(), m_Pixels.end(), uint8_t{0});
+    }
+    else if (x != m_Width || y != m_Height)
     {
         m_Planar = {};
         try

@@ -42,9 +42,10 @@ public:
     // owner names the renderer class in log lines ("PSRendererGL").
     explicit PSRendererFrame(const char* owner);
 
-    // Resizes to x by y (new pixels are black) or keeps the pixels when the
-    // size is unchanged; either way the whole frame becomes dirty.
-    bool ResolutionSet(int x, int y);
+    // Resizes to x by y (new pixels are black) or, when the size is
+    // unchanged, keeps the pixels if keepPixels is set and blackens them
+    // otherwise; either way the whole frame becomes dirty.
+    bool ResolutionSet(int x, int y, bool keepPixels = true);
     void SizeGet(int* width, int* height);
     // The bounded copy behind FrameBufferPartialUpdate.
     bool RectangleCopy(const void* pixels, size_t pixelsBytes, int pitch, const PSRendererRect* rect);

@@ -191,12 +191,17 @@ bool PSRendererGL::ResolutionSet(int x, int y)
         return false;
     }
     std::lock_guard<std::mutex> guard(m_GlLock);
+    bool keepPixels = false;
     {
         std::lock_guard<std::mutex> status(m_StatusLock);
         // A pipeline released by Uninitialize or a failed Present is rebuilt
         // even at the same size; a failed build is not retried at it.
         if (m_Status.ResolutionX == x && m_Status.ResolutionY == y && (m_PipelineBuilt || m_PipelineFailed))
             return true;
+        // The same size again after a lost pipeline shows the same picture;
+        // after StatusClear (a new connection) the last session's picture
+        // must not come back where the new one has not drawn yet.
+        keepPixels = m_Status.ResolutionX == x && m_Status.ResolutionY == y;
         SALog(SA_LOG_RENDER, "PSRendererGL::ResolutionSet X:%d Y:%d\n", x, y);
         m_Status.ResolutionX = x;
         m_Status.ResolutionY = y;
@@ -204,7 +209,7 @@ bool PSRendererGL::ResolutionSet(int x, int y)
     m_Camera.ResolutionAspectSet(static_cast<float>(x) / static_cast<float>(y));
     PrivateUninitialize();
     m_PipelineFailed = true;
-    if (!m_Frame.ResolutionSet(x, y))
+    if (!m_Frame.ResolutionSet(x, y, keepPixels))
     {
         SALog(SA_LOG_FAILURE, "PSRendererGL::ResolutionSet failed! PSRendererFrame::ResolutionSet\n");
         return false;

@@ -311,10 +311,14 @@ TEST_F(RendererGL, StatusClearForcesARebuildAndTheFrameRateCountsFrames)
     ASSERT_TRUE(m_Renderer->ResolutionSet(WIDTH, HEIGHT));
     EXPECT_EQ(log.Count(SA_LOG_RENDER, "PSRendererGL::ResolutionSet X:64 Y:48"), 2) << "cleared: rebuilt";
     EXPECT_EQ(m_Renderer->StatusGet().ResolutionX, WIDTH);
-    PictureExpect(PresentAndRead(WIDTH, HEIGHT), WIDTH, 0, 0, pattern);
+    // A cleared status starts a new connection: the last one's picture does
+    // not come back where the new one has not drawn yet.
+    PictureExpect(PresentAndRead(WIDTH, HEIGHT), WIDTH, 0, 0,
+                  std::vector<uint8_t>(static_cast<size_t>(WIDTH) * HEIGHT * 4, 0));
+    ASSERT_TRUE(RenderFrameWrite(*m_Renderer, pattern, WIDTH, HEIGHT));
 
     // Released objects come back with the next ResolutionSet, even at the
-    // same size.
+    // same size, and with them the picture.
     m_Renderer->Uninitialize(false);
     EXPECT_FALSE(m_Renderer->Present(0));
     ASSERT_TRUE(m_Renderer->ResolutionSet(WIDTH, HEIGHT));
