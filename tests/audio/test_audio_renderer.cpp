@@ -6,6 +6,7 @@
 #include "audio/SAAudioRenderer.h"
 #include "core/PSTime.h"
 #include "core/SALog.h"
+#include "tests/core/SATestWait.h"
 
 #include <gtest/gtest.h>
 
@@ -67,18 +68,6 @@ private:
     std::string m_Path;
 };
 
-bool AudioTestWaitFor(const std::function<bool()>& pred, int seconds = 30)
-{
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!pred())
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        PSTimeSleep(5);
-    }
-    return true;
-}
-
 // Stereo frames numbered from `first`, no sample ever 0.
 std::vector<uint8_t> AudioTestStereo(uint32_t first, size_t frames)
 {
@@ -106,7 +95,7 @@ void AudioTestDrainAndRelease(SAAudioRenderer& renderer)
 {
     // Once SDL has taken the last queued byte the device thread writes it
     // before it can notice the close.
-    ASSERT_TRUE(AudioTestWaitFor([&] { return renderer.PaddingGet() == 0; }));
+    ASSERT_TRUE(SATestWaitFor([&] { return renderer.PaddingGet() == 0; }, 30));
     renderer.Stop();
     EXPECT_FALSE(renderer.StartedGet());
     renderer.Release();
@@ -253,9 +242,9 @@ TEST(AudioRendererDisk, RenderCancelEndsAWaitingRender)
             renderer.Render(packet.data(), packet.size());
             returned = true;
         });
-    ASSERT_TRUE(AudioTestWaitFor([&] { return renderer.PaddingGet() > 0; }));
+    ASSERT_TRUE(SATestWaitFor([&] { return renderer.PaddingGet() > 0; }, 30));
     renderer.RenderCancel();
-    EXPECT_TRUE(AudioTestWaitFor([&] { return returned.load(); }, 20));
+    EXPECT_TRUE(SATestWaitFor([&] { return returned.load(); }, 20));
     player.join();
     renderer.Stop();
     renderer.Release();

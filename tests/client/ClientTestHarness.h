@@ -11,6 +11,7 @@
 #include "net/SANetClient.h"
 #include "net/SANetHostRecord.h"
 #include "net/SAQueueScreenUpdates.h"
+#include "tests/core/SATestWait.h"
 
 #include <atomic>
 #include <chrono>
@@ -47,18 +48,9 @@ inline size_t ClientTestCount(const std::string& text, const std::string& what)
     return count;
 }
 
-// Polls until pred holds; the limit is a guard against a hang, not a timing
-// check.
 inline bool ClientTestWaitFor(const std::function<bool()>& pred, int seconds = 20)
 {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!pred())
-    {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        PSTimeSleep(5);
-    }
-    return true;
+    return SATestWaitFor(pred, seconds);
 }
 
 class ClientTestFrame : public SAFrameConsole
