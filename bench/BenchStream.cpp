@@ -26,22 +26,8 @@ BenchStream::BenchStream(PeerCodec codec, int width, int height, int fragments, 
             size_t bytes = 0;
             encoder.BandEncode(picture.data() + static_cast<size_t>(top) * width * 4, width,
                                static_cast<size_t>(width) * 4, rows, payload, bytes);
-            SAPacketHeader header;
-            header.HeaderTypeSet(SA_HEADER_FRAME_BUFFER);
-            header.ByteCountSet(static_cast<uint32_t>(bytes));
-            SAFrameBufferInfo info;
-            info.ScreenWidth = width;
-            info.ScreenHeight = height;
-            info.PitchInBytes = width * 4;
-            info.ColorFormat = 22;
-            info.Left = 0;
-            info.Top = top;
-            info.Right = width;
-            info.Bottom = top + rows;
-            info.CompressionType = encoder.CompressionTypeGet();
-            info.CompressionInfoQuality = encoder.QualityFieldGet();
-            info.CountFragments = static_cast<int16_t>(fragments);
-            SAPacketFrameBufferEncode(header, info);
+            const SAPacketHeader header = encoder.BandHeaderGet(
+                width, height, width, static_cast<size_t>(width) * 4, top, rows, fragments, bytes);
             BenchPacket packet;
             packet.m_Top = top;
             packet.m_Rows = rows;

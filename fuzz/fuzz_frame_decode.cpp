@@ -32,29 +32,6 @@ namespace
 {
 constexpr int32_t QM_FUZZ_SIDE = 1024;
 
-// Appends one packet of `payload` for a band of a width x height screen.
-void PacketAppend(std::vector<uint8_t>& out, const PeerEncoder& encoder, int width, int height, int top,
-                  int rows, int fragments, const uint8_t* payload, size_t bytes)
-{
-    SAPacketHeader header;
-    header.HeaderTypeSet(SA_HEADER_FRAME_BUFFER);
-    header.ByteCountSet(static_cast<uint32_t>(bytes));
-    SAFrameBufferInfo info;
-    info.ScreenWidth = width;
-    info.ScreenHeight = height;
-    info.PitchInBytes = width * 4;
-    info.ColorFormat = 22;
-    info.Top = top;
-    info.Right = width;
-    info.Bottom = top + rows;
-    info.CompressionType = encoder.CompressionTypeGet();
-    info.CompressionInfoQuality = encoder.QualityFieldGet();
-    info.CountFragments = static_cast<int16_t>(fragments);
-    SAPacketFrameBufferEncode(header, info);
-    out.insert(out.end(), header.m_Bytes, header.m_Bytes + SA_PACKET_HEADER_SIZE);
-    out.insert(out.end(), payload, payload + bytes);
-}
-
 void SeedsWrite(const std::string& folder)
 {
     const int width = 64, height = 48;
@@ -79,7 +56,10 @@ void SeedsWrite(const std::string& folder)
                 if (!encoder.BandEncode(picture.data() + static_cast<size_t>(i) * band * width * 4, width,
                                         static_cast<size_t>(width) * 4, band, payload, bytes))
                     continue;
-                PacketAppend(input, encoder, width, height, i * band, band, fragments, payload, bytes);
+                const SAPacketHeader header = encoder.BandHeaderGet(
+                    width, height, width, static_cast<size_t>(width) * 4, i * band, band, fragments, bytes);
+                input.insert(input.end(), header.m_Bytes, header.m_Bytes + SA_PACKET_HEADER_SIZE);
+                input.insert(input.end(), payload, payload + bytes);
             }
         }
         const std::string path = folder + "/seed-" + std::to_string(written++);

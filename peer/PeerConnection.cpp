@@ -470,20 +470,8 @@ bool PeerConnection::PrivateFrameSend(uint32_t frameNumber, int overhang)
                   i);
             return false;
         }
-        PeerFrameBufferFields fields;
-        fields.ScreenWidth = width;
-        fields.ScreenHeight = height;
-        fields.PitchInBytes = static_cast<int32_t>(bandPitch);
-        fields.ColorFormat = PEER_COLOR_FORMAT_X8R8G8B8;
-        fields.Left = 0;
-        fields.Top = top;
-        fields.Right = bandWidth;
-        fields.Bottom = bottom;
-        fields.CompressionType = m_Encoder.CompressionTypeGet();
-        fields.Quality = m_Encoder.QualityFieldGet();
-        fields.CountFragments = static_cast<int16_t>(fragments);
-        fields.PayloadBytes = static_cast<uint32_t>(payloadBytes);
-        SAPacketHeader header = PeerPacket::FrameBuffer(fields);
+        const SAPacketHeader header = m_Encoder.BandHeaderGet(width, height, bandWidth, bandPitch, top,
+                                                              bottom - top, fragments, payloadBytes);
         if (!m_Socket.Send(header.m_Bytes, SA_PACKET_HEADER_SIZE, payload, payloadBytes))
         {
             if (!PrivateEnding())

@@ -52,6 +52,25 @@ int32_t PeerEncoder::QualityFieldGet() const
     return (m_Codec == PeerCodec::Jpeg || m_Codec == PeerCodec::H264) ? m_Quality : 0;
 }
 
+SAPacketHeader PeerEncoder::BandHeaderGet(int screenWidth, int screenHeight, int width, size_t pitch, int top,
+                                          int rows, int fragments, size_t payloadBytes) const
+{
+    PeerFrameBufferFields fields;
+    fields.ScreenWidth = screenWidth;
+    fields.ScreenHeight = screenHeight;
+    fields.PitchInBytes = static_cast<int32_t>(pitch);
+    fields.ColorFormat = PEER_COLOR_FORMAT_X8R8G8B8;
+    fields.Left = 0;
+    fields.Top = top;
+    fields.Right = width;
+    fields.Bottom = top + rows;
+    fields.CompressionType = CompressionTypeGet();
+    fields.Quality = QualityFieldGet();
+    fields.CountFragments = static_cast<int16_t>(fragments);
+    fields.PayloadBytes = static_cast<uint32_t>(payloadBytes);
+    return PeerPacket::FrameBuffer(fields);
+}
+
 bool PeerEncoder::BandEncode(const uint8_t* band, int width, size_t pitch, int rows, const uint8_t*& payload,
                              size_t& payloadBytes)
 {

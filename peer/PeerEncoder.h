@@ -4,6 +4,7 @@
 // compression handle or an H.264 encoder and reuses its output buffer).
 // H.264 is a stream: each call is the next picture, and the band must be the
 // whole screen.
+#include "net/SANetProtocol.h"
 #include "peer/PeerEncoderH264.h"
 #include "peer/PeerOptions.h"
 
@@ -32,6 +33,12 @@ public:
     // call. False (logged) on an encoder failure.
     bool BandEncode(const uint8_t* band, int width, size_t pitch, int rows, const uint8_t*& payload,
                     size_t& payloadBytes);
+
+    // The FrameBuffer header of a band just encoded: `rows` rows from `top`
+    // and columns 0..width of a screenWidth x screenHeight screen, the rows
+    // `pitch` bytes apart, one of `fragments` bands of its frame.
+    SAPacketHeader BandHeaderGet(int screenWidth, int screenHeight, int width, size_t pitch, int top,
+                                 int rows, int fragments, size_t payloadBytes) const;
 
 private:
     PeerCodec m_Codec;
