@@ -124,7 +124,7 @@ bool CMainFrame::Create()
     }
     m_pStack = new QStackedWidget(this);
     setCentralWidget(m_pStack);
-    m_pViewConnect = new SAMvcViewFrmConnect(&m_FrameTarget, m_pStack);
+    m_pViewConnect = new SAMvcViewFrmConnect(&m_FrameTarget, this, m_pStack);
     m_pViewDisplay = new SAMvcViewFrmDisplay(&m_FrameTarget, &m_Queue, m_pStack);
     m_pViewText = new SAMvcViewFrmText(m_pStack);
     m_pStack->addWidget(m_pViewConnect);

@@ -6,6 +6,7 @@
 #include "app/dialogs/SAWndDlgProgressCancel.h"
 #include "core/SALog.h"
 #include "core/SAUtilAddress.h"
+#include "net/SAFrameBase.h"
 #include "net/SAFstmEventData.h"
 #include "net/SANetInterfaceEnumerator.h"
 #include "settings/SARegistryList.h"
@@ -32,8 +33,8 @@ constexpr int PROGRESS_STEP = 10;
 constexpr int PROGRESS_STEPS_PER_CYCLE = 10;
 } // namespace
 
-SAMvcViewFrmConnect::SAMvcViewFrmConnect(SAMessageTarget* frameTarget, QWidget* parent)
-    : QWidget(parent), m_pFrameTarget(frameTarget)
+SAMvcViewFrmConnect::SAMvcViewFrmConnect(SAMessageTarget* frameTarget, SAFrameBase* frame, QWidget* parent)
+    : QWidget(parent), m_pFrameTarget(frameTarget), m_pFrame(frame)
 {
     setObjectName(QStringLiteral("SAMvcViewFrmConnect"));
     m_Target.HandlerSet([this](uint32_t message, uintptr_t wParam, intptr_t lParam)
@@ -391,20 +392,18 @@ intptr_t SAMvcViewFrmConnect::OnAppAutoConnectStart()
     const int32_t setting = SASettings::AutoConnectSettingGet();
     if (setting == SA_SETTINGS_AUTO_CONNECT_IP_LIST)
     {
-        m_ReconnectAddresses.clear();
-        uint32_t stored = 0;
-        for (int32_t index = 0; SASettings::AutoConnectHostIpAddressEnum(index, stored); ++index)
-            m_ReconnectAddresses.push_back(stored);
-        if (m_ReconnectAddresses.empty())
+        // The state machine's list: a connection lost later goes on through
+        // the stored addresses from where this start left them.
+        uint32_t address = 0;
+        if (m_pFrame != nullptr)
+            m_pFrame->ReconnectAddressListRebuild(0);
+        if (m_pFrame == nullptr || !m_pFrame->ReconnectAddressNext(address))
         {
             SALog(SA_LOG_FAILURE, "SAMvcViewFrmConnect::OnAppAutoConnectStart "
                                   "SASettings::AutoConnectHostIpAddressEnum failed!\n");
             SASettings::AutoConnectSettingSet(SA_SETTINGS_AUTO_CONNECT_OFF);
             return 0;
         }
-        const uint32_t address = m_ReconnectAddresses.front();
-        m_ReconnectAddresses.erase(m_ReconnectAddresses.begin());
-        m_ReconnectAddresses.push_back(address);
         m_HostInfo.Initialize(address, SERVER_PORT);
         m_HostInfo.Resolved = true;
         m_HostInfo.ConnectWhenFound = true;

@@ -30,6 +30,7 @@
 #include <vector>
 
 class QLabel;
+class SAFrameBase;
 class QProgressBar;
 class QPushButton;
 class QTreeWidget;
@@ -41,7 +42,7 @@ class SAMvcViewFrmConnect : public QWidget
 {
 public:
     // frameTarget: where connect events go (WM_APP+10); may be null (logged).
-    explicit SAMvcViewFrmConnect(SAMessageTarget* frameTarget, QWidget* parent = nullptr);
+    SAMvcViewFrmConnect(SAMessageTarget* frameTarget, SAFrameBase* frame, QWidget* parent = nullptr);
     ~SAMvcViewFrmConnect() override;
 
     // WM_APP+1: controls, layout, redraw, then discovery starts.
@@ -80,7 +81,6 @@ public:
     SAWndDlgProgressCancel* ProgressDialogGet() const { return m_pProgressDialog; }
     SANetDiscovery& DiscoveryGet() { return m_Discovery; }
     const SANetHostInfo& HostInfoGet() const { return m_HostInfo; }
-    const std::vector<uint32_t>& ReconnectAddressListGet() const { return m_ReconnectAddresses; }
 
     static constexpr const char* PLACEHOLDER_TEXT = "Cannot Detect Primary Machine!";
 
@@ -106,6 +106,10 @@ private:
 
     SAQtMessageTarget m_Target;
     SAMessageTarget* m_pFrameTarget; // borrowed; the frame outlives the view
+    // Holds the reconnect address list, which automatic connect starts and
+    // the state machine's reconnect attempts go on with; borrowed like the
+    // frame's target.
+    SAFrameBase* m_pFrame;
 
     QLabel* m_pBanner = nullptr; // children of the view, owned by Qt
     QLabel* m_pLogo = nullptr;
@@ -116,7 +120,6 @@ private:
 
     SANetHostInfo m_HostInfo;                            // the host of the current targeted search
     SAWndDlgProgressCancel* m_pProgressDialog = nullptr; // on the stack of PrivateProgressDialogRun
-    std::vector<uint32_t> m_ReconnectAddresses;
     bool m_DiscoveryStarted = false;
 
     SANetDiscovery m_Discovery;                 // posts to m_Target; stopped in the destructor

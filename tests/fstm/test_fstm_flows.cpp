@@ -260,6 +260,26 @@ TEST_F(SAFstmFlowTest, ReconnectRotatesThroughTheStoredAddressesAndTheLostServer
     EXPECT_EQ(m_Frame.m_Lines[1], "10.0.0.3");
 }
 
+// An automatic connect at start-up took A from stored [A, B] and rotated the
+// list; the connection it made (to C here) is lost: the first attempt goes
+// on with the list where the start left it.
+TEST_F(SAFstmFlowTest, ReconnectGoesOnThroughTheListTheAutomaticConnectRotated)
+{
+    ASSERT_TRUE(SASettings::AutoConnectSettingSet(SA_SETTINGS_AUTO_CONNECT_IP_LIST));
+    ASSERT_TRUE(SASettings::AutoConnectHostInfoSet(SA_SETTINGS_AUTO_CONNECT_IP_LIST, "10.0.0.2"));
+    ASSERT_TRUE(SASettings::AutoConnectHostInfoSet(SA_SETTINGS_AUTO_CONNECT_IP_LIST, "10.0.0.1"));
+    m_Frame.ReconnectAddressListRebuild(0);
+    uint32_t started = 0;
+    ASSERT_TRUE(m_Frame.ReconnectAddressNext(started));
+    EXPECT_EQ(started, A);
+    ConnectToDisplayOn();
+    m_Client.m_Connects.clear();
+
+    Event(SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON);
+    EXPECT_EQ(m_Client.m_Connects, std::vector<uint32_t>({B}));
+    EXPECT_EQ(m_Frame.ReconnectAddressListGet(), std::vector<uint32_t>({A, B, C}));
+}
+
 TEST_F(SAFstmFlowTest, ReconnectWithAnyOtherSettingAlwaysGoesToTheLostServer)
 {
     ASSERT_TRUE(SASettings::AutoConnectSettingSet(SA_SETTINGS_AUTO_CONNECT_HOST_NAME));
