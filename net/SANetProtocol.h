@@ -229,7 +229,9 @@ public:
     // (StreamBroken: the connection ends), and for FrameBuffer a screen side
     // outside 1..16384, a pitch above SA_FRAME_BUFFER_PITCH_LIMIT, an inverted
     // rectangle or one whose corners or extents leave the bounds above
-    // (PayloadSkip: the payload is read and dropped).
+    // (PayloadSkip: the payload is read past; the display connection's
+    // receiver passes the header on alone, so that its frame is still
+    // counted and acknowledged).
     static SAPacketVerdict PacketCheck(const SAPacketHeader& header);
     // PacketCheck gives Valid.
     static bool PacketValidate(const SAPacketHeader& header);

@@ -52,6 +52,42 @@ void SATaskLoopedNetReceiver::PrivateFrameStatisticsLast(int32_t fragmentCount)
     }
 }
 
+void SATaskLoopedNetReceiver::PrivateFrameStatisticsAdd(uint32_t byteCount)
+{
+    if (m_FragmentCounter == 0)
+        PrivateFrameStatisticsFirst(byteCount);
+    else
+        m_FrameBytes += static_cast<uint32_t>(SA_PACKET_HEADER_SIZE) + byteCount;
+}
+
+bool SATaskLoopedNetReceiver::PrivateFrameOutOfBoundsSkip(SAPacketHeader header)
+{
+    const uint32_t byteCount = header.ByteCountGet();
+    if (!m_NetSocketStream.ReceiveDiscard(byteCount))
+    {
+        SALog(SA_LOG_FAILURE,
+              "SATaskLoopedNetReceiver::OnExecute failed! m_NetSocketStream.ReceiveTcpStream (data)\n");
+        return false;
+    }
+    // The server counts this fragment towards its frame and waits for the
+    // frame's acknowledgement like any other: dropping it here would leave
+    // the frame unacknowledged for good and the fragment index of the rest
+    // out of step. The header goes on without its payload; the processor
+    // counts it and the decoder refuses what it describes.
+    PrivateFrameStatisticsAdd(byteCount);
+    header.ByteCountSet(0);
+    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[SA_PACKET_HEADER_SIZE]);
+    if (!block)
+    {
+        SALog(SA_LOG_FAILURE, "SATaskLoopedNetReceiver::OnExecute failed! no memory\n");
+        return false;
+    }
+    std::memcpy(block.get(), header.m_Bytes, SA_PACKET_HEADER_SIZE);
+    m_pQueue->PacketAppend(std::move(block), SA_PACKET_HEADER_SIZE);
+    PrivateFrameStatisticsLast(SAPacketFrameBufferDecode(header).FragmentCount());
+    return true;
+}
+
 bool SATaskLoopedNetReceiver::OnExecute()
 {
     SAPacketHeader header;
@@ -69,13 +105,8 @@ bool SATaskLoopedNetReceiver::OnExecute()
         SALog(SA_LOG_FAILURE, "SATaskLoopedNetReceiver::OnExecute failed! SANetProtocol::PacketValidate\n");
         if (verdict == SAPacketVerdict::StreamBroken)
             return false;
-        if (verdict == SAPacketVerdict::PayloadSkip &&
-            !m_NetSocketStream.ReceiveDiscard(header.ByteCountGet()))
-        {
-            SALog(SA_LOG_FAILURE,
-                  "SATaskLoopedNetReceiver::OnExecute failed! m_NetSocketStream.ReceiveTcpStream (data)\n");
-            return false;
-        }
+        if (verdict == SAPacketVerdict::PayloadSkip)
+            return PrivateFrameOutOfBoundsSkip(header);
         return true;
     }
 
@@ -118,12 +149,7 @@ bool SATaskLoopedNetReceiver::OnExecute()
 
     const uint32_t byteCount = header.ByteCountGet();
     if (type == SA_HEADER_FRAME_BUFFER)
-    {
-        if (m_FragmentCounter == 0)
-            PrivateFrameStatisticsFirst(byteCount);
-        else
-            m_FrameBytes += static_cast<uint32_t>(SA_PACKET_HEADER_SIZE) + byteCount;
-    }
+        PrivateFrameStatisticsAdd(byteCount);
 
     const size_t blockSize = SA_PACKET_HEADER_SIZE + static_cast<size_t>(byteCount);
     std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[blockSize]);

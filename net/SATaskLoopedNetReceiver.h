@@ -41,6 +41,12 @@ public:
 private:
     void PrivateFrameStatisticsFirst(uint32_t byteCount);
     void PrivateFrameStatisticsLast(int32_t fragmentCount);
+    // Counts a FrameBuffer packet of byteCount payload bytes into its frame.
+    void PrivateFrameStatisticsAdd(uint32_t byteCount);
+    // A FrameBuffer header beyond the viewer's bounds: its payload is read
+    // past and the header alone (ByteCount 0) is queued. False when the
+    // connection is lost or no memory is left.
+    bool PrivateFrameOutOfBoundsSkip(SAPacketHeader header);
 
     SAQueueScreenUpdates* const m_pQueue;
     SAMessageTarget* const m_pNotifyTarget;

@@ -320,6 +320,14 @@ SADecodeResult SADecoderFrameBuffer::PrivateDecodeH264(const SAFrameBufferInfo& 
               info.ScreenWidth, info.ScreenHeight, SA_DECODE_SIDE_LIMIT);
         return SADecodeResult::Failed;
     }
+    // No access unit at all: a header whose payload the receiver read past
+    // (it describes a rectangle beyond the viewer's bounds). There is nothing
+    // to decode, and the stream itself is not at fault.
+    if (payloadSize == 0)
+    {
+        SALog(SA_LOG_FAILURE, "SADecoderFrameBuffer::Decode failed! H.264 packet without an access unit\n");
+        return SADecodeResult::Failed;
+    }
     const int32_t pitch = info.ScreenWidth * 4;
     const size_t bufferSize = size_t(pitch) * size_t(info.ScreenHeight);
     SALog(SA_LOG_DECODER,

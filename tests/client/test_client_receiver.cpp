@@ -300,7 +300,17 @@ TEST(ClientReceiver, AFrameOutOfBoundsIsReadPastAndAPayloadNoBufferMayHoldEndsTh
     SendAll(fd, payload.data(), payload.size());
     // The next packet is found where the server put it.
     FrameSend(fd, 1, 0, 64 * 32 * 4);
-    ASSERT_TRUE(ClientTestWaitFor([&] { return viewer.m_Queue.CountGet() >= 1; }));
+    ASSERT_TRUE(ClientTestWaitFor([&] { return viewer.m_Queue.CountGet() >= 2; }));
+    // The refused frame still goes on to the processor, as a header without
+    // its payload, so that it is acknowledged like every frame the server
+    // sent: a server waiting for that acknowledgement would stall for good.
+    SAScreenUpdate refused = viewer.m_Queue.Take();
+    ASSERT_EQ(refused.m_Kind, SAScreenUpdateKind::Packet);
+    ASSERT_EQ(refused.m_PacketSize, SA_PACKET_HEADER_SIZE);
+    const SAPacketHeader passed = SAPacketHeader::FromBytes(refused.m_pPacket.get());
+    EXPECT_EQ(passed.HeaderTypeGet(), static_cast<uint32_t>(SA_HEADER_FRAME_BUFFER));
+    EXPECT_EQ(passed.ByteCountGet(), 0u);
+    EXPECT_EQ(SAPacketFrameBufferDecode(passed).ScreenWidth, 20000);
     SAScreenUpdate entry = viewer.m_Queue.Take();
     ASSERT_EQ(entry.m_Kind, SAScreenUpdateKind::Packet);
     ASSERT_EQ(entry.m_PacketSize, SA_PACKET_HEADER_SIZE + 64 * 32 * 4);

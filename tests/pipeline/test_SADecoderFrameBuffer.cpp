@@ -463,6 +463,14 @@ TEST(SADecoderFrameBuffer, H264PayloadWithoutAccessUnitIsADecodingError)
     EXPECT_EQ(DecodePacket(decoder, p, frame), SADecodeResult::H264DecodeError);
     EXPECT_TRUE(frame.m_Updates.empty());
     EXPECT_TRUE(log.Contains("PSDecoderH264::Decode failed! m_Transform.InputSubmit"));
+
+    // A header whose payload the receiver read past arrives without one: it
+    // is refused quietly, since the stream itself is not broken, and the
+    // decoder goes on with the next access unit.
+    const TestPacket empty = TestPacketBuild(Fields(4, 0, 0, 0, 0), {});
+    EXPECT_EQ(DecodePacket(decoder, empty, frame), SADecodeResult::Failed);
+    EXPECT_TRUE(log.Contains("H.264 packet without an access unit"));
+    EXPECT_TRUE(frame.m_Updates.empty());
 }
 
 namespace

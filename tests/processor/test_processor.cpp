@@ -16,6 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace
@@ -216,6 +217,65 @@ TEST(FrameBufferProcessor, NegativeFragmentCountIsRefusedAndTheStreamGoesOn)
     PacketAppend(p.queue, 1, 0, 0, 32, 8);
     ASSERT_TRUE(WaitFor([&] { return p.client.m_Acks.load() == 1; }));
     EXPECT_EQ(p.PixelAt(0, 0), 8);
+}
+
+// A header alone (ByteCount 0), as the receiver passes on a fragment whose
+// screen or rectangle is beyond the viewer's bounds after reading past its
+// payload. `change` makes it so.
+void HeaderOnlyAppend(SAQueueScreenUpdates& queue, int16_t countFragments, uint32_t compression,
+                      const std::function<void(SAFrameBufferInfo&)>& change)
+{
+    SAPacketHeader h;
+    h.HeaderTypeSet(SA_HEADER_FRAME_BUFFER);
+    SAFrameBufferInfo info;
+    info.ScreenWidth = W;
+    info.ScreenHeight = H;
+    info.PitchInBytes = W * 4;
+    info.ColorFormat = 22;
+    info.Right = W;
+    info.Bottom = H;
+    info.CompressionType = compression;
+    info.CompressionInfoQuality = compression >= 3 ? 80 : 0;
+    info.CountFragments = countFragments;
+    change(info);
+    SAPacketFrameBufferEncode(h, info);
+    std::unique_ptr<uint8_t[]> block(new uint8_t[SA_PACKET_HEADER_SIZE]);
+    std::memcpy(block.get(), h.m_Bytes, SA_PACKET_HEADER_SIZE);
+    queue.PacketAppend(std::move(block), SA_PACKET_HEADER_SIZE);
+}
+
+// The server counts such a fragment into its frame and waits for the frame's
+// acknowledgement: the frame is presented and acknowledged as usual, nothing
+// is drawn from it, and the fragments after it keep their indices.
+TEST(FrameBufferProcessor, FragmentsOutOfBoundsStillCountTowardsTheirFrame)
+{
+    Pipeline p;
+    PacketAppend(p.queue, 2, 0, 0, 16, 5);
+    PacketAppend(p.queue, 2, 0, 16, 32, 5);
+    ASSERT_TRUE(WaitFor([&] { return p.client.m_Acks.load() == 1; }));
+    // Two-band frame whose first band has an inverted rectangle.
+    HeaderOnlyAppend(p.queue, 2, 0, [](SAFrameBufferInfo& fb) { std::swap(fb.Top, fb.Bottom); });
+    PacketAppend(p.queue, 2, 0, 16, 32, 6);
+    ASSERT_TRUE(WaitFor([&] { return p.client.m_Acks.load() == 2; }));
+    EXPECT_EQ(p.PixelAt(0, 0), 5);
+    EXPECT_EQ(p.PixelAt(0, 20), 6);
+    // A screen larger than any display, in every codec: the renderer keeps
+    // its size and picture, and an H.264 one is no stream error.
+    for (uint32_t compression : {0u, 1u, 3u, 4u})
+        HeaderOnlyAppend(p.queue, 1, compression, [](SAFrameBufferInfo& fb) { fb.ScreenWidth = 20000; });
+    // An H.264 one with a fitting screen carries no access unit to decode.
+    HeaderOnlyAppend(p.queue, 1, 4, [](SAFrameBufferInfo& fb) { fb.Left = -20000; });
+    ASSERT_TRUE(WaitFor([&] { return p.client.m_Acks.load() == 7; }));
+    EXPECT_EQ(p.PixelAt(0, 0), 5);
+    PacketAppend(p.queue, 1, 0, 0, 32, 7);
+    ASSERT_TRUE(WaitFor([&] { return p.client.m_Acks.load() == 8; }));
+    EXPECT_EQ(p.PixelAt(0, 0), 7);
+    std::vector<uint8_t> pixels;
+    int width = 0, height = 0;
+    ASSERT_TRUE(p.view.FrameSnapshotGet(&pixels, &width, &height));
+    EXPECT_EQ(width, W);
+    EXPECT_EQ(height, H);
+    EXPECT_EQ(p.view.PresentsGet(), (std::vector<int32_t>{2, 2, 1, 1, 1, 1, 1, 1}));
 }
 
 TEST(FrameBufferProcessor, StopLeavesRemainingEntriesInTheQueue)
