@@ -30,11 +30,11 @@
 #include <vector>
 
 class QLabel;
-class SAFrameBase;
 class QProgressBar;
 class QPushButton;
 class QTreeWidget;
 class QTreeWidgetItem;
+class SAFrameBase;
 class SAWndCtrlTreeView;
 class SAWndDlgProgressCancel;
 

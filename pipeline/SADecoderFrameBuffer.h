@@ -28,7 +28,9 @@
 // - H.264: the payload is one access unit of a stream of ScreenWidth x
 //   ScreenHeight pictures; each picture covers the screen from its top-left
 //   corner whatever PartialUpdateRect says, and is clipped to the screen
-//   and to the target's frame like any other update.
+//   and to the target's frame like any other update. An empty payload (a
+//   header whose payload the receiver read past) is refused without
+//   touching the stream.
 //
 // One instance per decoder task; Decode runs on one worker thread at a time.
 #include "net/SANetProtocol.h"
