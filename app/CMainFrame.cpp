@@ -288,7 +288,10 @@ void CMainFrame::OnViewShow(SAFrameView /*from*/, SAFrameView to)
                       : to == SAFrameView::DISPLAY ? static_cast<QWidget*>(m_pViewDisplay)
                                                    : static_cast<QWidget*>(m_pViewText);
     m_pStack->setCurrentWidget(target);
-    target->update();
+    // Painted now, not when the event loop next runs: the Disconnecting
+    // state blocks this thread for a second right after switching to the
+    // text view, and its "Disconnecting from" lines must be on screen then.
+    target->repaint();
 }
 
 void CMainFrame::OnDiscoveryResumeSuspend(bool resume)

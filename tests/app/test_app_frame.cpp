@@ -609,6 +609,25 @@ TEST_F(AppFrameTest, SendFromAWorkerWaitsForTheHandlerAndReturnsZeroOnceClosed)
     EXPECT_EQ(handled.load(), 2); // the queued copy of the released Send never ran
 }
 
+// The Disconnecting state switches to the text view and then blocks the
+// window thread for a second: the view must be painted before the switch
+// returns, with no event loop in between, or the user sees the old view
+// frozen instead of "Disconnecting from".
+TEST_F(AppFrameTest, AViewSwitchPaintsTheNewViewBeforeItReturns)
+{
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    AppTestSpin(50);
+    PaintCounter counter;
+    frame->TextViewGet()->installEventFilter(&counter);
+    frame->StatusLineTextSet(1, "Disconnecting from ");
+    frame->StatusLineShow(1, true);
+    frame->ViewSwitch(SAFrameView::TEXT);
+    EXPECT_GT(counter.paints.load(), 0);
+    frame->TextViewGet()->removeEventFilter(&counter);
+    frame->ViewSwitch(SAFrameView::CONNECT);
+}
+
 TEST_F(AppFrameTest, TextViewDropsTheCustomerLogoWhenItsFileNameCannotBeRead)
 {
     ASSERT_TRUE(SASettings::SettingsOptionEnableSet(SA_SETTINGS_CUSTOMER_SPECIFIC_02, true));
