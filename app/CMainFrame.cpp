@@ -653,9 +653,12 @@ void CMainFrame::PrivateMenuBarReveal()
 
 void CMainFrame::PrivateMenuBarConceal()
 {
-    // A menu closing while another opens (moving along the bar) leaves an
-    // active action behind: the bar stays up then.
-    if (m_FullScreen && menuBar()->activeAction() == nullptr && QApplication::activePopupWidget() == nullptr)
+    // Looked at once the closing menu's events are done: moving along the
+    // bar has opened the next menu by then, and the bar stays up. The bar's
+    // own highlighted item does not count: a menu closed with Escape leaves
+    // one behind, and the bar must still go, as it does when the menu is
+    // closed any other way.
+    if (m_FullScreen && QApplication::activePopupWidget() == nullptr)
         menuBar()->hide();
 }
 

@@ -502,6 +502,21 @@ TEST_F(AppFrameTest, InFullScreenAltOrF10BringsTheMenuBarUpUntilItsMenuCloses)
     QApplication::activePopupWidget()->close();
     EXPECT_TRUE(AppTestWaitFor([&] { return !frame->menuBar()->isVisible(); }, 5000));
 
+    // Moving along the bar keeps it up; closing the menu with Escape takes
+    // it down (Qt leaves the bar's item highlighted then), and the picture
+    // fills the screen again without leaving full screen.
+    QTest::keyClick(target, Qt::Key_F10);
+    ASSERT_TRUE(AppTestWaitFor([&] { return QApplication::activePopupWidget() != nullptr; }, 5000));
+    QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Right);
+    AppTestSpin(100);
+    ASSERT_NE(QApplication::activePopupWidget(), nullptr);
+    EXPECT_EQ(QApplication::activePopupWidget(), frame->MenusGet().at(1));
+    EXPECT_TRUE(frame->menuBar()->isVisible());
+    QTest::keyClick(QApplication::activePopupWidget(), Qt::Key_Escape);
+    EXPECT_TRUE(AppTestWaitFor([&] { return !frame->menuBar()->isVisible(); }, 5000));
+    EXPECT_EQ(frame->geometry(), monitor);
+    EXPECT_EQ(frame->CurrentViewGet()->geometry().top(), 0);
+
     // ALT as part of a combination does not.
     QTest::keyPress(target, Qt::Key_Alt);
     QTest::keyClick(target, Qt::Key_X, Qt::AltModifier);
