@@ -11,6 +11,9 @@
 // QM_FUZZ_SIDE pixels are skipped: the bounds above that are plain
 // arithmetic, and a gigabyte frame per input would only slow the search.
 //
+// Headers the receiver refuses outright are skipped; those it passes on
+// without their payload (beyond the viewer's bounds) are decoded that way.
+//
 // With QM_FUZZ_SEEDS=<folder> set, the target first writes a few real packets
 // of every codec made by the peer's encoders there (a start for the corpus).
 #include "core/SALog.h"
@@ -96,13 +99,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         header.HeaderTypeSet(SA_HEADER_FRAME_BUFFER);
         header.ByteCountSet(static_cast<uint32_t>(payload));
         const SAFrameBufferInfo info = SAPacketFrameBufferDecode(header);
-        std::vector<uint8_t> packet(header.m_Bytes, header.m_Bytes + SA_PACKET_HEADER_SIZE);
-        packet.insert(packet.end(), data + offset + SA_PACKET_HEADER_SIZE,
-                      data + offset + SA_PACKET_HEADER_SIZE + payload);
+        const uint8_t* body = data + offset + SA_PACKET_HEADER_SIZE;
         offset += SA_PACKET_HEADER_SIZE + payload;
-        if (!SANetProtocol::PacketValidate(header) || info.ScreenWidth > QM_FUZZ_SIDE ||
-            info.ScreenHeight > QM_FUZZ_SIDE)
+        // A header beyond the viewer's bounds goes on alone, with ByteCount 0.
+        const SAPacketVerdict verdict = SANetProtocol::PacketCheck(header);
+        if (verdict == SAPacketVerdict::PayloadSkip)
+            header.ByteCountSet(0);
+        else if (verdict != SAPacketVerdict::Valid)
             continue;
+        if (info.ScreenWidth > QM_FUZZ_SIDE || info.ScreenHeight > QM_FUZZ_SIDE)
+            continue;
+        std::vector<uint8_t> packet(header.m_Bytes, header.m_Bytes + SA_PACKET_HEADER_SIZE);
+        packet.insert(packet.end(), body, body + header.ByteCountGet());
         if (!sized)
             sized = renderer.ResolutionSet(info.ScreenWidth, info.ScreenHeight);
         if (!sized)
