@@ -124,6 +124,7 @@ bool CMainFrame::Create()
     }
     m_pStack = new QStackedWidget(this);
     setCentralWidget(m_pStack);
+    PrivateViewEdgeSet(true);
     m_pViewConnect = new SAMvcViewFrmConnect(&m_FrameTarget, this, m_pStack);
     m_pViewDisplay = new SAMvcViewFrmDisplay(&m_FrameTarget, &m_Queue, m_pStack);
     m_pViewText = new SAMvcViewFrmText(m_pStack);
@@ -499,6 +500,7 @@ void CMainFrame::FullScreenEnter()
     m_FullScreen = true;
     // No frame, and the monitor's whole rectangle (not its work area).
     PrivateFrameSet(false);
+    PrivateViewEdgeSet(false);
     if (windowState() != Qt::WindowNoState)
         setWindowState(Qt::WindowNoState);
     setGeometry(monitor);
@@ -537,6 +539,7 @@ void CMainFrame::FullScreenExit()
     menuBar()->show();
     m_FullScreen = false;
     PrivateFrameSet(true);
+    PrivateViewEdgeSet(true);
     if (m_SavedMaximized)
     {
         setWindowState(Qt::WindowMaximized);
@@ -560,6 +563,13 @@ void CMainFrame::PrivateFrameSet(bool framed)
     overrideWindowFlags(flags);
     if (QWindow* window = windowHandle())
         window->setFlags(flags);
+}
+
+void CMainFrame::PrivateViewEdgeSet(bool edged)
+{
+    // On the stack rather than on each view: every view then lies inside
+    // the edge, as a client area lies inside its window's edge.
+    m_pStack->setFrameStyle(edged ? (QFrame::WinPanel | QFrame::Sunken) : QFrame::NoFrame);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

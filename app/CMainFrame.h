@@ -174,6 +174,9 @@ private:
     // Takes the window frame away (full screen) or gives it back, keeping
     // the native windows.
     void PrivateFrameSet(bool framed);
+    // The views' sunken edge, which full screen takes away so that the
+    // picture reaches the monitor's edges.
+    void PrivateViewEdgeSet(bool edged);
     // Full screen: the hidden menu bar shown with its first menu open (ALT,
     // F10), and hidden again once no menu is open.
     void PrivateMenuBarReveal();

@@ -108,7 +108,7 @@ TEST_F(AppDisplayTest, ShowsThePeersRawPictureAndClosesWhileStreaming)
     auto frame = AppTestFrameOpen(true);
     ASSERT_TRUE(frame);
     SAMvcViewFrmDisplay* view = frame->DisplayViewGet();
-    const QSize size = frame->centralWidget()->size();
+    const QSize size = frame->CurrentViewGet()->size(); // every view has the size inside the sunken edge
     ASSERT_GT(size.width(), 100);
 
     // A picture exactly as large as the view: shown 1:1.

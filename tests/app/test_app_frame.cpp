@@ -414,6 +414,9 @@ TEST_F(AppFrameTest, FullScreenIsAFramelessWindowOnTheWholeMonitorAndLeavingRest
     frame->setGeometry(placed);
     ASSERT_TRUE(AppTestWaitFor([&] { return frame->geometry() == placed; }, 5000));
     EXPECT_FALSE(Frameless(*frame));
+    // Framed, every view lies inside a sunken edge two pixels wide.
+    QWidget* stack = frame->DisplayViewGet()->parentWidget();
+    EXPECT_EQ(frame->CurrentViewGet()->geometry(), stack->rect().adjusted(2, 2, -2, -2));
     const WId frameWindow = frame->winId();
     const WId glWindow = frame->DisplayViewGet()->WindowGet()->winId();
     frame->StatusBarGet()->hide(); // the user hid it; leaving full screen shows it again
@@ -430,7 +433,9 @@ TEST_F(AppFrameTest, FullScreenIsAFramelessWindowOnTheWholeMonitorAndLeavingRest
     EXPECT_EQ(frame->DisplayViewGet()->WindowGet()->winId(), glWindow);
     EXPECT_FALSE(frame->menuBar()->isVisible());
     EXPECT_FALSE(frame->StatusBarGet()->isVisible());
-    EXPECT_EQ(frame->DisplayViewGet()->parentWidget()->geometry().size(), monitor.size());
+    EXPECT_EQ(stack->geometry().size(), monitor.size());
+    // Without its edge the picture reaches the monitor's edges.
+    EXPECT_EQ(frame->CurrentViewGet()->geometry(), QRect(QPoint(0, 0), monitor.size()));
 
     // The X button: left = monitor right - 50, top 25, right = monitor right
     // - 25, bottom = monitor top + 50.
@@ -463,6 +468,7 @@ TEST_F(AppFrameTest, FullScreenIsAFramelessWindowOnTheWholeMonitorAndLeavingRest
     EXPECT_FALSE(Frameless(*frame));
     EXPECT_TRUE(frame->StatusBarGet()->isVisible());
     EXPECT_TRUE(frame->menuBar()->isVisible());
+    EXPECT_EQ(frame->CurrentViewGet()->geometry(), stack->rect().adjusted(2, 2, -2, -2));
     EXPECT_EQ(frame->winId(), frameWindow);
     EXPECT_EQ(frame->DisplayViewGet()->WindowGet()->winId(), glWindow);
 
