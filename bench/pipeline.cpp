@@ -28,6 +28,7 @@
 #include "net/SAQueueScreenUpdates.h"
 #include "pipeline/PSDecoderH264.h"
 #include "pipeline/SAMvcModel.h"
+#include "render/PSPixelVector.h"
 #include "render/SADisplayViewOffscreen.h"
 
 #include <turbojpeg.h>
@@ -127,9 +128,12 @@ BenchBlocks BlocksMake(const BenchStream& stream, int totalFrames)
 // cores than threads, apart from anything the pipeline itself adds.
 // `frame` is the screen-sized target, made and touched once per case like the
 // renderer's frame, which is made before the pipeline's first present: a
-// new one per run would put its page faults into the limit's time.
-double LimitMeasure(const BenchStream& stream, const BenchBlocks& blocks, int rounds,
-                    std::vector<uint8_t>& frame, bool barrier = false)
+// new one per run would put its page faults into the limit's time. It is
+// placed in memory as the renderer's frame is: where rows start decides
+// whether TurboJPEG writes them through the cache, and a heap-placed target
+// made the limit up to a fifth faster or slower by chance.
+double LimitMeasure(const BenchStream& stream, const BenchBlocks& blocks, int rounds, PSPixelVector& frame,
+                    bool barrier = false)
 {
     if (stream.CodecGet() == PeerCodec::H264)
         return LimitMeasureH264(stream, rounds);
@@ -332,7 +336,7 @@ void CaseRun(PeerCodec codec, int width, int height, int frames, int rounds, boo
     // The limit decodes the very packets a pipeline run gets, from blocks of
     // their own (H.264 replays its stream: one small access unit a frame).
     const BenchBlocks limitBlocks = h264 ? BenchBlocks{} : BlocksMake(stream, frames);
-    std::vector<uint8_t> limitFrame;
+    PSPixelVector limitFrame;
     LimitMeasure(stream, limitBlocks, 1, limitFrame); // warm-up: page in the payloads, start the threads once
     // The best of fifteen runs each: the limit is what decoding alone can
     // reach, and on a shared machine one run can lose a whole time slice at

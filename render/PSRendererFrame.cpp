@@ -146,7 +146,7 @@ bool PSRendererFrame::ResolutionSet(int x, int y, bool keepPixels)
         m_Planar = {};
         try
         {
-            std::vector<uint8_t> pixels(static_cast<size_t>(x) * static_cast<size_t>(y) * 4u, 0);
+            PSPixelVector pixels(static_cast<size_t>(x) * static_cast<size_t>(y) * 4u, 0);
             m_Pixels.swap(pixels);
         }
         catch (const std::bad_alloc&)
@@ -314,7 +314,7 @@ bool PSRendererFrame::SnapshotGet(std::vector<uint8_t>* pixels, int* width, int*
         SALog(SA_LOG_FAILURE, "%s::FrameSnapshotGet failed! no resolution set\n", m_Owner);
         return false;
     }
-    *pixels = m_Pixels;
+    pixels->assign(m_Pixels.begin(), m_Pixels.end());
     *width = m_Width;
     *height = m_Height;
     return true;

@@ -27,6 +27,7 @@
 // moves: rectangles and pitches come from the network.
 #include "pipeline/SADecLibJpeg.h"
 #include "pipeline/SAPlanarPicture.h"
+#include "render/PSPixelVector.h"
 #include "render/PSRendererBase.h"
 
 #include <condition_variable>
@@ -87,7 +88,7 @@ private:
     std::condition_variable m_Changed;          // a writer finished or an exclusive operation ended
     std::vector<PSRendererRect> m_Writers;      // guarded by m_Lock; rectangles being written
     int m_ExclusiveWaiting = 0;                 // guarded by m_Lock; operations waiting for the writers
-    std::vector<uint8_t> m_Pixels;              // size guarded by m_Lock; bytes as described above
+    PSPixelVector m_Pixels;                     // size guarded by m_Lock; bytes as described above
     int m_Width = 0;                            // guarded by m_Lock
     int m_Height = 0;                           // guarded by m_Lock
     PSRendererRect m_Dirty{};                   // guarded by m_Lock; empty when right <= left
