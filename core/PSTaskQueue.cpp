@@ -110,6 +110,7 @@ void PSTaskQueue::TaskSubmit(PSTaskAsyncBase* task)
         m_IdleEvent.Reset();
         m_Pending.push_back(task);
         PrivatePendingPublish();
+        PrivateOutstandingPublish();
     }
     // One sleeping worker per job: a busy one takes the job when it finishes
     // its own, and waking every worker for every job had them all race for
@@ -122,6 +123,11 @@ void PSTaskQueue::TaskSubmit(PSTaskAsyncBase* task)
 void PSTaskQueue::PrivatePendingPublish()
 {
     m_PendingCount.store(static_cast<int32_t>(m_Pending.size()), std::memory_order_release);
+}
+
+void PSTaskQueue::PrivateOutstandingPublish()
+{
+    m_OutstandingCount.store(m_Outstanding, std::memory_order_release);
 }
 
 void PSTaskQueue::Stop()
@@ -143,6 +149,7 @@ void PSTaskQueue::Stop()
             refused.swap(m_Pending);
             m_Outstanding -= static_cast<int32_t>(refused.size());
             PrivatePendingPublish();
+            PrivateOutstandingPublish();
             if (m_Outstanding <= 0)
                 m_IdleEvent.Set();
         }
@@ -176,4 +183,5 @@ void PSTaskQueue::PrivateTaskDone()
     std::lock_guard<std::mutex> guard(m_Lock);
     if (--m_Outstanding <= 0)
         m_IdleEvent.Set();
+    PrivateOutstandingPublish();
 }

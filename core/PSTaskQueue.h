@@ -68,6 +68,9 @@ public:
     // Signalled whenever no job is outstanding (borrowed; lives as long as
     // the queue). The frame buffer processor waits on it between frames.
     PSEvent& IdleEventGet() { return m_IdleEvent; }
+    // Whether no job is outstanding, without a lock: for a short poll
+    // before waiting on the idle event.
+    bool IdleGet() const { return m_OutstandingCount.load(std::memory_order_acquire) <= 0; }
 
     uint32_t WorkerCountGet() const { return m_WorkerCount; }
 
@@ -86,6 +89,8 @@ private:
     void PrivateWorkersEnd();
     // Under m_Lock: copies the pending count into its atomic.
     void PrivatePendingPublish();
+    // Under m_Lock: copies the outstanding count into its atomic.
+    void PrivateOutstandingPublish();
 
     std::vector<std::unique_ptr<PSThreadTaskQueue>> m_Workers;
     uint32_t m_WorkerCount = 0;
@@ -97,6 +102,7 @@ private:
     // Copy of the pending count, written under m_Lock, read without it by
     // workers that spin.
     std::atomic<int32_t> m_PendingCount{0};
-    bool m_Stopping = false; // guarded by m_Lock
-    bool m_Running = false;  // guarded by m_Lock
+    std::atomic<int32_t> m_OutstandingCount{0}; // copy of m_Outstanding, as above
+    bool m_Stopping = false;                    // guarded by m_Lock
+    bool m_Running = false;                     // guarded by m_Lock
 };

@@ -55,6 +55,8 @@ public:
 private:
     void PrivateOnExecutePass();
     void PrivateOnScreenUpdateAvailable(SAScreenUpdate& entry, bool& presented, uint32_t& frames);
+    // Until every decoder task of the frame has finished.
+    void PrivateFrameWait(uint32_t compressionType);
 
     PSEvent m_StopEvent{false, false};
     PSEvent m_UpdateEvent{false, false};
@@ -66,6 +68,7 @@ private:
     PSTaskQueue m_TaskQueue{SA_FRAME_BUFFER_DECODER_COUNT};
     uint32_t m_UpdateCounter = 0;
     uint32_t m_FramesCounter = 0;
+    uint64_t m_LastFrameWaitNs = 0; // how long the previous frame's bands took to finish
     std::atomic<uint32_t> m_LastCompressionType{0};
     int32_t m_ScreenWidth = 0;
     int32_t m_ScreenHeight = 0;
