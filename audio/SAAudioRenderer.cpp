@@ -165,11 +165,18 @@ bool SAAudioRenderer::PrivateAudioClientInitialize()
     want.freq = SA_AUDIO_STREAM_RATE;
     want.format = AUDIO_S16SYS;
     want.channels = static_cast<Uint8>(m_Channels);
+    // Left to itself SDL picks a period of 4096 frames (85 ms), and with as
+    // much again queued the sound would lag the picture by up to 170 ms.
+    want.samples = SA_AUDIO_PERIOD_FRAMES;
     SDL_AudioSpec have;
     SDL_zero(have);
-    // No changes allowed: the device gets exactly this format, and SDL
-    // converts and resamples to the hardware underneath.
-    const SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+    // The format is fixed: the device gets exactly the stream's, and SDL
+    // converts and resamples to the hardware underneath. The period may
+    // change: a device that cannot play periods this short says what it
+    // can, and that is the buffer, where SDL would otherwise hide the
+    // difference behind a buffer of its own, adding its latency unseen.
+    const SDL_AudioDeviceID id =
+        SDL_OpenAudioDevice(nullptr, 0, &want, &have, SDL_AUDIO_ALLOW_SAMPLES_CHANGE);
     if (id == 0)
     {
         SALog(SA_LOG_FAILURE,
@@ -192,8 +199,11 @@ bool SAAudioRenderer::PrivateAudioClientInitialize()
     const uint64_t bufferMs =
         static_cast<uint64_t>(m_BufferBytes / m_BlockAlign) * 1000 / SA_AUDIO_STREAM_RATE;
     m_PollWaitMs = static_cast<uint32_t>(std::clamp<uint64_t>(bufferMs / 4, 1, 20));
-    SALog(SA_LOG_AUDIO, "SAAudioRenderer::PrivateAudioClientInitialize channels %d buffer bytes %u\n",
-          m_Channels, m_BufferBytes);
+    SALog(SA_LOG_ALWAYS,
+          "SAAudioRenderer::PrivateAudioClientInitialize device period %u frames (%u ms) asked %u, %d "
+          "channels\n",
+          static_cast<unsigned>(have.samples), static_cast<unsigned>(bufferMs), SA_AUDIO_PERIOD_FRAMES,
+          m_Channels);
     return true;
 }
 

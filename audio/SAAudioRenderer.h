@@ -6,7 +6,8 @@
 // and each stereo frame is folded into one sample before it is queued.
 //
 // "Padding" is the audio SDL holds queued and not yet played; the buffer is
-// the device buffer SDL reports on open. Render never lets the queue grow
+// the device buffer SDL reports on open, one period of about 10 ms asked for
+// (the period the device granted is logged). Render never lets the queue grow
 // beyond that buffer, so latency stays at most one buffer, and it never
 // drops data: it waits for room instead.
 //
@@ -27,6 +28,9 @@ constexpr int SA_AUDIO_STREAM_RATE = 48000;
 constexpr int SA_AUDIO_STREAM_CHANNELS = 2;
 // Bytes of one interleaved stereo frame of the stream.
 constexpr size_t SA_AUDIO_STREAM_FRAME_BYTES = 4;
+// The device period asked for: about 10 ms at the stream rate, the shortest
+// that devices play without gaps as a rule.
+constexpr unsigned SA_AUDIO_PERIOD_FRAMES = 512;
 
 class SAAudioRenderer
 {

@@ -17,6 +17,13 @@
 #include <new>
 #include <vector>
 
+namespace
+{
+// How often a stop closes the audio socket again while a cancelled audio
+// connect job still runs.
+constexpr uint32_t AUDIO_CANCEL_POLL_MS = 10;
+} // namespace
+
 SANetClient::SANetClient(SAQueueScreenUpdates* queue, SAMessageTarget* notifyTarget)
     : m_pNotifyTarget(notifyTarget), m_TaskLoopedNetReceiver(queue, notifyTarget),
       m_TaskLoopedNetReceiverAudio(this, notifyTarget)
@@ -165,46 +172,81 @@ bool SANetClient::AudioConnect(uint32_t hostOrderAddress, const std::string& ins
               "connection\n");
         return false;
     }
-    if (!m_TaskQueueNetAudioTransmitter.Start())
     {
-        SALog(SA_LOG_FAILURE, "SANetClient::AudioConnect m_TaskQueueNetAudioTransmitter.Start failed!\n");
-        m_pNotifyTarget->Post(SA_WM_APP_AUDIO_FAILURE, 0, 0);
-        return false;
+        std::lock_guard<std::mutex> guard(m_AudioLock);
+        if (m_AudioConnectWanted != 0 || m_AudioActive.load())
+        {
+            SALog(SA_LOG_FAILURE, "SANetClient::AudioConnect failed! Audio already connecting or on\n");
+            return false;
+        }
+    }
+    // The worker may still run after a failed connect or a server's end of
+    // the audio; it is idle then and takes the new job as it is. Starting it
+    // again would first wait for it to end.
+    if (!m_AudioQueueRunning)
+    {
+        if (!m_TaskQueueNetAudioTransmitter.Start())
+        {
+            SALog(SA_LOG_FAILURE, "SANetClient::AudioConnect m_TaskQueueNetAudioTransmitter.Start failed!\n");
+            m_pNotifyTarget->Post(SA_WM_APP_AUDIO_FAILURE, 0, 0);
+            return false;
+        }
+        m_AudioQueueRunning = true;
+    }
+    uint64_t connectId = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_AudioLock);
+        connectId = ++m_AudioConnectLast;
     }
     auto* job = new (std::nothrow) SATaskQueuedNetAudioConnect(
-        hostOrderAddress, instanceId, &m_TaskLoopedNetReceiverAudio, this, m_pNotifyTarget);
+        hostOrderAddress, instanceId, connectId, &m_TaskLoopedNetReceiverAudio, this, m_pNotifyTarget);
     if (job == nullptr)
     {
         SALog(SA_LOG_FAILURE, "SANetClient::AudioConnect failed! no memory\n");
-        m_TaskQueueNetAudioTransmitter.Stop();
+        PrivateAudioQueueStop(true);
         m_pNotifyTarget->Post(SA_WM_APP_AUDIO_FAILURE, 0, 0);
         return false;
     }
     {
         std::lock_guard<std::mutex> guard(m_AudioLock);
-        m_AudioPending = true;
+        m_AudioConnectWanted = connectId;
     }
     m_TaskQueueNetAudioTransmitter.TaskSubmit(job);
     return true;
 }
 
-void SANetClient::AudioStart()
+bool SANetClient::AudioConnectWantedGet(uint64_t connectId)
+{
+    std::lock_guard<std::mutex> guard(m_AudioLock);
+    return m_AudioConnectWanted == connectId;
+}
+
+bool SANetClient::AudioConnectEnd(uint64_t connectId)
+{
+    std::lock_guard<std::mutex> guard(m_AudioLock);
+    if (m_AudioConnectWanted != connectId)
+        return false;
+    m_AudioConnectWanted = 0;
+    return true;
+}
+
+void SANetClient::AudioStart(uint64_t connectId)
 {
     SALog(SA_LOG_AUDIO, "SANetClient::AudioStart\n");
     {
         std::lock_guard<std::mutex> guard(m_AudioLock);
-        if (!m_AudioPending)
+        if (m_AudioConnectWanted != connectId)
         {
             // The audio was stopped (the display connection ended, the user
             // turned audio off) while this connection was being made. It
             // must not start playing now, with nothing left to stop it: the
             // server is told and the connection closed, and the audio stays
-            // off as after a failed connect.
+            // off.
             SALog(SA_LOG_AUDIO, "SANetClient::AudioStart cancelled\n");
             m_TaskLoopedNetReceiverAudio.StopRequest();
             return;
         }
-        m_AudioPending = false;
+        m_AudioConnectWanted = 0;
         // Active and stored before the loop runs: a server that ends the
         // audio connection at once makes the loop disconnect on its own
         // thread, and that disconnect must find the audio active and must be
@@ -225,22 +267,50 @@ void SANetClient::AudioDisconnect()
 {
     // The window thread (a stop or the menu) and the audio loop thread (a
     // server Disconnect) may both get here at once; whoever clears the flag
-    // first disconnects, the other has nothing left to do.
+    // first disconnects, the other has nothing left to do. A connect job on
+    // its way is cancelled in the same step.
+    bool active = false;
     {
         std::lock_guard<std::mutex> guard(m_AudioLock);
-        m_AudioPending = false;
-        if (!m_AudioActive.exchange(false))
-            return;
+        m_AudioConnectWanted = 0;
+        active = m_AudioActive.exchange(false);
     }
+    // On the loop thread itself the connect job is long done, and the loop
+    // ends once the current step returns to it; waiting here would wait for
+    // ourselves.
+    const bool onLoopThread = m_ThreadTaskLoopNetAudio.IsCurrentThread();
+    if (!onLoopThread)
+        PrivateAudioQueueStop(!active);
+    if (!active)
+        return;
     SALog(SA_LOG_AUDIO, "SANetClient::AudioDisconnect\n");
-    m_TaskQueueNetAudioTransmitter.Stop();
     if (PSTaskAsyncLooped* task = m_ThreadTaskLoopNetAudio.TaskGet())
         task->StopRequest();
-    // On the loop thread itself the loop ends once the current step returns
-    // to it; waiting here would wait for ourselves.
-    if (!m_ThreadTaskLoopNetAudio.IsCurrentThread())
+    if (!onLoopThread)
         m_ThreadTaskLoopNetAudio.Wait(PS_INFINITE);
     SASettings::SettingsAudioOptionEnableSet(false);
+}
+
+void SANetClient::PrivateAudioQueueStop(bool cancel)
+{
+    if (!m_AudioQueueRunning)
+        return;
+    PSEvent& idle = m_TaskQueueNetAudioTransmitter.IdleEventGet();
+    if (cancel)
+    {
+        // A connect job that is still busy was cancelled: closing its socket
+        // ends a connect or send in progress at once (a server that never
+        // answers would otherwise hold it for the SYN retries, minutes), and
+        // a job that has not reached its connect finds the cancel before it
+        // starts one. The socket is closed again while the job runs, because
+        // it may open its socket just after a close.
+        while (idle.Wait(AUDIO_CANCEL_POLL_MS) != PS_WAIT_OBJECT_0)
+            m_TaskLoopedNetReceiverAudio.ConnectionGet().Close();
+    }
+    // Otherwise the job has started the audio and only starts the loop
+    // thread, which the disconnect then stops: no network is waited for.
+    m_TaskQueueNetAudioTransmitter.Stop();
+    m_AudioQueueRunning = false;
 }
 
 uint32_t SANetClient::ServerAddressGet() const

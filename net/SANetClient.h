@@ -53,9 +53,17 @@ public:
     bool AudioConnect(uint32_t hostOrderAddress, const std::string& instanceId,
                       int32_t featureBitmap) override;
     void AudioDisconnect() override;
-    // Starts the audio loop (run by the audio connect job on the audio
-    // transmit worker once the audio request is sent).
-    void AudioStart();
+    // Starts the audio loop (run by the audio connect job connectId on the
+    // audio transmit worker once the audio request is sent). A job that was
+    // cancelled meanwhile closes its connection instead.
+    void AudioStart(uint64_t connectId);
+    // For the audio connect job connectId: whether it is still wanted, that
+    // is neither cancelled by AudioDisconnect nor ended. A job that is not
+    // still wanted stops at its next step and shows no box.
+    bool AudioConnectWantedGet(uint64_t connectId);
+    // The audio connect job connectId gives up; true when it was still
+    // wanted, so that its failure is shown.
+    bool AudioConnectEnd(uint64_t connectId);
     // True between a successful AudioStart and the next AudioDisconnect.
     bool AudioActiveGet() const { return m_AudioActive.load(); }
     // Audio headers received since the audio loop last started (tests,
@@ -72,16 +80,25 @@ public:
     void ReceiverJoin();
 
 private:
+    // Window thread: lets the audio transmit worker finish what it runs and
+    // ends it. With cancel, the job's connection is closed while it runs, so
+    // that the wait never depends on the network.
+    void PrivateAudioQueueStop(bool cancel);
+
     SAMessageTarget* const m_pNotifyTarget;
     std::atomic<bool> m_AudioActive{false};
     // Whether this connection's connect request is queued; Transmit drops
     // everything before it.
     std::atomic<bool> m_RequestSent{false};
-    // An audio connect job is on its way and has not been stopped. Guarded,
-    // with the step from it to m_AudioActive, by m_AudioLock: a disconnect
-    // must never fall between a job's look at it and the start of playing.
+    // The audio connect job on its way and not cancelled (its number; 0 for
+    // none), and the last number given. Guarded, with the step from a job to
+    // m_AudioActive, by m_AudioLock: a disconnect must never fall between a
+    // job's look at it and the start of playing.
     std::mutex m_AudioLock;
-    bool m_AudioPending = false;
+    uint64_t m_AudioConnectWanted = 0;
+    uint64_t m_AudioConnectLast = 0;
+    // Whether the audio transmit worker runs; window thread only.
+    bool m_AudioQueueRunning = false;
     PSThreadTaskLoop m_ThreadTaskLoopNetReceiver;
     PSTaskQueue m_TaskQueueNetTransmitter{1};
     SATaskLoopedNetReceiver m_TaskLoopedNetReceiver;

@@ -10,10 +10,11 @@
 #include <utility>
 
 SATaskQueuedNetAudioConnect::SATaskQueuedNetAudioConnect(uint32_t hostOrderAddress, std::string instanceId,
+                                                         uint64_t connectId,
                                                          SATaskLoopedNetAudioReceiverRenderer* receiver,
                                                          SANetClient* client, SAMessageTarget* notifyTarget)
-    : m_Address(hostOrderAddress), m_InstanceId(std::move(instanceId)), m_pReceiver(receiver),
-      m_pClient(client), m_pNotifyTarget(notifyTarget)
+    : m_Address(hostOrderAddress), m_InstanceId(std::move(instanceId)), m_ConnectId(connectId),
+      m_pReceiver(receiver), m_pClient(client), m_pNotifyTarget(notifyTarget)
 {
 }
 
@@ -22,13 +23,18 @@ SATaskQueuedNetAudioConnect::~SATaskQueuedNetAudioConnect() = default;
 bool SATaskQueuedNetAudioConnect::OnExecute()
 {
     SANetSocketStream& stream = m_pReceiver->ConnectionGet();
+    // Cancelled while queued: a connect now could only be closed again.
+    if (!m_pClient->AudioConnectWantedGet(m_ConnectId))
+    {
+        SALog(SA_LOG_AUDIO, "SATaskQueuedNetAudioConnect::OnExecute cancelled\n");
+        delete this;
+        return false;
+    }
     if (!stream.TcpCreateConnect(m_Address, m_UseQos))
     {
         SALog(SA_LOG_FAILURE,
               "SATaskQueuedNetConnect::OnExecute m_NetSocketStream.TcpCreateConnect failed!\n");
-        m_pNotifyTarget->Post(SA_WM_APP_AUDIO_FAILURE, 0, 0);
-        delete this;
-        return false;
+        return PrivateFail();
     }
     stream.ReceiveBufferSizeSet();
 
@@ -36,9 +42,7 @@ bool SATaskQueuedNetAudioConnect::OnExecute()
     if (!request)
     {
         SALog(SA_LOG_FAILURE, "SANetProtocol::PacketCreateConnectRequest failed! NO memory\n");
-        m_pNotifyTarget->Post(SA_WM_APP_AUDIO_FAILURE, 0, 0);
-        delete this;
-        return false;
+        return PrivateFail();
     }
     const bool sent = stream.Send(request.get(), SA_CONNECT_REQUEST_SIZE);
     request.reset();
@@ -47,13 +51,26 @@ bool SATaskQueuedNetAudioConnect::OnExecute()
         SALog(SA_LOG_FAILURE,
               "SATaskQueuedNetConnectAudio::OnExecute m_TaskLoopedNetReceiverAudio.ConnectionGet()"
               ".Send failed! PacketRequestAudio\n");
-        m_pNotifyTarget->Post(SA_WM_APP_AUDIO_FAILURE, 0, 0);
+        if (m_pClient->AudioConnectWantedGet(m_ConnectId))
+            m_pNotifyTarget->Post(SA_WM_APP_AUDIO_FAILURE, 0, 0);
     }
     // The loop starts even after a failed send: its first receive fails on
     // the broken connection and ends it the regular way.
-    m_pClient->AudioStart();
+    m_pClient->AudioStart(m_ConnectId);
     delete this;
     return sent;
+}
+
+bool SATaskQueuedNetAudioConnect::PrivateFail()
+{
+    // A failure after a cancel is the cancel's own doing (it closes the
+    // socket under a connect in progress): nothing to show.
+    if (m_pClient->AudioConnectEnd(m_ConnectId))
+        m_pNotifyTarget->Post(SA_WM_APP_AUDIO_FAILURE, 0, 0);
+    else
+        SALog(SA_LOG_AUDIO, "SATaskQueuedNetAudioConnect::OnExecute cancelled\n");
+    delete this;
+    return false;
 }
 
 void SATaskQueuedNetAudioConnect::OnRefused()

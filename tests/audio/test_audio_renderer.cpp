@@ -105,14 +105,22 @@ void AudioTestDrainAndRelease(SAAudioRenderer& renderer)
 // A stereo device gets every whole frame of every packet, in order: packets
 // larger than the free room are queued in several chunks and wait for room,
 // the last chunk adds only what it holds, and a ragged tail (sizes from the
-// network need not be whole frames) is never played nor read past.
+// network need not be whole frames) is never played nor read past. The
+// device buffer is about 10 ms (SDL's own choice is 85 ms), and the log says
+// what the device granted.
 TEST(AudioRendererDisk, StereoPlaysEveryWholeFrameInOrderAcrossChunks)
 {
     AudioTestDisk disk;
     SAAudioRenderer renderer;
+    std::vector<std::string> lines;
+    int sink = SALogSinkAdd([&](uint32_t, std::string_view line) { lines.emplace_back(line); });
     ASSERT_TRUE(renderer.Initialize());
+    SALogSinkRemove(sink);
     ASSERT_EQ(renderer.ChannelsGet(), 2);
-    ASSERT_GT(renderer.BufferBytesGet(), 0u);
+    ASSERT_EQ(renderer.BufferBytesGet(), 512u * 4);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "SAAudioRenderer::PrivateAudioClientInitialize device period 512 frames (10 ms) "
+                        "asked 512, 2 channels\n");
     ASSERT_TRUE(renderer.Start());
     EXPECT_TRUE(renderer.StartedGet());
     EXPECT_FALSE(renderer.Start()) << "a second Start must be refused";
