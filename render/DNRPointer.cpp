@@ -1,6 +1,7 @@
 #include "render/DNRPointer.h"
 
 #include "core/SALog.h"
+#include "render/PSRendererGLApi.h"
 #include "render/PSRendererScreenUpdateArea.h"
 
 #include <epoxy/gl.h>
@@ -199,10 +200,7 @@ bool DNRPointer::BackgroundRecord(uint32_t framebuffer, int bufferWidth, int buf
     // pixels and restoring them would undo the update, so finish first.
     glFinish();
     glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-    glReadPixels(box.left, box.top, width, height, GL_BGRA, GL_UNSIGNED_BYTE, m_Background.data());
-    GLenum error = glGetError();
+    const int error = PSRendererGLApi::PixelsReadBgra(box.left, box.top, width, height, m_Background.data());
     if (error != GL_NO_ERROR)
     {
         SALog(SA_LOG_FAILURE, "DNRPointer::BackgroundRecord glReadPixels failed! 0x%x\n", error);
@@ -241,11 +239,8 @@ void DNRPointer::BackgroundRestore(uint32_t texture)
     SALog(SA_LOG_POINTER, "DNRPointer::BackgroundRestore X:%d Y:%d Box.right:%d Box.bottom:%d\n",
           m_Recorded.left, m_Recorded.top, width, height);
     glBindTexture(GL_TEXTURE_2D, texture);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-    glTexSubImage2D(GL_TEXTURE_2D, 0, m_Recorded.left, m_Recorded.top, width, height, GL_BGRA,
-                    GL_UNSIGNED_BYTE, m_Background.data());
-    GLenum error = glGetError();
+    const int error = PSRendererGLApi::TextureWriteBgra(m_Recorded.left, m_Recorded.top, width, height,
+                                                        m_Background.data());
     if (error != GL_NO_ERROR)
         SALog(SA_LOG_FAILURE, "DNRPointer::BackgroundRestore glTexSubImage2D failed! 0x%x\n", error);
     m_Recorded = {};

@@ -16,7 +16,7 @@
 //
 // Pixel layout everywhere here: 4 bytes B, G, R, A; read as a 32-bit
 // little-endian value the alpha byte is the top byte. The back buffer is read
-// and written as GL_BGRA, which gives exactly that layout.
+// and written in that layout through PSRendererGLApi.
 //
 // Threads: ShapeSet and PositionSet may come from any thread; m_Lock guards
 // the shape and the position. BackgroundRecord, Draw and BackgroundRestore run

@@ -2,6 +2,7 @@
 
 #include "core/PSTime.h"
 #include "core/SALog.h"
+#include "render/PSRendererGLApi.h"
 #include "render/PSRendererSurface.h"
 
 #include <epoxy/gl.h>
@@ -33,8 +34,9 @@ constexpr GLsizeiptr MODEL_VIEW_PROJECTION_BYTES = 192;
 constexpr float ANISOTROPY_MAX = 16.0f;
 constexpr float LETTERBOX_GREY = 0.04f;
 
-const char* const VERTEX_SHADER = R"(#version 330 core
-layout(location = 0) in vec3 inPosition;
+// Shader bodies: PSRendererGLApi puts the version line of the context's kind
+// (desktop or ES) before them.
+const char* const VERTEX_SHADER = R"(layout(location = 0) in vec3 inPosition;
 layout(location = 1) in vec3 inTexCoord;
 layout(std140) uniform ModelViewProjectionConstantBuffer
 {
@@ -52,8 +54,7 @@ void main()
 
 // The texture holds the bytes B, G, R, X as R, G, B, A: exchange red and blue.
 // The fourth byte of a pixel is undefined, so the output is opaque.
-const char* const FRAGMENT_SHADER = R"(#version 330 core
-in vec2 texCoord;
+const char* const FRAGMENT_SHADER = R"(in vec2 texCoord;
 uniform sampler2D txDiffuse;
 out vec4 fragColor;
 void main()
@@ -65,8 +66,7 @@ void main()
 // A planar 4:2:0 video picture: Y at full size, U and V at half size each,
 // one byte per sample, turned into RGB with the full-range BT.601 (JPEG)
 // coefficients TurboJPEG uses on the CPU, so both paths show the same colours.
-const char* const FRAGMENT_SHADER_PLANAR = R"(#version 330 core
-in vec2 texCoord;
+const char* const FRAGMENT_SHADER_PLANAR = R"(in vec2 texCoord;
 uniform sampler2D txY;
 uniform sampler2D txU;
 uniform sampler2D txV;
@@ -79,25 +79,6 @@ void main()
     fragColor = vec4(clamp(vec3(y + 1.402 * v, y - 0.344136 * u - 0.714136 * v, y + 1.772 * u), 0.0, 1.0), 1.0);
 }
 )";
-
-GLuint ShaderCompile(GLenum type, const char* source, const char* name)
-{
-    GLuint shader = glCreateShader(type);
-    glShaderSource(shader, 1, &source, nullptr);
-    glCompileShader(shader);
-    GLint ok = GL_FALSE;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-    if (ok != GL_TRUE)
-    {
-        char text[1024] = {};
-        glGetShaderInfoLog(shader, sizeof(text), nullptr, text);
-        SALog(SA_LOG_FAILURE, "PSRendererGL::PrivateShaderCreate glCompileShader failed! %s %s\n", name,
-              text);
-        glDeleteShader(shader);
-        return 0;
-    }
-    return shader;
-}
 
 int ErrorOr(int fallback)
 {
@@ -284,11 +265,8 @@ int PSRendererGL::PrivateInitializeDeviceAndSwapChain()
         SALog(SA_LOG_FAILURE, "PSRendererGL::PrivateInitializeDeviceAndSwapChain MakeCurrent failed!\n");
         return -1;
     }
-    if (!epoxy_is_desktop_gl() || epoxy_gl_version() < 33)
+    if (!PSRendererGLApi::CurrentCheck("PSRendererGL::PrivateInitializeDeviceAndSwapChain", &m_Es))
     {
-        SALog(SA_LOG_FAILURE,
-              "PSRendererGL::PrivateInitializeDeviceAndSwapChain failed! OpenGL %d, 33 needed\n",
-              epoxy_gl_version());
         m_pSurface->DoneCurrent();
         return -1;
     }
@@ -344,8 +322,10 @@ int PSRendererGL::PrivateShaderCreate()
 
 int PSRendererGL::PrivateProgramBuild(const char* fragmentSource, uint32_t* program)
 {
-    GLuint vertex = ShaderCompile(GL_VERTEX_SHADER, VERTEX_SHADER, "vertex");
-    GLuint fragment = ShaderCompile(GL_FRAGMENT_SHADER, fragmentSource, "fragment");
+    const char* owner = "PSRendererGL::PrivateShaderCreate";
+    GLuint vertex = PSRendererGLApi::ShaderCompile(GL_VERTEX_SHADER, m_Es, VERTEX_SHADER, owner, "vertex");
+    GLuint fragment =
+        PSRendererGLApi::ShaderCompile(GL_FRAGMENT_SHADER, m_Es, fragmentSource, owner, "fragment");
     if (vertex == 0 || fragment == 0)
     {
         if (vertex)
@@ -448,11 +428,11 @@ int PSRendererGL::PrivateSetTextureDisplayAsShaderResourceView(int x, int y)
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_LOD_BIAS, 0.0f);
+    if (!m_Es)
+        glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_LOD_BIAS, 0.0f);
     m_Anisotropy = 1.0f;
     m_AnisotropyApplied = 1.0f;
-    if (epoxy_gl_version() >= 46 || epoxy_has_gl_extension("GL_ARB_texture_filter_anisotropic") ||
-        epoxy_has_gl_extension("GL_EXT_texture_filter_anisotropic"))
+    if (PSRendererGLApi::AnisotropySupportedGet(m_Es))
     {
         GLfloat supported = 1.0f;
         glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT, &supported);
@@ -626,10 +606,7 @@ bool PSRendererGL::WindowSnapshotGet(std::vector<uint8_t>* pixels, int* width, i
     {
         const size_t pitch = static_cast<size_t>(*width) * 4u;
         std::vector<uint8_t> bottomUp(pitch * static_cast<size_t>(*height));
-        glPixelStorei(GL_PACK_ALIGNMENT, 4);
-        glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-        glReadPixels(0, 0, *width, *height, GL_BGRA, GL_UNSIGNED_BYTE, bottomUp.data());
-        result = ErrorOr(0);
+        result = PSRendererGLApi::PixelsReadBgra(0, 0, *width, *height, bottomUp.data());
         if (result == 0)
         {
             pixels->resize(bottomUp.size());

@@ -1,7 +1,8 @@
 #pragma once
 // The OpenGL renderer: the remote screen as one server-sized texture on the
 // front face of a thin box seen through a perspective camera (PSRendererCamera),
-// letterboxed on a dark grey (0.04) background.
+// letterboxed on a dark grey (0.04) background. It runs on an OpenGL 3.3 core
+// or an OpenGL ES 3.0 context (PSRendererGLApi).
 //
 // Where the GL work happens, and why
 // ----------------------------------
@@ -96,6 +97,7 @@ private:
     bool m_PlanarShown = false;
     float m_Anisotropy = 1.0f;        // the most the GL offers, up to 16
     float m_AnisotropyApplied = 1.0f; // what the texture is set to now
+    bool m_Es = false;                // the context is OpenGL ES (else desktop OpenGL core)
     bool m_PipelineBuilt = false;
     bool m_PipelineFailed = false; // the last build failed: the same size is not retried
     bool m_NoPipelineLogged = false;

@@ -2,6 +2,7 @@
 
 #include "core/PSTime.h"
 #include "core/SALog.h"
+#include "render/PSRendererGLApi.h"
 #include "render/PSRendererSurface.h"
 
 #include <epoxy/gl.h>
@@ -18,8 +19,9 @@ constexpr GLsizeiptr VERTEX_BUFFER_BYTES = 3600;
 constexpr GLsizei VERTEX_STRIDE = 36;
 constexpr float WINDOW_GREY = 0.04f;
 
-const char* const VERTEX_SHADER = R"(#version 330 core
-layout(location = 0) in vec3 inPosition;
+// Shader bodies: PSRendererGLApi puts the version line of the context's kind
+// (desktop or ES) before them.
+const char* const VERTEX_SHADER = R"(layout(location = 0) in vec3 inPosition;
 layout(location = 1) in vec4 inColor;
 layout(location = 2) in vec2 inTexCoord;
 out vec4 color;
@@ -35,8 +37,7 @@ void main()
 // "full32": the area texture holds the bytes B, G, R, X as R, G, B, A, so red
 // and blue are exchanged on the way out. The fourth byte is undefined: the
 // back buffer is kept opaque.
-const char* const FRAGMENT_SHADER_FULL32 = R"(#version 330 core
-uniform sampler2D TextureSR;
+const char* const FRAGMENT_SHADER_FULL32 = R"(uniform sampler2D TextureSR;
 uniform float TextureWidth;
 uniform float TextureHeight;
 uniform vec4 UpdateRect;
@@ -51,8 +52,7 @@ void main()
 )";
 
 // "texturingDisabled": the interpolated corner colours.
-const char* const FRAGMENT_SHADER_TEXTURING_DISABLED = R"(#version 330 core
-in vec4 color;
+const char* const FRAGMENT_SHADER_TEXTURING_DISABLED = R"(in vec4 color;
 in vec2 texCoord;
 out vec4 fragColor;
 void main()
@@ -60,27 +60,6 @@ void main()
     fragColor = color;
 }
 )";
-
-GLuint ShaderCompile(GLenum type, const char* source, const char* name)
-{
-    GLuint shader = glCreateShader(type);
-    glShaderSource(shader, 1, &source, nullptr);
-    glCompileShader(shader);
-    GLint ok = GL_FALSE;
-    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
-    if (ok != GL_TRUE)
-    {
-        char text[1024] = {};
-        glGetShaderInfoLog(shader, sizeof(text), nullptr, text);
-        SALog(SA_LOG_FAILURE,
-              "PSRendererGLUpdateAreas::PrivateLoadShadersAndCreateInputLayouts glCompileShader failed! %s "
-              "%s\n",
-              name, text);
-        glDeleteShader(shader);
-        return 0;
-    }
-    return shader;
-}
 
 int ErrorOr(int fallback)
 {
@@ -231,10 +210,8 @@ int PSRendererGLUpdateAreas::PrivateInitialize(int x, int y)
         SALog(SA_LOG_FAILURE, "PSRendererGLUpdateAreas::Initialize MakeCurrent failed!\n");
         return -1;
     }
-    if (!epoxy_is_desktop_gl() || epoxy_gl_version() < 33)
+    if (!PSRendererGLApi::CurrentCheck("PSRendererGLUpdateAreas::Initialize", &m_Es))
     {
-        SALog(SA_LOG_FAILURE, "PSRendererGLUpdateAreas::Initialize failed! OpenGL %d, 33 needed\n",
-              epoxy_gl_version());
         m_pSurface->DoneCurrent();
         return -1;
     }
@@ -327,9 +304,11 @@ int PSRendererGLUpdateAreas::PrivateRenderTargetViewCreate(int x, int y)
 int PSRendererGLUpdateAreas::PrivateLoadShadersAndCreateInputLayouts(bool full)
 {
     const char* technique = full ? "full32" : "texturingDisabled";
-    GLuint vertex = ShaderCompile(GL_VERTEX_SHADER, VERTEX_SHADER, "vertex");
-    GLuint fragment = ShaderCompile(
-        GL_FRAGMENT_SHADER, full ? FRAGMENT_SHADER_FULL32 : FRAGMENT_SHADER_TEXTURING_DISABLED, technique);
+    const char* owner = "PSRendererGLUpdateAreas::PrivateLoadShadersAndCreateInputLayouts";
+    GLuint vertex = PSRendererGLApi::ShaderCompile(GL_VERTEX_SHADER, m_Es, VERTEX_SHADER, owner, "vertex");
+    GLuint fragment = PSRendererGLApi::ShaderCompile(
+        GL_FRAGMENT_SHADER, m_Es, full ? FRAGMENT_SHADER_FULL32 : FRAGMENT_SHADER_TEXTURING_DISABLED, owner,
+        technique);
     if (vertex == 0 || fragment == 0)
     {
         if (vertex)
@@ -576,10 +555,7 @@ bool PSRendererGLUpdateAreas::WindowSnapshotGet(std::vector<uint8_t>* pixels, in
         const size_t pitch = static_cast<size_t>(*width) * 4u;
         std::vector<uint8_t> bottomUp(pitch * static_cast<size_t>(*height));
         glFinish(); // see BackBufferSnapshotGet
-        glPixelStorei(GL_PACK_ALIGNMENT, 4);
-        glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-        glReadPixels(0, 0, *width, *height, GL_BGRA, GL_UNSIGNED_BYTE, bottomUp.data());
-        result = ErrorOr(0);
+        result = PSRendererGLApi::PixelsReadBgra(0, 0, *width, *height, bottomUp.data());
         if (result == 0)
         {
             pixels->resize(bottomUp.size());
@@ -619,10 +595,7 @@ bool PSRendererGLUpdateAreas::BackBufferSnapshotGet(std::vector<uint8_t>* pixels
     // pixels from before the last present); finishing first makes it exact.
     glFinish();
     glBindFramebuffer(GL_READ_FRAMEBUFFER, m_BackBufferFramebuffer);
-    glPixelStorei(GL_PACK_ALIGNMENT, 4);
-    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-    glReadPixels(0, 0, m_BackBufferWidth, m_BackBufferHeight, GL_BGRA, GL_UNSIGNED_BYTE, pixels->data());
-    int result = ErrorOr(0);
+    int result = PSRendererGLApi::PixelsReadBgra(0, 0, m_BackBufferWidth, m_BackBufferHeight, pixels->data());
     m_pSurface->DoneCurrent();
     if (result != 0)
     {

@@ -9,6 +9,8 @@
 // window area beyond it is dark grey). The picture cannot be zoomed, moved or
 // tilted, and window points map to server points one to one.
 //
+// It runs on an OpenGL 3.3 core or an OpenGL ES 3.0 context (PSRendererGLApi).
+//
 // Render modes (fixed before ResolutionSet; the view replaces the renderer to
 // change it): "full32" draws each rectangle's pixels; "texturingDisabled"
 // draws each rectangle as a quad shaded from its corners (top-left green,
@@ -130,6 +132,7 @@ private:
     int m_UniformTextureHeight = -1;
     int m_UniformUpdateRect = -1;
     int m_UniformTexelDistance = -1;
+    bool m_Es = false; // the context is OpenGL ES (else desktop OpenGL core)
     bool m_Built = false;
     bool m_NotBuiltLogged = false;
 

@@ -4,7 +4,15 @@
 
 #include <epoxy/gl.h>
 
-PSRendererSurfaceEgl::PSRendererSurfaceEgl() = default;
+namespace
+{
+EGLenum ApiEnumGet(PSRendererSurfaceEgl::Api api)
+{
+    return api == PSRendererSurfaceEgl::Api::OpenGLES ? EGL_OPENGL_ES_API : EGL_OPENGL_API;
+}
+} // namespace
+
+PSRendererSurfaceEgl::PSRendererSurfaceEgl(Api api) : m_Api(api) {}
 
 PSRendererSurfaceEgl::~PSRendererSurfaceEgl()
 {
@@ -44,8 +52,9 @@ bool PSRendererSurfaceEgl::Initialize()
         m_Display = EGL_NO_DISPLAY;
         return false;
     }
+    const bool es = m_Api == Api::OpenGLES;
     const EGLint configAttributes[] = {EGL_RENDERABLE_TYPE,
-                                       EGL_OPENGL_BIT,
+                                       es ? EGL_OPENGL_ES3_BIT : EGL_OPENGL_BIT,
                                        EGL_SURFACE_TYPE,
                                        EGL_PBUFFER_BIT,
                                        EGL_RED_SIZE,
@@ -68,18 +77,20 @@ bool PSRendererSurfaceEgl::Initialize()
             return false;
         }
     }
-    if (!eglBindAPI(EGL_OPENGL_API))
+    if (!eglBindAPI(ApiEnumGet(m_Api)))
     {
         SALog(SA_LOG_FAILURE, "PSRendererSurfaceEgl::Initialize eglBindAPI failed! 0x%x\n", eglGetError());
         return false;
     }
-    const EGLint contextAttributes[] = {EGL_CONTEXT_MAJOR_VERSION,
+    const EGLint desktopAttributes[] = {EGL_CONTEXT_MAJOR_VERSION,
                                         3,
                                         EGL_CONTEXT_MINOR_VERSION,
                                         3,
                                         EGL_CONTEXT_OPENGL_PROFILE_MASK,
                                         EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
                                         EGL_NONE};
+    const EGLint esAttributes[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 0, EGL_NONE};
+    const EGLint* contextAttributes = es ? esAttributes : desktopAttributes;
     m_Context = eglCreateContext(m_Display, config, EGL_NO_CONTEXT, contextAttributes);
     if (m_Context == EGL_NO_CONTEXT)
     {
@@ -87,7 +98,8 @@ bool PSRendererSurfaceEgl::Initialize()
               eglGetError());
         return false;
     }
-    SALog(SA_LOG_THREAD, "PSRendererSurfaceEgl::Initialize: EGL %d.%d context %p\n", major, minor, m_Context);
+    SALog(SA_LOG_THREAD, "PSRendererSurfaceEgl::Initialize: EGL %d.%d %s context %p\n", major, minor,
+          es ? "OpenGL ES 3.0" : "OpenGL 3.3 core", m_Context);
     return true;
 }
 
@@ -98,6 +110,9 @@ bool PSRendererSurfaceEgl::MakeCurrent()
         SALog(SA_LOG_FAILURE, "PSRendererSurfaceEgl::MakeCurrent failed! no context\n");
         return false;
     }
+    // The bound API is per thread, and a thread other than the creator's may
+    // draw: EGL makes current and releases contexts of the bound API only.
+    eglBindAPI(ApiEnumGet(m_Api));
     if (!eglMakeCurrent(m_Display, EGL_NO_SURFACE, EGL_NO_SURFACE, m_Context))
     {
         SALog(SA_LOG_FAILURE, "PSRendererSurfaceEgl::MakeCurrent eglMakeCurrent failed! 0x%x\n",
@@ -109,8 +124,10 @@ bool PSRendererSurfaceEgl::MakeCurrent()
 
 void PSRendererSurfaceEgl::DoneCurrent()
 {
-    if (m_Display != EGL_NO_DISPLAY)
-        eglMakeCurrent(m_Display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    if (m_Display == EGL_NO_DISPLAY)
+        return;
+    eglBindAPI(ApiEnumGet(m_Api));
+    eglMakeCurrent(m_Display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
 }
 
 void PSRendererSurfaceEgl::PrivateFramebufferRelease()

@@ -1,7 +1,7 @@
 #pragma once
-// An off-screen surface: an OpenGL 3.3 core context on Mesa's surfaceless EGL
-// platform (no display server needed) drawing into a framebuffer object of the
-// window's size. SwapBuffers only flushes; the picture stays in the
+// An off-screen surface: an OpenGL 3.3 core or an OpenGL ES 3.0 context on
+// Mesa's surfaceless EGL platform (no display server needed) drawing into a
+// framebuffer object of the window's size. SwapBuffers only flushes; the picture stays in the
 // framebuffer for glReadPixels. Used by the headless tool, the tests and the
 // benchmarks.
 //
@@ -15,13 +15,20 @@
 class PSRendererSurfaceEgl : public PSRendererSurface
 {
 public:
-    PSRendererSurfaceEgl();
+    // The two kinds of context the GL renderers can run on.
+    enum class Api
+    {
+        OpenGL,   // OpenGL 3.3 core
+        OpenGLES, // OpenGL ES 3.0
+    };
+
+    explicit PSRendererSurfaceEgl(Api api = Api::OpenGL);
     ~PSRendererSurfaceEgl() override;
     PSRendererSurfaceEgl(const PSRendererSurfaceEgl&) = delete;
     PSRendererSurfaceEgl& operator=(const PSRendererSurfaceEgl&) = delete;
 
     // Opens the display and creates the context; false (with a log line) when
-    // no OpenGL 3.3 core context can be had.
+    // no context of the kind asked for can be had.
     bool Initialize();
 
     bool MakeCurrent() override;
@@ -33,6 +40,7 @@ public:
 private:
     void PrivateFramebufferRelease(); // context current
 
+    const Api m_Api;
     EGLDisplay m_Display = EGL_NO_DISPLAY;
     EGLContext m_Context = EGL_NO_CONTEXT;
     uint32_t m_Framebuffer = 0;

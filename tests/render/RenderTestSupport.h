@@ -1,14 +1,19 @@
 #pragma once
 // Helpers shared by the renderer tests: a log capture with every category
-// open, and pixel patterns in the B, G, R, X order renderers receive.
+// open, pixel patterns in the B, G, R, X order renderers receive, and the two
+// kinds of off-screen context the GL suites run on.
 #include "core/SALog.h"
 #include "pipeline/SAPlanarPicture.h"
 #include "render/PSRendererBase.h"
+#include "render/PSRendererSurfaceEgl.h"
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -116,4 +121,18 @@ inline SAPlanarPicture RenderPlanarPicture(int width, int height, int seed)
     picture.Height = height;
     picture.Owner = planes;
     return picture;
+}
+
+// The GL suites run once on an OpenGL 3.3 core context and once on an OpenGL
+// ES 3.0 context: INSTANTIATE_TEST_SUITE_P(Contexts, Suite, RENDER_CONTEXTS,
+// RenderContextName).
+inline const auto RENDER_CONTEXTS =
+    ::testing::Values(PSRendererSurfaceEgl::Api::OpenGL, PSRendererSurfaceEgl::Api::OpenGLES);
+inline void PrintTo(PSRendererSurfaceEgl::Api api, std::ostream* os)
+{
+    *os << (api == PSRendererSurfaceEgl::Api::OpenGLES ? "OpenGL ES 3.0" : "OpenGL 3.3 core");
+}
+inline std::string RenderContextName(const ::testing::TestParamInfo<PSRendererSurfaceEgl::Api>& info)
+{
+    return info.param == PSRendererSurfaceEgl::Api::OpenGLES ? "OpenGLES" : "OpenGL";
 }

@@ -1,5 +1,6 @@
-// The OpenGL renderer on a real context: Mesa's surfaceless EGL platform,
-// drawing into an off-screen framebuffer that is read back pixel by pixel.
+// The OpenGL renderer on a real context, OpenGL 3.3 core and OpenGL ES 3.0
+// alike: Mesa's surfaceless EGL platform, drawing into an off-screen
+// framebuffer that is read back pixel by pixel.
 #include "RenderTestSupport.h"
 #include "render/PSRendererGL.h"
 #include "render/PSRendererSurfaceEgl.h"
@@ -19,15 +20,15 @@ constexpr int HEIGHT = 48;
 // The letterbox clear colour 0.04 in 8 bits: 0.04 * 255 = 10.2.
 constexpr uint8_t GREY = 10;
 
-class RendererGL : public ::testing::Test
+class RendererGL : public ::testing::TestWithParam<PSRendererSurfaceEgl::Api>
 {
 protected:
     void SetUp() override
     {
         RenderLogCapture log;
-        m_Surface = std::make_unique<PSRendererSurfaceEgl>();
+        m_Surface = std::make_unique<PSRendererSurfaceEgl>(GetParam());
         if (!m_Surface->Initialize())
-            GTEST_SKIP() << "no OpenGL 3.3 core context on the surfaceless EGL platform: " << log.All();
+            GTEST_SKIP() << "no such context on the surfaceless EGL platform: " << log.All();
         m_Renderer = std::make_unique<PSRendererGL>([this] { return m_Clock.load(); });
         m_Renderer->SurfaceSet(m_Surface.get());
     }
@@ -100,7 +101,7 @@ void ServerPointGet(PSRendererBase& renderer, float x, float y, bool* found, flo
 }
 } // namespace
 
-TEST_F(RendererGL, PixelsReadBackExactlyAtOneToOneWithRedAndBlueInPlace)
+TEST_P(RendererGL, PixelsReadBackExactlyAtOneToOneWithRedAndBlueInPlace)
 {
     m_Renderer->WindowSizeSet(WIDTH, HEIGHT);
     ASSERT_TRUE(m_Renderer->ResolutionSet(WIDTH, HEIGHT));
@@ -134,7 +135,7 @@ TEST_F(RendererGL, PixelsReadBackExactlyAtOneToOneWithRedAndBlueInPlace)
     EXPECT_EQ(held, pattern) << "the frame as held, at the server's size";
 }
 
-TEST_F(RendererGL, LetterboxBarsHaveTheClearColourOnBothSidesOfTheAspect)
+TEST_P(RendererGL, LetterboxBarsHaveTheClearColourOnBothSidesOfTheAspect)
 {
     ASSERT_TRUE(m_Renderer->ResolutionSet(WIDTH, HEIGHT));
     std::vector<uint8_t> pattern = RenderPatternRandom(WIDTH, HEIGHT, 13);
@@ -161,7 +162,7 @@ TEST_F(RendererGL, LetterboxBarsHaveTheClearColourOnBothSidesOfTheAspect)
     EXPECT_EQ(BarPixelsWrong(small, 32, 0, 36, 32, 48), 0);
 }
 
-TEST_F(RendererGL, WindowPointsMapBackToTheServerPixelsDrawnThere)
+TEST_P(RendererGL, WindowPointsMapBackToTheServerPixelsDrawnThere)
 {
     // Four solid quadrants, so that the colour a window pixel shows tells
     // which part of the server screen is drawn there.
@@ -248,7 +249,7 @@ TEST_F(RendererGL, WindowPointsMapBackToTheServerPixelsDrawnThere)
     EXPECT_EQ(window[0], GREY) << "the window's corner is background";
 }
 
-TEST_F(RendererGL, RectanglesPartlyOutsideAreClippedAndOthersRefused)
+TEST_P(RendererGL, RectanglesPartlyOutsideAreClippedAndOthersRefused)
 {
     m_Renderer->WindowSizeSet(WIDTH, HEIGHT);
     ASSERT_TRUE(m_Renderer->ResolutionSet(WIDTH, HEIGHT));
@@ -278,7 +279,7 @@ TEST_F(RendererGL, RectanglesPartlyOutsideAreClippedAndOthersRefused)
     PictureExpect(PresentAndRead(WIDTH, HEIGHT), WIDTH, 0, 0, expected);
 }
 
-TEST_F(RendererGL, StatusClearForcesARebuildAndTheFrameRateCountsFrames)
+TEST_P(RendererGL, StatusClearForcesARebuildAndTheFrameRateCountsFrames)
 {
     RenderLogCapture log;
     m_Renderer->WindowSizeSet(WIDTH, HEIGHT);
@@ -325,7 +326,7 @@ TEST_F(RendererGL, StatusClearForcesARebuildAndTheFrameRateCountsFrames)
     PictureExpect(PresentAndRead(WIDTH, HEIGHT), WIDTH, 0, 0, pattern);
 }
 
-TEST_F(RendererGL, ARendererWithoutSurfaceFailsToBuild)
+TEST_P(RendererGL, ARendererWithoutSurfaceFailsToBuild)
 {
     PSRendererGL orphan;
     RenderLogCapture log;
@@ -340,7 +341,7 @@ TEST_F(RendererGL, ARendererWithoutSurfaceFailsToBuild)
 
 // Decoder threads copy while the processor thread presents; GL runs only on
 // the presenting thread. The picture shown at the end is the last one written.
-TEST_F(RendererGL, FourWritersWhileAnotherThreadPresents)
+TEST_P(RendererGL, FourWritersWhileAnotherThreadPresents)
 {
     constexpr int BAND = HEIGHT / 4;
     constexpr int ROUNDS = 200;
@@ -398,7 +399,7 @@ TEST_F(RendererGL, FourWritersWhileAnotherThreadPresents)
 // A planar video picture is converted by the shader while it is drawn; it
 // must look like the CPU's conversion of the same planes, and a rectangle
 // written over it later must show on top of that picture.
-TEST_F(RendererGL, PlanarPicturesDrawLikeTheirCpuConversionAndTakeRectanglesOnTop)
+TEST_P(RendererGL, PlanarPicturesDrawLikeTheirCpuConversionAndTakeRectanglesOnTop)
 {
     m_Renderer->WindowSizeSet(WIDTH, HEIGHT);
     ASSERT_TRUE(m_Renderer->ResolutionSet(WIDTH, HEIGHT));
@@ -440,3 +441,5 @@ TEST_F(RendererGL, PlanarPicturesDrawLikeTheirCpuConversionAndTakeRectanglesOnTo
     EXPECT_EQ(std::memcmp(&held[20 * WIDTH * 4], band.data(), band.size()), 0);
     PictureExpect(window2, WIDTH, 0, 0, held);
 }
+
+INSTANTIATE_TEST_SUITE_P(Contexts, RendererGL, RENDER_CONTEXTS, RenderContextName);

@@ -1,6 +1,6 @@
-// The update-areas renderer on a real context: Mesa's surfaceless EGL
-// platform, the accumulating back buffer and the shown window read back
-// pixel by pixel.
+// The update-areas renderer on a real context, OpenGL 3.3 core and OpenGL ES
+// 3.0 alike: Mesa's surfaceless EGL platform, the accumulating back buffer
+// and the shown window read back pixel by pixel.
 #include "render/PSRendererGLUpdateAreas.h"
 #include "render/PSRendererSurfaceEgl.h"
 #include "tests/render/RenderTestSupport.h"
@@ -69,15 +69,15 @@ int PixelsWrong(const std::vector<uint8_t>& shown, const std::vector<uint8_t>& e
     return wrong;
 }
 
-class RendererUpdateAreas : public ::testing::Test
+class RendererUpdateAreas : public ::testing::TestWithParam<PSRendererSurfaceEgl::Api>
 {
 protected:
     void SetUp() override
     {
         RenderLogCapture log;
-        m_Surface = std::make_unique<PSRendererSurfaceEgl>();
+        m_Surface = std::make_unique<PSRendererSurfaceEgl>(GetParam());
         if (!m_Surface->Initialize())
-            GTEST_SKIP() << "no OpenGL 3.3 core context on the surfaceless EGL platform: " << log.All();
+            GTEST_SKIP() << "no such context on the surfaceless EGL platform: " << log.All();
         m_Renderer = std::make_unique<PSRendererGLUpdateAreas>([this] { return m_Clock.load(); });
         m_Renderer->SurfaceSet(m_Surface.get());
     }
@@ -126,7 +126,7 @@ protected:
 };
 } // namespace
 
-TEST_F(RendererUpdateAreas, ThreeFragmentsDrawExactlyTheirAreasAndTheRestOfTheBackBufferStays)
+TEST_P(RendererUpdateAreas, ThreeFragmentsDrawExactlyTheirAreasAndTheRestOfTheBackBufferStays)
 {
     m_Renderer->WindowSizeSet(WIDTH, HEIGHT);
     ASSERT_TRUE(m_Renderer->ResolutionSet(WIDTH, HEIGHT));
@@ -171,7 +171,7 @@ TEST_F(RendererUpdateAreas, ThreeFragmentsDrawExactlyTheirAreasAndTheRestOfTheBa
     EXPECT_EQ(PixelsWrong(BackBuffer(), screen), 0);
 }
 
-TEST_F(RendererUpdateAreas, TheBackBufferIsNeverClearedAndOldRectanglesAreNotDrawnAgain)
+TEST_P(RendererUpdateAreas, TheBackBufferIsNeverClearedAndOldRectanglesAreNotDrawnAgain)
 {
     m_Renderer->WindowSizeSet(WIDTH, HEIGHT);
     ASSERT_TRUE(m_Renderer->ResolutionSet(WIDTH, HEIGHT));
@@ -217,7 +217,7 @@ TEST_F(RendererUpdateAreas, TheBackBufferIsNeverClearedAndOldRectanglesAreNotDra
     EXPECT_EQ(log.Count(SA_LOG_FAILURE, "failed"), 0) << log.All();
 }
 
-TEST_F(RendererUpdateAreas, AFragmentThatNeverArrivedIsLoggedAndTheFrameStillPresented)
+TEST_P(RendererUpdateAreas, AFragmentThatNeverArrivedIsLoggedAndTheFrameStillPresented)
 {
     ASSERT_TRUE(m_Renderer->ResolutionSet(WIDTH, HEIGHT));
     Patch a = PatchMake(0, 0, 10, 10, 20);
@@ -239,7 +239,7 @@ TEST_F(RendererUpdateAreas, AFragmentThatNeverArrivedIsLoggedAndTheFrameStillPre
     EXPECT_EQ(PixelsWrong(BackBuffer(), screen), 0);
 }
 
-TEST_F(RendererUpdateAreas, TexturingDisabledDrawsEachRectangleAsACorneredGradient)
+TEST_P(RendererUpdateAreas, TexturingDisabledDrawsEachRectangleAsACorneredGradient)
 {
     m_Renderer->RenderModeSet(false);
     EXPECT_FALSE(m_Renderer->RenderModeGet());
@@ -289,7 +289,7 @@ TEST_F(RendererUpdateAreas, TexturingDisabledDrawsEachRectangleAsACorneredGradie
             }
 }
 
-TEST_F(RendererUpdateAreas, TheWindowShowsTheBackBufferOneToOneAndCutsWhatDoesNotFit)
+TEST_P(RendererUpdateAreas, TheWindowShowsTheBackBufferOneToOneAndCutsWhatDoesNotFit)
 {
     ASSERT_TRUE(m_Renderer->ResolutionSet(WIDTH, HEIGHT));
     std::vector<uint8_t> screen = FirstFrame(40);
@@ -336,7 +336,7 @@ TEST_F(RendererUpdateAreas, TheWindowShowsTheBackBufferOneToOneAndCutsWhatDoesNo
     EXPECT_EQ(cy, 0.0f);
 }
 
-TEST_F(RendererUpdateAreas, WindowPointsMapOneToOneAndTheEdgesAreRejected)
+TEST_P(RendererUpdateAreas, WindowPointsMapOneToOneAndTheEdgesAreRejected)
 {
     float result[2] = {-1, -1}, size[2] = {-1, -1};
     RenderLogCapture log;
@@ -378,7 +378,7 @@ TEST_F(RendererUpdateAreas, WindowPointsMapOneToOneAndTheEdgesAreRejected)
 // size. A point's result / size must still be its place on the server's
 // screen, which is what the input records send; grey beside a smaller
 // picture is on no part of it.
-TEST_F(RendererUpdateAreas, PointsMapToTheirPlaceOnAPictureOfAnotherSize)
+TEST_P(RendererUpdateAreas, PointsMapToTheirPlaceOnAPictureOfAnotherSize)
 {
     float result[2] = {-1, -1}, size[2] = {-1, -1};
     RenderLogCapture log;
@@ -403,7 +403,7 @@ TEST_F(RendererUpdateAreas, PointsMapToTheirPlaceOnAPictureOfAnotherSize)
     EXPECT_FLOAT_EQ(serverPoint(1) * 96, 47.0f);
 }
 
-TEST_F(RendererUpdateAreas, RectanglesPartlyOutsideAreClippedToTheScreen)
+TEST_P(RendererUpdateAreas, RectanglesPartlyOutsideAreClippedToTheScreen)
 {
     m_Renderer->WindowSizeSet(WIDTH, HEIGHT);
     ASSERT_TRUE(m_Renderer->ResolutionSet(WIDTH, HEIGHT));
@@ -432,7 +432,7 @@ TEST_F(RendererUpdateAreas, RectanglesPartlyOutsideAreClippedToTheScreen)
     EXPECT_EQ(held, screen);
 }
 
-TEST_F(RendererUpdateAreas, HostileRectanglesAndSourcesAreRefusedWithoutTouchingAnything)
+TEST_P(RendererUpdateAreas, HostileRectanglesAndSourcesAreRefusedWithoutTouchingAnything)
 {
     Patch ok = PatchMake(4, 4, 12, 10, 60);
     RenderLogCapture log;
@@ -515,7 +515,7 @@ TEST_F(RendererUpdateAreas, HostileRectanglesAndSourcesAreRefusedWithoutTouching
     EXPECT_EQ(PixelsWrong(BackBuffer(), screen), 0);
 }
 
-TEST_F(RendererUpdateAreas, StatusClearMakesTheSameSizeRebuildAndTheMeterCountsFrames)
+TEST_P(RendererUpdateAreas, StatusClearMakesTheSameSizeRebuildAndTheMeterCountsFrames)
 {
     RenderLogCapture log;
     EXPECT_FALSE(m_Renderer->Present(1));
@@ -573,7 +573,7 @@ TEST_F(RendererUpdateAreas, StatusClearMakesTheSameSizeRebuildAndTheMeterCountsF
     EXPECT_EQ(height, 17);
 }
 
-TEST_F(RendererUpdateAreas, OddScreenSizesPlaceRectanglesExactly)
+TEST_P(RendererUpdateAreas, OddScreenSizesPlaceRectanglesExactly)
 {
     const int w = 37, h = 23;
     ASSERT_TRUE(m_Renderer->ResolutionSet(w, h));
@@ -594,7 +594,7 @@ TEST_F(RendererUpdateAreas, OddScreenSizesPlaceRectanglesExactly)
     EXPECT_EQ(wrong, 0);
 }
 
-TEST_F(RendererUpdateAreas, FourDecoderThreadsFillTheirAreasAtOnce)
+TEST_P(RendererUpdateAreas, FourDecoderThreadsFillTheirAreasAtOnce)
 {
     ASSERT_TRUE(m_Renderer->ResolutionSet(WIDTH, HEIGHT));
     std::vector<uint8_t> screen(WIDTH * HEIGHT * 4, 0);
@@ -625,3 +625,5 @@ TEST_F(RendererUpdateAreas, FourDecoderThreadsFillTheirAreasAtOnce)
         PatchApply(screen, patch);
     EXPECT_EQ(PixelsWrong(BackBuffer(), screen), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Contexts, RendererUpdateAreas, RENDER_CONTEXTS, RenderContextName);
