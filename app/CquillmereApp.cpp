@@ -5,6 +5,7 @@
 #include "core/SALog.h"
 #include "core/SAUtilAddress.h"
 #include "net/SAFstmEventData.h"
+#include "render/qt/PSRendererSurfaceQt.h"
 #include "settings/SASettings.h"
 
 #if __has_include("app/dialogs/SADisplayModeProviderScreen.h")
@@ -19,6 +20,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <cstring>
 
 #ifndef QM_APP_HAVE_DISPLAY_MODE
 class SADisplayModeProviderScreen
@@ -28,10 +30,18 @@ class SADisplayModeProviderScreen
 
 void CquillmereApp::SurfaceFormatDefaultSet()
 {
+    // Desktop OpenGL 3.3 core is asked for first: it is what desktop Linux
+    // drivers (and Qt's GLX integration) give without an extension, and
+    // anisotropic filtering is a part of it from 4.6. OpenGL ES 3.0 comes
+    // second (PlatformFormatChoose), for the machines that have nothing else.
+    // QT_OPENGL=es2, Qt's own name for preferring ES where it has the choice,
+    // turns the order round.
+    const char* api = std::getenv("QT_OPENGL");
+    const bool es = api != nullptr && std::strcmp(api, "es2") == 0;
     QSurfaceFormat format;
-    format.setRenderableType(QSurfaceFormat::OpenGL);
-    format.setVersion(3, 3);
-    format.setProfile(QSurfaceFormat::CoreProfile);
+    format.setRenderableType(es ? QSurfaceFormat::OpenGLES : QSurfaceFormat::OpenGL);
+    format.setVersion(3, es ? 0 : 3);
+    format.setProfile(es ? QSurfaceFormat::NoProfile : QSurfaceFormat::CoreProfile);
     format.setSwapBehavior(QSurfaceFormat::DoubleBuffer);
     format.setSwapInterval(1);
     QSurfaceFormat::setDefaultFormat(format);
@@ -42,6 +52,9 @@ CquillmereApp::CquillmereApp(int& argc, char** argv)
     SurfaceFormatDefaultSet();
     m_pApplication = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quillmere-viewer"));
+    // Needs the application; a machine with neither kind of context is
+    // refused by the frame's platform check.
+    PSRendererSurfaceQt::PlatformFormatChoose();
 }
 
 CquillmereApp::~CquillmereApp()

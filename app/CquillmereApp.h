@@ -3,8 +3,9 @@
 // start-up order of the viewer (settings, menu, window creation, placement,
 // show, one-time initialisation) and runs the event loop.
 //
-// The viewer takes no command-line options. Two environment variables exist
-// for demonstrations and screenshots only:
+// The viewer takes no command-line options. Qt's QT_OPENGL=es2 asks for
+// OpenGL ES before desktop OpenGL (SurfaceFormatDefaultSet). Two environment
+// variables exist for demonstrations and screenshots only:
 //   QUILLMERE_CONNECT=a.b.c.d   after start-up, connect to that server as the
 //                               connect view would when a server is picked.
 //   QUILLMERE_SCREENSHOT=path   save a picture of the window to path, then
@@ -36,7 +37,9 @@ public:
 
     CMainFrame* FrameGet() const { return m_pFrame.get(); }
 
-    // Before the QApplication exists: the GL format every surface asks for.
+    // Before the QApplication exists: the GL format every surface asks for
+    // (the constructor then falls back to the other kind of context when
+    // this one cannot be had).
     static void SurfaceFormatDefaultSet();
 
 private:

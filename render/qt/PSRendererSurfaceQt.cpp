@@ -2,7 +2,6 @@
 
 #include "core/SALog.h"
 
-#include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QSurfaceFormat>
 #include <QThread>
@@ -103,37 +102,60 @@ void PSRendererSurfaceQt::SizeGet(int* width, int* height)
     *height = m_Height.load();
 }
 
+bool PSRendererSurfaceQt::PrivateFormatProbe(QSurfaceFormat::RenderableType type, QSurfaceFormat* format)
+{
+    QSurfaceFormat wanted = QSurfaceFormat::defaultFormat();
+    wanted.setRenderableType(type);
+    if (type == QSurfaceFormat::OpenGLES)
+    {
+        wanted.setVersion(3, 0);
+        wanted.setProfile(QSurfaceFormat::NoProfile);
+    }
+    else
+    {
+        wanted.setVersion(3, 3);
+        wanted.setProfile(QSurfaceFormat::CoreProfile);
+    }
+    QOpenGLContext context;
+    context.setFormat(wanted);
+    if (!context.create())
+        return false;
+    // A platform may hand out another kind or an older version than asked.
+    const QSurfaceFormat got = context.format();
+    if (got.renderableType() != type || got.version() < wanted.version())
+        return false;
+    *format = wanted;
+    return true;
+}
+
 bool PSRendererSurfaceQt::PlatformSupported()
 {
-    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
-    QOffscreenSurface surface;
-    surface.setFormat(format);
-    surface.create();
-    const QSurfaceFormat::RenderableType types[] = {QSurfaceFormat::OpenGL, QSurfaceFormat::OpenGLES};
-    for (QSurfaceFormat::RenderableType type : types)
-    {
-        QSurfaceFormat wanted = format;
-        wanted.setRenderableType(type);
-        if (type == QSurfaceFormat::OpenGL)
-        {
-            wanted.setVersion(3, 3);
-            wanted.setProfile(QSurfaceFormat::CoreProfile);
-        }
-        else
-        {
-            wanted.setVersion(3, 0);
-        }
-        QOpenGLContext context;
-        context.setFormat(wanted);
-        if (!context.create())
-            continue;
-        const QSurfaceFormat got = context.format();
-        const bool versionOk = type == QSurfaceFormat::OpenGL ? got.version() >= qMakePair(3, 3)
-                                                              : got.version() >= qMakePair(3, 0);
-        if (got.renderableType() == type && versionOk)
-            return true;
-    }
+    QSurfaceFormat format;
+    if (PrivateFormatProbe(QSurfaceFormat::OpenGL, &format) ||
+        PrivateFormatProbe(QSurfaceFormat::OpenGLES, &format))
+        return true;
     SALog(SA_LOG_FAILURE, "PSRendererSurfaceQt::PlatformSupported failed! neither OpenGL 3.3 core nor "
+                          "OpenGL ES 3.0\n");
+    return false;
+}
+
+bool PSRendererSurfaceQt::PlatformFormatChoose()
+{
+    const bool esFirst = QSurfaceFormat::defaultFormat().renderableType() == QSurfaceFormat::OpenGLES;
+    const QSurfaceFormat::RenderableType order[2] = {
+        esFirst ? QSurfaceFormat::OpenGLES : QSurfaceFormat::OpenGL,
+        esFirst ? QSurfaceFormat::OpenGL : QSurfaceFormat::OpenGLES};
+    for (QSurfaceFormat::RenderableType type : order)
+    {
+        QSurfaceFormat format;
+        if (!PrivateFormatProbe(type, &format))
+            continue;
+        QSurfaceFormat::setDefaultFormat(format);
+        SALog(SA_LOG_THREAD, "PSRendererSurfaceQt::PlatformFormatChoose %s\n",
+              type == QSurfaceFormat::OpenGLES ? "OpenGL ES 3.0" : "OpenGL 3.3 core");
+        return true;
+    }
+    SALog(SA_LOG_FAILURE, "PSRendererSurfaceQt::PlatformFormatChoose failed! neither OpenGL 3.3 core nor "
                           "OpenGL ES 3.0\n");
     return false;
 }

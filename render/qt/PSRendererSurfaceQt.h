@@ -20,6 +20,8 @@
 // Lifetime: the window is borrowed and outlives the surface.
 #include "render/PSRendererSurface.h"
 
+#include <QSurfaceFormat>
+
 #include <atomic>
 #include <memory>
 
@@ -51,8 +53,19 @@ public:
     // True when this process can have an OpenGL 3.3 core or an OpenGL ES 3.0
     // context (GUI thread; the application's platform check).
     static bool PlatformSupported();
+    // Makes the default surface format (which every display window and its
+    // context take) the first of the two kinds of context this process can
+    // have: the kind the default format already names first, the other one
+    // second. GUI thread, once the QGuiApplication exists and before any
+    // window does. False (logged) when neither can be had; the default
+    // format is then left alone.
+    static bool PlatformFormatChoose();
 
 private:
+    // The default format asking for the kind of context, if such a context
+    // can be made (GUI thread).
+    static bool PrivateFormatProbe(QSurfaceFormat::RenderableType type, QSurfaceFormat* format);
+
     QWindow* m_pWindow;
     std::unique_ptr<QOpenGLContext> m_pContext; // render thread only
     bool m_ContextFailed = false;               // render thread only
