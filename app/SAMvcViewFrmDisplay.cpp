@@ -14,6 +14,7 @@
 #define QM_APP_HAVE_UPDATE_AREAS 1
 #endif
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QResizeEvent>
@@ -195,6 +196,10 @@ bool SAMvcViewFrmDisplay::ResolutionSet(int32_t width, int32_t height, bool allo
             {
                 SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::ResolutionSet failed! PrivateRendererInitialize "
                                       "PSRendererGL/PSRendererGLUpdateAreas\n");
+                if (m_PictureShowable.exchange(false))
+                    SALog(SA_LOG_FAILURE,
+                          "SAMvcViewFrmDisplay::ResolutionSet failed! neither OpenGL 3.3 core "
+                          "nor OpenGL ES 3.0 renders, frames are not acknowledged\n");
                 return false;
             }
             SALog(SA_LOG_RENDER | SA_LOG_FAILURE,
@@ -213,6 +218,7 @@ bool SAMvcViewFrmDisplay::ResolutionSet(int32_t width, int32_t height, bool allo
         m_RendererFull = full;
         m_RendererModeWanted = allowFull;
         m_StatusValid = true;
+        m_PictureShowable = true;
         return true;
     }
     if (!m_pRenderer->ResolutionSet(width, height))
@@ -248,6 +254,23 @@ SADecodeTarget* SAMvcViewFrmDisplay::DecodeTargetGet()
 
 PSRendererStatus SAMvcViewFrmDisplay::RendererStatusGet()
 {
+    // The GL window shows nothing without a renderer: the text takes its place.
+    const bool showable = m_PictureShowable.load();
+    if (!showable && m_pUnshowable == nullptr)
+    {
+        m_pUnshowable =
+            new QLabel(QStringLiteral("The remote screen cannot be shown: neither OpenGL 3.3 core "
+                                      "nor OpenGL ES 3.0 works on this machine."),
+                       this);
+        m_pUnshowable->setAlignment(Qt::AlignCenter);
+        m_pUnshowable->setWordWrap(true);
+    }
+    if (m_pUnshowable != nullptr)
+    {
+        m_pUnshowable->setGeometry(rect());
+        m_pUnshowable->setVisible(!showable);
+        m_pContainer->setVisible(showable);
+    }
     std::lock_guard<std::mutex> guard(m_RendererLock);
     if (!m_pRenderer)
     {

@@ -34,6 +34,7 @@
 #include <mutex>
 
 class PSRendererSurfaceQt;
+class QLabel;
 class QMouseEvent;
 class QWheelEvent;
 class SAInputTouch;
@@ -64,6 +65,9 @@ public:
     void Present(int32_t count) override;
     SADecodeTarget* DecodeTargetGet() override;
     SAMessageTarget* MessageTargetGet() override { return &m_Target; }
+    // False while no renderer works on the GL context (frames then go
+    // unacknowledged; the view says so at the next status refresh).
+    bool PictureShowableGet() override { return m_PictureShowable.load(); }
     // Releases decoder threads blocked in a Send to the view (closing).
     void MessageTargetClose() { m_Target.Close(); }
 
@@ -75,6 +79,7 @@ public:
 
     // GUI thread
     void OnAppOneTimeInitialization();
+    // Also puts the view's "cannot show" text up or takes it down.
     PSRendererStatus RendererStatusGet();
     void RendererStatusClear();
     // Before the processor thread is stopped (it must be running): has that
@@ -148,6 +153,8 @@ private:
     bool m_Released = false;                         // processor thread only
     PSEvent m_ReleasedEvent{true, false};            // set by the processor thread
 
+    std::atomic<bool> m_PictureShowable{true}; // written by the processor thread
+    QLabel* m_pUnshowable = nullptr;           // GUI thread; made when first needed
     bool m_StatusValid = false;
     bool m_H264ErrorShown = false;
     std::atomic<uint64_t> m_FramesPresented{0};

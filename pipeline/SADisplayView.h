@@ -29,6 +29,12 @@ public:
     virtual void Present(int32_t count) = 0;
     // Where decoded rectangles go; null while there is no renderer.
     virtual SADecodeTarget* DecodeTargetGet() = 0;
+    // False once the view has found that it cannot show pictures at all (no
+    // renderer works on any kind of GL context): the processor then
+    // acknowledges no frame, because the server takes an acknowledgement
+    // for a frame shown. A view that merely has no renderer yet answers
+    // true. Processor thread.
+    virtual bool PictureShowableGet() { return true; }
     // The view's own message target: H.264 errors are sent there
     // (WM_APP+22, lParam = kind).
     virtual SAMessageTarget* MessageTargetGet() = 0;

@@ -111,7 +111,9 @@ void SATaskLoopedFrameBufferProcessor::PrivateOnExecutePass()
             bool presented = false;
             uint32_t frames = 0;
             PrivateOnScreenUpdateAvailable(entry, presented, frames);
-            if (presented)
+            // A view that can show nothing acknowledges nothing: the server
+            // must not go on as if its frames were seen.
+            if (presented && m_pView->PictureShowableGet())
             {
                 for (uint32_t i = 0; i < frames; ++i)
                     m_pClient->Transmit(SAPacketFrameAcknowledge());

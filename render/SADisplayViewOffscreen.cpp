@@ -21,33 +21,47 @@ SADisplayViewOffscreen::~SADisplayViewOffscreen()
     m_pSurface.reset();
 }
 
-bool SADisplayViewOffscreen::PrivateRendererCreate()
+bool SADisplayViewOffscreen::PrivateRendererGlCreate(bool es, int32_t width, int32_t height)
+{
+    auto surface = std::make_unique<PSRendererSurfaceEgl>(es ? PSRendererSurfaceEgl::Api::OpenGLES
+                                                             : PSRendererSurfaceEgl::Api::OpenGL);
+    if (!surface->Initialize())
+        return false;
+    auto renderer = std::make_unique<PSRendererGL>();
+    renderer->SurfaceSet(surface.get());
+    renderer->WindowSizeSet(static_cast<float>(m_WindowWidth), static_cast<float>(m_WindowHeight));
+    // Built here, so that a context whose renderer cannot work gives way to
+    // the next kind.
+    if (!renderer->ResolutionSet(width, height))
+    {
+        renderer.reset(); // before its surface
+        return false;
+    }
+    std::lock_guard<std::mutex> guard(m_Lock);
+    m_pSurface = std::move(surface);
+    m_pRenderer = std::move(renderer);
+    m_IsGl = true;
+    SALog(SA_LOG_THREAD, "SADisplayViewOffscreen::ResolutionSet PSRendererGL\n");
+    return true;
+}
+
+bool SADisplayViewOffscreen::PrivateRendererCreate(int32_t width, int32_t height)
 {
     m_CreateTried = true;
-    if (m_Kind != Kind::Cpu)
+    // Desktop OpenGL first, OpenGL ES where that does not work, as the
+    // application does.
+    if (m_Kind != Kind::Cpu && !PrivateRendererGlCreate(false, width, height) &&
+        !PrivateRendererGlCreate(true, width, height))
     {
-        auto surface = std::make_unique<PSRendererSurfaceEgl>();
-        if (surface->Initialize())
+        if (m_Kind == Kind::Gl)
         {
-            auto renderer = std::make_unique<PSRendererGL>();
-            renderer->SurfaceSet(surface.get());
-            renderer->WindowSizeSet(static_cast<float>(m_WindowWidth), static_cast<float>(m_WindowHeight));
-            std::lock_guard<std::mutex> guard(m_Lock);
-            m_pSurface = std::move(surface);
-            m_pRenderer = std::move(renderer);
-            m_IsGl = true;
-            SALog(SA_LOG_THREAD, "SADisplayViewOffscreen::ResolutionSet PSRendererGL\n");
-        }
-        else if (m_Kind == Kind::Gl)
-        {
-            SALog(SA_LOG_FAILURE, "SADisplayViewOffscreen::ResolutionSet failed! No OpenGL context\n");
+            m_PictureShowable = false;
+            SALog(SA_LOG_FAILURE, "SADisplayViewOffscreen::ResolutionSet failed! neither OpenGL 3.3 core nor "
+                                  "OpenGL ES 3.0 renders, frames are not acknowledged\n");
             return false;
         }
-        else
-        {
-            SALog(SA_LOG_FAILURE,
-                  "SADisplayViewOffscreen::ResolutionSet failed! No OpenGL context, using PSRendererCpu\n");
-        }
+        SALog(SA_LOG_FAILURE,
+              "SADisplayViewOffscreen::ResolutionSet failed! No OpenGL context, using PSRendererCpu\n");
     }
     if (!m_pRenderer)
     {
@@ -62,7 +76,7 @@ bool SADisplayViewOffscreen::PrivateRendererCreate()
 
 bool SADisplayViewOffscreen::ResolutionSet(int32_t width, int32_t height, bool allowFull)
 {
-    if (!m_pRenderer && (m_CreateTried || !PrivateRendererCreate()))
+    if (!m_pRenderer && (m_CreateTried || !PrivateRendererCreate(width, height)))
         return false;
     return m_pRenderer->ResolutionSet(width, height);
 }

@@ -1,8 +1,9 @@
 #pragma once
 // A display view without a window, for the headless viewer, tests and
 // benchmarks: it owns a renderer drawing into an off-screen EGL surface
-// (Mesa surfaceless, no display server at all) or, where no GL context can
-// be had or none is wanted, the memory-only renderer.
+// (Mesa surfaceless, no display server at all; OpenGL 3.3 core, else OpenGL
+// ES 3.0) or, where no GL renderer works or none is wanted, the memory-only
+// renderer.
 //
 // Threads: ResolutionSet, Present and WindowSnapshotGet run on the frame
 // buffer processor thread, which therefore does all GL work (the surface is
@@ -39,6 +40,9 @@ public:
     void Present(int32_t count) override;
     SADecodeTarget* DecodeTargetGet() override;
     SAMessageTarget* MessageTargetGet() override { return m_pTarget; }
+    // False when GL was required (Kind::Gl) and no renderer works on either
+    // kind of context.
+    bool PictureShowableGet() override { return m_PictureShowable.load(); }
 
     // True once a GL renderer runs; false for the memory-only one.
     bool IsGlGet() const { return m_IsGl.load(); }
@@ -50,7 +54,10 @@ public:
     bool WindowSnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height);
 
 private:
-    bool PrivateRendererCreate();
+    bool PrivateRendererCreate(int32_t width, int32_t height);
+    // A GL renderer built at width x height on an OpenGL ES 3.0 (es) or an
+    // OpenGL 3.3 core context, or none.
+    bool PrivateRendererGlCreate(bool es, int32_t width, int32_t height);
 
     const Kind m_Kind;
     SAMessageTarget* const m_pTarget;
@@ -65,5 +72,6 @@ private:
     std::unique_ptr<PSRendererDecodeTarget> m_pDecodeTarget;
     bool m_CreateTried = false;
     std::atomic<bool> m_IsGl{false};
+    std::atomic<bool> m_PictureShowable{true};
     std::atomic<uint64_t> m_FramesPresented{0};
 };
