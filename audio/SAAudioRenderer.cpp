@@ -266,12 +266,18 @@ void SAAudioRenderer::Release()
     m_Channels = 0;
     m_BlockAlign = 0;
     m_BufferBytes = 0;
+    m_QueueLimitFrames = 0;
     SAAudioSubsystem::ThreadCleanup();
 }
 
 uint32_t SAAudioRenderer::PaddingGet() const
 {
     return m_DeviceId != 0 ? SDL_GetQueuedAudioSize(m_DeviceId) : 0;
+}
+
+uint32_t SAAudioRenderer::QueuedFramesGet() const
+{
+    return m_BlockAlign != 0 ? static_cast<uint32_t>(PaddingGet() / m_BlockAlign) : 0;
 }
 
 void SAAudioRenderer::Render(uint8_t* data, size_t n)
@@ -303,11 +309,12 @@ void SAAudioRenderer::Render(uint8_t* data, size_t n)
         n = frames * SA_AUDIO_STREAM_FRAME_BYTES;
     }
 
+    const size_t limit = std::max<size_t>(m_BufferBytes, m_QueueLimitFrames * m_BlockAlign);
     size_t written = 0;
     for (;;)
     {
         const uint32_t padding = SDL_GetQueuedAudioSize(m_DeviceId);
-        size_t room = padding < m_BufferBytes ? m_BufferBytes - padding : 0;
+        size_t room = padding < limit ? limit - padding : 0;
         room -= room % m_BlockAlign;
         const size_t remaining = n - written;
         const size_t chunk = room <= remaining ? room : remaining;

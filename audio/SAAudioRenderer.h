@@ -8,8 +8,11 @@
 // "Padding" is the audio SDL holds queued and not yet played; the buffer is
 // the device buffer SDL reports on open, one period of about 10 ms asked for
 // (the period the device granted is logged). Render never lets the queue grow
-// beyond that buffer, so latency stays at most one buffer, and it never
-// drops data: it waits for room instead.
+// beyond its limit, one device buffer unless QueueLimitSet raised it, and it
+// never drops data: it waits for room instead. (The audio loop raises the
+// limit so that the queue holds the latency that SAAudioLatencyControl
+// keeps in check, and a backlog shows there instead of waiting unseen in the
+// socket.)
 //
 // Threads: EnumerateSpeakers on any thread (the window thread in practice).
 // Initialize, Start, Render, Stop and Release on one thread, the audio loop
@@ -61,6 +64,10 @@ public:
     // Makes a Render that waits for room return soon; cleared by Initialize.
     void RenderCancel() { m_RenderCancel.store(true); }
 
+    // The most Render queues before it waits for room, in stream frames; at
+    // least one device buffer. Kept until Release.
+    void QueueLimitSet(uint32_t frames) { m_QueueLimitFrames = frames; }
+
     bool StartedGet() const { return m_Started; }
     // Channels the device was opened with (1 or 2), 0 before Initialize.
     int ChannelsGet() const { return m_Channels; }
@@ -68,6 +75,8 @@ public:
     uint32_t BufferBytesGet() const { return m_BufferBytes; }
     // Bytes queued and not yet played.
     uint32_t PaddingGet() const;
+    // Frames queued and not yet played (one per stream frame, mono or not).
+    uint32_t QueuedFramesGet() const;
 
 private:
     static bool PrivateEnumerateSpeakers(std::vector<std::string>& list);
@@ -81,6 +90,7 @@ private:
     int m_Channels = 0;
     size_t m_BlockAlign = 0;
     uint32_t m_BufferBytes = 0;
+    uint32_t m_QueueLimitFrames = 0; // 0: one device buffer
     uint32_t m_PollWaitMs = 1;
     std::atomic<bool> m_RenderCancel{false};
 };

@@ -31,6 +31,13 @@ bool SATaskLoopedNetAudioReceiverRenderer::OnEntry()
               "SATaskLoopedNetAudioReceiverRenderer::OnEntry failed! m_AudioRenderer.Start\n");
         return false;
     }
+    if (!m_LatencyControl.Initialize())
+    {
+        SALog(SA_LOG_FAILURE,
+              "SATaskLoopedNetAudioReceiverRenderer::OnEntry failed! m_LatencyControl.Initialize\n");
+        return false;
+    }
+    m_AudioRenderer.QueueLimitSet(SA_AUDIO_QUEUE_LIMIT_MS * (SA_AUDIO_STREAM_RATE / 1000));
     m_HeadersReceived.store(0, std::memory_order_relaxed);
     return true;
 }
@@ -91,8 +98,15 @@ bool SATaskLoopedNetAudioReceiverRenderer::OnExecute()
     }
     if (type == SA_HEADER_AUDIO_DATA)
     {
+        // The queue is measured before the packet joins it: the control
+        // keeps it near its target and decides what of the packet is played.
         if (payload)
-            m_AudioRenderer.Render(payload.get(), byteCount);
+        {
+            m_LatencyControl.PacketProcess(payload.get(), byteCount, m_AudioRenderer.QueuedFramesGet(),
+                                           m_Played);
+            if (!m_Played.empty())
+                m_AudioRenderer.Render(m_Played.data(), m_Played.size());
+        }
         return true;
     }
     SALog(SA_LOG_FAILURE,
@@ -107,6 +121,7 @@ void SATaskLoopedNetAudioReceiverRenderer::OnExit()
     m_NetSocketStream.Close();
     m_AudioRenderer.Stop();
     m_AudioRenderer.Release();
+    m_LatencyControl.Release();
 }
 
 void SATaskLoopedNetAudioReceiverRenderer::StopRequest()

@@ -1,6 +1,6 @@
 #pragma once
 // The audio receiver: reads one packet per step from the audio connection
-// and plays AudioData payloads through its renderer. A server Disconnect
+// and plays AudioData payloads through its latency control and renderer. A server Disconnect
 // ends the audio connection through the client.
 //
 // Threads: OnEntry/OnExecute/OnExit on the audio loop thread, the only
@@ -12,12 +12,14 @@
 //
 // Ownership: a member of SANetClient; the client and the notify target (the
 // frame) are borrowed and outlive it.
+#include "audio/SAAudioLatencyControl.h"
 #include "audio/SAAudioRenderer.h"
 #include "core/PSTaskAsyncLooped.h"
 #include "net/SANetSocketStream.h"
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
 class SAMessageTarget;
 class SANetClient;
@@ -41,6 +43,8 @@ public:
 
 private:
     SANetSocketStream m_NetSocketStream;
+    SAAudioLatencyControl m_LatencyControl;
+    std::vector<uint8_t> m_Played; // the control's output, reused
     SAMessageTarget* const m_pNotifyTarget;
     SANetClient* const m_pClient;
     std::atomic<uint64_t> m_HeadersReceived{0};

@@ -10,7 +10,7 @@ PACKAGES=(
     qt6-base-dev libqt6opengl6-dev qt6-svg-dev
     libturbojpeg0-dev libjpeg-turbo-progs libpng-dev
     libavcodec-dev libavutil-dev libswscale-dev libx264-dev ffmpeg
-    libsdl2-dev
+    libsdl2-dev libsamplerate0-dev
     libglm-dev libepoxy-dev libegl-dev libgles-dev libgl1-mesa-dri
     xvfb xauth x11-utils iproute2 util-linux dbus-daemon
     libxcb-xinput-dev libx11-dev libxtst-dev
