@@ -559,12 +559,34 @@ void PeerConnection::AudioToneFill(uint64_t firstFrame, uint8_t* out, size_t fra
 void PeerConnection::PrivateAudioStream()
 {
     using Clock = std::chrono::steady_clock;
-    const auto period = std::chrono::microseconds(1000000LL * PEER_AUDIO_PACKET_FRAMES / PEER_AUDIO_RATE);
+    if (m_Options.Audio == PeerAudio::Off)
+    {
+        // Accepted and silent until the viewer leaves or the peer stops.
+        while (PrivateSleepUntil(Clock::now() + std::chrono::seconds(1)))
+        {
+        }
+        return;
+    }
+    // The packet period of a clock PPM fast: more packets per real second.
+    const double periodNs =
+        1e9 * PEER_AUDIO_PACKET_FRAMES / PEER_AUDIO_RATE / (1.0 + m_Options.AudioSkewPpm * 1e-6);
+    const auto period = std::chrono::nanoseconds(std::llround(periodNs));
+    const uint64_t stallPacket = m_Options.AudioStallMs != 0 ? m_Options.AudioStallAtMs * PEER_AUDIO_RATE /
+                                                                   1000 / PEER_AUDIO_PACKET_FRAMES
+                                                             : UINT64_MAX;
     std::vector<uint8_t> payload(PEER_AUDIO_PACKET_BYTES);
     SAPacketHeader header;
     header.HeaderTypeSet(SA_HEADER_AUDIO_DATA);
     header.ByteCountSet(static_cast<uint32_t>(PEER_AUDIO_PACKET_BYTES));
-    auto due = Clock::now();
+    // Packet k is due at origin + (k - originPacket) periods, computed whole
+    // each time so that a skew of a few ppm does not round away.
+    auto origin = Clock::now();
+    uint64_t originPacket = 0;
+    auto dueOf = [&](uint64_t k) {
+        return origin +
+               std::chrono::nanoseconds(std::llround(static_cast<double>(k - originPacket) * periodNs));
+    };
+    bool backlog = false;
     for (uint64_t packet = 0;; ++packet)
     {
         if (m_Options.AudioPackets != 0 && packet >= m_Options.AudioPackets)
@@ -575,13 +597,24 @@ void PeerConnection::PrivateAudioStream()
             }
             return;
         }
+        const auto due = dueOf(packet);
+        if (packet == stallPacket)
+        {
+            // A scripted stall: nothing goes out for its length, then every
+            // packet it held back goes out at once.
+            if (!PrivateSleepUntil(due + std::chrono::milliseconds(m_Options.AudioStallMs)))
+            {
+                return;
+            }
+            backlog = true;
+        }
         // Paced like a sound card: one packet per 10 ms, sleeping in
         // between; a viewer Disconnect or close and a shutdown wake the wait.
         if (!PrivateSleepUntil(due))
         {
             return;
         }
-        AudioToneFill(packet * PEER_AUDIO_PACKET_FRAMES, payload.data(), PEER_AUDIO_PACKET_FRAMES);
+        PrivateAudioFill(packet * PEER_AUDIO_PACKET_FRAMES, payload.data());
         if (!m_Socket.Send(header.m_Bytes, SA_PACKET_HEADER_SIZE, payload.data(), payload.size()))
         {
             if (!PrivateEnding())
@@ -592,8 +625,36 @@ void PeerConnection::PrivateAudioStream()
             return;
         }
         ++m_AudioPacketsSent;
-        // A viewer that stalled the stream (a full socket) gets the sound
-        // from now on, not a burst of what it missed.
-        due = std::max(due + period, Clock::now() - period);
+        const auto now = Clock::now();
+        if (backlog)
+        {
+            backlog = dueOf(packet + 1) < now;
+        }
+        else if (dueOf(packet + 1) < now - period)
+        {
+            // A viewer that stalled the stream (a full socket) gets the sound
+            // from now on, not a burst of what it missed.
+            origin = now - period;
+            originPacket = packet + 1;
+        }
+    }
+}
+
+void PeerConnection::PrivateAudioFill(uint64_t firstFrame, uint8_t* out) const
+{
+    if (m_Options.Audio != PeerAudio::Wav)
+    {
+        AudioToneFill(firstFrame, out, PEER_AUDIO_PACKET_FRAMES);
+        return;
+    }
+    const std::vector<uint8_t>& wav = m_Options.AudioWav;
+    const size_t wavFrames = wav.size() / 4;
+    size_t at = static_cast<size_t>(firstFrame % wavFrames);
+    for (size_t done = 0; done < PEER_AUDIO_PACKET_FRAMES;)
+    {
+        const size_t take = std::min(PEER_AUDIO_PACKET_FRAMES - done, wavFrames - at);
+        std::memcpy(out + done * 4, wav.data() + at * 4, take * 4);
+        done += take;
+        at = 0;
     }
 }

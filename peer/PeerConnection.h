@@ -74,6 +74,8 @@ private:
     // Audio connection: AudioData in real time until the viewer leaves, the
     // peer shuts down or --audio-packets are sent (then Disconnect 0).
     void PrivateAudioStream();
+    // One packet of the chosen sound from stream frame firstFrame on.
+    void PrivateAudioFill(uint64_t firstFrame, uint8_t* out) const;
     void PrivateReceiveLoop();
     bool PrivateConnectRequestRead(uint32_t& requestKind);
     // `overhang`: pixels the last band reaches past the right screen edge.

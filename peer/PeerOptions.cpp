@@ -1,7 +1,10 @@
 #include "peer/PeerOptions.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 namespace
 {
@@ -43,6 +46,70 @@ bool PrivateSizeParse(const std::string& text, int& width, int& height)
 }
 } // namespace
 
+bool PeerOptions::WavRead(const std::string& path, std::vector<uint8_t>& frames, std::string& error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+    {
+        error = "cannot read " + path;
+        return false;
+    }
+    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto u16 = [&](size_t at) { return static_cast<uint32_t>(file[at] | file[at + 1] << 8); };
+    auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+    if (file.size() < 12 || file[0] != 'R' || file[1] != 'I' || file[2] != 'F' || file[3] != 'F' ||
+        file[8] != 'W' || file[9] != 'A' || file[10] != 'V' || file[11] != 'E')
+    {
+        error = path + " is not a WAV file";
+        return false;
+    }
+    bool format = false;
+    for (size_t at = 12; at + 8 <= file.size();)
+    {
+        const std::string id(file.begin() + static_cast<std::ptrdiff_t>(at),
+                             file.begin() + static_cast<std::ptrdiff_t>(at + 4));
+        const size_t size = u32(at + 4);
+        const size_t body = at + 8;
+        if (size > file.size() - body)
+        {
+            error = path + ": chunk " + id + " runs past the end";
+            return false;
+        }
+        if (id == "fmt ")
+        {
+            // Tag 1 is PCM; 0xFFFE (extensible) carries the real tag at the
+            // start of its sub-format GUID.
+            const bool pcm =
+                size >= 16 && (u16(body) == 1 || (u16(body) == 0xFFFE && size >= 26 && u16(body + 24) == 1));
+            if (!pcm || u16(body + 2) != 2 || u32(body + 4) != 48000 || u16(body + 14) != 16)
+            {
+                error = path + " is not 16-bit PCM, 2 channels, 48000 Hz";
+                return false;
+            }
+            format = true;
+        }
+        else if (id == "data")
+        {
+            if (!format)
+            {
+                error = path + ": data before its format";
+                return false;
+            }
+            frames.assign(file.begin() + static_cast<std::ptrdiff_t>(body),
+                          file.begin() + static_cast<std::ptrdiff_t>(body + size / 4 * 4));
+            if (frames.empty())
+            {
+                error = path + " holds no sound";
+                return false;
+            }
+            return true;
+        }
+        at = body + size + (size & 1);
+    }
+    error = path + " has no " + (format ? "data" : "format") + " chunk";
+    return false;
+}
+
 const char* PeerOptions::CodecName(PeerCodec codec)
 {
     switch (codec)
@@ -83,6 +150,12 @@ std::string PeerOptions::UsageText()
            "  --audio-packets N        10 ms audio packets per audio connection, then Disconnect 0 (default "
            "0 = "
            "unlimited)\n"
+           "  --audio sine|FILE.wav|off  audio connection's sound: the test tone, a 16-bit stereo 48 kHz WAV "
+           "(looped), or nothing (default sine)\n"
+           "  --audio-skew PPM         run the audio clock PPM parts per million fast (negative: slow), "
+           "-50000..50000 (default 0)\n"
+           "  --audio-stall MS@SECONDS  at SECONDS of audio send nothing for MS ms, then the backlog at "
+           "once\n"
            "  --exit-after-clients N   exit once N connections have ended\n"
            "  --quiet                  no progress lines (the listening line is always printed)\n";
 }
@@ -242,6 +315,51 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
                 return false;
             }
             options.AudioPackets = static_cast<uint32_t>(number);
+        }
+        else if (name == "--audio")
+        {
+            if (value == "sine")
+            {
+                options.Audio = PeerAudio::Sine;
+            }
+            else if (value == "off")
+            {
+                options.Audio = PeerAudio::Off;
+            }
+            else
+            {
+                std::string reason;
+                if (!WavRead(value, options.AudioWav, reason))
+                {
+                    error = "invalid --audio " + value + " (sine, off or a WAV file): " + reason;
+                    return false;
+                }
+                options.Audio = PeerAudio::Wav;
+            }
+        }
+        else if (name == "--audio-skew")
+        {
+            if (!PrivateIntegerParse(value, -50000, 50000, number))
+            {
+                error = "invalid --audio-skew " + value + " (-50000..50000)";
+                return false;
+            }
+            options.AudioSkewPpm = static_cast<int32_t>(number);
+        }
+        else if (name == "--audio-stall")
+        {
+            const size_t at = value.find('@');
+            long ms = 0;
+            char* end = nullptr;
+            const double seconds = at == std::string::npos ? -1.0 : std::strtod(value.c_str() + at + 1, &end);
+            if (at == std::string::npos || !PrivateIntegerParse(value.substr(0, at), 1, 600000, ms) ||
+                end == value.c_str() + at + 1 || *end != '\0' || !(seconds >= 0.0 && seconds <= 86400.0))
+            {
+                error = "invalid --audio-stall " + value + " (MS@SECONDS, MS 1..600000)";
+                return false;
+            }
+            options.AudioStallMs = static_cast<uint32_t>(ms);
+            options.AudioStallAtMs = static_cast<uint64_t>(std::llround(seconds * 1000.0));
         }
         else if (name == "--discovery-reply-size")
         {

@@ -3,6 +3,7 @@
 // then read (never written) by every connection thread.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 enum class PeerCodec
 {
@@ -10,6 +11,13 @@ enum class PeerCodec
     Yuv,  // planar 4:2:0, rows padded to 4 bytes, compression type 1
     Jpeg, // baseline JPEG 4:2:0, compression type 3
     H264, // libx264 Annex B access units of the whole screen, compression type 4
+};
+
+enum class PeerAudio
+{
+    Sine, // the test tone of PeerConnection::AudioToneFill
+    Wav,  // a 16-bit stereo 48 kHz WAV file, played in a loop
+    Off,  // the audio connection is accepted and stays silent
 };
 
 struct PeerOptions
@@ -44,6 +52,17 @@ struct PeerOptions
     // AudioData packets (10 ms each) per audio connection before a graceful
     // Disconnect; 0 = unlimited.
     uint32_t AudioPackets = 0;
+    PeerAudio Audio = PeerAudio::Sine;
+    // --audio FILE.wav: the file's sample frames (interleaved S16 stereo),
+    // read by Parse.
+    std::vector<uint8_t> AudioWav;
+    // The audio clock's error: the stream runs this many parts per million
+    // fast (negative: slow) against the peer's real-time clock.
+    int32_t AudioSkewPpm = 0;
+    // --audio-stall MS@SECONDS: at SECONDS of stream time nothing is sent
+    // for MS milliseconds, then what was missed goes out at once. 0 = none.
+    uint32_t AudioStallMs = 0;
+    uint64_t AudioStallAtMs = 0;
     // Exit once this many connections have ended; 0 = run until a signal.
     uint32_t ExitAfterClients = 0;
     bool Quiet = false;
@@ -53,4 +72,7 @@ struct PeerOptions
     static bool Parse(int argc, const char* const* argv, PeerOptions& options, std::string& error);
     static std::string UsageText();
     static const char* CodecName(PeerCodec codec);
+    // Reads the sample frames of a WAV file of 16-bit PCM, 2 channels, 48000
+    // frames per second (plain or extensible format). False with a reason.
+    static bool WavRead(const std::string& path, std::vector<uint8_t>& frames, std::string& error);
 };

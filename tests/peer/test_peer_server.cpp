@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 namespace
 {
@@ -605,6 +606,51 @@ TEST(PeerConnections, AudioEndsWithDisconnectAfterTheAudioPacketCount)
     EXPECT_EQ(peer.Wait(), 0);
     std::vector<std::string> lines = PeerTestRecordLines(record);
     EXPECT_EQ(PeerTestRecordOfType(lines, "Disconnect").size(), 1u);
+}
+
+// --audio FILE.wav plays the file's frames in a loop, and --audio-stall
+// holds packets back and then sends them all: none is lost or reordered.
+TEST(PeerConnections, AudioFromAWavFileLoopsAndSurvivesAStall)
+{
+    // 700 frames: the second packet already wraps to the file's start.
+    std::vector<uint8_t> frames(700 * 4);
+    for (size_t i = 0; i < frames.size(); ++i)
+        frames[i] = static_cast<uint8_t>(i * 7 + 1);
+    const std::string wav = TempPath("loop.wav");
+    {
+        auto le = [](uint32_t v, int n)
+        {
+            std::string b;
+            for (int i = 0; i < n; ++i)
+                b += static_cast<char>((v >> (8 * i)) & 0xFF);
+            return b;
+        };
+        std::ofstream out(wav, std::ios::binary);
+        out << "RIFF" << le(36 + static_cast<uint32_t>(frames.size()), 4) << "WAVEfmt " << le(16, 4)
+            << le(1, 2) << le(2, 2) << le(48000, 4) << le(192000, 4) << le(4, 2) << le(16, 2) << "data"
+            << le(static_cast<uint32_t>(frames.size()), 4);
+        out.write(reinterpret_cast<const char*>(frames.data()), static_cast<std::streamsize>(frames.size()));
+    }
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.154", "--audio", wav, "--audio-stall", "300@0.02",
+                            "--audio-packets", "4", "--exit-after-clients", "1", "--quiet"}));
+    PeerTestClient audio;
+    ASSERT_TRUE(audio.Connect("127.0.0.154"));
+    PeerTestConnectFields fields;
+    fields.Kind = 3;
+    ASSERT_TRUE(audio.ConnectRequestSend(fields));
+    for (size_t k = 0; k < 4; ++k)
+    {
+        PeerTestPacket packet;
+        ASSERT_TRUE(audio.PacketRead(packet));
+        ASSERT_EQ(packet.Type(), 14u);
+        ASSERT_EQ(packet.Payload.size(), PEER_AUDIO_PACKET_BYTES);
+        for (size_t i = 0; i < PEER_AUDIO_PACKET_BYTES; ++i)
+            ASSERT_EQ(packet.Payload[i], frames[(k * PEER_AUDIO_PACKET_BYTES + i) % frames.size()])
+                << k << " " << i;
+    }
+    ASSERT_TRUE(audio.HeaderSend(8));
+    EXPECT_EQ(peer.Wait(), 0);
 }
 
 TEST(PeerSaveLast, PngEqualsTheLastFrameSent)

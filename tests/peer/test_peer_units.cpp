@@ -120,12 +120,39 @@ TEST(PeerOptions, DefaultsAndEveryOption)
     EXPECT_EQ(options.Fps, 30);
     EXPECT_EQ(options.Window, 4u);
 
-    ASSERT_TRUE(OptionsParse({"--bind",      "127.0.0.9",   "--size",   "640x480",    "--fps",
-                              "60",          "--fragments", "4",        "--codec",    "yuv",
-                              "--quality",   "33",          "--frames", "9",          "--window",
-                              "0",           "--record",    "r.jsonl",  "--scenario", "reset@1",
-                              "--save-last", "l.png",       "--name",   "N",          "--exit-after-clients",
-                              "2",           "--quiet"},
+    ASSERT_TRUE(OptionsParse({"--bind",
+                              "127.0.0.9",
+                              "--size",
+                              "640x480",
+                              "--fps",
+                              "60",
+                              "--fragments",
+                              "4",
+                              "--codec",
+                              "yuv",
+                              "--quality",
+                              "33",
+                              "--frames",
+                              "9",
+                              "--window",
+                              "0",
+                              "--record",
+                              "r.jsonl",
+                              "--scenario",
+                              "reset@1",
+                              "--save-last",
+                              "l.png",
+                              "--name",
+                              "N",
+                              "--exit-after-clients",
+                              "2",
+                              "--audio",
+                              "off",
+                              "--audio-skew",
+                              "-200",
+                              "--audio-stall",
+                              "2000@1.5",
+                              "--quiet"},
                              options, error))
         << error;
     EXPECT_EQ(options.BindAddress, "127.0.0.9");
@@ -142,15 +169,34 @@ TEST(PeerOptions, DefaultsAndEveryOption)
     EXPECT_EQ(options.SaveLastPath, "l.png");
     EXPECT_EQ(options.Name, "N");
     EXPECT_EQ(options.ExitAfterClients, 2u);
+    EXPECT_EQ(options.Audio, PeerAudio::Off);
+    EXPECT_EQ(options.AudioSkewPpm, -200);
+    EXPECT_EQ(options.AudioStallMs, 2000u);
+    EXPECT_EQ(options.AudioStallAtMs, 1500u);
     EXPECT_TRUE(options.Quiet);
 }
 
 TEST(PeerOptions, OutOfRangeAndUnknownAreRefused)
 {
     const std::vector<std::vector<const char*>> bad = {
-        {"--fragments", "0"}, {"--fragments", "5"}, {"--quality", "0"}, {"--quality", "101"},
-        {"--size", "0x10"},   {"--size", "640"},    {"--size", "64x"},  {"--codec", "h265"},
-        {"--fps", "-1"},      {"--frames", "abc"},  {"--unknown", "1"}, {"--bind"},
+        {"--fragments", "0"},
+        {"--fragments", "5"},
+        {"--quality", "0"},
+        {"--quality", "101"},
+        {"--size", "0x10"},
+        {"--size", "640"},
+        {"--size", "64x"},
+        {"--codec", "h265"},
+        {"--fps", "-1"},
+        {"--frames", "abc"},
+        {"--unknown", "1"},
+        {"--bind"},
+        {"--audio", "/nonexistent.wav"},
+        {"--audio", "/proc/self/status"},
+        {"--audio-skew", "50001"},
+        {"--audio-stall", "100"},
+        {"--audio-stall", "0@1"},
+        {"--audio-stall", "100@x"},
     };
     for (const auto& args : bad)
     {
