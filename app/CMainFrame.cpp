@@ -202,9 +202,19 @@ void CMainFrame::ConnectRequest(uint32_t hostOrderAddress)
 
 intptr_t CMainFrame::MessageHandle(uint32_t message, uintptr_t wParam, intptr_t lParam)
 {
+    // Keys and buttons held at the server are released while the connection
+    // still carries them: before the Disconnect that ends it. A connection
+    // that was lost took them with it; they are forgotten once the state
+    // stops forwarding input.
+    if (message == SA_WM_APP_FSTM_EVENT && wParam == SA_FSTM_EVENT_MENU_DISCONNECT_SERVER)
+        PrivateInputRelease();
     intptr_t result = 0;
     if (AppMessageHandle(message, wParam, lParam, result))
+    {
+        if (message == SA_WM_APP_FSTM_STATE_CHANGED && !PrivateInputForwardingGet())
+            PrivateInputRelease();
         return result;
+    }
     switch (message)
     {
     case SA_WM_APP_ONE_TIME_INITIALIZATION:
@@ -401,13 +411,30 @@ void CMainFrame::OnConnectionEnd()
 
 void CMainFrame::PrivateInputCreate()
 {
-    m_pInputKeyboard = std::make_unique<SAInputKeyboard>(&m_FrameTarget, m_pViewDisplay);
-    m_pInputMouse = std::make_unique<SAInputMouse>(&m_FrameTarget, m_pViewDisplay, m_pInputKeyboard.get());
+    auto forwarding = [this] { return PrivateInputForwardingGet(); };
+    m_pInputKeyboard = std::make_unique<SAInputKeyboard>(&m_FrameTarget, m_pViewDisplay, forwarding);
+    m_pInputMouse =
+        std::make_unique<SAInputMouse>(&m_FrameTarget, m_pViewDisplay, m_pInputKeyboard.get(), forwarding);
     m_pInputTouch = std::make_unique<SAInputTouch>(
         m_pViewDisplay, [this] { return m_TouchMode; }, [this] { return FstmStateGet(); });
     m_pViewDisplay->InputTouchSet(m_pInputTouch.get());
     m_pInputFocusWatch =
         std::make_unique<SAInputFocusWatch>(&m_FrameTarget, this, m_pViewDisplay->WindowGet());
+}
+
+bool CMainFrame::PrivateInputForwardingGet() const
+{
+    const int32_t state = FstmStateGet();
+    return state == SA_FSTM_STATE_CONNECTED_DISPLAY_OFF || state == SA_FSTM_STATE_CONNECTED_DISPLAY_ON ||
+           state == SA_FSTM_STATE_CONNECTED_FULLSCREEN;
+}
+
+void CMainFrame::PrivateInputRelease()
+{
+    if (m_pInputKeyboard)
+        m_pInputKeyboard->KeysRelease();
+    if (m_pInputMouse)
+        m_pInputMouse->ButtonsRelease();
 }
 
 void CMainFrame::PrivateInputMessage(uint32_t message)
@@ -427,13 +454,9 @@ void CMainFrame::PrivateInputMessage(uint32_t message)
         m_pInputMouse->Uninitialize(m_KeyboardEnabled);
         break;
     case SA_WM_APP_MOUSE_CAPTURE_ENTER:
-    {
-        const int32_t state = FstmStateGet();
-        if (state == SA_FSTM_STATE_CONNECTED_DISPLAY_OFF || state == SA_FSTM_STATE_CONNECTED_DISPLAY_ON ||
-            state == SA_FSTM_STATE_CONNECTED_FULLSCREEN)
+        if (PrivateInputForwardingGet())
             m_pInputMouse->Initialize(m_KeyboardEnabled);
         break;
-    }
     case SA_WM_APP_MOUSE_CAPTURE_LEAVE:
         m_pInputMouse->Uninitialize(m_KeyboardEnabled);
         if (FstmStateGet() == SA_FSTM_STATE_CONNECTED_FULLSCREEN)

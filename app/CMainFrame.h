@@ -187,6 +187,11 @@ private:
     void PrivateModelStop();
     void PrivateInputCreate();
     void PrivateInputMessage(uint32_t message);
+    // States 3, 4 and 6: input reaches the server.
+    bool PrivateInputForwardingGet() const;
+    // Releases the keys and buttons held at the server (forgets them when
+    // the state no longer forwards input).
+    void PrivateInputRelease();
 
     SAQtMessageTarget m_FrameTarget;
     SAQueueScreenUpdates m_Queue;

@@ -10,27 +10,36 @@
 #include <QWidget>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace
 {
 // X and Wayland key codes are the kernel's plus 8.
 constexpr uint32_t NATIVE_KEYCODE_OFFSET = 8;
 } // namespace
 
-SAInputKeyboard::SAInputKeyboard(SAMessageTarget* frameTarget, QWidget* grabWidget)
-    : m_pFrameTarget(frameTarget), m_pGrabWidget(grabWidget)
+SAInputKeyboard::SAInputKeyboard(SAMessageTarget* frameTarget, QWidget* grabWidget,
+                                 std::function<bool()> forwardingGet)
+    : m_pFrameTarget(frameTarget), m_pGrabWidget(grabWidget), m_ForwardingGet(std::move(forwardingGet))
 {
 }
 
 SAInputKeyboard::~SAInputKeyboard()
 {
+    // The frame is going away: nothing is sent from here.
+    m_KeysDown.clear();
     PrivateHookRemove();
 }
 
 bool SAInputKeyboard::PrivateTryActivateHookFull(bool keyboardEnabled, bool connectionActive,
                                                  bool viewHasFocus)
 {
-    if (m_Hook != SAHook::NONE || !keyboardEnabled || !connectionActive || !viewHasFocus)
+    if (m_Hook == SAHook::FULL || !keyboardEnabled || !connectionActive || !viewHasFocus)
         return m_Hook == SAHook::FULL;
+    // A detection-only hook left from a capture that outlived its
+    // connection would otherwise keep the full one out until the focus
+    // went and came back.
+    PrivateHookRemove();
     SALog(SA_LOG_INPUT, "KTM SAInputKeyboard::PrivateTryActivateHookFull activating...\n");
     // The grab keeps keys that the desktop would take (window switching and
     // the like) coming to the viewer; the filter below is what consumes
@@ -65,10 +74,29 @@ void SAInputKeyboard::PrivateTryDeactivate()
     PrivateHookRemove();
 }
 
+void SAInputKeyboard::KeysRelease()
+{
+    const bool forwarding = m_ForwardingGet && m_ForwardingGet() && m_pFrameTarget != nullptr;
+    std::vector<SAInputKeyboardRecord> down;
+    down.swap(m_KeysDown);
+    for (SAInputKeyboardRecord& record : down)
+    {
+        if (!forwarding)
+            continue;
+        record.flags |= SA_LLKHF_UP;
+        SALog(SA_LOG_INPUT, "SAInputKeyboard::KeysRelease VKeyCode:0x%x\n", record.vkCode);
+        m_pFrameTarget->Send(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_CLIENT_INPUT_KEYBOARD,
+                             reinterpret_cast<intptr_t>(&record));
+    }
+}
+
 void SAInputKeyboard::PrivateHookRemove()
 {
     if (m_Hook == SAHook::NONE)
         return;
+    // Keys held now come up while no hook sees them.
+    if (m_Hook == SAHook::FULL)
+        KeysRelease();
     qApp->removeEventFilter(this);
     if (m_Grabbed)
     {
@@ -97,9 +125,33 @@ bool SAInputKeyboard::LowLevelKeyboardHookProcFull(SAInputKeyboardRecord& record
     // the bit were always there, would turn a release into a press.
     if (record.vkCode == SA_VK_RSHIFT || record.vkCode == SA_VK_NUMLOCK)
         record.flags &= ~SA_LLKHF_EXTENDED;
+    const bool forwarded = m_ForwardingGet && m_ForwardingGet();
     m_pFrameTarget->Send(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_CLIENT_INPUT_KEYBOARD,
                          reinterpret_cast<intptr_t>(&record));
+    if (forwarded)
+        PrivateKeyNote(record);
     return true;
+}
+
+void SAInputKeyboard::PrivateKeyNote(const SAInputKeyboardRecord& record)
+{
+    const uint32_t extended = record.flags & SA_LLKHF_EXTENDED;
+    const auto same = std::find_if(m_KeysDown.begin(), m_KeysDown.end(),
+                                   [&](const SAInputKeyboardRecord& down)
+                                   {
+                                       return down.vkCode == record.vkCode &&
+                                              down.scanCode == record.scanCode &&
+                                              (down.flags & SA_LLKHF_EXTENDED) == extended;
+                                   });
+    const bool up = (record.flags & SA_LLKHF_UP) != 0;
+    if (up && same != m_KeysDown.end())
+        m_KeysDown.erase(same);
+    else if (!up && same == m_KeysDown.end())
+    {
+        SAInputKeyboardRecord down = record;
+        down.flags = extended;
+        m_KeysDown.push_back(down);
+    }
 }
 
 bool SAInputKeyboard::LowLevelKeyboardHookProcKeyCombinationDetectionOnly(const SAInputKeyboardRecord& record)

@@ -52,13 +52,17 @@ uint16_t PrivateButtonFlags(Qt::MouseButton button, bool down)
 }
 } // namespace
 
-SAInputMouse::SAInputMouse(SAMessageTarget* frameTarget, SAMvcViewFrmDisplay* view, SAInputKeyboard* keyboard)
-    : m_pFrameTarget(frameTarget), m_pView(view), m_pKeyboard(keyboard)
+SAInputMouse::SAInputMouse(SAMessageTarget* frameTarget, SAMvcViewFrmDisplay* view, SAInputKeyboard* keyboard,
+                           std::function<bool()> forwardingGet)
+    : m_pFrameTarget(frameTarget), m_pView(view), m_pKeyboard(keyboard),
+      m_ForwardingGet(std::move(forwardingGet))
 {
 }
 
 SAInputMouse::~SAInputMouse()
 {
+    // The frame is going away: nothing is sent from here.
+    m_ButtonsDown = 0;
     if (m_RemoteControl)
         PrivateRemoteControlStop();
     if (m_TouchEmulation)
@@ -153,8 +157,23 @@ bool SAInputMouse::PrivateRemoteControlStart()
     return true;
 }
 
+void SAInputMouse::ButtonsRelease()
+{
+    const uint16_t down = m_ButtonsDown;
+    m_ButtonsDown = 0;
+    if (down == 0 || !m_ForwardingGet || !m_ForwardingGet())
+        return;
+    // Each button's up flag is the bit above its down flag.
+    SAInputMouseRecord record;
+    record.usButtonFlags = static_cast<uint16_t>(down << 1);
+    SALog(SA_LOG_INPUT, "SAInputMouse::ButtonsRelease usButtonFlags:0x%x\n", record.usButtonFlags);
+    PrivateRecordSend(record);
+}
+
 void SAInputMouse::PrivateRemoteControlStop()
 {
+    // The releases of buttons held now would never reach the server.
+    ButtonsRelease();
     if (m_RawActive)
         PrivateRawMotionSelect(false);
     m_RawActive = false;
@@ -288,8 +307,15 @@ void SAInputMouse::PrivateRecordSend(SAInputMouseRecord& record)
         SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::OnRawInput AfxGetMainWnd failed!\n");
         return;
     }
+    const bool forwarded = m_ForwardingGet && m_ForwardingGet();
     m_pFrameTarget->Send(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_CLIENT_INPUT_MOUSE,
                          reinterpret_cast<intptr_t>(&record));
+    if (!forwarded)
+        return;
+    constexpr uint16_t downBits =
+        SA_RI_MOUSE_LEFT_BUTTON_DOWN | SA_RI_MOUSE_RIGHT_BUTTON_DOWN | SA_RI_MOUSE_MIDDLE_BUTTON_DOWN;
+    m_ButtonsDown |= record.usButtonFlags & downBits;
+    m_ButtonsDown &= static_cast<uint16_t>(~((record.usButtonFlags >> 1) & downBits));
 }
 
 void SAInputMouse::PrivatePointerCentre()

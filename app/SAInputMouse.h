@@ -13,6 +13,12 @@
 // ALT+SHIFT ends either through the keyboard hook (the detection-only kind
 // is installed here when keyboard forwarding is off).
 //
+// Buttons forwarded as down are remembered until their up is forwarded;
+// when remote control ends, and when the frame asks for it before a
+// connection ends, they get their releases (sent only while the state
+// forwards input, forgotten otherwise), so that the server is not left with
+// a button held.
+//
 // Threads: GUI thread only (the native event filter runs there too). The
 // frame's message target, the display view and the keyboard hook are
 // borrowed; the frame owns all of them and destroys this object first.
@@ -22,6 +28,7 @@
 #include <QCursor>
 #include <QObject>
 
+#include <functional>
 #include <map>
 
 class QMouseEvent;
@@ -39,7 +46,9 @@ public:
         WARP, // always warping
     };
 
-    SAInputMouse(SAMessageTarget* frameTarget, SAMvcViewFrmDisplay* view, SAInputKeyboard* keyboard);
+    // forwardingGet: whether the state forwards input to a server now.
+    SAInputMouse(SAMessageTarget* frameTarget, SAMvcViewFrmDisplay* view, SAInputKeyboard* keyboard,
+                 std::function<bool()> forwardingGet);
     ~SAInputMouse() override;
 
     // Enter capture (the frame calls it in states 3, 4 and 6 only). False
@@ -47,6 +56,9 @@ public:
     bool Initialize(bool keyboardEnabled);
     // Leave capture.
     void Uninitialize(bool keyboardEnabled);
+    // Sends the release of every button forwarded as down and not up since,
+    // while the state forwards input; forgets them in any case.
+    void ButtonsRelease();
 
     bool RemoteControlGet() const { return m_RemoteControl; }
     // Remote control or touch emulation is on.
@@ -77,6 +89,9 @@ private:
     SAMessageTarget* m_pFrameTarget;
     SAMvcViewFrmDisplay* m_pView;
     SAInputKeyboard* m_pKeyboard;
+    std::function<bool()> m_ForwardingGet;
+    // SA_RI_MOUSE_*_BUTTON_DOWN bits forwarded and not released since.
+    uint16_t m_ButtonsDown = 0;
     SAMotionSource m_MotionSource = SAMotionSource::RAW;
 
     bool m_RemoteControl = false;

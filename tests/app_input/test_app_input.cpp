@@ -31,6 +31,7 @@
 #include <map>
 #include <mutex>
 #include <regex>
+#include <set>
 
 namespace
 {
@@ -48,7 +49,8 @@ uint32_t Address(const char* text)
     return address;
 }
 
-// One packet the peer received.
+// One packet the peer received (RecordRead with an empty type: every packet,
+// in the order of arrival).
 struct Packet
 {
     std::string Type;
@@ -70,7 +72,7 @@ std::vector<Packet> RecordRead(const std::string& path, const std::string& type)
     while (std::getline(in, line))
     {
         std::smatch match;
-        if (!std::regex_search(line, match, typeField) || match[1] != type)
+        if (!std::regex_search(line, match, typeField) || (!type.empty() && match[1] != type))
             continue;
         Packet packet;
         packet.Type = match[1];
@@ -264,6 +266,42 @@ protected:
     }
 
     std::vector<Packet> Packets(const std::string& type) { return RecordRead(m_Record, type); }
+    // What the server holds pressed after the packets so far: keys and
+    // buttons sent down and not up since. A Disconnect that leaves some
+    // held adds an entry of its own.
+    std::set<std::string> Held()
+    {
+        std::set<std::string> held;
+        for (const Packet& p : Packets(""))
+        {
+            if (p.Type == "InputKeyboard")
+            {
+                const std::string key = "key " + std::to_string(p["vKeyCode"]) + "/" +
+                                        std::to_string(p["scanCode"]) + "/" + std::to_string(p["flags"] & 1);
+                if ((p["flags"] & 2) != 0)
+                    held.erase(key);
+                else
+                    held.insert(key);
+            }
+            for (int64_t down = 0x2; p.Type == "InputMouse" && down <= 0x20; down <<= 2)
+            {
+                if ((p["buttonFlags"] & down) != 0)
+                    held.insert("button " + std::to_string(down));
+                if ((p["buttonFlags"] & (down << 1)) != 0)
+                    held.erase("button " + std::to_string(down));
+            }
+            if (p.Type == "Disconnect" && !held.empty())
+                held.insert("Disconnect while held");
+        }
+        return held;
+    }
+    std::string HeldText()
+    {
+        std::string text;
+        for (const std::string& entry : Held())
+            text += entry + "; ";
+        return text;
+    }
     bool WaitPackets(const std::string& type, size_t count)
     {
         return AppTestWaitFor([&] { return Packets(type).size() >= count; });
@@ -517,6 +555,100 @@ TEST_F(AppInputTest, RemoteControlForwardsRelativeMotionButtonsAndWheelUntilAltS
     m_X.Key(KEY_LEFTSHIFT, false);
     m_X.Key(KEY_LEFTALT, false);
     EXPECT_TRUE(AppTestWaitFor([&] { return !m_X.PointerGrabbedGet(); }));
+    ASSERT_NO_FATAL_FAILURE(Disconnect());
+}
+
+// Whatever took the input away from the server, nothing stays pressed there:
+// the keys and buttons that went down get their releases, before the
+// Disconnect when the user ends the connection. A capture that outlived its
+// connection hands the full grab back to the next one.
+TEST_F(AppInputTest, HeldKeysAndButtonsAreReleasedWhenForwardingEnds)
+{
+    SASettings::SettingsOptionEnableSet(SA_SETTINGS_KEYBOARD_ENABLE, true);
+    FrameOpen();
+    ASSERT_NO_FATAL_FAILURE(Connect(ADDRESS_KEYS, "640x400"));
+    SAInputKeyboard* keyboard = m_Frame->InputKeyboardGet();
+    SAInputMouse* mouse = m_Frame->InputMouseGet();
+    constexpr SAInputKeyboard::SAHook FULL = SAInputKeyboard::SAHook::FULL;
+    // The box took the focus; without a window manager here to give it
+    // back, the test does.
+    auto remoteControlEnter = [&]
+    {
+        ASSERT_NO_FATAL_FAILURE(CaptureEnter(m_Boxes));
+        ASSERT_TRUE(AppTestWaitFor([&] { return mouse->RemoteControlGet(); }));
+        m_Frame->activateWindow();
+        ASSERT_TRUE(AppTestWaitFor([&] { return keyboard->HookGet() == FULL; }));
+    };
+    auto focusElsewhere = [&](auto whileAway)
+    {
+        QWidget other;
+        other.setGeometry(900, 100, 200, 100);
+        other.show();
+        other.activateWindow();
+        ASSERT_TRUE(AppTestWaitFor([&] { return !m_Frame->ViewHasFocusGet(); }));
+        EXPECT_TRUE(AppTestWaitFor([&] { return Held().empty(); })) << HeldText();
+        whileAway();
+    };
+
+    // The focus goes while a key is down.
+    m_X.Key(KEY_A, true);
+    ASSERT_TRUE(AppTestWaitFor([&] { return !Held().empty(); }));
+    ASSERT_NO_FATAL_FAILURE(focusElsewhere([&] { m_X.Key(KEY_A, false); }));
+    m_Frame->activateWindow();
+    ASSERT_TRUE(AppTestWaitFor([&] { return keyboard->HookGet() == FULL; }));
+
+    // ALT+SHIFT ends remote control while a button is down.
+    ASSERT_NO_FATAL_FAILURE(remoteControlEnter());
+    m_X.Button(3, true);
+    ASSERT_TRUE(AppTestWaitFor([&] { return Held().count("button 8") == 1; })) << HeldText();
+    m_X.Key(KEY_LEFTSHIFT, true);
+    m_X.Key(KEY_LEFTALT, true);
+    ASSERT_TRUE(AppTestWaitFor([&] { return !mouse->RemoteControlGet(); }));
+    m_X.Key(KEY_LEFTALT, false);
+    m_X.Key(KEY_LEFTSHIFT, false);
+    EXPECT_TRUE(AppTestWaitFor([&] { return Held().empty(); })) << HeldText();
+    m_X.Button(3, false);
+
+    // The focus goes during remote control with a button and a key down.
+    ASSERT_NO_FATAL_FAILURE(remoteControlEnter());
+    m_X.Button(2, true);
+    m_X.Key(KEY_B, true);
+    ASSERT_TRUE(AppTestWaitFor([&] { return Held().size() >= 2; })) << HeldText();
+    ASSERT_NO_FATAL_FAILURE(focusElsewhere(
+        [&]
+        {
+            EXPECT_FALSE(mouse->RemoteControlGet());
+            m_X.Key(KEY_B, false);
+            m_X.Button(2, false);
+        }));
+    m_Frame->activateWindow();
+    ASSERT_TRUE(AppTestWaitFor([&] { return keyboard->HookGet() == FULL; }));
+
+    // The user disconnects with a key and a button down: their releases
+    // leave before the Disconnect. The capture stays.
+    ASSERT_NO_FATAL_FAILURE(remoteControlEnter());
+    m_X.Key(KEY_C, true);
+    m_X.Button(1, true);
+    ASSERT_TRUE(AppTestWaitFor([&] { return Held().size() >= 2; })) << HeldText();
+    ASSERT_NO_FATAL_FAILURE(Disconnect());
+    ASSERT_TRUE(WaitPackets("Disconnect", 1));
+    EXPECT_EQ(HeldText(), "");
+    m_X.Button(1, false);
+    m_X.Key(KEY_C, false);
+    ASSERT_TRUE(mouse->RemoteControlGet());
+
+    // The next connection gets the full grab at once, not only the
+    // detection of ALT+SHIFT.
+    m_Peer.reset();
+    ASSERT_NO_FATAL_FAILURE(Connect(ADDRESS_KEYS, "640x400"));
+    EXPECT_EQ(keyboard->HookGet(), FULL);
+    m_X.Tap(KEY_D);
+    EXPECT_TRUE(WaitPackets("InputKeyboard", 2));
+    m_X.Key(KEY_LEFTALT, true);
+    m_X.Key(KEY_LEFTSHIFT, true);
+    ASSERT_TRUE(AppTestWaitFor([&] { return !mouse->RemoteControlGet(); }));
+    m_X.Key(KEY_LEFTSHIFT, false);
+    m_X.Key(KEY_LEFTALT, false);
     ASSERT_NO_FATAL_FAILURE(Disconnect());
 }
 
