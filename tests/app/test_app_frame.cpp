@@ -7,10 +7,12 @@
 #include "app/SAMvcViewFrmDisplay.h"
 #include "app/SAMvcViewFrmText.h"
 #include "app/SAWndCtrlStatusBar.h"
+#include "core/SAUtilAddress.h"
 #include "render/PSRendererCpu.h"
 #include "settings/SASettings.h"
 #include "settings/SAUtilRegistry.h"
 #include "tests/core/SATestLogCapture.h"
+#include "tests/peer/PeerTestProcess.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -24,6 +26,7 @@
 #include <QTreeWidget>
 
 #include <atomic>
+#include <regex>
 #include <set>
 #include <thread>
 
@@ -217,6 +220,31 @@ TEST_F(AppFrameTest, StatusBarShowsIndicatorsThenIdleTextsThenStatistics)
     EXPECT_EQ(bar->PaneTextGet(3).toStdString(), "Fps:-");
     EXPECT_EQ(bar->PaneTextGet(7).toStdString(), "Enc:None");
     EXPECT_EQ(bar->PaneTextGet(0).toStdString(), "Loc: -");
+
+    // A real connection: neither the address nor the port reads the same
+    // with its bytes swapped. The local end is the one the peer saw.
+    AppTestMessageBoxWatcher boxes; // the end of the connection shows one
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.2", "--codec", "raw", "--size", "64x48", "--fps", "4"}));
+    uint32_t address = 0;
+    ASSERT_TRUE(SAUtilAddressParse("127.0.0.2", address));
+    frame->ConnectRequest(address);
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_CONNECTED_DISPLAY_ON; }));
+    std::string output;
+    std::smatch seen;
+    const std::regex from("connection [0-9]+ from ([0-9.:]+)\n");
+    ASSERT_TRUE(AppTestWaitFor(
+        [&]
+        {
+            output = peer.OutputGet();
+            return std::regex_search(output, seen, from);
+        }));
+    const std::string local = seen[1];
+    EXPECT_EQ(bar->PaneTextGet(0).toStdString(), "IP local:" + local);
+    EXPECT_EQ(bar->PaneTextGet(1).toStdString(), "IP remote:127.0.0.2:28252");
+    frame->FrameTargetGet().Send(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_MENU_DISCONNECT_SERVER, 0);
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_DISCONNECTED; }));
+    EXPECT_EQ(bar->PaneTextGet(1).toStdString(), "Rem: -");
 }
 
 TEST_F(AppFrameTest, EveryPaneShowsItsWholeTextInAnEightHundredPixelWindow)
