@@ -39,7 +39,6 @@ bool SAQueueScreenUpdates::PacketAppend(std::unique_ptr<uint8_t[]> packet, size_
 
 bool SAQueueScreenUpdates::PrivateAppend(SAScreenUpdate entry)
 {
-    PSEvent* wakeEvent = nullptr;
     {
         std::lock_guard<std::mutex> guard(m_Lock);
         try
@@ -53,10 +52,11 @@ bool SAQueueScreenUpdates::PrivateAppend(SAScreenUpdate entry)
             SALog(SA_LOG_FAILURE, "SAQueueScreenUpdates::PrivateAppend failed! no memory\n");
             return false;
         }
-        wakeEvent = m_pWakeEvent;
+        // Set under the lock: once WakeEventSet has replaced the event, no
+        // append can still hold it, and its owner may destroy it.
+        if (m_pWakeEvent)
+            m_pWakeEvent->Set();
     }
-    if (wakeEvent)
-        wakeEvent->Set();
     if (m_pNotifyTarget)
         m_pNotifyTarget->Post(SA_WM_APP_STATUS_REFRESH, 0, 0);
     return true;
@@ -86,12 +86,15 @@ size_t SAQueueScreenUpdates::CountGet() const
 
 void SAQueueScreenUpdates::WakeEventSet(PSEvent* wakeEvent)
 {
-    bool waiting = false;
-    {
-        std::lock_guard<std::mutex> guard(m_Lock);
-        m_pWakeEvent = wakeEvent;
-        waiting = !m_Entries.empty();
-    }
-    if (wakeEvent && waiting)
+    std::lock_guard<std::mutex> guard(m_Lock);
+    m_pWakeEvent = wakeEvent;
+    if (wakeEvent && !m_Entries.empty())
         wakeEvent->Set();
+}
+
+void SAQueueScreenUpdates::WakeEventRemove(PSEvent* wakeEvent)
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    if (m_pWakeEvent == wakeEvent)
+        m_pWakeEvent = nullptr;
 }

@@ -7,10 +7,12 @@
 //
 // Threads: the receiver thread and the window thread append, the processor
 // thread takes; any thread may append. m_Lock guards m_Entries and
-// m_pWakeEvent and is held only while one entry is added or taken. After
-// every append, with the lock released, the wake event is set and
-// SA_WM_APP_STATUS_REFRESH is posted to the notify target, so either may
-// call back into the queue.
+// m_pWakeEvent and is held only while one entry is added or taken, and
+// while the wake event is set (which calls nothing back), so that an event
+// taken back with WakeEventSet or WakeEventRemove is touched by no append
+// any more. After every append, with the lock released,
+// SA_WM_APP_STATUS_REFRESH is posted to the notify target, which may call
+// back into the queue.
 #include "core/PSEvent.h"
 #include "core/SAMessageTarget.h"
 
@@ -60,10 +62,12 @@ public:
     size_t CountGet() const;
 
     // Makes `wakeEvent` the event set after every append and sets it at once
-    // when entries are already waiting, so none is missed. The event must
-    // outlive every append that may still run; pass null to stop waking
-    // (only once no appender runs).
+    // when entries are already waiting, so none is missed; null stops
+    // waking. Once it returns, the event it replaced is touched no more.
     void WakeEventSet(PSEvent* wakeEvent);
+    // Stops waking `wakeEvent` if it is the one registered (its owner is
+    // about to go); the event is touched no more once this returns.
+    void WakeEventRemove(PSEvent* wakeEvent);
 
 private:
     bool PrivateAppend(SAScreenUpdate entry);

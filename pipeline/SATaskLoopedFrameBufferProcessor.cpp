@@ -59,6 +59,10 @@ bool SATaskLoopedFrameBufferProcessor::OnEntry()
 void SATaskLoopedFrameBufferProcessor::OnExit()
 {
     SALog(SA_LOG_RENDER, "SATaskLoopedFrameBufferProcessor::OnExit\n");
+    // A receiver that ends after the processor (it is not joined when a
+    // connection stops) still appends its reset marker: it must not find
+    // this event, which goes with the processor.
+    m_pQueue->WakeEventRemove(&m_UpdateEvent);
     m_TaskQueue.Stop();
 }
 
