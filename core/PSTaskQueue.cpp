@@ -130,7 +130,7 @@ void PSTaskQueue::PrivateOutstandingPublish()
     m_OutstandingCount.store(m_Outstanding, std::memory_order_release);
 }
 
-void PSTaskQueue::Stop()
+void PSTaskQueue::Stop(bool discardPending)
 {
     if (t_pWorkerOf == this)
     {
@@ -144,7 +144,7 @@ void PSTaskQueue::Stop()
         std::lock_guard<std::mutex> guard(m_Lock);
         m_Stopping = true;
         running = m_Running;
-        if (!running)
+        if (!running || discardPending)
         {
             refused.swap(m_Pending);
             m_Outstanding -= static_cast<int32_t>(refused.size());

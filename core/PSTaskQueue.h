@@ -62,8 +62,10 @@ public:
     // Refuses new jobs, waits until every job queued before has run, then
     // ends all workers. A queue whose workers are not running (never started,
     // failed Start, no workers) cannot run its pending jobs: they get
-    // OnRefused instead of a wait that would never end.
-    void Stop();
+    // OnRefused instead of a wait that would never end. With discardPending
+    // only the jobs already running are waited for; every pending one gets
+    // OnRefused (a connection that is closed has nothing left to send).
+    void Stop(bool discardPending = false);
 
     // Signalled whenever no job is outstanding (borrowed; lives as long as
     // the queue). The frame buffer processor waits on it between frames.
@@ -71,6 +73,8 @@ public:
     // Whether no job is outstanding, without a lock: for a short poll
     // before waiting on the idle event.
     bool IdleGet() const { return m_OutstandingCount.load(std::memory_order_acquire) <= 0; }
+    // Jobs submitted and not yet finished, without a lock (a snapshot).
+    int32_t OutstandingGet() const { return m_OutstandingCount.load(std::memory_order_acquire); }
 
     uint32_t WorkerCountGet() const { return m_WorkerCount; }
 

@@ -168,6 +168,17 @@ void SAFstm::ProcessEvent(int32_t event, SAFstmEventData data)
 {
     SALog(SA_LOG_FSTM, "SAFstm::ProcessEvent Event:%d %s\n", event, EventNameGet(event));
 
+    // A connection that the machine has stopped may still report its end or
+    // a connect that completed meanwhile; acted on, such an event would move
+    // the machine as if it concerned the connection of now.
+    if ((event == SA_FSTM_EVENT_SERVER_CONNECTED ||
+         event == SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON) &&
+        data.client && !data.client->EventCurrentCheck(data.param))
+    {
+        SALog(SA_LOG_FSTM, "SAFstm::ProcessEvent Event:%d of an ended connection dropped\n", event);
+        return;
+    }
+
     const int32_t previous = m_CurrentState;
     // An unknown event (a stray message parameter) has no cell: it is logged
     // like an ignored one and leaves everything as it is.

@@ -19,7 +19,8 @@ public:
     SAFstm();
     virtual ~SAFstm();
 
-    // One step. Event values outside 0..15 are logged and change nothing.
+    // One step. Event values outside 0..15 are logged and change nothing, and
+    // so do events 3 and 4 of a connection that was stopped since.
     void ProcessEvent(int32_t event, SAFstmEventData data);
 
     int32_t CurrentStateGet() const { return m_CurrentState; }

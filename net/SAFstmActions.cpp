@@ -86,17 +86,16 @@ void PrivateReconnectAttempt(const SAFstmEventData& data, bool paced)
 
 void PrivateDisconnect(const SAFstmEventData& data, const char* method)
 {
-    // While reconnecting, the Disconnecting state ends when the attempt in
-    // progress fails. A paced attempt that has not started yet never will
-    // (the stop below drops it), so its failure is raised here instead;
-    // otherwise the machine would stay in Disconnecting for good.
-    const bool attemptPending = data.frame->ReconnectPendingGet();
     if (!data.client->Transmit(SAPacketDisconnect(static_cast<int32_t>(data.param))))
         SALog(SA_LOG_FAILURE, "%s failed! Transmit\n", method);
     PrivateConnectionStop(data);
-    if (attemptPending)
-        data.frame->MessageTargetGet().Post(SA_WM_APP_FSTM_EVENT,
-                                            SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, 0);
+    // The Disconnecting state ends with event 4. After the stop no event of
+    // the connection counts any more: not its receiver's end, not a connect
+    // that succeeded or failed meanwhile, and a paced attempt never starts.
+    // So the stop's own end is raised here, whatever was or was not in
+    // flight; otherwise the machine could stay in Disconnecting for good.
+    data.frame->MessageTargetGet().Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON,
+                                        0);
 }
 
 void PrivateInputTransmit(const SAFstmEventData& data, const SAPacketHeader& header, const char* method)

@@ -43,20 +43,34 @@ SANetClient::~SANetClient()
 
 void SANetClient::Connect(uint32_t hostOrderAddress)
 {
-    m_RequestSent.store(false);
+    auto stream = std::make_shared<SANetSocketStream>(true);
+    intptr_t tag = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_ConnectionLock);
+        if (m_pConnection)
+        {
+            m_PacketsSentBefore += m_pConnection->PacketsSentGet();
+            if (m_pConnection->AddressRemoteHostOrderGet() != 0)
+                m_pConnectionMade = m_pConnection;
+        }
+        m_pConnection = stream;
+        tag = ++m_Tag;
+        m_TagCurrent = true;
+        m_RequestSent = false;
+    }
     if (!m_TaskQueueNetTransmitter.Start())
     {
         SALog(SA_LOG_FAILURE, "SANetClient::Connect m_TaskQueueNetTransmitter.Start failed!\n");
-        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, 0);
+        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, tag);
         return;
     }
-    auto* job = new (std::nothrow)
-        SATaskQueuedNetConnect(hostOrderAddress, true, &m_TaskLoopedNetReceiver, m_pNotifyTarget);
+    auto* job =
+        new (std::nothrow) SATaskQueuedNetConnect(hostOrderAddress, true, stream, tag, m_pNotifyTarget);
     if (job == nullptr)
     {
         SALog(SA_LOG_FAILURE, "SANetClient::Connect failed! no memory\n");
         m_TaskQueueNetTransmitter.Stop();
-        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, 0);
+        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, tag);
         return;
     }
     m_TaskQueueNetTransmitter.TaskSubmit(job);
@@ -64,6 +78,16 @@ void SANetClient::Connect(uint32_t hostOrderAddress)
 
 bool SANetClient::Start(const std::string& instanceId)
 {
+    std::shared_ptr<SANetSocketStream> stream;
+    intptr_t tag = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_ConnectionLock);
+        stream = m_pConnection;
+        tag = m_Tag;
+    }
+    if (!stream)
+        stream = std::make_shared<SANetSocketStream>(true); // never connected: every step fails
+
     int32_t widths[SA_RESOLUTION_OFFERED_MAX] = {};
     int32_t heights[SA_RESOLUTION_OFFERED_MAX] = {};
     int32_t count = SAWndDlgResolution::ResolutionsOfferedGet(widths, heights);
@@ -71,14 +95,15 @@ bool SANetClient::Start(const std::string& instanceId)
     {
         SALog(SA_LOG_FAILURE,
               "SANetClient::Start failed! 0 == ResolutionListCount (this should never happen)\n");
-        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, 0);
+        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, tag);
         return false;
     }
 
+    m_TaskLoopedNetReceiver.ConnectionSet(stream, tag);
     if (!m_ThreadTaskLoopNetReceiver.Start(&m_TaskLoopedNetReceiver))
     {
         SALog(SA_LOG_FAILURE, "SANetClient::Start m_ThreadTaskLoopNetReceiver.Start failed!\n");
-        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, 0);
+        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, tag);
         return false;
     }
 
@@ -94,30 +119,37 @@ bool SANetClient::Start(const std::string& instanceId)
     if (!packet)
     {
         SALog(SA_LOG_FAILURE, "SANetClient::Start failed! PacketCreateConnectRequest\n");
-        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, 0);
+        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, tag);
         return false;
     }
 
-    auto* job = new (std::nothrow)
-        SATaskQueuedNetTransmit(&m_TaskLoopedNetReceiver.m_NetSocketStream, std::move(packet));
+    auto* job = new (std::nothrow) SATaskQueuedNetTransmit(stream, std::move(packet));
     if (job == nullptr)
     {
         SALog(SA_LOG_FAILURE,
               "SANetClient::Transmit failed! m_TaskLoopedNetReceiver.TaskNetTransmitCreate (packet)\n");
         SALog(SA_LOG_FAILURE, "SANetClient::Start failed! Transmit\n");
-        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, 0);
+        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, tag);
+        return false;
+    }
+    // Queued and marked under the lock that every Transmit holds: whatever
+    // is queued for this connection from now on follows the request.
+    std::lock_guard<std::mutex> guard(m_ConnectionLock);
+    if (m_pConnection != stream || !m_TagCurrent)
+    {
+        // Stopped or replaced meanwhile: the request is for nobody.
+        delete job;
         return false;
     }
     m_TaskQueueNetTransmitter.TaskSubmit(job);
-    // Raised only once the request is queued: the single transmit worker
-    // sends in order, so whatever Transmit queues from now on follows it.
-    m_RequestSent.store(true);
+    m_RequestSent = true;
     return true;
 }
 
 bool SANetClient::Transmit(const SAPacketHeader& header)
 {
-    if (!m_RequestSent.load())
+    std::lock_guard<std::mutex> guard(m_ConnectionLock);
+    if (!m_RequestSent)
     {
         // Acknowledgements of frames left over from the last connection, or
         // input, would otherwise reach the new server ahead of the connect
@@ -126,8 +158,19 @@ bool SANetClient::Transmit(const SAPacketHeader& header)
               header.HeaderTypeGet());
         return false;
     }
-    auto* job =
-        new (std::nothrow) SATaskQueuedNetTransmit(&m_TaskLoopedNetReceiver.m_NetSocketStream, header);
+    if (!m_pConnection->IsOpen())
+        return false; // lost; the receiver reports it
+    if (m_TaskQueueNetTransmitter.OutstandingGet() >= static_cast<int32_t>(TRANSMIT_BACKLOG_LIMIT))
+    {
+        // The server has stopped reading. Rather than let the queue grow
+        // without end, the connection is taken as lost: closing it ends
+        // the receiver, whose event 4 makes the machine reconnect.
+        SALog(SA_LOG_FAILURE, "SANetClient::Transmit failed! %u packets waiting, connection lost\n",
+              TRANSMIT_BACKLOG_LIMIT);
+        m_pConnection->Close();
+        return false;
+    }
+    auto* job = new (std::nothrow) SATaskQueuedNetTransmit(m_pConnection, header);
     if (job == nullptr)
     {
         SALog(SA_LOG_FAILURE,
@@ -142,17 +185,43 @@ void SANetClient::ConnectionStop()
 {
     AudioDisconnect();
 
+    // From here on nothing more is queued for this connection, and whatever
+    // it still raises is stale.
+    std::shared_ptr<SANetSocketStream> stream;
+    {
+        std::lock_guard<std::mutex> guard(m_ConnectionLock);
+        m_RequestSent = false;
+        m_TagCurrent = false;
+        stream = m_pConnection;
+    }
+
     // Let what is already queued (a user's Disconnect packet above all) leave
     // before the socket closes, but never wait on a peer that stopped reading
     // for longer than the drain time-out: the close below then aborts the
-    // blocked send.
+    // blocked send, or the connect still in progress.
     m_TaskQueueNetTransmitter.IdleEventGet().Wait(TRANSMIT_DRAIN_TIMEOUT_MS);
 
     // The receiver thread is not waited for: it may be blocked sending a
     // state machine event to the window thread that runs this very stop. Its
     // handle is retired by the next Start of its loop.
     m_TaskLoopedNetReceiver.StopRequest();
-    m_TaskQueueNetTransmitter.Stop();
+    if (stream)
+        stream->Close();
+    // What the drain left behind goes unsent: the connection is closed.
+    m_TaskQueueNetTransmitter.Stop(true);
+}
+
+void SANetClient::ConnectionClose()
+{
+    std::lock_guard<std::mutex> guard(m_ConnectionLock);
+    if (m_pConnection)
+        m_pConnection->Close();
+}
+
+bool SANetClient::EventCurrentCheck(intptr_t tag) const
+{
+    std::lock_guard<std::mutex> guard(m_ConnectionLock);
+    return tag == 0 || (tag == m_Tag && m_TagCurrent);
 }
 
 bool SANetClient::AudioConnect(uint32_t hostOrderAddress, const std::string& instanceId,
@@ -315,7 +384,16 @@ void SANetClient::PrivateAudioQueueStop(bool cancel)
 
 uint32_t SANetClient::ServerAddressGet() const
 {
-    return m_TaskLoopedNetReceiver.m_NetSocketStream.AddressRemoteHostOrderGet();
+    std::shared_ptr<SANetSocketStream> stream = PrivateConnectionMadeGet();
+    return stream ? stream->AddressRemoteHostOrderGet() : 0;
+}
+
+std::shared_ptr<SANetSocketStream> SANetClient::PrivateConnectionMadeGet() const
+{
+    std::lock_guard<std::mutex> guard(m_ConnectionLock);
+    if (m_pConnection && m_pConnection->AddressRemoteHostOrderGet() != 0)
+        return m_pConnection;
+    return m_pConnectionMade;
 }
 
 int32_t SANetClient::LastDisconnectReasonGet() const
@@ -335,12 +413,17 @@ SANetStatisticsSnapshot SANetClient::StatisticsGet() const
         s.m_IntervalSum += rings.m_IntervalRing[i].load(std::memory_order_relaxed);
         s.m_FrameBytesSum += rings.m_FrameBytesRing[i].load(std::memory_order_relaxed);
     }
-    const SANetSocketStream& stream = m_TaskLoopedNetReceiver.m_NetSocketStream;
-    s.m_PacketsSent = stream.PacketsSentGet();
-    s.m_AddressLocal = stream.AddressLocalHostOrderGet();
-    s.m_AddressRemote = stream.AddressRemoteHostOrderGet();
-    s.m_PortLocal = ntohs(stream.AddressLocalGet().sin_port);
-    s.m_PortRemote = ntohs(stream.AddressRemoteGet().sin_port);
+    {
+        std::lock_guard<std::mutex> guard(m_ConnectionLock);
+        s.m_PacketsSent = m_PacketsSentBefore + (m_pConnection ? m_pConnection->PacketsSentGet() : 0);
+    }
+    if (std::shared_ptr<SANetSocketStream> stream = PrivateConnectionMadeGet())
+    {
+        s.m_AddressLocal = stream->AddressLocalHostOrderGet();
+        s.m_AddressRemote = stream->AddressRemoteHostOrderGet();
+        s.m_PortLocal = ntohs(stream->AddressLocalGet().sin_port);
+        s.m_PortRemote = ntohs(stream->AddressRemoteGet().sin_port);
+    }
     return s;
 }
 

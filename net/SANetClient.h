@@ -18,6 +18,17 @@
 // the audio connection. Audio failures reach the frame only as
 // SA_WM_APP_AUDIO_FAILURE posts.
 //
+// Connections: every Connect makes a connection of its own, a single-use
+// stream shared by its connect job, its transmit jobs and the receiver run
+// that serves it, and numbered by a tag that its state machine events carry
+// in lParam. A stopped connection's stream stays closed, so nothing done by
+// or for it (a late receiver, a queued packet, a connect that ran on) can
+// touch the next one, and EventCurrentCheck tells the machine to drop its
+// late events. m_ConnectionLock guards the current connection, its tag and
+// whether its connect request is queued, and is held across the submission
+// of each transmit job, so that no packet can be queued for a connection
+// ahead of its connect request.
+//
 // Ownership: the frame creates one client for the life of the program; the
 // queue and the notify target are the frame's and outlive the client.
 #include "core/PSTaskQueue.h"
@@ -29,6 +40,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -42,6 +54,10 @@ public:
     // Disconnect above all) leave before it closes the socket. A peer that
     // stopped reading cannot hold the window thread longer than this.
     static constexpr uint32_t TRANSMIT_DRAIN_TIMEOUT_MS = 500;
+    // Packets a connection may have waiting to be sent. A server that stops
+    // reading while input keeps coming would otherwise grow the transmit
+    // queue without end; beyond the bound the connection counts as lost.
+    static constexpr uint32_t TRANSMIT_BACKLOG_LIMIT = 65536;
 
     SANetClient(SAQueueScreenUpdates* queue, SAMessageTarget* notifyTarget);
     ~SANetClient() override;
@@ -50,6 +66,10 @@ public:
     bool Start(const std::string& instanceId) override;
     bool Transmit(const SAPacketHeader& header) override;
     void ConnectionStop() override;
+    bool EventCurrentCheck(intptr_t tag) const override;
+    // Closes the display socket and leaves the rest to the receiver, which
+    // ends and reports the connection lost (event 4). Any thread.
+    void ConnectionClose();
     bool AudioConnect(uint32_t hostOrderAddress, const std::string& instanceId,
                       int32_t featureBitmap) override;
     void AudioDisconnect() override;
@@ -84,12 +104,22 @@ private:
     // ends it. With cancel, the job's connection is closed while it runs, so
     // that the wait never depends on the network.
     void PrivateAudioQueueStop(bool cancel);
+    // The current connection once it is made, else the last one made.
+    std::shared_ptr<SANetSocketStream> PrivateConnectionMadeGet() const;
 
     SAMessageTarget* const m_pNotifyTarget;
     std::atomic<bool> m_AudioActive{false};
+    mutable std::mutex m_ConnectionLock;
+    std::shared_ptr<SANetSocketStream> m_pConnection; // guarded; the newest, kept after its stop
+    // The newest connection that was made, for the server address and the
+    // status bar once a later attempt failed. Guarded by m_ConnectionLock.
+    std::shared_ptr<SANetSocketStream> m_pConnectionMade;
+    uint64_t m_PacketsSentBefore = 0; // guarded; sent on earlier connections
+    intptr_t m_Tag = 0;               // guarded; of the newest connection
+    bool m_TagCurrent = false;        // guarded; false once it was stopped
     // Whether this connection's connect request is queued; Transmit drops
-    // everything before it.
-    std::atomic<bool> m_RequestSent{false};
+    // everything before it. Guarded by m_ConnectionLock.
+    bool m_RequestSent = false;
     // The audio connect job on its way and not cancelled (its number; 0 for
     // none), and the last number given. Guarded, with the step from a job to
     // m_AudioActive, by m_AudioLock: a disconnect must never fall between a

@@ -28,8 +28,13 @@ public:
     virtual bool Transmit(const SAPacketHeader& header) = 0;
     // Ends the connection in a fixed order: audio disconnect, receiver stop
     // request (closes the display socket), transmit queue stop. Never waits
-    // for the receiver thread. Safe when nothing is connected.
+    // for the receiver thread. Safe when nothing is connected. Events the
+    // connection raises afterwards are stale (EventCurrentCheck).
     virtual void ConnectionStop() = 0;
+    // Whether an event 3 or 4 whose lParam is `tag` still concerns the
+    // current connection: false once that connection was stopped. Tag 0
+    // (events raised by others than a connection) is always current.
+    virtual bool EventCurrentCheck(intptr_t tag) const { return true; }
     // Opens the audio connection to the server (feature bitmap as discovery
     // reported it); false when it could not be started.
     virtual bool AudioConnect(uint32_t hostOrderAddress, const std::string& instanceId,

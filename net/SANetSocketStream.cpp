@@ -11,7 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-SANetSocketStream::SANetSocketStream() = default;
+SANetSocketStream::SANetSocketStream(bool singleUse) : m_SingleUse(singleUse) {}
 
 SANetSocketStream::~SANetSocketStream()
 {
@@ -47,22 +47,47 @@ void SANetSocketStream::PrivateQOSFlowAttach(int socket)
 bool SANetSocketStream::TcpCreateConnect(uint32_t hostOrderAddress, bool useQos)
 {
     // A socket left from an earlier connection that its owner did not close.
-    if (IsOpen())
+    if (IsOpen() && !m_SingleUse)
         Close();
 
+    uint64_t closes = 0;
+    {
+        std::lock_guard<std::mutex> guard(m_SocketLock);
+        closes = m_CloseCount;
+    }
+    if (m_SingleUse && closes != 0)
+    {
+        SALog(SA_LOG_FAILURE, "SANetSocketStream::TcpCreateConnect connect failed! %d\n", ECONNABORTED);
+        return false;
+    }
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0)
     {
         SALog(SA_LOG_FAILURE, "SANetSocketStream::TcpCreateConnect socket failed! %d\n", errno);
         return false;
     }
-    m_Socket.store(fd);
+    {
+        // Stored and in use at once: a Close between the two would close the
+        // descriptor under the options set below, and its number could be
+        // another file's by then.
+        std::lock_guard<std::mutex> guard(m_SocketLock);
+        if (m_CloseCount != closes)
+        {
+            close(fd);
+            SALog(SA_LOG_FAILURE, "SANetSocketStream::TcpCreateConnect connect failed! %d\n", ECONNABORTED);
+            return false;
+        }
+        m_Users.fetch_add(1);
+        m_Socket.store(fd);
+    }
 
     int noDelay = 1;
     if (setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay)) != 0)
     {
+        int error = errno;
+        PrivateUseEnd();
         SALog(SA_LOG_FAILURE, "SANetSocketStream::TcpCreateConnect setsockopt TCP_NODELAY failed! %d\n",
-              errno);
+              error);
         return false;
     }
 
@@ -77,13 +102,8 @@ bool SANetSocketStream::TcpCreateConnect(uint32_t hostOrderAddress, bool useQos)
     // The connect is made non-blocking and waited for with poll, because a
     // blocking connect on Linux is not ended by a Close from another thread,
     // while a shutdown wakes poll at any moment (also when it comes before
-    // the connect starts). The descriptor is registered like a send, so that
-    // Close never closes it under us.
-    if (PrivateUseBegin() != fd)
-    {
-        SALog(SA_LOG_FAILURE, "SANetSocketStream::TcpCreateConnect connect failed! %d\n", ECONNABORTED);
-        return false;
-    }
+    // the connect starts). The descriptor is registered like a send (above),
+    // so that Close never closes it under us.
     int error = 0;
     int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
@@ -264,11 +284,27 @@ bool SANetSocketStream::ReceiveDiscard(size_t count)
     return true;
 }
 
+bool SANetSocketStream::SocketOptionGet(int level, int name, int& value)
+{
+    int fd = PrivateUseBegin();
+    if (fd < 0)
+        return false;
+    socklen_t length = sizeof(value);
+    bool ok = getsockopt(fd, level, name, &value, &length) == 0;
+    PrivateUseEnd();
+    return ok;
+}
+
 void SANetSocketStream::Close()
 {
     m_QosFlow.Destroy();
 
-    int fd = m_Socket.exchange(-1);
+    int fd = -1;
+    {
+        std::lock_guard<std::mutex> guard(m_SocketLock);
+        ++m_CloseCount;
+        fd = m_Socket.exchange(-1);
+    }
     if (fd < 0)
         return;
     if (shutdown(fd, SHUT_RDWR) != 0)

@@ -9,9 +9,14 @@
 // shuts the socket down (which wakes a blocked recv or send, and aborts a
 // connect in progress), waits until no send or receive call still uses the
 // descriptor, and only then closes it, so a descriptor number is never
-// reused under a running call. The addresses are guarded by m_AddressLock;
-// the packet counter is atomic. The same object serves every connection of
-// its owner; Close does not reset the counter or the addresses.
+// reused under a running call. TcpCreateConnect stores its new descriptor
+// and registers itself as a user of it in one step under m_SocketLock, and a
+// Close that comes while it runs makes it fail, so it never sets an option
+// on a number that a Close has given back. The addresses are guarded by
+// m_AddressLock; the packet counter is atomic. A reusable stream serves
+// every connection of its owner (Close does not reset the counter or the
+// addresses); a single-use stream serves one connection, and a Close ends it
+// for good, even one that comes before its connect has begun.
 #include "net/SANetProtocol.h"
 #include "net/SANetQosFlow.h"
 
@@ -26,7 +31,8 @@ class SANetSocketStream
 public:
     static constexpr int RECEIVE_BUFFER_SIZE = 250000;
 
-    SANetSocketStream();
+    // singleUse: one connection only; every connect after a Close fails.
+    explicit SANetSocketStream(bool singleUse = false);
     virtual ~SANetSocketStream();
     SANetSocketStream(const SANetSocketStream&) = delete;
     SANetSocketStream& operator=(const SANetSocketStream&) = delete;
@@ -52,6 +58,8 @@ public:
     void Close();
 
     bool IsOpen() const { return m_Socket.load() >= 0; }
+    // getsockopt of an int option on the open socket; false when closed.
+    bool SocketOptionGet(int level, int name, int& value);
     uint64_t PacketsSentGet() const { return m_PacketsSent.load(std::memory_order_relaxed); }
     // Network byte order, as getsockname and connect see them; zero before
     // the first connection.
@@ -69,6 +77,9 @@ private:
     int PrivateUseBegin();
     void PrivateUseEnd();
 
+    const bool m_SingleUse;
+    std::mutex m_SocketLock;   // orders a connect's store of m_Socket against Close
+    uint64_t m_CloseCount = 0; // guarded by m_SocketLock
     std::atomic<int> m_Socket{-1};
     std::atomic<int> m_Users{0}; // send/receive calls holding the descriptor
     mutable std::mutex m_AddressLock;

@@ -17,8 +17,22 @@ SATaskLoopedNetReceiver::SATaskLoopedNetReceiver(SAQueueScreenUpdates* queue, SA
 
 SATaskLoopedNetReceiver::~SATaskLoopedNetReceiver() = default;
 
+void SATaskLoopedNetReceiver::ConnectionSet(std::shared_ptr<SANetSocketStream> stream, intptr_t tag)
+{
+    std::lock_guard<std::mutex> guard(m_ConnectionLock);
+    m_pConnection = std::move(stream);
+    m_ConnectionTag = tag;
+}
+
 bool SATaskLoopedNetReceiver::OnEntry()
 {
+    {
+        std::lock_guard<std::mutex> guard(m_ConnectionLock);
+        m_pNetSocketStream = m_pConnection;
+        m_Tag = m_ConnectionTag;
+    }
+    if (!m_pNetSocketStream)
+        m_pNetSocketStream = std::make_shared<SANetSocketStream>(true); // nothing to read: ends at once
     PSThreadBase::PrioritySet(PS_THREAD_PRIORITY_TIME_CRITICAL);
     m_FragmentCounter = 0;
     m_FrameBytes = 0;
@@ -63,7 +77,7 @@ void SATaskLoopedNetReceiver::PrivateFrameStatisticsAdd(uint32_t byteCount)
 bool SATaskLoopedNetReceiver::PrivateFrameOutOfBoundsSkip(SAPacketHeader header)
 {
     const uint32_t byteCount = header.ByteCountGet();
-    if (!m_NetSocketStream.ReceiveDiscard(byteCount))
+    if (!m_pNetSocketStream->ReceiveDiscard(byteCount))
     {
         SALog(SA_LOG_FAILURE,
               "SATaskLoopedNetReceiver::OnExecute failed! m_NetSocketStream.ReceiveTcpStream (data)\n");
@@ -91,7 +105,7 @@ bool SATaskLoopedNetReceiver::PrivateFrameOutOfBoundsSkip(SAPacketHeader header)
 bool SATaskLoopedNetReceiver::OnExecute()
 {
     SAPacketHeader header;
-    if (!m_NetSocketStream.ReceiveTcpStream(header.m_Bytes, SA_PACKET_HEADER_SIZE))
+    if (!m_pNetSocketStream->ReceiveTcpStream(header.m_Bytes, SA_PACKET_HEADER_SIZE))
     {
         SALog(SA_LOG_FAILURE,
               "SATaskLoopedNetReceiver::OnExecute failed! m_NetSocketStream.ReceiveTcpStream (header)\n");
@@ -159,7 +173,7 @@ bool SATaskLoopedNetReceiver::OnExecute()
         return false;
     }
     std::memcpy(block.get(), header.m_Bytes, SA_PACKET_HEADER_SIZE);
-    if (!m_NetSocketStream.ReceiveTcpStream(block.get() + SA_PACKET_HEADER_SIZE, byteCount))
+    if (!m_pNetSocketStream->ReceiveTcpStream(block.get() + SA_PACKET_HEADER_SIZE, byteCount))
     {
         SALog(SA_LOG_FAILURE,
               "SATaskLoopedNetReceiver::OnExecute failed! m_NetSocketStream.ReceiveTcpStream (data)\n");
@@ -177,12 +191,19 @@ bool SATaskLoopedNetReceiver::OnExecute()
 
 void SATaskLoopedNetReceiver::OnExit()
 {
-    m_NetSocketStream.Close();
+    m_pNetSocketStream->Close();
+    m_pNetSocketStream.reset();
     m_pQueue->FragmentResetAppend();
-    m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, 0);
+    m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, m_Tag);
 }
 
 void SATaskLoopedNetReceiver::StopRequest()
 {
-    m_NetSocketStream.Close();
+    std::shared_ptr<SANetSocketStream> stream;
+    {
+        std::lock_guard<std::mutex> guard(m_ConnectionLock);
+        stream = m_pConnection;
+    }
+    if (stream)
+        stream->Close();
 }

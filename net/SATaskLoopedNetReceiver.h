@@ -8,14 +8,21 @@
 // Threads: OnEntry/OnExecute/OnExit on the receiver loop thread, the only
 // reader of the socket and the only writer of the statistics. StopRequest
 // comes from the window thread and closes the socket, which wakes a blocked
-// receive. The transmit worker uses m_NetSocketStream for connecting and
-// sending (the stream allows one sender and one receiver at once).
+// receive. The transmit worker connects and sends on the same stream (it
+// allows one sender and one receiver at once).
+//
+// Connections: each run serves the one connection given to ConnectionSet
+// before it started (a stream of its own, taken in OnEntry), so a run that
+// ends late closes and reports only its own connection, never the next.
+// m_ConnectionLock guards m_pConnection and m_ConnectionTag.
 #include "core/PSTaskAsyncLooped.h"
 #include "net/SANetSocketStream.h"
 #include "net/SANetStatistics.h"
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 
 class SAMessageTarget;
 class SAQueueScreenUpdates;
@@ -33,7 +40,8 @@ public:
     void OnExit() override;
     void StopRequest() override;
 
-    SANetSocketStream m_NetSocketStream;
+    // The connection the next run serves, and the tag its events carry.
+    void ConnectionSet(std::shared_ptr<SANetSocketStream> stream, intptr_t tag);
 
     const SANetStatistics& StatisticsGet() const { return m_Statistics; }
     int32_t LastDisconnectReasonGet() const { return m_LastDisconnectReason.load(); }
@@ -51,7 +59,13 @@ private:
     SAQueueScreenUpdates* const m_pQueue;
     SAMessageTarget* const m_pNotifyTarget;
 
+    std::mutex m_ConnectionLock;
+    std::shared_ptr<SANetSocketStream> m_pConnection; // guarded by m_ConnectionLock
+    intptr_t m_ConnectionTag = 0;                     // guarded by m_ConnectionLock
+
     // Receiver thread only.
+    std::shared_ptr<SANetSocketStream> m_pNetSocketStream; // this run's connection
+    intptr_t m_Tag = 0;
     uint32_t m_FragmentCounter = 0;
     uint32_t m_FrameBytes = 0;
     uint32_t m_FrameStart = 0;

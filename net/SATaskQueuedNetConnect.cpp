@@ -3,12 +3,13 @@
 #include "core/SALog.h"
 #include "core/SAMessageTarget.h"
 #include "net/SAFstmEventData.h"
-#include "net/SATaskLoopedNetReceiver.h"
+#include "net/SANetSocketStream.h"
 
 SATaskQueuedNetConnect::SATaskQueuedNetConnect(uint32_t hostOrderAddress, bool useQos,
-                                               SATaskLoopedNetReceiver* receiver,
+                                               std::shared_ptr<SANetSocketStream> stream, intptr_t tag,
                                                SAMessageTarget* notifyTarget)
-    : m_Address(hostOrderAddress), m_UseQos(useQos), m_pReceiver(receiver), m_pNotifyTarget(notifyTarget)
+    : m_Address(hostOrderAddress), m_UseQos(useQos), m_pNetSocketStream(std::move(stream)), m_Tag(tag),
+      m_pNotifyTarget(notifyTarget)
 {
 }
 
@@ -16,17 +17,17 @@ SATaskQueuedNetConnect::~SATaskQueuedNetConnect() = default;
 
 bool SATaskQueuedNetConnect::OnExecute()
 {
-    bool connected = m_pReceiver->m_NetSocketStream.TcpCreateConnect(m_Address, m_UseQos);
+    bool connected = m_pNetSocketStream->TcpCreateConnect(m_Address, m_UseQos);
     if (connected)
     {
-        m_pReceiver->m_NetSocketStream.ReceiveBufferSizeSet();
-        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_CONNECTED, 0);
+        m_pNetSocketStream->ReceiveBufferSizeSet();
+        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_CONNECTED, m_Tag);
     }
     else
     {
         SALog(SA_LOG_FAILURE,
               "SATaskQueuedNetConnect::OnExecute m_NetSocketStream.TcpCreateConnect failed!\n");
-        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, 0);
+        m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, m_Tag);
     }
     delete this;
     return connected;
@@ -36,6 +37,6 @@ void SATaskQueuedNetConnect::OnRefused()
 {
     // A connect that never ran is a connect that failed: the state machine
     // must still hear about it to decide on a retry.
-    m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, 0);
+    m_pNotifyTarget->Post(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON, m_Tag);
     delete this;
 }

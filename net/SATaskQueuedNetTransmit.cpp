@@ -3,13 +3,15 @@
 #include "core/SALog.h"
 #include "net/SANetSocketStream.h"
 
-SATaskQueuedNetTransmit::SATaskQueuedNetTransmit(SANetSocketStream* stream, const SAPacketHeader& header)
-    : m_pNetSocketStream(stream), m_PacketHeader(header)
+SATaskQueuedNetTransmit::SATaskQueuedNetTransmit(std::shared_ptr<SANetSocketStream> stream,
+                                                 const SAPacketHeader& header)
+    : m_pNetSocketStream(std::move(stream)), m_PacketHeader(header)
 {
 }
 
-SATaskQueuedNetTransmit::SATaskQueuedNetTransmit(SANetSocketStream* stream, std::unique_ptr<uint8_t[]> packet)
-    : m_pNetSocketStream(stream), m_pPacket(std::move(packet))
+SATaskQueuedNetTransmit::SATaskQueuedNetTransmit(std::shared_ptr<SANetSocketStream> stream,
+                                                 std::unique_ptr<uint8_t[]> packet)
+    : m_pNetSocketStream(std::move(stream)), m_pPacket(std::move(packet))
 {
     m_PacketHeader = SAPacketHeader::FromBytes(m_pPacket.get());
 }
@@ -18,8 +20,12 @@ SATaskQueuedNetTransmit::~SATaskQueuedNetTransmit() = default;
 
 bool SATaskQueuedNetTransmit::OnExecute()
 {
-    bool sent;
-    if (m_pPacket)
+    bool sent = false;
+    if (!m_pNetSocketStream->IsOpen())
+    {
+        // Closed: whatever is still queued for this connection goes unsent.
+    }
+    else if (m_pPacket)
     {
         sent =
             m_pNetSocketStream->Send(m_pPacket.get(), SA_PACKET_HEADER_SIZE + m_PacketHeader.ByteCountGet());

@@ -8,6 +8,7 @@
 
 #include <fstream>
 #include <memory>
+#include <set>
 
 #include "settings/SASettings.h"
 
@@ -175,7 +176,7 @@ TEST(ClientEndToEnd, ClosingTheSocketFromTheWindowThreadEndsTheReceiver)
     ASSERT_TRUE(viewer.WaitState(SA_FSTM_STATE_CONNECTED_DISPLAY_ON));
     uint64_t resetsBefore = viewer.FragmentResets();
     // What the receiver's stop request does: close the display socket.
-    viewer.m_Loop.Invoke([&] { viewer.m_Client.ConnectionStop(); });
+    viewer.m_Loop.Invoke([&] { viewer.m_Client.ConnectionClose(); });
     // The receiver's exit appends the fragment-reset marker and raises event
     // 4: a lost connection, so the machine starts reconnecting.
     ASSERT_TRUE(ClientTestWaitFor([&] { return viewer.FragmentResets() > resetsBefore; }));
@@ -211,6 +212,7 @@ public:
     bool Start(const std::string& id) override { return m_Real.Start(id); }
     bool Transmit(const SAPacketHeader& header) override { return m_Real.Transmit(header); }
     void ConnectionStop() override { m_Real.ConnectionStop(); }
+    bool EventCurrentCheck(intptr_t tag) const override { return m_Real.EventCurrentCheck(tag); }
     bool AudioConnect(uint32_t a, const std::string& id, int32_t f) override
     {
         return m_Real.AudioConnect(a, id, f);
@@ -266,4 +268,36 @@ TEST(ClientEndToEnd, LostConnectionRotatesThroughTheStoredAddressesWithAutoConne
     // The user's connect, the immediate retry to the lost server, then the
     // rotation through [A, B, C].
     EXPECT_EQ(connects, (std::vector<uint32_t>{c, c, a, b, c, a}));
+}
+
+// Acknowledgements keep coming from the previous connection's frames while
+// the machine reconnects: on every connection the server must still see the
+// connect request first.
+TEST(ClientEndToEnd, EveryConnectionOfAReconnectStormBeginsWithItsConnectRequest)
+{
+    PeerRun run;
+    ASSERT_TRUE(run.Start(75, {"--size", "64x32", "--fps", "0", "--fragments", "1"}));
+    ClientTestHarness viewer;
+    viewer.UserConnect(ClientTestLoopback(75));
+    for (int i = 0; i < 40; ++i)
+    {
+        ASSERT_TRUE(viewer.WaitState(SA_FSTM_STATE_CONNECTED_DISPLAY_ON)) << viewer.Histories();
+        const uint64_t acknowledged = viewer.FramesAcknowledged();
+        ASSERT_TRUE(ClientTestWaitFor([&] { return viewer.FramesAcknowledged() > acknowledged + 20; }));
+        viewer.Event(SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON);
+    }
+    ASSERT_TRUE(viewer.WaitState(SA_FSTM_STATE_CONNECTED_DISPLAY_ON));
+
+    std::istringstream lines(run.Record());
+    std::set<std::string> seen;
+    size_t connections = 0;
+    for (std::string line; std::getline(lines, line);)
+    {
+        const std::string conn = line.substr(0, line.find(','));
+        if (!seen.insert(conn).second)
+            continue;
+        ++connections;
+        EXPECT_NE(line.find("\"type\":\"ConnectRequest\""), std::string::npos) << line;
+    }
+    EXPECT_GE(connections, 41u);
 }

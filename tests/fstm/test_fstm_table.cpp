@@ -38,7 +38,8 @@ const Calls AUTO_CONNECT = {
     "Connect 10.0.0.9", "Line1=Auto-connecting to ", "Line2=10.0.0.9", "Show1", "Show2", "Hide3",
     "View=text"};
 const Calls SERVER_CONNECTED = {"Feature 0x300000a", std::string("Start ") + ID};
-const Calls DISCONNECT = {"Transmit 8:0", "ConnectionStop"};
+// The stop raises its own end: nothing of the stopped connection counts.
+const Calls DISCONNECT = {"Transmit 8:0", "ConnectionStop", "Post 0x800a 4"};
 const Calls RECONNECT = {"ConnectionStop", "Connect 10.0.0.3"};
 const Calls STOP = {"ConnectionStop"};
 const Calls DISPLAY = {"View=display"};

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <netinet/ip.h>
 #include <pthread.h>
 #include <thread>
 #include <vector>
@@ -69,12 +70,19 @@ TEST(SANetSocketStream, ConnectsMarksTrafficAndReportsBothAddresses)
     EXPECT_EQ(stream.AddressLocalGet().sin_addr.s_addr, peer.sin_addr.s_addr);
     EXPECT_EQ(stream.AddressLocalGet().sin_port, peer.sin_port);
 
-    // IP_TOS is open to every user; SO_PRIORITY 7 needs CAP_NET_ADMIN, so it
-    // either works or is logged as a refusal, and the connection is made anyway.
+    // IP_TOS is open to every user; SO_PRIORITY 7 needs CAP_NET_ADMIN, so
+    // the socket carries it exactly when this process may set it, and the
+    // connection is made either way.
     EXPECT_NE(stream.QosFlowGet().FlowIdGet(), 0u);
-    EXPECT_EQ(log.Count("SANetQosFlow::Create setsockopt IP_TOS succeeded! m_flowID: "), 1u);
-    EXPECT_EQ(log.Count("SANetQosFlow::TrafficTypeSet setsockopt SO_PRIORITY failed! ("),
-              log.Count("SANetSocketStream::PrivateQOSFlowAttach QOSTrafficTypeControl failed!\n"));
+    int tos = 0, priority = -1;
+    ASSERT_TRUE(stream.SocketOptionGet(IPPROTO_IP, IP_TOS, tos));
+    ASSERT_TRUE(stream.SocketOptionGet(SOL_SOCKET, SO_PRIORITY, priority));
+    EXPECT_EQ(tos, SANetQosFlow::TOS_CONTROL);
+    int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int control = SANetQosFlow::PRIORITY_CONTROL;
+    const bool permitted = setsockopt(probe, SOL_SOCKET, SO_PRIORITY, &control, sizeof(control)) == 0;
+    close(probe);
+    EXPECT_EQ(priority, permitted ? SANetQosFlow::PRIORITY_CONTROL : 0);
 
     const char text[] = "hello";
     ASSERT_TRUE(stream.Send(text, sizeof(text)));
@@ -437,5 +445,12 @@ TEST(SANetSocketStreamThreads, CloseAbortsAConnectInProgress)
     connector.join();
     EXPECT_EQ(result.load(), 0);
     EXPECT_EQ(log.Count("SANetSocketStream::TcpCreateConnect connect failed! "), 1u);
+
+    // A Close that comes before the connect of a single-use stream has
+    // begun ends it as well.
+    SANetSocketStream once(true);
+    once.Close();
+    EXPECT_FALSE(once.TcpCreateConnect(NetTestLoopback(33), false));
+    EXPECT_FALSE(once.IsOpen());
     close(filler);
 }
