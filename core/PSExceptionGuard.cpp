@@ -15,12 +15,24 @@
 
 namespace
 {
-// One armed guard of the current thread. Lives on the stack of PrivateRun.
+// What a job holds and a fault must give back.
+struct GuardCleanup
+{
+    void (*volatile cleanup)(void*);
+    void* volatile object;
+};
+
+// One armed guard of the current thread. Lives on the stack of PrivateRun,
+// which the jump back returns to, so the cleanups recorded here outlive the
+// abandoned job's own frames. Volatile: written by the job between the
+// sigsetjmp and the jump, read after it.
 struct GuardFrame
 {
     sigjmp_buf jump;
     volatile uint32_t code;
     GuardFrame* previous;
+    volatile uint32_t cleanupCount;
+    GuardCleanup cleanups[PS_EXCEPTION_GUARD_CLEANUPS];
 };
 
 // Plain thread-locals (no constructor), so the signal handler may read them.
@@ -218,6 +230,59 @@ bool PSExceptionGuard::HandlersInstall()
     return s_HandlersInstalled;
 }
 
+PSExceptionGuard::CleanupToken PSExceptionGuard::CleanupPush(void (*cleanup)(void*), void* object)
+{
+    CleanupToken token;
+    GuardFrame* frame = t_pGuard;
+    if (frame == nullptr)
+        return token;
+    const uint32_t index = frame->cleanupCount;
+    if (index >= PS_EXCEPTION_GUARD_CLEANUPS)
+    {
+        SALog(SA_LOG_FAILURE, "PSExceptionGuard::CleanupPush failed! more than %u held at once\n",
+              PS_EXCEPTION_GUARD_CLEANUPS);
+        return token;
+    }
+    frame->cleanups[index].object = object;
+    frame->cleanups[index].cleanup = cleanup;
+    frame->cleanupCount = index + 1;
+    token.m_pFrame = frame;
+    token.m_Index = index + 1;
+    return token;
+}
+
+void PSExceptionGuard::CleanupPop(CleanupToken& token)
+{
+    GuardFrame* frame = static_cast<GuardFrame*>(token.m_pFrame);
+    const uint32_t index = token.m_Index;
+    token = CleanupToken{};
+    if (frame == nullptr || index == 0)
+        return;
+    // Usually the newest one; one withdrawn out of order leaves a hole that
+    // goes once the entries above it have gone.
+    frame->cleanups[index - 1].cleanup = nullptr;
+    uint32_t count = frame->cleanupCount;
+    while (count > 0 && frame->cleanups[count - 1].cleanup == nullptr)
+        --count;
+    frame->cleanupCount = count;
+}
+
+namespace
+{
+// The abandoned job's cleanups, newest first, with the guard already
+// disarmed (a cleanup that faults is the outer guard's).
+void PrivateCleanupsRun(GuardFrame& frame)
+{
+    for (uint32_t i = frame.cleanupCount; i > 0; --i)
+    {
+        void (*cleanup)(void*) = frame.cleanups[i - 1].cleanup;
+        if (cleanup != nullptr)
+            cleanup(frame.cleanups[i - 1].object);
+    }
+    frame.cleanupCount = 0;
+}
+} // namespace
+
 bool PSExceptionGuard::PrivateRun(const char* methodName, void (*thunk)(void*), void* context,
                                   uint32_t* pCode)
 {
@@ -227,6 +292,7 @@ bool PSExceptionGuard::PrivateRun(const char* methodName, void (*thunk)(void*), 
     GuardFrame frame;
     frame.code = 0;
     frame.previous = t_pGuard;
+    frame.cleanupCount = 0;
     if (sigsetjmp(frame.jump, 1) == 0)
     {
         t_pGuard = &frame;
@@ -241,7 +307,10 @@ bool PSExceptionGuard::PrivateRun(const char* methodName, void (*thunk)(void*), 
         }
         catch (...)
         {
+            // Unwinding released what the job held in scopes; what it held
+            // across calls is given back here.
             t_pGuard = frame.previous;
+            PrivateCleanupsRun(frame);
             SALog(SA_LOG_FAILURE, "%s failed! Exception\n", methodName);
             if (pCode != nullptr)
                 *pCode = 0;
@@ -253,8 +322,10 @@ bool PSExceptionGuard::PrivateRun(const char* methodName, void (*thunk)(void*), 
         return true;
     }
 
-    // Back from the signal handler: the job is abandoned.
+    // Back from the signal handler: the job is abandoned, and what it held
+    // goes back first.
     t_pGuard = frame.previous;
+    PrivateCleanupsRun(frame);
     uint32_t code = frame.code;
     SALog(SA_LOG_FAILURE, "%s failed! Exception\n", methodName);
     PSExceptionCodeLog(code);

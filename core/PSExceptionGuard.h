@@ -14,11 +14,15 @@
 // A C++ exception leaving the job logs the first line only.
 //
 // Contract of an aborted job: the job is abandoned where it faulted. The
-// destructors of its stack frames do not run, locks it held stay held, and
-// memory it was writing may be inconsistent. Jobs keep their state in objects
-// that can be reused or discarded after such an abort (a decoder task frees
-// its packet on its next use), never hold a lock across code that may fault,
-// and own nothing on the stack that must be released.
+// destructors of its stack frames do not run and memory it was writing may be
+// inconsistent. Jobs keep their state in objects that can be reused or
+// discarded after such an abort (a decoder task frees its packet on its next
+// use) and own nothing on the stack that must be released. Whatever a job
+// holds that others wait for (a lock, a reservation) it registers with the
+// guard while it holds it (CleanupPush / PSExceptionGuardCleanup /
+// PSExceptionGuardLock): after a fault the guard runs the registered
+// cleanups of the abandoned job, newest first, on the job's thread, before it
+// logs and returns. Outside a guarded job registering does nothing.
 //
 // A fault on a thread that is not inside a guarded job goes to whatever
 // handled the signal before (by default: the process ends with the signal,
@@ -26,6 +30,7 @@
 //
 // Thread-safety: Run may be called on any thread, concurrently.
 #include <cstdint>
+#include <mutex>
 #include <type_traits>
 #include <utility>
 
@@ -48,6 +53,65 @@ public:
     // well). Returns false when sigaction failed (logged).
     static bool HandlersInstall();
 
+    // A registered cleanup; empty when nothing was registered.
+    struct CleanupToken
+    {
+        void* m_pFrame = nullptr;
+        uint32_t m_Index = 0;
+    };
+    // Registers cleanup(object) with the innermost guard running on this
+    // thread, to be run if its job faults before CleanupPop(token). At most
+    // PS_EXCEPTION_GUARD_CLEANUPS at a time per guard (more are logged and
+    // not registered).
+    static CleanupToken CleanupPush(void (*cleanup)(void*), void* object);
+    // Withdraws it (on the thread that pushed it); an empty token does nothing.
+    static void CleanupPop(CleanupToken& token);
+
 private:
     static bool PrivateRun(const char* methodName, void (*thunk)(void*), void* context, uint32_t* pCode);
+};
+
+constexpr uint32_t PS_EXCEPTION_GUARD_CLEANUPS = 16;
+
+// Runs cleanup(object) if the guarded job faults while this scope is alive.
+class PSExceptionGuardCleanup
+{
+public:
+    PSExceptionGuardCleanup(void (*cleanup)(void*), void* object)
+        : m_Token(PSExceptionGuard::CleanupPush(cleanup, object))
+    {
+    }
+    ~PSExceptionGuardCleanup() { PSExceptionGuard::CleanupPop(m_Token); }
+    PSExceptionGuardCleanup(const PSExceptionGuardCleanup&) = delete;
+    PSExceptionGuardCleanup& operator=(const PSExceptionGuardCleanup&) = delete;
+
+private:
+    PSExceptionGuard::CleanupToken m_Token;
+};
+
+// A lock_guard whose mutex a fault inside the guarded job unlocks as well:
+// for locks held across code that may fault (a graphics driver, a codec).
+class PSExceptionGuardLock
+{
+public:
+    explicit PSExceptionGuardLock(std::mutex& mutex) : m_Mutex(mutex)
+    {
+        m_Mutex.lock();
+        m_Token = PSExceptionGuard::CleanupPush(&PrivateUnlock, &m_Mutex);
+    }
+    ~PSExceptionGuardLock()
+    {
+        PSExceptionGuard::CleanupPop(m_Token);
+        m_Mutex.unlock();
+    }
+    PSExceptionGuardLock(const PSExceptionGuardLock&) = delete;
+    PSExceptionGuardLock& operator=(const PSExceptionGuardLock&) = delete;
+
+    // For a lock taken by other means (a unique_lock a condition variable
+    // waits on): the cleanup that unlocks it.
+    static void PrivateUnlock(void* mutex) { static_cast<std::mutex*>(mutex)->unlock(); }
+
+private:
+    std::mutex& m_Mutex;
+    PSExceptionGuard::CleanupToken m_Token;
 };

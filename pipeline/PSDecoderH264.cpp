@@ -1,5 +1,6 @@
 #include "pipeline/PSDecoderH264.h"
 
+#include "core/PSExceptionGuard.h"
 #include "core/PSTime.h"
 #include "core/SALog.h"
 #include "pipeline/PSCodecTransform.h"
@@ -89,10 +90,25 @@ PSDecoderH264::~PSDecoderH264()
     sws_freeContext(m_pSws);
 }
 
+void PSDecoderH264::PrivateAbandon(void* decoder)
+{
+    static_cast<PSDecoderH264*>(decoder)->m_Abandoned = true;
+}
+
 bool PSDecoderH264::Initialize(int32_t width, int32_t height)
 {
-    if (m_Initialized && width == m_Width && height == m_Height && m_FrameRate == PS_H264_FRAME_RATE)
+    if (m_Initialized && !m_Abandoned && width == m_Width && height == m_Height &&
+        m_FrameRate == PS_H264_FRAME_RATE)
         return true;
+    if (m_Abandoned)
+    {
+        // A fault inside the codec left the decoder mid-picture: it starts
+        // anew, with the next key frame.
+        SALog(SA_LOG_FAILURE, "PSDecoderH264::Initialize decoder renewed after a fault\n");
+        m_Abandoned = false;
+        sws_freeContext(m_pSws);
+        m_pSws = nullptr;
+    }
 
     m_pTransform->Release();
     m_LatencyCount = 0;
@@ -117,7 +133,7 @@ bool PSDecoderH264::PrivateDecode(const uint8_t* data, size_t size, const AVFram
 {
     noOutput = false;
     frame = nullptr;
-    if (!m_Initialized)
+    if (!m_Initialized || m_Abandoned)
     {
         SALog(SA_LOG_FAILURE, "PSDecoderH264::Decode failed! uninitialized...\n");
         return false;
@@ -145,6 +161,7 @@ bool PSDecoderH264::PrivateDecode(const uint8_t* data, size_t size, const AVFram
 
 bool PSDecoderH264::PictureDecode(const uint8_t* data, size_t size, bool& noOutput)
 {
+    PSExceptionGuardCleanup abandon(&PrivateAbandon, this);
     const AVFrame* frame = nullptr;
     return PrivateDecode(data, size, frame, noOutput);
 }
@@ -155,6 +172,7 @@ bool PSDecoderH264::Decode(const uint8_t* data, size_t size, uint8_t* output, si
 {
     pictureWidth = 0;
     pictureHeight = 0;
+    PSExceptionGuardCleanup abandon(&PrivateAbandon, this);
     const AVFrame* frame = nullptr;
     if (!PrivateDecode(data, size, frame, noOutput))
         return false;

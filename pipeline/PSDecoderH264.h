@@ -11,6 +11,8 @@
 //   and is logged). Input the decoder refuses flushes it and is a decoding
 //   error. A picture whose size or format differs from the previous one is
 //   followed at once (the conversion is set up anew) and still returned.
+// - A fault inside the codec (caught by the job's guard) abandons the
+//   decoder; the next Initialize makes a new one.
 // - The sample clock (100-ns units) starts at the monotonic time of
 //   construction and runs on across re-creations.
 // - 4:2:0 8-bit pictures in full range (the peer's yuvj420p) or with no range
@@ -76,6 +78,9 @@ public:
     const PSCodecTransform& TransformGet() const { return *m_pTransform; }
 
 private:
+    // The guard's cleanup when a fault abandons a decode: the next
+    // Initialize renews the decoder.
+    static void PrivateAbandon(void* decoder);
     bool PrivateDecode(const uint8_t* data, size_t size, const AVFrame*& frame, bool& noOutput);
     bool PrivateConvert(const AVFrame* frame, uint8_t* output, size_t outputSize, int32_t outputPitch,
                         int32_t width, int32_t height);
@@ -92,6 +97,7 @@ private:
     int64_t m_SampleTime = 0;
     int32_t m_LatencyCount = 0;
     uint32_t m_Creations = 0;
+    bool m_Abandoned = false;
     SwsContext* m_pSws = nullptr; // owned; for pictures TurboJPEG cannot take
     // Last picture size that differed from the announced one (logged once).
     int32_t m_MismatchWidth = 0, m_MismatchHeight = 0;

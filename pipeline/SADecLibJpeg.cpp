@@ -1,5 +1,6 @@
 #include "pipeline/SADecLibJpeg.h"
 
+#include "core/PSExceptionGuard.h"
 #include "core/SALog.h"
 
 #include <turbojpeg.h>
@@ -17,8 +18,14 @@ SADecLibJpeg::~SADecLibJpeg()
         tjDestroy(m_hInstance);
 }
 
+void SADecLibJpeg::PrivateAbandon(void* decoder)
+{
+    static_cast<SADecLibJpeg*>(decoder)->m_Abandoned = true;
+}
+
 void SADecLibJpeg::PrivateHandleRenew()
 {
+    m_Abandoned = false;
     // TurboJPEG 2.x leaves a handle mid-header when tjDecompressHeader3 fails
     // (it skips its own abort on that path), and every later image on the
     // same handle then fails with "two SOI markers": one damaged packet would
@@ -50,6 +57,11 @@ bool SADecLibJpeg::PrivateDestinationCheck(const char* method, size_t destinatio
 
 bool SADecLibJpeg::HeaderRead(const uint8_t* jpeg, size_t jpegSize, SAJpegHeaderInfo& info)
 {
+    // A fault inside TurboJPEG abandons the handle mid-image; it is renewed
+    // before its next use.
+    PSExceptionGuardCleanup abandon(&PrivateAbandon, this);
+    if (m_Abandoned)
+        PrivateHandleRenew();
     if (!m_hInstance)
     {
         SALog(SA_LOG_FAILURE, "SADecLibJpeg::Decode failed! NULL == m_hInstance\n");
@@ -73,6 +85,9 @@ bool SADecLibJpeg::HeaderRead(const uint8_t* jpeg, size_t jpegSize, SAJpegHeader
 bool SADecLibJpeg::Decode(const uint8_t* jpeg, size_t jpegSize, const SAJpegHeaderInfo& info,
                           uint8_t* destination, size_t destinationSize, int32_t pitch)
 {
+    PSExceptionGuardCleanup abandon(&PrivateAbandon, this);
+    if (m_Abandoned)
+        PrivateHandleRenew();
     if (!m_hInstance)
     {
         SALog(SA_LOG_FAILURE, "SADecLibJpeg::Decode failed! NULL == m_hInstance\n");
@@ -103,6 +118,9 @@ size_t SADecLibJpeg::YuvBufferSizeGet(int32_t width, int32_t height)
 bool SADecLibJpeg::YuvRgbConvert(const uint8_t* source, size_t sourceSize, uint8_t* destination,
                                  size_t destinationSize, int32_t width, int32_t pitch, int32_t height)
 {
+    PSExceptionGuardCleanup abandon(&PrivateAbandon, this);
+    if (m_Abandoned)
+        PrivateHandleRenew();
     if (!m_hInstance)
     {
         SALog(SA_LOG_FAILURE, "SADecLibJpeg::YuvRgbConvert failed! NULL == m_hInstance\n");
@@ -132,6 +150,9 @@ bool SADecLibJpeg::YuvPlanarRgbConvert(const uint8_t* source, size_t sourceSize,
                                        size_t destinationSize, int32_t width, int32_t height,
                                        int32_t destinationPitch)
 {
+    PSExceptionGuardCleanup abandon(&PrivateAbandon, this);
+    if (m_Abandoned)
+        PrivateHandleRenew();
     if (!m_hInstance)
     {
         SALog(SA_LOG_FAILURE, "SADecLibJpeg::YuvPlanarRgbConvert failed! NULL == m_hInstance\n");
@@ -171,6 +192,9 @@ bool SADecLibJpeg::YuvPlanarRgbConvert(const uint8_t* const planes[3], const int
                                        uint8_t* destination, size_t destinationSize, int32_t width,
                                        int32_t height, int32_t destinationPitch)
 {
+    PSExceptionGuardCleanup abandon(&PrivateAbandon, this);
+    if (m_Abandoned)
+        PrivateHandleRenew();
     if (!m_hInstance)
     {
         SALog(SA_LOG_FAILURE, "SADecLibJpeg::YuvPlanarRgbConvert failed! NULL == m_hInstance\n");

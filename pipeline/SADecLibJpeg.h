@@ -27,7 +27,7 @@ public:
 
     // False when TurboJPEG could not give a handle; every decode then fails.
     // A failed TurboJPEG call renews the handle, so one damaged image never
-    // affects the next.
+    // affects the next; so does a fault inside one (in a guarded job).
     bool IsValid() const { return m_hInstance != nullptr; }
 
     // Reads the JPEG's own width, height and chroma subsampling.
@@ -64,8 +64,11 @@ public:
 
 private:
     void PrivateHandleRenew();
+    // The guard's cleanup when a fault abandons a call on the handle.
+    static void PrivateAbandon(void* decoder);
     bool PrivateDestinationCheck(const char* method, size_t destinationSize, int32_t width, int32_t pitch,
                                  int32_t height);
 
     void* m_hInstance; // tjhandle, owned; null when initialisation failed
+    bool m_Abandoned = false;
 };

@@ -67,17 +67,22 @@ bool PSRendererFrame::PrivateWriterBegin(std::unique_lock<std::mutex>& guard, co
                    {
                        if (m_ExclusiveWaiting > 0)
                            return false;
-                       for (const PSRendererRect& other : m_Writers)
-                           if (RectsOverlap(other, rect))
+                       for (const PrivateWriter& other : m_Writers)
+                           if (RectsOverlap(other.Rect, rect))
                                return false;
                        return true;
                    });
     // A rectangle lands on the picture as pixels; nobody else writes now.
     if (m_Planar.IsValid())
+    {
+        // m_Lock is held across a conversion in TurboJPEG.
+        PSExceptionGuardCleanup unlock(&PSExceptionGuardLock::PrivateUnlock, &m_Lock);
         PrivatePlanarConvert();
+    }
     try
     {
-        m_Writers.push_back(rect);
+        m_Writers.push_back({rect, std::this_thread::get_id(), {}});
+        m_Writers.back().Token = PSExceptionGuard::CleanupPush(&PrivateWritersAbandon, this);
     }
     catch (const std::bad_alloc&)
     {
@@ -91,19 +96,56 @@ void PSRendererFrame::PrivateWriterEnd(const PSRendererRect& reserved, const PSR
 {
     {
         std::lock_guard<std::mutex> guard(m_Lock);
+        const std::thread::id self = std::this_thread::get_id();
         for (auto it = m_Writers.begin(); it != m_Writers.end(); ++it)
-            if (RectsEqual(*it, reserved))
+            if (it->Owner == self && RectsEqual(it->Rect, reserved))
             {
+                PSExceptionGuard::CleanupPop(it->Token);
                 m_Writers.erase(it);
                 break;
             }
-        if (changed != nullptr && m_Dirty.right <= m_Dirty.left)
-            m_Dirty = *changed;
-        else if (changed != nullptr)
-            m_Dirty = {std::min(m_Dirty.left, changed->left), std::min(m_Dirty.top, changed->top),
-                       std::max(m_Dirty.right, changed->right), std::max(m_Dirty.bottom, changed->bottom)};
+        if (changed != nullptr)
+            PrivateDirtyWiden(*changed);
     }
     m_Changed.notify_all();
+}
+
+void PSRendererFrame::PrivateDirtyWiden(const PSRendererRect& changed)
+{
+    if (m_Dirty.right <= m_Dirty.left)
+        m_Dirty = changed;
+    else
+        m_Dirty = {std::min(m_Dirty.left, changed.left), std::min(m_Dirty.top, changed.top),
+                   std::max(m_Dirty.right, changed.right), std::max(m_Dirty.bottom, changed.bottom)};
+}
+
+void PSRendererFrame::PrivateWritersAbandon(void* frame)
+{
+    PSRendererFrame* self = static_cast<PSRendererFrame*>(frame);
+    {
+        std::lock_guard<std::mutex> guard(self->m_Lock);
+        const std::thread::id owner = std::this_thread::get_id();
+        for (auto it = self->m_Writers.begin(); it != self->m_Writers.end();)
+        {
+            if (it->Owner != owner)
+            {
+                ++it;
+                continue;
+            }
+            // Whatever was written before the fault stays; the texture must
+            // learn of it.
+            const PSRendererRect clipped = {std::max(it->Rect.left, 0), std::max(it->Rect.top, 0),
+                                            std::min(it->Rect.right, self->m_Width),
+                                            std::min(it->Rect.bottom, self->m_Height)};
+            if (clipped.left < clipped.right && clipped.top < clipped.bottom)
+                self->PrivateDirtyWiden(clipped);
+            SALog(SA_LOG_FAILURE,
+                  "%s::FrameBufferRegionRelease rectangle %d-%d-%d-%d released after a fault\n",
+                  self->m_Owner, it->Rect.left, it->Rect.top, it->Rect.right, it->Rect.bottom);
+            it = self->m_Writers.erase(it);
+        }
+    }
+    self->m_Changed.notify_all();
 }
 
 void PSRendererFrame::PrivatePlanarConvert()
@@ -288,6 +330,9 @@ bool PSRendererFrame::DirtyUpload(const PixelsUpload& upload, const PlanarUpload
     PrivateWritersDrain(guard);
     if (m_Dirty.right <= m_Dirty.left || m_Dirty.bottom <= m_Dirty.top || m_Pixels.empty())
         return true;
+    // m_Lock is held across the upload into the graphics driver (and a
+    // conversion in TurboJPEG).
+    PSExceptionGuardCleanup unlock(&PSExceptionGuardLock::PrivateUnlock, &m_Lock);
     bool result = false;
     if (m_Planar.IsValid() && uploadPlanar)
     {
@@ -308,7 +353,10 @@ bool PSRendererFrame::SnapshotGet(std::vector<uint8_t>* pixels, int* width, int*
     std::unique_lock<std::mutex> guard(m_Lock);
     PrivateWritersDrain(guard);
     if (m_Planar.IsValid())
+    {
+        PSExceptionGuardCleanup unlock(&PSExceptionGuardLock::PrivateUnlock, &m_Lock);
         PrivatePlanarConvert();
+    }
     if (m_Pixels.empty())
     {
         SALog(SA_LOG_FAILURE, "%s::FrameSnapshotGet failed! no resolution set\n", m_Owner);

@@ -18,6 +18,12 @@
 // m_Lock guards every field; the pixels inside a reserved rectangle belong to
 // its writer until it releases them.
 //
+// A writer that faults inside a guarded job (PSExceptionGuard) never reaches
+// its release: each reservation, and m_Lock wherever it is held across code
+// that may fault (a conversion, an upload), is registered with the guard,
+// which gives it back when it abandons the job. The abandoned rectangle is
+// marked changed, like a decode that fails half way.
+//
 // A video picture may arrive planar (PlanarSet): the frame then keeps the
 // picture as it is and converts it into its pixels only when they are needed
 // (a rectangle written over it, a snapshot, an upload that wants pixels); a
@@ -25,6 +31,7 @@
 //
 // Every rectangle is bounded against the frame and the source before a byte
 // moves: rectangles and pitches come from the network.
+#include "core/PSExceptionGuard.h"
 #include "pipeline/SADecLibJpeg.h"
 #include "pipeline/SAPlanarPicture.h"
 #include "render/PSPixelVector.h"
@@ -35,6 +42,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 class PSRendererFrame
@@ -82,11 +90,22 @@ private:
     void PrivateWriterEnd(const PSRendererRect& reserved, const PSRendererRect* changed);
     // With m_Lock held and no writer: turns a held planar picture into pixels.
     void PrivatePlanarConvert();
+    // The guard's cleanup of a faulted job: ends every reservation of the
+    // calling thread.
+    static void PrivateWritersAbandon(void* frame);
+    void PrivateDirtyWiden(const PSRendererRect& changed);
+
+    struct PrivateWriter
+    {
+        PSRendererRect Rect;
+        std::thread::id Owner;
+        PSExceptionGuard::CleanupToken Token;
+    };
 
     const char* m_Owner;
     std::mutex m_Lock;
     std::condition_variable m_Changed;          // a writer finished or an exclusive operation ended
-    std::vector<PSRendererRect> m_Writers;      // guarded by m_Lock; rectangles being written
+    std::vector<PrivateWriter> m_Writers;       // guarded by m_Lock; rectangles being written
     int m_ExclusiveWaiting = 0;                 // guarded by m_Lock; operations waiting for the writers
     PSPixelVector m_Pixels;                     // size guarded by m_Lock; bytes as described above
     int m_Width = 0;                            // guarded by m_Lock

@@ -4,6 +4,7 @@
 #include "core/SAMessageTarget.h"
 #include "render/PSRendererCpu.h"
 #include "render/PSRendererGL.h"
+#include "render/PSRendererGLUpdateAreas.h"
 #include "render/PSRendererSurfaceEgl.h"
 
 SADisplayViewOffscreen::SADisplayViewOffscreen(Kind kind, SAMessageTarget* target, int windowWidth,
@@ -21,51 +22,89 @@ SADisplayViewOffscreen::~SADisplayViewOffscreen()
     m_pSurface.reset();
 }
 
-bool SADisplayViewOffscreen::PrivateRendererGlCreate(bool es, int32_t width, int32_t height)
+std::unique_ptr<PSRendererBase> SADisplayViewOffscreen::PrivateRendererGlBuild(PSRendererSurfaceEgl* surface,
+                                                                               bool full, int32_t width,
+                                                                               int32_t height)
+{
+    std::unique_ptr<PSRendererBase> renderer;
+    if (full)
+        renderer = std::make_unique<PSRendererGL>();
+    else
+        renderer = std::make_unique<PSRendererGLUpdateAreas>();
+    renderer->SurfaceSet(surface);
+    renderer->RenderModeSet(full);
+    renderer->WindowSizeSet(static_cast<float>(m_WindowWidth), static_cast<float>(m_WindowHeight));
+    // Built here, so that a context whose renderer cannot work gives way to
+    // the next kind.
+    if (!renderer->ResolutionSet(width, height))
+        return nullptr;
+    return renderer;
+}
+
+bool SADisplayViewOffscreen::PrivateRendererGlCreate(bool es, bool full, int32_t width, int32_t height)
 {
     auto surface = std::make_unique<PSRendererSurfaceEgl>(es ? PSRendererSurfaceEgl::Api::OpenGLES
                                                              : PSRendererSurfaceEgl::Api::OpenGL);
     if (!surface->Initialize())
         return false;
-    auto renderer = std::make_unique<PSRendererGL>();
-    renderer->SurfaceSet(surface.get());
-    renderer->WindowSizeSet(static_cast<float>(m_WindowWidth), static_cast<float>(m_WindowHeight));
-    // Built here, so that a context whose renderer cannot work gives way to
-    // the next kind.
-    if (!renderer->ResolutionSet(width, height))
-    {
-        renderer.reset(); // before its surface
-        return false;
-    }
+    std::unique_ptr<PSRendererBase> renderer = PrivateRendererGlBuild(surface.get(), full, width, height);
+    if (!renderer)
+        return false; // the renderer is gone before its surface
     std::lock_guard<std::mutex> guard(m_Lock);
     m_pSurface = std::move(surface);
     m_pRenderer = std::move(renderer);
     m_IsGl = true;
-    SALog(SA_LOG_THREAD, "SADisplayViewOffscreen::ResolutionSet PSRendererGL\n");
+    SALog(SA_LOG_THREAD, "SADisplayViewOffscreen::ResolutionSet %s\n",
+          full ? "PSRendererGL" : "PSRendererGLUpdateAreas");
     return true;
 }
 
-bool SADisplayViewOffscreen::PrivateRendererCreate(int32_t width, int32_t height)
+bool SADisplayViewOffscreen::PrivateRendererCreate(int32_t width, int32_t height, bool full)
 {
     m_CreateTried = true;
-    // Desktop OpenGL first, OpenGL ES where that does not work, as the
-    // application does.
-    if (m_Kind != Kind::Cpu && !PrivateRendererGlCreate(false, width, height) &&
-        !PrivateRendererGlCreate(true, width, height))
+    m_RendererFull = full;
+    if (m_pSurface)
     {
-        if (m_Kind == Kind::Gl)
+        // A change of mode: the new renderer goes on the context that works.
+        std::unique_ptr<PSRendererBase> renderer =
+            PrivateRendererGlBuild(m_pSurface.get(), full, width, height);
+        if (!renderer)
         {
-            m_PictureShowable = false;
-            SALog(SA_LOG_FAILURE, "SADisplayViewOffscreen::ResolutionSet failed! neither OpenGL 3.3 core nor "
-                                  "OpenGL ES 3.0 renders, frames are not acknowledged\n");
+            SALog(SA_LOG_FAILURE, "SADisplayViewOffscreen::ResolutionSet failed! %s\n",
+                  full ? "PSRendererGL" : "PSRendererGLUpdateAreas");
             return false;
         }
-        SALog(SA_LOG_FAILURE,
-              "SADisplayViewOffscreen::ResolutionSet failed! No OpenGL context, using PSRendererCpu\n");
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_pRenderer = std::move(renderer);
+        m_pDecodeTarget = std::make_unique<PSRendererDecodeTarget>(m_pRenderer.get());
+        return true;
+    }
+    // Desktop OpenGL first, OpenGL ES where that does not work, as the
+    // application does; tried once.
+    if (m_Kind != Kind::Cpu && !m_GlTried)
+    {
+        m_GlTried = true;
+        if (!PrivateRendererGlCreate(false, full, width, height) &&
+            !PrivateRendererGlCreate(true, full, width, height))
+        {
+            if (m_Kind == Kind::Gl)
+                m_PictureShowable = false;
+            else
+                SALog(
+                    SA_LOG_FAILURE,
+                    "SADisplayViewOffscreen::ResolutionSet failed! No OpenGL context, using PSRendererCpu\n");
+        }
+    }
+    if (m_Kind == Kind::Gl && !m_pRenderer)
+    {
+        SALog(SA_LOG_FAILURE, "SADisplayViewOffscreen::ResolutionSet failed! neither OpenGL 3.3 core nor "
+                              "OpenGL ES 3.0 renders, frames are not acknowledged\n");
+        return false;
     }
     if (!m_pRenderer)
     {
         auto renderer = std::make_unique<PSRendererCpu>();
+        renderer->RenderModeSet(full);
         renderer->WindowSizeSet(static_cast<float>(m_WindowWidth), static_cast<float>(m_WindowHeight));
         std::lock_guard<std::mutex> guard(m_Lock);
         m_pRenderer = std::move(renderer);
@@ -76,7 +115,20 @@ bool SADisplayViewOffscreen::PrivateRendererCreate(int32_t width, int32_t height
 
 bool SADisplayViewOffscreen::ResolutionSet(int32_t width, int32_t height, bool allowFull)
 {
-    if (!m_pRenderer && (m_CreateTried || !PrivateRendererCreate(width, height)))
+    // A change of render mode replaces the renderer, as the windowed view
+    // does; its GL objects go on this thread, where they were made.
+    if (m_pRenderer && m_RendererFull != allowFull)
+    {
+        std::unique_ptr<PSRendererBase> old;
+        {
+            std::lock_guard<std::mutex> guard(m_Lock);
+            m_pDecodeTarget.reset();
+            old = std::move(m_pRenderer);
+        }
+        old->Uninitialize(true);
+        m_CreateTried = false;
+    }
+    if (!m_pRenderer && (m_CreateTried || !PrivateRendererCreate(width, height, allowFull)))
         return false;
     return m_pRenderer->ResolutionSet(width, height);
 }

@@ -3,7 +3,9 @@
 // benchmarks: it owns a renderer drawing into an off-screen EGL surface
 // (Mesa surfaceless, no display server at all; OpenGL 3.3 core, else OpenGL
 // ES 3.0) or, where no GL renderer works or none is wanted, the memory-only
-// renderer.
+// renderer. Asking for the other render mode replaces the renderer (GL: the
+// update-areas one when full rendering is not allowed), as the windowed view
+// does.
 //
 // Threads: ResolutionSet, Present and WindowSnapshotGet run on the frame
 // buffer processor thread, which therefore does all GL work (the surface is
@@ -54,10 +56,14 @@ public:
     bool WindowSnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height);
 
 private:
-    bool PrivateRendererCreate(int32_t width, int32_t height);
-    // A GL renderer built at width x height on an OpenGL ES 3.0 (es) or an
-    // OpenGL 3.3 core context, or none.
-    bool PrivateRendererGlCreate(bool es, int32_t width, int32_t height);
+    // A renderer for the mode (full, or update rectangles); GL contexts are
+    // tried once, at the first call.
+    bool PrivateRendererCreate(int32_t width, int32_t height, bool full);
+    // A GL renderer for the mode built at width x height on an OpenGL ES 3.0
+    // (es) or an OpenGL 3.3 core context, or none.
+    bool PrivateRendererGlCreate(bool es, bool full, int32_t width, int32_t height);
+    std::unique_ptr<PSRendererBase> PrivateRendererGlBuild(PSRendererSurfaceEgl* surface, bool full,
+                                                           int32_t width, int32_t height);
 
     const Kind m_Kind;
     SAMessageTarget* const m_pTarget;
@@ -71,6 +77,8 @@ private:
     std::unique_ptr<PSRendererBase> m_pRenderer;
     std::unique_ptr<PSRendererDecodeTarget> m_pDecodeTarget;
     bool m_CreateTried = false;
+    bool m_GlTried = false;
+    bool m_RendererFull = true; // the mode m_pRenderer was made for
     std::atomic<bool> m_IsGl{false};
     std::atomic<bool> m_PictureShowable{true};
     std::atomic<uint64_t> m_FramesPresented{0};

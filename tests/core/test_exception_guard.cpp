@@ -14,11 +14,13 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <sys/mman.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -243,6 +245,58 @@ TEST(PSExceptionGuard, InnermostGuardCatchesAndTheOuterJobContinues)
                                              });
     EXPECT_FALSE(outerCaught);
     EXPECT_EQ(log.Count("SATestGuard::Outer failed! Exception\n"), 1u);
+}
+
+TEST(PSExceptionGuard, WhatTheAbandonedJobHeldIsGivenBackNewestFirst)
+{
+    SATestLogCapture log;
+    std::mutex lock;
+    std::vector<int> released;
+    auto record = [](void* list) { static_cast<std::vector<int>*>(list)->push_back(1); };
+    auto recordLast = [](void* list) { static_cast<std::vector<int>*>(list)->push_back(2); };
+    bool outerHeld = false;
+    EXPECT_TRUE(PSExceptionGuard::Run("SATestGuard::Outer",
+                                      [&]
+                                      {
+                                          PSExceptionGuardLock outer(lock);
+                                          // The inner job's fault gives back only what the inner job held.
+                                          EXPECT_FALSE(PSExceptionGuard::Run(
+                                              "SATestGuard::Inner",
+                                              [&]
+                                              {
+                                                  PSExceptionGuard::CleanupToken withdrawn =
+                                                      PSExceptionGuard::CleanupPush(recordLast, &released);
+                                                  PSExceptionGuard::CleanupPush(record, &released);
+                                                  PSExceptionGuard::CleanupPop(withdrawn);
+                                                  PSExceptionGuard::CleanupPush(recordLast, &released);
+                                                  FaultNullWrite();
+                                              }));
+                                          outerHeld = !lock.try_lock();
+                                      }));
+    EXPECT_TRUE(outerHeld);
+    EXPECT_EQ(released, (std::vector<int>{2, 1}));
+    // A lock held across the fault is free again for the next job.
+    EXPECT_FALSE(GuardRun(
+                     [&]
+                     {
+                         PSExceptionGuardLock held(lock);
+                         FaultNullRead();
+                     })
+                     .ok);
+    ASSERT_TRUE(lock.try_lock());
+    lock.unlock();
+    // So is one left behind by a C++ exception; outside a guard nothing is kept.
+    released.clear();
+    EXPECT_FALSE(GuardRun(
+                     [&]
+                     {
+                         PSExceptionGuard::CleanupPush(record, &released);
+                         throw std::runtime_error("job");
+                     })
+                     .ok);
+    PSExceptionGuard::CleanupToken none = PSExceptionGuard::CleanupPush(record, &released);
+    EXPECT_EQ(none.m_pFrame, nullptr);
+    EXPECT_EQ(released, (std::vector<int>{1}));
 }
 
 TEST(PSExceptionGuardDeathTest, FaultOutsideAGuardedJobStillEndsTheProcess)
