@@ -4,11 +4,13 @@
 // tasks' H.264 error message. The Qt display view and the headless tool's
 // off-screen view implement it.
 //
-// Threads: ResolutionSet and Present are called on the frame buffer
-// processor thread only. DecodeTargetGet is called on the processor thread
-// between frames (no decoder task runs then); the target it returns is used
-// by up to four decoder threads at once until the next ResolutionSet.
-// MessageTargetGet may be called from any thread.
+// Threads: ResolutionSet, Present and DecodeTargetGet are called on the
+// frame buffer processor thread only; the processor hands the target to each
+// decoder task with its packet, and up to four decoder threads use it at once.
+// A view replaces or resizes its renderer and decode target only inside
+// ResolutionSet, and only when it has none or the arguments differ from the
+// previous call; the processor makes such a call only once every decoder task
+// has finished. MessageTargetGet may be called from any thread.
 #include <cstdint>
 
 class SADecodeTarget;

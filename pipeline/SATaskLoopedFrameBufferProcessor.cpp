@@ -48,9 +48,10 @@ void SATaskLoopedFrameBufferProcessor::CountersReset()
 bool SATaskLoopedFrameBufferProcessor::OnEntry()
 {
     // A renderer exists before the first frame.
-    m_pView->ResolutionSet(640, 480, !SAPipelineOptions::s_ScreenUpdateRectanglesOnly.load());
     m_ScreenWidth = 640;
     m_ScreenHeight = 480;
+    m_AllowFull = !SAPipelineOptions::s_ScreenUpdateRectanglesOnly.load();
+    m_pView->ResolutionSet(m_ScreenWidth, m_ScreenHeight, m_AllowFull);
     m_pQueue->WakeEventSet(&m_UpdateEvent);
     m_TaskQueue.Start();
     return true;
@@ -148,13 +149,16 @@ void SATaskLoopedFrameBufferProcessor::PrivateOnScreenUpdateAvailable(SAScreenUp
     m_LastCompressionType.store(info.CompressionType, std::memory_order_relaxed);
 
     const bool allowFull = !SAPipelineOptions::s_ScreenUpdateRectanglesOnly.load();
-    if (info.ScreenWidth != m_ScreenWidth || info.ScreenHeight != m_ScreenHeight)
+    if (info.ScreenWidth != m_ScreenWidth || info.ScreenHeight != m_ScreenHeight || allowFull != m_AllowFull)
     {
-        // A new size replaces or resizes the renderer: no decoder task of an
-        // unfinished frame may still be copying into the old one.
+        // A new size resizes the renderer, a new render mode replaces it and
+        // its decode target: no decoder task of an unfinished frame may
+        // still be copying into the old one. With the same arguments the
+        // view changes nothing that a decoder uses.
         m_TaskQueue.IdleEventGet().Wait(PS_INFINITE);
         m_ScreenWidth = info.ScreenWidth;
         m_ScreenHeight = info.ScreenHeight;
+        m_AllowFull = allowFull;
     }
     m_pView->ResolutionSet(info.ScreenWidth, info.ScreenHeight, allowFull);
 
@@ -188,7 +192,7 @@ void SATaskLoopedFrameBufferProcessor::PrivateOnScreenUpdateAvailable(SAScreenUp
     // which must finish the earlier one before it takes the next packet.
     if (decoder.BusyGet())
         m_TaskQueue.IdleEventGet().Wait(PS_INFINITE);
-    decoder.PacketSet(std::move(entry), static_cast<int32_t>(index));
+    decoder.PacketSet(std::move(entry), static_cast<int32_t>(index), m_pView->DecodeTargetGet());
     decoder.BusySet();
     m_TaskQueue.TaskSubmit(&decoder);
 

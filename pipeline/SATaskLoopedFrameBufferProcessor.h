@@ -72,5 +72,6 @@ private:
     std::atomic<uint32_t> m_LastCompressionType{0};
     int32_t m_ScreenWidth = 0;
     int32_t m_ScreenHeight = 0;
+    bool m_AllowFull = true; // the render mode last asked of the view
     std::function<void(int32_t)> m_PresentObserver;
 };

@@ -1,5 +1,6 @@
 #include "pipeline/SATaskQueuedDecoder.h"
 
+#include "core/PSExceptionGuard.h"
 #include "core/SALog.h"
 #include "core/SAMessageTarget.h"
 #include "pipeline/SADisplayView.h"
@@ -16,16 +17,24 @@ SATaskQueuedDecoder::SATaskQueuedDecoder(SADisplayView* view) : m_pView(view) {}
 
 SATaskQueuedDecoder::~SATaskQueuedDecoder() = default;
 
-void SATaskQueuedDecoder::PacketSet(SAScreenUpdate&& packet, int32_t fragmentIndex)
+void SATaskQueuedDecoder::PacketSet(SAScreenUpdate&& packet, int32_t fragmentIndex, SADecodeTarget* target)
 {
     m_Packet = std::move(packet);
     m_FragmentIndex = fragmentIndex;
+    m_pTarget = target;
+}
+
+void SATaskQueuedDecoder::PrivateAbandon(void* task)
+{
+    static_cast<SATaskQueuedDecoder*>(task)->m_Busy.store(false, std::memory_order_release);
 }
 
 bool SATaskQueuedDecoder::OnExecute()
 {
+    // A fault in the decode abandons the job; the task is idle all the same.
+    PSExceptionGuardCleanup idle(&PrivateAbandon, this);
     bool decoded = false;
-    SADecodeTarget* target = m_pView->DecodeTargetGet();
+    SADecodeTarget* target = m_pTarget;
     if (target == nullptr)
     {
         SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::FrameBufferPartialUpdate failed! NULL == m_pRenderer\n");

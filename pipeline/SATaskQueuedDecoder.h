@@ -4,8 +4,9 @@
 // copies the rectangle into the display view's renderer. A task is reused for
 // every frame and owned by the processor (OnRefused leaves it alone).
 //
-// Threads: PacketSet on the processor thread while the task is idle;
-// OnExecute on one decoder worker at a time. m_Busy is set by the processor
+// Threads: PacketSet on the processor thread while the task is idle, with
+// the decode target the view holds then (the view's pointer is the
+// processor thread's alone); OnExecute on one decoder worker at a time. m_Busy is set by the processor
 // at submission and cleared as the last step of OnExecute (or on refusal), so
 // the processor never hands a running task a new packet.
 #include "core/PSTaskAsyncBase.h"
@@ -25,8 +26,10 @@ public:
     explicit SATaskQueuedDecoder(SADisplayView* view);
     ~SATaskQueuedDecoder() override;
 
-    // Takes the packet of fragment `fragmentIndex`, freeing the previous one.
-    void PacketSet(SAScreenUpdate&& packet, int32_t fragmentIndex);
+    // Takes the packet of fragment `fragmentIndex`, freeing the previous one,
+    // and where to decode it (null while the view has no renderer). The
+    // processor keeps the target alive until the task has run.
+    void PacketSet(SAScreenUpdate&& packet, int32_t fragmentIndex, SADecodeTarget* target);
     bool OnExecute() override;
     void OnRefused() override;
 
@@ -34,8 +37,11 @@ public:
     void BusySet() { m_Busy.store(true, std::memory_order_release); }
 
 private:
+    static void PrivateAbandon(void* task);
+
     int32_t m_FragmentIndex = 0;
     SAScreenUpdate m_Packet;
+    SADecodeTarget* m_pTarget = nullptr;
     SADisplayView* const m_pView;
     SADecoderFrameBuffer m_Decoder;
     std::atomic<bool> m_Busy{false};

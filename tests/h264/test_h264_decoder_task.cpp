@@ -73,7 +73,7 @@ TEST(H264DecoderTask, CorruptedPacketSendsOneDecodingErrorToTheView)
         if (unit.FrameNumber == 5)
             std::fill(au.begin() + 5, au.end(), 0xFF);
         task.BusySet();
-        task.PacketSet(UpdateMake(au, 320, 240), 0);
+        task.PacketSet(UpdateMake(au, 320, 240), 0, view.DecodeTargetGet());
         if (task.OnExecute())
         {
             ++decoded;
