@@ -1,5 +1,6 @@
 #include "render/PSRendererGL.h"
 
+#include "core/PSExceptionGuard.h"
 #include "core/PSTime.h"
 #include "core/SALog.h"
 #include "render/PSRendererGLApi.h"
@@ -99,13 +100,13 @@ PSRendererGL::~PSRendererGL()
 
 void PSRendererGL::SurfaceSet(PSRendererSurface* surface)
 {
-    std::lock_guard<std::mutex> guard(m_GlLock);
+    PSExceptionGuardLock guard(m_GlLock);
     m_pSurface = surface;
 }
 
 void PSRendererGL::Uninitialize(bool /*all*/)
 {
-    std::lock_guard<std::mutex> guard(m_GlLock);
+    PSExceptionGuardLock guard(m_GlLock);
     PrivateUninitialize();
 }
 
@@ -171,7 +172,7 @@ bool PSRendererGL::ResolutionSet(int x, int y)
         SALog(SA_LOG_FAILURE, "PSRendererGL::ResolutionSet failed! X:%d Y:%d out of range\n", x, y);
         return false;
     }
-    std::lock_guard<std::mutex> guard(m_GlLock);
+    PSExceptionGuardLock guard(m_GlLock);
     bool keepPixels = false;
     {
         std::lock_guard<std::mutex> status(m_StatusLock);
@@ -557,7 +558,7 @@ int PSRendererGL::PrivateDraw(int* width, int* height)
 bool PSRendererGL::Present(int count)
 {
     {
-        std::lock_guard<std::mutex> guard(m_GlLock);
+        PSExceptionGuardLock guard(m_GlLock);
         if (!m_PipelineBuilt)
         {
             if (!m_NoPipelineLogged)
@@ -588,7 +589,7 @@ bool PSRendererGL::Present(int count)
 
 bool PSRendererGL::WindowSnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height)
 {
-    std::lock_guard<std::mutex> guard(m_GlLock);
+    PSExceptionGuardLock guard(m_GlLock);
     if (!m_PipelineBuilt)
     {
         SALog(SA_LOG_FAILURE, "PSRendererGL::WindowSnapshotGet failed! no pipeline\n");

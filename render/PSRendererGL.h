@@ -37,6 +37,9 @@
 //
 // Locks: m_GlLock (all GL objects and the surface) is taken before the frame's
 // lock and before m_StatusLock, never after them.
+// m_GlLock is held across driver calls, so a fault inside the driver (caught
+// by the processor's guard) must not leave it held: it is taken with
+// PSExceptionGuardLock, which the guard unlocks when it abandons the job.
 #include "render/PSRendererFramed.h"
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 #include "render/PSRendererGLUpdateAreas.h"
 
+#include "core/PSExceptionGuard.h"
 #include "core/PSTime.h"
 #include "core/SALog.h"
 #include "render/PSRendererGLApi.h"
@@ -83,13 +84,13 @@ PSRendererGLUpdateAreas::~PSRendererGLUpdateAreas()
 
 void PSRendererGLUpdateAreas::SurfaceSet(PSRendererSurface* surface)
 {
-    std::lock_guard<std::mutex> guard(m_GlLock);
+    PSExceptionGuardLock guard(m_GlLock);
     m_pSurface = surface;
 }
 
 void PSRendererGLUpdateAreas::Uninitialize(bool all)
 {
-    std::lock_guard<std::mutex> guard(m_GlLock);
+    PSExceptionGuardLock guard(m_GlLock);
     PrivateUninitialize(all);
 }
 
@@ -169,7 +170,7 @@ bool PSRendererGLUpdateAreas::ResolutionSet(int x, int y)
               y);
         return false;
     }
-    std::lock_guard<std::mutex> guard(m_GlLock);
+    PSExceptionGuardLock guard(m_GlLock);
     {
         std::lock_guard<std::mutex> status(m_StatusLock);
         // Objects released by Uninitialize or lost by a failed present are
@@ -487,7 +488,7 @@ int PSRendererGLUpdateAreas::PrivateShow(int* width, int* height)
 bool PSRendererGLUpdateAreas::Present(int count)
 {
     {
-        std::lock_guard<std::mutex> guard(m_GlLock);
+        PSExceptionGuardLock guard(m_GlLock);
         if (!m_Built)
         {
             if (!m_NotBuiltLogged)
@@ -535,7 +536,7 @@ bool PSRendererGLUpdateAreas::Present(int count)
 
 bool PSRendererGLUpdateAreas::WindowSnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height)
 {
-    std::lock_guard<std::mutex> guard(m_GlLock);
+    PSExceptionGuardLock guard(m_GlLock);
     if (!m_Built)
     {
         SALog(SA_LOG_FAILURE, "PSRendererGLUpdateAreas::WindowSnapshotGet failed! no back buffer\n");
@@ -578,7 +579,7 @@ bool PSRendererGLUpdateAreas::WindowSnapshotGet(std::vector<uint8_t>* pixels, in
 
 bool PSRendererGLUpdateAreas::BackBufferSnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height)
 {
-    std::lock_guard<std::mutex> guard(m_GlLock);
+    PSExceptionGuardLock guard(m_GlLock);
     if (!m_Built)
     {
         SALog(SA_LOG_FAILURE, "PSRendererGLUpdateAreas::BackBufferSnapshotGet failed! no back buffer\n");

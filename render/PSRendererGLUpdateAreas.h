@@ -41,6 +41,9 @@
 // Locks: m_GlLock (GL objects, the surface, the areas' textures and the
 // pointer's background) is taken before an area's lock, the pointer's lock,
 // the frame's lock and m_StatusLock, never after them.
+// m_GlLock is held across driver calls, so a fault inside the driver (caught
+// by the processor's guard) must not leave it held: it is taken with
+// PSExceptionGuardLock, which the guard unlocks when it abandons the job.
 #include "render/DNRPointer.h"
 #include "render/PSRendererBase.h"
 #include "render/PSRendererFrame.h"
