@@ -104,6 +104,12 @@ void SADecoderFrameBuffer::PrivateHandOver(const uint8_t* pixels, int32_t pitch,
 SADecodeResult SADecoderFrameBuffer::Decode(const uint8_t* packet, size_t packetSize, int32_t fragmentIndex,
                                             SADecodeTarget& target)
 {
+    return Decode(packet, packetSize, fragmentIndex, &target);
+}
+
+SADecodeResult SADecoderFrameBuffer::Decode(const uint8_t* packet, size_t packetSize, int32_t fragmentIndex,
+                                            SADecodeTarget* pTarget)
+{
     if (!packet || packetSize < SA_PACKET_HEADER_SIZE)
     {
         SALog(SA_LOG_FAILURE,
@@ -137,7 +143,7 @@ SADecodeResult SADecoderFrameBuffer::Decode(const uint8_t* packet, size_t packet
     case COMPRESSION_H264:
         // A video stream decodes whole pictures whatever the rectangle says;
         // the H.264 branch does its own size checks.
-        return PrivateDecodeH264(info, payload, payloadSize, fragmentIndex, target);
+        return PrivateDecodeH264(info, payload, payloadSize, fragmentIndex, pTarget);
     default:
         SALog(SA_LOG_FAILURE,
               "SATaskQueuedDecoder::PrivateOnTaskSubmitted failed! CompressionType invalid:%d\n",
@@ -145,6 +151,12 @@ SADecodeResult SADecoderFrameBuffer::Decode(const uint8_t* packet, size_t packet
         return SADecodeResult::Failed;
     }
 
+    if (pTarget == nullptr)
+    {
+        SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::FrameBufferPartialUpdate failed! NULL == m_pRenderer\n");
+        return SADecodeResult::NoTarget;
+    }
+    SADecodeTarget& target = *pTarget;
     // An unknown format logs here, whatever the compression.
     const int32_t bytesPerPixel = SAUtilColorFormatBytesPerPixelGet(info.ColorFormat);
     PrivateRect rect, visible;
@@ -304,7 +316,7 @@ SADecodeResult SADecoderFrameBuffer::PrivateDecodeJpeg(const uint8_t* payload, s
 
 SADecodeResult SADecoderFrameBuffer::PrivateDecodeH264(const SAFrameBufferInfo& info, const uint8_t* payload,
                                                        size_t payloadSize, int32_t fragmentIndex,
-                                                       SADecodeTarget& target)
+                                                       SADecodeTarget* pTarget)
 {
     if (!m_H264Installed)
     {
@@ -357,6 +369,13 @@ SADecodeResult SADecoderFrameBuffer::PrivateDecodeH264(const SAFrameBufferInfo& 
     if (!m_DecoderH264.Decode(payload, payloadSize, buffer, bufferSize, pitch, pictureWidth, pictureHeight,
                               noOutput, &shared))
         return noOutput ? SADecodeResult::NeedMoreInput : SADecodeResult::H264DecodeError;
+    if (pTarget == nullptr)
+    {
+        // Decoded for the pictures that refer to it; there is nowhere to show it.
+        SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::FrameBufferPartialUpdate failed! NULL == m_pRenderer\n");
+        return SADecodeResult::NoTarget;
+    }
+    SADecodeTarget& target = *pTarget;
     if (shared.IsValid())
     {
         if (target.FramePlanarUpdate(shared))

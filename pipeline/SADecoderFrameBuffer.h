@@ -56,6 +56,7 @@ enum class SADecodeResult
     NeedMoreInput,   // H.264: the decoder holds the data and has no picture yet
     H264InitError,   // H.264: no decoder could be set up (the user is told)
     H264DecodeError, // H.264: the stream could not be decoded (the user is told)
+    NoTarget,        // nothing to hand the result to (no renderer)
 };
 
 class SADecoderFrameBuffer
@@ -75,6 +76,11 @@ public:
     // packet: the header followed by its payload, packetSize bytes in all.
     SADecodeResult Decode(const uint8_t* packet, size_t packetSize, int32_t fragmentIndex,
                           SADecodeTarget& target);
+    // target null (the view has no renderer): an H.264 access unit is still
+    // decoded, since the pictures after it refer to it, and only the
+    // hand-off is skipped (NoTarget); any other packet is dropped at once.
+    SADecodeResult Decode(const uint8_t* packet, size_t packetSize, int32_t fragmentIndex,
+                          SADecodeTarget* target);
 
 private:
     struct PrivateRect
@@ -95,7 +101,7 @@ private:
                                      const PrivateRect& rect, const PrivateRect& visible,
                                      SADecodeTarget& target);
     SADecodeResult PrivateDecodeH264(const SAFrameBufferInfo& info, const uint8_t* payload,
-                                     size_t payloadSize, int32_t fragmentIndex, SADecodeTarget& target);
+                                     size_t payloadSize, int32_t fragmentIndex, SADecodeTarget* target);
     // Hands `visible` to the target from `pixels`, which hold `rect` at
     // `pitch` with `bytesPerPixel`; visible lies inside rect.
     static void PrivateHandOver(const uint8_t* pixels, int32_t pitch, int32_t bytesPerPixel,

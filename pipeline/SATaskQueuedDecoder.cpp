@@ -34,17 +34,14 @@ bool SATaskQueuedDecoder::OnExecute()
     // A fault in the decode abandons the job; the task is idle all the same.
     PSExceptionGuardCleanup idle(&PrivateAbandon, this);
     bool decoded = false;
-    SADecodeTarget* target = m_pTarget;
-    if (target == nullptr)
-    {
-        SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::FrameBufferPartialUpdate failed! NULL == m_pRenderer\n");
-    }
-    else if (m_Packet.m_pPacket)
+    if (m_Packet.m_pPacket)
     {
         m_Decoder.DumpEnabledSet(SAPipelineOptions::s_SaveEncodedFrames.load());
         SADecodeTarget::FragmentIndexCurrentSet(m_FragmentIndex);
+        // Without a renderer an H.264 unit is still decoded: the pictures
+        // after it refer to it.
         SADecodeResult result =
-            m_Decoder.Decode(m_Packet.m_pPacket.get(), m_Packet.m_PacketSize, m_FragmentIndex, *target);
+            m_Decoder.Decode(m_Packet.m_pPacket.get(), m_Packet.m_PacketSize, m_FragmentIndex, m_pTarget);
         decoded = result == SADecodeResult::Decoded;
         // The view shows the error and disconnects; the task waits for it,
         // so the next fragment never races the message box.

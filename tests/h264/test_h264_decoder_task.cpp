@@ -91,3 +91,26 @@ TEST(H264DecoderTask, CorruptedPacketSendsOneDecodingErrorToTheView)
     // Frames 0..4 and the second GOP from its IDR on.
     EXPECT_GE(decoded, 5 + 12);
 }
+
+// An access unit that comes while the view has no renderer still feeds the
+// decoder: the pictures after it refer to it.
+TEST(H264DecoderTask, AccessUnitWithoutARendererKeepsTheReferenceChain)
+{
+    const std::vector<H264TestUnit> units = H264TestStreamEncode(320, 240, 0, 6, 80, 30);
+    TestView view(320, 240);
+    SATaskQueuedDecoder task(&view);
+    for (const H264TestUnit& unit : units)
+    {
+        task.BusySet();
+        const bool rendererThere = unit.FrameNumber >= 2;
+        task.PacketSet(UpdateMake(unit.AccessUnit, 320, 240), 0,
+                       rendererThere ? view.DecodeTargetGet() : nullptr);
+        EXPECT_EQ(task.OnExecute(), rendererThere) << unit.FrameNumber;
+        uint32_t stamp = 0;
+        if (!rendererThere)
+            continue;
+        ASSERT_TRUE(PeerFrameStampRead(view.m_Frame.Data(), 320, 240, 1280, 4, stamp));
+        EXPECT_EQ(stamp, unit.FrameNumber);
+    }
+    EXPECT_TRUE(view.m_Messages.m_Sent.empty());
+}
