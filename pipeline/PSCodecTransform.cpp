@@ -195,13 +195,23 @@ bool PSCodecTransform::OutputGet(const AVFrame*& frame, bool& needMoreInput)
         got = true;
     }
     const bool empty = result == AVERROR(EAGAIN) || result == AVERROR_EOF;
-    if (!got || !empty)
+    if (!got)
     {
         char text[AV_ERROR_MAX_STRING_SIZE];
         SALog(SA_LOG_FAILURE, "PSCodecTransform::OutputGet failed! avcodec_receive_frame %d - %s\n", result,
               PrivateErrorText(result, text));
-        needMoreInput = !got && empty;
+        needMoreInput = empty;
         return false;
+    }
+    if (!empty)
+    {
+        // What failed is the input after the picture, not the picture: it is
+        // shown, and the failure is logged as what it was.
+        char text[AV_ERROR_MAX_STRING_SIZE];
+        SALog(SA_LOG_FAILURE,
+              "PSCodecTransform::OutputGet failed! avcodec_receive_frame %d - %s after a picture, which is "
+              "kept\n",
+              result, PrivateErrorText(result, text));
     }
 
     AVFrame* picture = m_pFrameNewest;

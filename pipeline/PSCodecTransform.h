@@ -47,8 +47,10 @@ public:
 
     // The newest decoded picture, if any: true with `frame` valid until the
     // next call. False with `needMoreInput` set when the decoder has no
-    // picture yet; false with it clear on a decoder failure. A stream change
-    // (size or format differs from the last picture) is logged, counted and
+    // picture yet; false with it clear on a decoder failure. A failure after
+    // a picture in the same drain is logged and the picture still returned.
+    // A stream change (size or format differs from the last picture) is
+    // logged, counted and
     // the picture still returned.
     bool OutputGet(const AVFrame*& frame, bool& needMoreInput);
 

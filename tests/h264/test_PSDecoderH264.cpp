@@ -355,6 +355,28 @@ TEST(PSDecoderH264Errors, CorruptedPacketIsOneDecodingErrorThenTheNextIdrRecover
 // Hostile payloads (what a broken or malicious server may send) end in a
 // result, never in a crash or a read past the packet (AddressSanitizer), and
 // the decoder still takes a good stream afterwards.
+// Two units in before the output is drained: the decoder gives the first
+// unit's picture, then fails on the second (garbage after its NAL header).
+// The drain keeps the picture; the failure is logged as what it was.
+TEST(PSDecoderH264Errors, PictureBeforeAnErrorInOneDrainIsKept)
+{
+    const std::vector<H264TestUnit> units = H264TestStreamEncode(320, 240, 0, 2, 80, 20);
+    std::vector<uint8_t> broken = units[1].AccessUnit;
+    std::fill(broken.begin() + 5, broken.end(), 0xFF);
+    PSCodecTransform transform;
+    ASSERT_TRUE(transform.Initialize(320, 240));
+    TestLogCapture log;
+    ASSERT_TRUE(transform.InputSubmit(units[0].AccessUnit.data(), units[0].AccessUnit.size(), 1));
+    ASSERT_TRUE(transform.InputSubmit(broken.data(), broken.size(), 2));
+    const AVFrame* frame = nullptr;
+    bool needMoreInput = true;
+    ASSERT_TRUE(transform.OutputGet(frame, needMoreInput));
+    EXPECT_FALSE(needMoreInput);
+    ASSERT_NE(frame, nullptr);
+    EXPECT_EQ(frame->width, 320);
+    EXPECT_EQ(log.CountGet("avcodec_receive_frame"), 1u);
+}
+
 TEST(PSDecoderH264Errors, HostilePayloadsNeverCrashAndAGoodStreamFollows)
 {
     const std::vector<H264TestUnit> units = H264TestStreamEncode(160, 120, 0, 3, 80, 30);
