@@ -50,8 +50,7 @@ public:
     // picture yet; false with it clear on a decoder failure. A failure after
     // a picture in the same drain is logged and the picture still returned.
     // A stream change (size or format differs from the last picture) is
-    // logged, counted and
-    // the picture still returned.
+    // logged, counted and the picture still returned.
     bool OutputGet(const AVFrame*& frame, bool& needMoreInput);
 
     // Drops whatever the decoder holds (after bad input).
