@@ -352,6 +352,42 @@ TEST_F(AppDisplayTest, UpdateRectanglesModeDrawsExactlyTheThreeFragmentsOfEachFr
     CloseWithoutGlFailure(frame);
 }
 
+// WM_APP+22 from a decoder task: one information box "Decoding failure" with
+// the kind's text, then the disconnect event carrying the kind to the frame;
+// any later error of the same view shows nothing and sends nothing.
+TEST_F(AppDisplayTest, H264ErrorShowsOneBoxThenDisconnectsWithTheKind)
+{
+    struct FrameRecorder : SAMessageTarget
+    {
+        bool Post(uint32_t, uintptr_t, intptr_t) override { return true; }
+        intptr_t Send(uint32_t message, uintptr_t wParam, intptr_t lParam) override
+        {
+            m_Sent.push_back({message, wParam, static_cast<uintptr_t>(lParam)});
+            return 0;
+        }
+        std::vector<std::vector<uintptr_t>> m_Sent;
+    };
+    const std::string advice = "\nPlease consider switching to Software Encoding in "
+                               "Settings->Quality/Performance.\n\nYour current session will be disconnected";
+    const std::string texts[2] = {
+        "Decoding failure: Hardware decoder H264 ran into an initialization error." + advice,
+        "Decoding failure: Hardware decoder H264 ran into a decoding error." + advice + "."};
+    AppTestMessageBoxWatcher boxes;
+    for (intptr_t kind : {1, 2})
+    {
+        FrameRecorder frame;
+        SAMvcViewFrmDisplay view(&frame, nullptr);
+        view.MessageTargetGet()->Send(SA_WM_APP_H264_ERROR, 0, kind);
+        view.MessageTargetGet()->Send(SA_WM_APP_H264_ERROR, 0, 3 - kind);
+        EXPECT_EQ(frame.m_Sent, (std::vector<std::vector<uintptr_t>>{{SA_WM_APP_FSTM_EVENT,
+                                                                      SA_FSTM_EVENT_MENU_DISCONNECT_SERVER,
+                                                                      static_cast<uintptr_t>(kind)}}));
+    }
+    EXPECT_EQ(boxes.m_Texts, (std::vector<std::string>{texts[0], texts[1]}));
+    EXPECT_EQ(boxes.m_Icons,
+              (std::vector<QMessageBox::Icon>{QMessageBox::Information, QMessageBox::Information}));
+}
+
 TEST_F(AppDisplayTest, ClosingAnIdleViewerReleasesItsGlObjectsOnTheRenderThread)
 {
     auto frame = AppTestFrameOpen(true);
