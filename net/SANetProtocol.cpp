@@ -390,8 +390,7 @@ SAPacketVerdict SANetProtocol::PacketCheck(const SAPacketHeader& header)
     }
     if (type == SA_HEADER_FRAME_BUFFER)
     {
-        if (fb.ScreenWidth < 1 || fb.ScreenHeight < 1 || fb.ScreenWidth > SA_FRAME_BUFFER_SIDE_LIMIT ||
-            fb.ScreenHeight > SA_FRAME_BUFFER_SIDE_LIMIT)
+        if (!ScreenSizeValid(fb.ScreenWidth, fb.ScreenHeight))
         {
             SALog(SA_LOG_FAILURE, "SANetProtocol::PacketValidate - Invalid Screen size:%dx%d\n",
                   fb.ScreenWidth, fb.ScreenHeight);

@@ -23,6 +23,11 @@ constexpr uint32_t SA_PACKET_BYTE_COUNT_LIMIT = 0xFFFFFF80u;
 // default maximum); a row is at most 4 bytes per pixel of that; a payload is
 // at most one such row per line of the screen (1 GiB).
 constexpr int32_t SA_FRAME_BUFFER_SIDE_LIMIT = 16384;
+// The largest screen in pixels: the 8K UHD area (7680 x 4320), in any shape
+// within the side limit. It bounds the frame every renderer and decode
+// buffer is sized by (132 MB at 4 bytes per pixel), where the side limit
+// alone would allow 1 GiB.
+constexpr int64_t SA_FRAME_BUFFER_AREA_LIMIT = int64_t(7680) * 4320;
 constexpr int32_t SA_FRAME_BUFFER_PITCH_LIMIT = 4 * SA_FRAME_BUFFER_SIDE_LIMIT;
 // Rectangle corners may lie outside the screen (consumers clip), but only
 // within one side limit of it, so that corner + extent never overflows.
@@ -226,8 +231,8 @@ public:
     // protocol (Invalid: the header is dropped, an announced payload is not
     // skipped) come the bounds above: a ByteCount of SA_PACKET_BYTE_COUNT_LIMIT
     // or more, or a FrameBuffer payload above SA_FRAME_BUFFER_BYTE_COUNT_LIMIT
-    // (StreamBroken: the connection ends), and for FrameBuffer a screen side
-    // outside 1..16384, a pitch above SA_FRAME_BUFFER_PITCH_LIMIT, an inverted
+    // (StreamBroken: the connection ends), and for FrameBuffer a screen
+    // ScreenSizeValid refuses, a pitch above SA_FRAME_BUFFER_PITCH_LIMIT, an inverted
     // rectangle or one whose corners or extents leave the bounds above
     // (PayloadSkip: the payload is read past; the display connection's
     // receiver passes the header on alone, so that its frame is still
@@ -235,4 +240,11 @@ public:
     static SAPacketVerdict PacketCheck(const SAPacketHeader& header);
     // PacketCheck gives Valid.
     static bool PacketValidate(const SAPacketHeader& header);
+    // A screen the viewer accepts: each side 1..SA_FRAME_BUFFER_SIDE_LIMIT
+    // and at most SA_FRAME_BUFFER_AREA_LIMIT pixels.
+    static bool ScreenSizeValid(int32_t width, int32_t height)
+    {
+        return width >= 1 && height >= 1 && width <= SA_FRAME_BUFFER_SIDE_LIMIT &&
+               height <= SA_FRAME_BUFFER_SIDE_LIMIT && int64_t(width) * height <= SA_FRAME_BUFFER_AREA_LIMIT;
+    }
 };

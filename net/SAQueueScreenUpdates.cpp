@@ -5,7 +5,10 @@
 #include <new>
 #include <utility>
 
-SAQueueScreenUpdates::SAQueueScreenUpdates(SAMessageTarget* notifyTarget) : m_pNotifyTarget(notifyTarget) {}
+SAQueueScreenUpdates::SAQueueScreenUpdates(SAMessageTarget* notifyTarget, size_t byteLimit)
+    : m_pNotifyTarget(notifyTarget), m_ByteLimit(byteLimit)
+{
+}
 
 SAQueueScreenUpdates::~SAQueueScreenUpdates() = default;
 
@@ -13,17 +16,18 @@ void SAQueueScreenUpdates::RepaintAppend()
 {
     SAScreenUpdate entry;
     entry.m_Kind = SAScreenUpdateKind::Repaint;
-    PrivateAppend(std::move(entry));
+    PrivateAppend(std::move(entry), nullptr);
 }
 
 void SAQueueScreenUpdates::FragmentResetAppend()
 {
     SAScreenUpdate entry;
     entry.m_Kind = SAScreenUpdateKind::FragmentReset;
-    PrivateAppend(std::move(entry));
+    PrivateAppend(std::move(entry), nullptr);
 }
 
-bool SAQueueScreenUpdates::PacketAppend(std::unique_ptr<uint8_t[]> packet, size_t packetSize)
+bool SAQueueScreenUpdates::PacketAppend(std::unique_ptr<uint8_t[]> packet, size_t packetSize,
+                                        const std::function<bool()>& abandon)
 {
     if (!packet)
     {
@@ -34,13 +38,30 @@ bool SAQueueScreenUpdates::PacketAppend(std::unique_ptr<uint8_t[]> packet, size_
     entry.m_Kind = SAScreenUpdateKind::Packet;
     entry.m_pPacket = std::move(packet);
     entry.m_PacketSize = packetSize;
-    return PrivateAppend(std::move(entry));
+    return PrivateAppend(std::move(entry), &abandon);
 }
 
-bool SAQueueScreenUpdates::PrivateAppend(SAScreenUpdate entry)
+void SAQueueScreenUpdates::WaitersWake()
+{
+    // Under the lock, so that a waiter between its check and its wait cannot
+    // miss the change that led here.
+    std::lock_guard<std::mutex> guard(m_Lock);
+    m_Room.notify_all();
+}
+
+bool SAQueueScreenUpdates::PrivateAppend(SAScreenUpdate entry, const std::function<bool()>* abandon)
 {
     {
-        std::lock_guard<std::mutex> guard(m_Lock);
+        std::unique_lock<std::mutex> lock(m_Lock);
+        if (entry.m_Kind == SAScreenUpdateKind::Packet)
+        {
+            const size_t size = entry.m_PacketSize;
+            const auto full = [&] { return m_Bytes != 0 && m_Bytes + size > m_ByteLimit; };
+            const auto abandoned = [abandon] { return abandon != nullptr && *abandon && (*abandon)(); };
+            m_Room.wait(lock, [&] { return !full() || abandoned(); });
+            if (full())
+                return false; // abandoned: the entry frees its block
+        }
         try
         {
             m_Entries.push_back(std::move(entry));
@@ -52,6 +73,7 @@ bool SAQueueScreenUpdates::PrivateAppend(SAScreenUpdate entry)
             SALog(SA_LOG_FAILURE, "SAQueueScreenUpdates::PrivateAppend failed! no memory\n");
             return false;
         }
+        m_Bytes += m_Entries.back().m_PacketSize;
         // Set under the lock: once WakeEventSet has replaced the event, no
         // append can still hold it, and its owner may destroy it.
         if (m_pWakeEvent)
@@ -69,6 +91,9 @@ SAScreenUpdate SAQueueScreenUpdates::Take()
         return {};
     SAScreenUpdate entry = std::move(m_Entries.front());
     m_Entries.pop_front();
+    m_Bytes -= entry.m_PacketSize;
+    if (entry.m_PacketSize != 0)
+        m_Room.notify_all();
     return entry;
 }
 
@@ -82,6 +107,12 @@ size_t SAQueueScreenUpdates::CountGet() const
 {
     std::lock_guard<std::mutex> guard(m_Lock);
     return m_Entries.size();
+}
+
+size_t SAQueueScreenUpdates::BytesGet() const
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return m_Bytes;
 }
 
 void SAQueueScreenUpdates::WakeEventSet(PSEvent* wakeEvent)

@@ -1,9 +1,16 @@
 #pragma once
 // The screen update queue between the display receiver and the frame buffer
-// processor: a locked first-in-first-out list with no size limit and no drop
-// policy. Entries are either markers from the user interface and the
-// receiver, or received FrameBuffer packets (header and payload in one heap
-// block) whose ownership travels with the entry.
+// processor: a locked first-in-first-out list with no drop policy. Entries
+// are either markers from the user interface and the receiver, or received
+// FrameBuffer packets (header and payload in one heap block) whose ownership
+// travels with the entry.
+//
+// Packets are bounded in bytes, not dropped: PacketAppend waits while the
+// packets queued would exceed the byte limit, so a receiver that appends
+// stops reading its socket and TCP holds the server back. A single packet
+// larger than the limit still goes in once the queue is empty. Markers never
+// wait, so the window thread is never held up. The processor only takes, so
+// it can always drain, and every Take wakes the waiting appender.
 //
 // Threads: the receiver thread and the window thread append, the processor
 // thread takes; any thread may append. m_Lock guards m_Entries and
@@ -16,9 +23,11 @@
 #include "core/PSEvent.h"
 #include "core/SAMessageTarget.h"
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -29,6 +38,11 @@ enum class SAScreenUpdateKind : uintptr_t
     FragmentReset = 2, // the next packet starts a new frame
     Packet = 3,        // a received FrameBuffer packet
 };
+
+// Bytes of packets the queue holds before an append waits: a few frames of
+// the largest screen a real server sends at once, far more than a viewer that
+// keeps up ever holds.
+constexpr size_t SA_SCREEN_UPDATE_QUEUE_BYTE_LIMIT = size_t(64) << 20;
 
 struct SAScreenUpdate
 {
@@ -43,7 +57,8 @@ class SAQueueScreenUpdates
 public:
     // notifyTarget: the main frame, which outlives the queue; may be null
     // (no notification).
-    explicit SAQueueScreenUpdates(SAMessageTarget* notifyTarget);
+    explicit SAQueueScreenUpdates(SAMessageTarget* notifyTarget,
+                                  size_t byteLimit = SA_SCREEN_UPDATE_QUEUE_BYTE_LIMIT);
     // Frees the packets still queued.
     ~SAQueueScreenUpdates();
     SAQueueScreenUpdates(const SAQueueScreenUpdates&) = delete;
@@ -52,14 +67,23 @@ public:
     void RepaintAppend();
     void FragmentResetAppend();
     // Takes ownership of the block; false (and nothing queued) for a null one
-    // or when memory runs out (the block is then freed).
-    bool PacketAppend(std::unique_ptr<uint8_t[]> packet, size_t packetSize);
+    // or when memory runs out (the block is then freed). Waits while the
+    // queue is full (see above) until a Take makes room, or until `abandon`
+    // (checked under the queue's lock after every WaitersWake) returns true:
+    // the block is then freed and false returned.
+    bool PacketAppend(std::unique_ptr<uint8_t[]> packet, size_t packetSize,
+                      const std::function<bool()>& abandon = nullptr);
+    // Makes a waiting PacketAppend check its abandon condition again; called
+    // by whoever made that condition true (a receiver being stopped).
+    void WaitersWake();
 
     // The front entry, moved out of the queue; kind None when it is empty.
     SAScreenUpdate Take();
 
     bool IsEmpty() const;
     size_t CountGet() const;
+    // Bytes of the packets queued now.
+    size_t BytesGet() const;
 
     // Makes `wakeEvent` the event set after every append and sets it at once
     // when entries are already waiting, so none is missed; null stops
@@ -70,10 +94,13 @@ public:
     void WakeEventRemove(PSEvent* wakeEvent);
 
 private:
-    bool PrivateAppend(SAScreenUpdate entry);
+    bool PrivateAppend(SAScreenUpdate entry, const std::function<bool()>* abandon);
 
     mutable std::mutex m_Lock;
+    std::condition_variable m_Room;       // signalled after every Take and WaitersWake
     std::deque<SAScreenUpdate> m_Entries; // guarded by m_Lock
+    size_t m_Bytes = 0;                   // guarded by m_Lock; packet bytes in m_Entries
     PSEvent* m_pWakeEvent = nullptr;      // guarded by m_Lock; borrowed
     SAMessageTarget* const m_pNotifyTarget;
+    const size_t m_ByteLimit;
 };

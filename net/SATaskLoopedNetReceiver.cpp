@@ -38,6 +38,9 @@ bool SATaskLoopedNetReceiver::OnEntry()
     m_FrameBytes = 0;
     m_FrameStart = 0;
     m_LastDisconnectReason = -1;
+    m_ScreenWidthLast = 0;
+    m_ScreenHeightLast = 0;
+    m_AppendAbandon = false;
     return true;
 }
 
@@ -90,6 +93,15 @@ bool SATaskLoopedNetReceiver::PrivateFrameOutOfBoundsSkip(SAPacketHeader header)
     // counts it and the decoder refuses what it describes.
     PrivateFrameStatisticsAdd(byteCount);
     header.ByteCountSet(0);
+    // A screen the viewer refuses must not resize it either: the header goes
+    // on at the last size a packet was kept for (0 x 0 before the first, which
+    // every renderer refuses).
+    const SAFrameBufferInfo info = SAPacketFrameBufferDecode(header);
+    if (!SANetProtocol::ScreenSizeValid(info.ScreenWidth, info.ScreenHeight))
+    {
+        header.S32Set(SAWire::FB_SCREEN_WIDTH, m_ScreenWidthLast);
+        header.S32Set(SAWire::FB_SCREEN_HEIGHT, m_ScreenHeightLast);
+    }
     std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[SA_PACKET_HEADER_SIZE]);
     if (!block)
     {
@@ -97,8 +109,9 @@ bool SATaskLoopedNetReceiver::PrivateFrameOutOfBoundsSkip(SAPacketHeader header)
         return false;
     }
     std::memcpy(block.get(), header.m_Bytes, SA_PACKET_HEADER_SIZE);
-    m_pQueue->PacketAppend(std::move(block), SA_PACKET_HEADER_SIZE);
-    PrivateFrameStatisticsLast(SAPacketFrameBufferDecode(header).FragmentCount());
+    if (!PrivatePacketAppend(std::move(block), SA_PACKET_HEADER_SIZE))
+        return false;
+    PrivateFrameStatisticsLast(info.FragmentCount());
     return true;
 }
 
@@ -162,8 +175,19 @@ bool SATaskLoopedNetReceiver::OnExecute()
     }
 
     const uint32_t byteCount = header.ByteCountGet();
-    if (type == SA_HEADER_FRAME_BUFFER)
-        PrivateFrameStatisticsAdd(byteCount);
+    if (type != SA_HEADER_FRAME_BUFFER)
+    {
+        // Nothing the viewer keeps: read past in small pieces, so that what
+        // a header announces is never held in memory.
+        if (!m_pNetSocketStream->ReceiveDiscard(byteCount))
+        {
+            SALog(SA_LOG_FAILURE,
+                  "SATaskLoopedNetReceiver::OnExecute failed! m_NetSocketStream.ReceiveTcpStream (data)\n");
+            return false;
+        }
+        return true;
+    }
+    PrivateFrameStatisticsAdd(byteCount);
 
     const size_t blockSize = SA_PACKET_HEADER_SIZE + static_cast<size_t>(byteCount);
     std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[blockSize]);
@@ -180,13 +204,25 @@ bool SATaskLoopedNetReceiver::OnExecute()
         return false;
     }
 
-    if (type != SA_HEADER_FRAME_BUFFER)
-        return true; // read completely and dropped
-
-    const int32_t fragmentCount = SAPacketFrameBufferDecode(header).FragmentCount();
-    m_pQueue->PacketAppend(std::move(block), blockSize);
-    PrivateFrameStatisticsLast(fragmentCount);
+    const SAFrameBufferInfo info = SAPacketFrameBufferDecode(header);
+    m_ScreenWidthLast = info.ScreenWidth;
+    m_ScreenHeightLast = info.ScreenHeight;
+    if (!PrivatePacketAppend(std::move(block), blockSize))
+        return false;
+    PrivateFrameStatisticsLast(info.FragmentCount());
     return true;
+}
+
+bool SATaskLoopedNetReceiver::PrivatePacketAppend(std::unique_ptr<uint8_t[]> block, size_t blockSize)
+{
+    // A full queue holds this thread here, and with it the reading of the
+    // socket, until the processor has made room; a stop must not wait for
+    // that.
+    if (m_pQueue->PacketAppend(std::move(block), blockSize,
+                               [this] { return m_AppendAbandon.load() || !m_pNetSocketStream->IsOpen(); }))
+        return true;
+    SALog(SA_LOG_FAILURE, "SATaskLoopedNetReceiver::OnExecute failed! m_pQueue->PacketAppend\n");
+    return false;
 }
 
 void SATaskLoopedNetReceiver::OnExit()
@@ -206,4 +242,6 @@ void SATaskLoopedNetReceiver::StopRequest()
     }
     if (stream)
         stream->Close();
+    m_AppendAbandon = true;
+    m_pQueue->WaitersWake();
 }

@@ -55,6 +55,9 @@ private:
     // past and the header alone (ByteCount 0) is queued. False when the
     // connection is lost or no memory is left.
     bool PrivateFrameOutOfBoundsSkip(SAPacketHeader header);
+    // Queues a FrameBuffer block, waiting while the queue is full; false
+    // when a stop came first (the block is then freed).
+    bool PrivatePacketAppend(std::unique_ptr<uint8_t[]> block, size_t blockSize);
 
     SAQueueScreenUpdates* const m_pQueue;
     SAMessageTarget* const m_pNotifyTarget;
@@ -69,6 +72,13 @@ private:
     uint32_t m_FragmentCounter = 0;
     uint32_t m_FrameBytes = 0;
     uint32_t m_FrameStart = 0;
+    // Screen of the last FrameBuffer packet kept.
+    int32_t m_ScreenWidthLast = 0;
+    int32_t m_ScreenHeightLast = 0;
+
+    // Set by StopRequest (any thread) so that an append waiting for room in
+    // the queue gives up; cleared when the receiver starts again.
+    std::atomic<bool> m_AppendAbandon{false};
 
     SANetStatistics m_Statistics;
     std::atomic<int32_t> m_LastDisconnectReason{-1};

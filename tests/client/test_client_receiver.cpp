@@ -1,11 +1,13 @@
 // The display receiver against a scripted server on loopback: statistics
 // rings, fragment counting and the dispatch of every header type.
 #include "ClientTestHarness.h"
+#include "tests/net/NetTestHeap.h"
 #include "tests/net/NetTestUtil.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include <sys/socket.h>
 
@@ -111,6 +113,32 @@ void FrameSend(int fd, int16_t countFragments, uint32_t fourFragments, uint32_t 
     std::vector<uint8_t> body(payload, 0x5A);
     if (payload > 0)
         SendAll(fd, body.data(), body.size());
+}
+
+// A whole-screen raw frame of width x height, its payload all `fill`; false
+// once the viewer is gone.
+bool RawFrameSend(int fd, int32_t width, int32_t height, uint8_t fill)
+{
+    SAPacketHeader h;
+    h.HeaderTypeSet(SA_HEADER_FRAME_BUFFER);
+    SAFrameBufferInfo info;
+    info.ScreenWidth = width;
+    info.ScreenHeight = height;
+    info.PitchInBytes = width * 4;
+    info.ColorFormat = 22;
+    info.CountFragments = 1;
+    SAPacketFrameBufferEncode(h, info);
+    std::vector<uint8_t> packet(SA_PACKET_HEADER_SIZE + size_t(width) * height * 4, fill);
+    h.ByteCountSet(static_cast<uint32_t>(packet.size() - SA_PACKET_HEADER_SIZE));
+    std::memcpy(packet.data(), h.m_Bytes, SA_PACKET_HEADER_SIZE);
+    for (size_t at = 0; at < packet.size();)
+    {
+        ssize_t n = send(fd, packet.data() + at, packet.size() - at, MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        at += static_cast<size_t>(n);
+    }
+    return true;
 }
 
 void HeaderSend(int fd, const SAPacketHeader& h)
@@ -279,6 +307,8 @@ TEST(ClientReceiver, AFrameOutOfBoundsIsReadPastAndAPayloadNoBufferMayHoldEndsTh
     int fd = ServerAccept(listener);
     ASSERT_GE(fd, 0);
 
+    // A good frame sets the size the stream goes on at.
+    FrameSend(fd, 1, 0, 64 * 32 * 4);
     // A frame whose screen is larger than any display (the protocol's own
     // rules let it pass) is refused, but its payload is read past: the
     // Disconnect header hidden in it must not be acted on.
@@ -298,19 +328,31 @@ TEST(ClientReceiver, AFrameOutOfBoundsIsReadPastAndAPayloadNoBufferMayHoldEndsTh
     hostile.ByteCountSet(static_cast<uint32_t>(payload.size()));
     HeaderSend(fd, hostile);
     SendAll(fd, payload.data(), payload.size());
+    // Sides within bounds, but more pixels than the 8K UHD area.
+    info.ScreenWidth = 8192;
+    info.ScreenHeight = 4320;
+    SAPacketFrameBufferEncode(hostile, info);
+    HeaderSend(fd, hostile);
+    SendAll(fd, payload.data(), payload.size());
     // The next packet is found where the server put it.
     FrameSend(fd, 1, 0, 64 * 32 * 4);
-    ASSERT_TRUE(ClientTestWaitFor([&] { return viewer.m_Queue.CountGet() >= 2; }));
-    // The refused frame still goes on to the processor, as a header without
+    ASSERT_TRUE(ClientTestWaitFor([&] { return viewer.m_Queue.CountGet() >= 4; }));
+    ASSERT_EQ(viewer.m_Queue.Take().m_PacketSize, SA_PACKET_HEADER_SIZE + 64 * 32 * 4);
+    // A refused frame still goes on to the processor, as a header without
     // its payload, so that it is acknowledged like every frame the server
     // sent: a server waiting for that acknowledgement would stall for good.
-    SAScreenUpdate refused = viewer.m_Queue.Take();
-    ASSERT_EQ(refused.m_Kind, SAScreenUpdateKind::Packet);
-    ASSERT_EQ(refused.m_PacketSize, SA_PACKET_HEADER_SIZE);
-    const SAPacketHeader passed = SAPacketHeader::FromBytes(refused.m_pPacket.get());
-    EXPECT_EQ(passed.HeaderTypeGet(), static_cast<uint32_t>(SA_HEADER_FRAME_BUFFER));
-    EXPECT_EQ(passed.ByteCountGet(), 0u);
-    EXPECT_EQ(SAPacketFrameBufferDecode(passed).ScreenWidth, 20000);
+    // It carries the last good screen, so the viewer is not resized to it.
+    for (int refusedFrame = 0; refusedFrame < 2; ++refusedFrame)
+    {
+        SAScreenUpdate refused = viewer.m_Queue.Take();
+        ASSERT_EQ(refused.m_Kind, SAScreenUpdateKind::Packet);
+        ASSERT_EQ(refused.m_PacketSize, SA_PACKET_HEADER_SIZE);
+        const SAPacketHeader passed = SAPacketHeader::FromBytes(refused.m_pPacket.get());
+        EXPECT_EQ(passed.HeaderTypeGet(), static_cast<uint32_t>(SA_HEADER_FRAME_BUFFER));
+        EXPECT_EQ(passed.ByteCountGet(), 0u);
+        EXPECT_EQ(SAPacketFrameBufferDecode(passed).ScreenWidth, 64);
+        EXPECT_EQ(SAPacketFrameBufferDecode(passed).ScreenHeight, 32);
+    }
     SAScreenUpdate entry = viewer.m_Queue.Take();
     ASSERT_EQ(entry.m_Kind, SAScreenUpdateKind::Packet);
     ASSERT_EQ(entry.m_PacketSize, SA_PACKET_HEADER_SIZE + 64 * 32 * 4);
@@ -327,6 +369,89 @@ TEST(ClientReceiver, AFrameOutOfBoundsIsReadPastAndAPayloadNoBufferMayHoldEndsTh
     HeaderSend(fd, huge);
     ASSERT_TRUE(viewer.WaitEvent(SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON));
     EXPECT_FALSE(viewer.HasEvent(SA_FSTM_EVENT_MENU_DISCONNECT_SERVER));
+    close(fd);
+}
+
+// A payload the viewer does not keep is read past in pieces, never held
+// whole, whatever its header announces; the stream goes on behind it.
+TEST(ClientReceiver, APayloadTheViewerDropsIsReadPastWithoutBeingHeld)
+{
+    ClientTestStore store;
+    NetTestListener listener(ClientTestLoopback(96));
+    ASSERT_TRUE(listener.Ok());
+    ReceiverHarness viewer;
+    viewer.m_Loop.Invoke([&] { viewer.m_Client.Connect(ClientTestLoopback(96)); });
+    int fd = ServerAccept(listener);
+    ASSERT_GE(fd, 0);
+
+    const size_t announced = size_t(256) << 20;
+    SAPacketHeader audio;
+    audio.HeaderTypeSet(SA_HEADER_AUDIO_DATA);
+    audio.ByteCountSet(static_cast<uint32_t>(announced));
+    std::vector<uint8_t> chunk(size_t(1) << 20, 0x11);
+    const int64_t before = static_cast<int64_t>(NetTestHeapHeldGet());
+    HeaderSend(fd, audio);
+    // A quarter of it: far more than the sockets buffer, so the receiver is
+    // in the middle of the payload now.
+    for (size_t sent = 0; sent < announced / 4; sent += chunk.size())
+        SendAll(fd, chunk.data(), chunk.size());
+    EXPECT_LT(static_cast<int64_t>(NetTestHeapHeldGet()) - before, int64_t(16) << 20);
+    for (size_t sent = announced / 4; sent < announced; sent += chunk.size())
+        SendAll(fd, chunk.data(), chunk.size());
+
+    FrameSend(fd, 1, 0, 64 * 32 * 4);
+    ASSERT_TRUE(ClientTestWaitFor([&] { return viewer.m_Queue.CountGet() >= 1; }));
+    SAScreenUpdate entry = viewer.m_Queue.Take();
+    ASSERT_EQ(entry.m_PacketSize, SA_PACKET_HEADER_SIZE + 64 * 32 * 4);
+    EXPECT_EQ(entry.m_pPacket[SA_PACKET_HEADER_SIZE], 0x5A);
+    EXPECT_FALSE(viewer.HasEvent(SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON));
+    close(fd);
+}
+
+// A server that sends faster than the viewer draws fills the update queue up
+// to its byte bound and no further: the receiver stops reading and TCP holds
+// the server back. Nothing is dropped, and a stop still ends a receiver that
+// waits for room.
+TEST(ClientReceiver, AFullUpdateQueueHoldsTheServerBackLosesNothingAndLetsAStopThrough)
+{
+    ClientTestStore store;
+    NetTestListener listener(ClientTestLoopback(97));
+    ASSERT_TRUE(listener.Ok());
+    ReceiverHarness viewer;
+    viewer.m_Loop.Invoke([&] { viewer.m_Client.Connect(ClientTestLoopback(97)); });
+    int fd = ServerAccept(listener);
+    ASSERT_GE(fd, 0);
+
+    // 4 MiB frames, with nothing taking them from the queue at first.
+    constexpr int FRAMES = 48;
+    const size_t packet = SA_PACKET_HEADER_SIZE + size_t(1024) * 1024 * 4;
+    const size_t most = (size_t(64) << 20) / packet; // what the queue's 64 MiB hold
+    std::atomic<int> sent{0};
+    std::thread server(
+        [&]
+        {
+            while (sent.load() < 2 * FRAMES &&
+                   RawFrameSend(fd, 1024, 1024, static_cast<uint8_t>(sent.load())))
+                sent++;
+        });
+    ASSERT_TRUE(ClientTestWaitFor([&] { return viewer.m_Queue.CountGet() >= most; }));
+    EXPECT_FALSE(ClientTestWaitFor([&] { return viewer.m_Queue.CountGet() > most; }, 1));
+    EXPECT_LT(sent.load(), FRAMES);
+
+    for (int frame = 0; frame < FRAMES; ++frame)
+    {
+        ASSERT_TRUE(ClientTestWaitFor([&] { return !viewer.m_Queue.IsEmpty(); })) << frame;
+        SAScreenUpdate entry = viewer.m_Queue.Take();
+        ASSERT_EQ(entry.m_PacketSize, packet);
+        ASSERT_EQ(entry.m_pPacket[SA_PACKET_HEADER_SIZE], static_cast<uint8_t>(frame));
+        ASSERT_EQ(entry.m_pPacket[packet - 1], static_cast<uint8_t>(frame));
+    }
+
+    // Full again: the stop must not wait for room that never comes.
+    ASSERT_TRUE(ClientTestWaitFor([&] { return viewer.m_Queue.CountGet() >= most; }));
+    viewer.m_Loop.Invoke([&] { viewer.m_Client.ConnectionStop(); });
+    EXPECT_TRUE(viewer.WaitEvent(SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON));
+    server.join();
     close(fd);
 }
 

@@ -162,8 +162,13 @@ std::vector<ValidateCase> Cases()
     v.push_back({"ScreenNegative",
                  FrameBuffer([](auto& f) { f.ScreenWidth = -1920, f.Right = 0, f.Bottom = 0; }),
                  P + "Invalid Screen size:-1920x1080\n"});
-    v.push_back({"ScreenAtTheSideLimit",
-                 FrameBuffer([](auto& f) { f.ScreenWidth = 16384, f.ScreenHeight = 16384; }), ""});
+    v.push_back({"ScreenAtTheSideLimitAndTheArea",
+                 FrameBuffer([](auto& f) { f.ScreenWidth = 16384, f.ScreenHeight = 2025; }), ""});
+    v.push_back(
+        {"Screen8KUhd", FrameBuffer([](auto& f) { f.ScreenWidth = 7680, f.ScreenHeight = 4320; }), ""});
+    v.push_back({"ScreenAboveTheArea",
+                 FrameBuffer([](auto& f) { f.ScreenWidth = 7680, f.ScreenHeight = 4321; }),
+                 P + "Invalid Screen size:7680x4321\n"});
     v.push_back({"ScreenAboveTheSideLimit", FrameBuffer([](auto& f) { f.ScreenHeight = 16385; }),
                  P + "Invalid Screen size:1920x16385\n"});
     v.push_back({"PitchAtItsLimit", FrameBuffer([](auto& f) { f.PitchInBytes = 65536; }), ""});

@@ -64,7 +64,7 @@ bool ReferenceValid(const SAPacketHeader& h)
         return false;
     if (pitch < 1 || c > 6 || ((c == 3 || c == 4) && (q < 1 || q > 100)))
         return false;
-    if (w < 1 || hh < 1 || w > 16384 || hh > 16384 || pitch > 65536)
+    if (w < 1 || hh < 1 || w > 16384 || hh > 16384 || w * hh > 7680 * 4320 || pitch > 65536)
         return false;
     for (int64_t v : {l, t, r, b})
         if (v < -16384 || v > 32768)
