@@ -67,17 +67,13 @@ bool SATaskLoopedNetAudioReceiverRenderer::OnExecute()
         return true;
     }
 
+    const uint32_t type = header.HeaderTypeGet();
     const uint32_t byteCount = header.ByteCountGet();
-    std::unique_ptr<uint8_t[]> payload;
-    if (byteCount != 0)
+    if (type != SA_HEADER_AUDIO_DATA)
     {
-        payload.reset(new (std::nothrow) uint8_t[byteCount]);
-        if (!payload)
-        {
-            SALog(SA_LOG_FAILURE, "SATaskLoopedNetAudioReceiverRenderer::OnExecute failed! no memory\n");
-            return false;
-        }
-        if (!m_NetSocketStream.ReceiveTcpStream(payload.get(), byteCount))
+        // Only AudioData is kept: any other payload is read past in small
+        // pieces, whatever its header announces.
+        if (!m_NetSocketStream.ReceiveDiscard(byteCount))
         {
             SALog(
                 SA_LOG_FAILURE,
@@ -85,33 +81,48 @@ bool SATaskLoopedNetAudioReceiverRenderer::OnExecute()
                 "(data)\n");
             return false;
         }
-    }
-
-    const uint32_t type = header.HeaderTypeGet();
-    if (type == SA_HEADER_DISCONNECT)
-    {
-        // Runs on this loop thread: the client answers, closes the socket and
-        // does not wait for this thread; the next receive fails and the loop
-        // ends by itself.
-        m_pClient->AudioDisconnect();
-        return true;
-    }
-    if (type == SA_HEADER_AUDIO_DATA)
-    {
-        // The queue is measured before the packet joins it: the control
-        // keeps it near its target and decides what of the packet is played.
-        if (payload)
+        if (type == SA_HEADER_DISCONNECT)
         {
-            m_LatencyControl.PacketProcess(payload.get(), byteCount, m_AudioRenderer.QueuedFramesGet(),
-                                           m_Played);
-            if (!m_Played.empty())
-                m_AudioRenderer.Render(m_Played.data(), m_Played.size());
+            // Runs on this loop thread: the client answers, closes the socket
+            // and does not wait for this thread; the next receive fails and
+            // the loop ends by itself.
+            m_pClient->AudioDisconnect();
+            return true;
         }
+        SALog(SA_LOG_FAILURE,
+              "SATaskLoopedNetAudioReceiverRenderer::OnExecute failed! Invalid packet header type %d\n",
+              static_cast<int>(type));
         return true;
     }
-    SALog(SA_LOG_FAILURE,
-          "SATaskLoopedNetAudioReceiverRenderer::OnExecute failed! Invalid packet header type %d\n",
-          static_cast<int>(type));
+    if (byteCount == 0)
+        return true;
+    if (byteCount > SA_AUDIO_PACKET_BYTE_LIMIT)
+    {
+        // No server sends this; reading it would only let a stream hold the
+        // viewer's memory at will.
+        SALog(SA_LOG_FAILURE,
+              "SATaskLoopedNetAudioReceiverRenderer::OnExecute failed! AudioData of %u bytes above %u\n",
+              byteCount, SA_AUDIO_PACKET_BYTE_LIMIT);
+        return false;
+    }
+    std::unique_ptr<uint8_t[]> payload(new (std::nothrow) uint8_t[byteCount]);
+    if (!payload)
+    {
+        SALog(SA_LOG_FAILURE, "SATaskLoopedNetAudioReceiverRenderer::OnExecute failed! no memory\n");
+        return false;
+    }
+    if (!m_NetSocketStream.ReceiveTcpStream(payload.get(), byteCount))
+    {
+        SALog(SA_LOG_FAILURE,
+              "SATaskLoopedNetAudioReceiverRenderer::OnExecute failed! m_NetSocketStream.ReceiveTcpStream "
+              "(data)\n");
+        return false;
+    }
+    // The queue is measured before the packet joins it: the control keeps
+    // it near its target and decides what of the packet is played.
+    m_LatencyControl.PacketProcess(payload.get(), byteCount, m_AudioRenderer.QueuedFramesGet(), m_Played);
+    if (!m_Played.empty())
+        m_AudioRenderer.Render(m_Played.data(), m_Played.size());
     return true;
 }
 

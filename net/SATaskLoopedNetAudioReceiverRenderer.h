@@ -1,7 +1,9 @@
 #pragma once
 // The audio receiver: reads one packet per step from the audio connection
-// and plays AudioData payloads through its latency control and renderer. A server Disconnect
-// ends the audio connection through the client.
+// and plays AudioData payloads through its latency control and renderer. A
+// server Disconnect ends the audio connection through the client. Any other
+// payload is read past without being held; an AudioData packet above
+// SA_AUDIO_PACKET_BYTE_LIMIT ends the connection.
 //
 // Threads: OnEntry/OnExecute/OnExit on the audio loop thread, the only
 // reader of the socket and the only user of the renderer. StopRequest comes
@@ -23,6 +25,10 @@
 
 class SAMessageTarget;
 class SANetClient;
+
+// Largest AudioData payload read: a server sends 10 ms packets of 1920
+// bytes; a larger one ends the audio connection.
+constexpr uint32_t SA_AUDIO_PACKET_BYTE_LIMIT = 64 * 1024;
 
 class SATaskLoopedNetAudioReceiverRenderer : public PSTaskAsyncLooped
 {

@@ -6,12 +6,15 @@
 #include "ClientTestHarness.h"
 #include "peer/PeerConnection.h"
 #include "settings/SASettings.h"
+#include "tests/net/NetTestHeap.h"
+#include "tests/net/NetTestUtil.h"
 #include "tests/peer/PeerTestProcess.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <netinet/in.h>
@@ -257,4 +260,73 @@ TEST(ClientAudio, CancelledAudioConnectStaysOffShowsNoBoxAndNeverHoldsTheWindowT
     ASSERT_TRUE(AudioTestConnect(viewer, ClientTestLoopback(145), SA_NET_HOST_FEATURE_AUDIO));
     ASSERT_TRUE(ClientTestWaitFor([&] { return viewer.m_Client.AudioHeadersReceivedGet() > 0; }));
     viewer.m_Loop.Invoke([&] { viewer.m_Client.AudioDisconnect(); });
+}
+
+// A hostile server on the audio connection: a payload the viewer drops is
+// read past without being held, the audio behind it still plays, and an
+// AudioData packet far above what a server sends ends the audio connection.
+TEST(ClientAudio, DroppedPayloadsAreReadPastAndAnOversizedPacketEndsTheAudioConnection)
+{
+    AudioRun run;
+    NetTestListener listener(ClientTestLoopback(147));
+    ASSERT_TRUE(listener.Ok());
+    NetTestLogCapture log;
+    ClientTestHarness viewer;
+    ASSERT_TRUE(AudioTestConnect(viewer, ClientTestLoopback(147), SA_NET_HOST_FEATURE_AUDIO));
+    int fd = listener.Accept();
+    ASSERT_GE(fd, 0);
+    std::vector<uint8_t> request(SA_CONNECT_REQUEST_SIZE);
+    ASSERT_EQ(recv(fd, request.data(), request.size(), MSG_WAITALL), static_cast<ssize_t>(request.size()));
+    const auto sendAll = [fd](const void* data, size_t size)
+    { return send(fd, data, size, MSG_NOSIGNAL | MSG_WAITALL) == static_cast<ssize_t>(size); };
+
+    // A frame on the audio connection, announcing 256 MiB.
+    SAPacketHeader frame;
+    frame.HeaderTypeSet(SA_HEADER_FRAME_BUFFER);
+    SAFrameBufferInfo info;
+    info.ScreenWidth = info.Right = 64;
+    info.ScreenHeight = info.Bottom = 32;
+    info.PitchInBytes = 256;
+    SAPacketFrameBufferEncode(frame, info);
+    const size_t announced = size_t(256) << 20;
+    frame.ByteCountSet(static_cast<uint32_t>(announced));
+    std::vector<uint8_t> chunk(size_t(1) << 20, 0x22);
+    const int64_t before = static_cast<int64_t>(NetTestHeapHeldGet());
+    ASSERT_TRUE(sendAll(frame.m_Bytes, SA_PACKET_HEADER_SIZE));
+    for (size_t sent = 0; sent < announced; sent += chunk.size())
+    {
+        ASSERT_TRUE(sendAll(chunk.data(), chunk.size()));
+        if (sent == announced / 4)
+        {
+            EXPECT_LT(static_cast<int64_t>(NetTestHeapHeldGet()) - before, int64_t(16) << 20);
+        }
+    }
+
+    // A tenth of a second of the tone, in real 10 ms packets, plays whole.
+    std::vector<uint8_t> tone(4800 * 4);
+    PeerConnection::AudioToneFill(0, tone.data(), 4800);
+    for (size_t at = 0; at < tone.size(); at += 1920)
+    {
+        SAPacketHeader audio;
+        audio.HeaderTypeSet(SA_HEADER_AUDIO_DATA);
+        audio.ByteCountSet(1920);
+        ASSERT_TRUE(sendAll(audio.m_Bytes, SA_PACKET_HEADER_SIZE));
+        ASSERT_TRUE(sendAll(tone.data() + at, 1920));
+    }
+    ASSERT_TRUE(ClientTestWaitFor([&] { return run.Sound().size() >= 480 * 4; }));
+
+    SAPacketHeader oversized;
+    oversized.HeaderTypeSet(SA_HEADER_AUDIO_DATA);
+    oversized.ByteCountSet(64 * 1024 + 4);
+    ASSERT_TRUE(sendAll(oversized.m_Bytes, SA_PACKET_HEADER_SIZE));
+    timeval wait = {20, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
+    uint8_t byte = 0;
+    EXPECT_EQ(recv(fd, &byte, 1, 0), 0); // the viewer closed the connection
+    EXPECT_EQ(log.Count("SATaskLoopedNetAudioReceiverRenderer::OnExecute failed! AudioData of 65540 bytes"),
+              1u);
+    EXPECT_EQ(viewer.m_Client.AudioHeadersReceivedGet(), 12u);
+    viewer.m_Loop.Invoke([&] { viewer.m_Client.AudioDisconnect(); });
+    close(fd);
+    AudioTestExpectTone(run.Sound(), 480);
 }
