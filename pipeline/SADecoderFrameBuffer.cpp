@@ -42,14 +42,26 @@ uint8_t* SADecoderFrameBuffer::PrivateBufferReserve(size_t size)
     return m_pBuffer.get();
 }
 
+bool SADecoderFrameBuffer::PrivatePictureFits(const char* what, int64_t width, int64_t height,
+                                              const SAFrameBufferInfo& info)
+{
+    if (width * height <= int64_t(info.ScreenWidth) * info.ScreenHeight)
+        return true;
+    SALog(SA_LOG_FAILURE, "SADecoderFrameBuffer::Decode failed! %s %lldx%lld larger than the screen %dx%d\n",
+          what, static_cast<long long>(width), static_cast<long long>(height), info.ScreenWidth,
+          info.ScreenHeight);
+    return false;
+}
+
 bool SADecoderFrameBuffer::PrivateRectsGet(const SAFrameBufferInfo& info, SADecodeTarget& target,
                                            PrivateRect& rect, PrivateRect& visible)
 {
-    if (info.ScreenWidth < 1 || info.ScreenHeight < 1 || info.ScreenWidth > SA_DECODE_SIDE_LIMIT ||
-        info.ScreenHeight > SA_DECODE_SIDE_LIMIT)
+    if (!SANetProtocol::ScreenSizeValid(info.ScreenWidth, info.ScreenHeight))
     {
-        SALog(SA_LOG_FAILURE, "SADecoderFrameBuffer::Decode failed! screen %dx%d outside 1..%d\n",
-              info.ScreenWidth, info.ScreenHeight, SA_DECODE_SIDE_LIMIT);
+        SALog(SA_LOG_FAILURE,
+              "SADecoderFrameBuffer::Decode failed! screen %dx%d outside 1..%d or above %lld pixels\n",
+              info.ScreenWidth, info.ScreenHeight, SA_DECODE_SIDE_LIMIT,
+              static_cast<long long>(SA_DECODE_AREA_LIMIT));
         return false;
     }
     if (info.Left == 0 && info.Top == 0 && info.Right == 0 && info.Bottom == 0)
@@ -109,6 +121,18 @@ SADecodeResult SADecoderFrameBuffer::Decode(const uint8_t* packet, size_t packet
 
 SADecodeResult SADecoderFrameBuffer::Decode(const uint8_t* packet, size_t packetSize, int32_t fragmentIndex,
                                             SADecodeTarget* pTarget)
+{
+    const SADecodeResult result = PrivateDecode(packet, packetSize, fragmentIndex, pTarget);
+    if (m_BufferSize > SA_DECODE_BUFFER_KEEP_LIMIT)
+    {
+        m_pBuffer.reset();
+        m_BufferSize = 0;
+    }
+    return result;
+}
+
+SADecodeResult SADecoderFrameBuffer::PrivateDecode(const uint8_t* packet, size_t packetSize,
+                                                   int32_t fragmentIndex, SADecodeTarget* pTarget)
 {
     if (!packet || packetSize < SA_PACKET_HEADER_SIZE)
     {
@@ -174,9 +198,9 @@ SADecodeResult SADecoderFrameBuffer::Decode(const uint8_t* packet, size_t packet
         return PrivateDecodeRaw(info, bytesPerPixel, payload, payloadSize, rect, visible, target);
     case COMPRESSION_YUV:
         // Decoded output is 4 bytes per pixel whatever the header's format.
-        return PrivateDecodeYuv(payload, payloadSize, rect, visible, target);
+        return PrivateDecodeYuv(info, payload, payloadSize, rect, visible, target);
     default:
-        return PrivateDecodeJpeg(payload, payloadSize, fragmentIndex, rect, visible, target);
+        return PrivateDecodeJpeg(info, payload, payloadSize, fragmentIndex, rect, visible, target);
     }
 }
 
@@ -219,10 +243,12 @@ SADecodeResult SADecoderFrameBuffer::PrivateDecodeRaw(const SAFrameBufferInfo& i
     return SADecodeResult::Decoded;
 }
 
-SADecodeResult SADecoderFrameBuffer::PrivateDecodeYuv(const uint8_t* payload, size_t payloadSize,
-                                                      const PrivateRect& rect, const PrivateRect& visible,
-                                                      SADecodeTarget& target)
+SADecodeResult SADecoderFrameBuffer::PrivateDecodeYuv(const SAFrameBufferInfo& info, const uint8_t* payload,
+                                                      size_t payloadSize, const PrivateRect& rect,
+                                                      const PrivateRect& visible, SADecodeTarget& target)
 {
+    if (!PrivatePictureFits("YUV", rect.Width(), rect.Height(), info))
+        return SADecodeResult::Failed;
     // The payload is the whole rectangle; it is decoded whole and only the
     // visible part is handed on.
     const size_t needed = SADecLibJpeg::YuvBufferSizeGet(rect.Width(), rect.Height());
@@ -258,9 +284,10 @@ SADecodeResult SADecoderFrameBuffer::PrivateDecodeYuv(const uint8_t* payload, si
     return SADecodeResult::Decoded;
 }
 
-SADecodeResult SADecoderFrameBuffer::PrivateDecodeJpeg(const uint8_t* payload, size_t payloadSize,
-                                                       int32_t fragmentIndex, const PrivateRect& rect,
-                                                       const PrivateRect& visible, SADecodeTarget& target)
+SADecodeResult SADecoderFrameBuffer::PrivateDecodeJpeg(const SAFrameBufferInfo& info, const uint8_t* payload,
+                                                       size_t payloadSize, int32_t fragmentIndex,
+                                                       const PrivateRect& rect, const PrivateRect& visible,
+                                                       SADecodeTarget& target)
 {
     if (m_DumpEnabled)
         m_FileJpeg.Save(payload, payloadSize, "frag" + std::to_string(fragmentIndex));
@@ -277,6 +304,8 @@ SADecodeResult SADecoderFrameBuffer::PrivateDecodeJpeg(const uint8_t* payload, s
               jpeg.Width, jpeg.Height, rect.Width(), rect.Height());
         return SADecodeResult::Failed;
     }
+    if (!PrivatePictureFits("JPEG", jpeg.Width, jpeg.Height, info))
+        return SADecodeResult::Failed;
     // A smaller picture updates only its own area from the top-left corner.
     const PrivateRect decoded = {rect.Left, rect.Top, rect.Left + jpeg.Width, rect.Top + jpeg.Height};
     PrivateRect shown = visible;
@@ -325,11 +354,12 @@ SADecodeResult SADecoderFrameBuffer::PrivateDecodeH264(const SAFrameBufferInfo& 
     }
     // The picture fills the screen; a screen outside the limits would size
     // the decoder and its buffer from a broken header.
-    if (info.ScreenWidth < 1 || info.ScreenHeight < 1 || info.ScreenWidth > SA_DECODE_SIDE_LIMIT ||
-        info.ScreenHeight > SA_DECODE_SIDE_LIMIT)
+    if (!SANetProtocol::ScreenSizeValid(info.ScreenWidth, info.ScreenHeight))
     {
-        SALog(SA_LOG_FAILURE, "SADecoderFrameBuffer::Decode failed! screen %dx%d outside 1..%d\n",
-              info.ScreenWidth, info.ScreenHeight, SA_DECODE_SIDE_LIMIT);
+        SALog(SA_LOG_FAILURE,
+              "SADecoderFrameBuffer::Decode failed! screen %dx%d outside 1..%d or above %lld pixels\n",
+              info.ScreenWidth, info.ScreenHeight, SA_DECODE_SIDE_LIMIT,
+              static_cast<long long>(SA_DECODE_AREA_LIMIT));
         return SADecodeResult::Failed;
     }
     // No access unit at all: a header whose payload the receiver read past

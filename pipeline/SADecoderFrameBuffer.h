@@ -6,7 +6,8 @@
 // Everything in the header comes from the network, so every size is checked
 // before it touches memory. The rules, each refusal logging one line:
 // - the block must hold the header and the ByteCount it announces;
-// - the screen size must be 1..SA_DECODE_SIDE_LIMIT on each side;
+// - the screen size must be 1..SA_DECODE_SIDE_LIMIT on each side and at most
+//   SA_DECODE_AREA_LIMIT pixels;
 // - the rectangle (all zero = the whole screen) must be non-empty, not
 //   inverted and at most SA_DECODE_SIDE_LIMIT on each side;
 // - the rectangle is CLIPPED to the screen and to the target's frame; one
@@ -17,7 +18,13 @@
 //   padding; otherwise dropped;
 // - JPEG: an image larger than the rectangle in either dimension is dropped;
 //   a smaller one updates only its own width x height from the rectangle's
-//   top-left corner (clipped as above).
+//   top-left corner (clipped as above);
+// - a picture to decode (the JPEG's size, the YUV rectangle) with more pixels
+//   than the screen is dropped before anything is allocated for it, so that
+//   decode memory follows the frame and not what a header or a JPEG claims.
+//
+// The decode buffer is kept between packets while it is at most
+// SA_DECODE_BUFFER_KEEP_LIMIT bytes and given back after use otherwise.
 //
 // JPEG and YUV rectangles that lie wholly inside the frame are decoded
 // straight into the target's pixels when the target lends them (one copy
@@ -48,6 +55,14 @@
 // decoder checks again so that it stays safe with packets that never passed
 // that check.
 constexpr int32_t SA_DECODE_SIDE_LIMIT = SA_FRAME_BUFFER_SIDE_LIMIT;
+// Largest screen accepted, in pixels (the 8K UHD area); with it every decode
+// buffer stays within 132 MB.
+constexpr int64_t SA_DECODE_AREA_LIMIT = SA_FRAME_BUFFER_AREA_LIMIT;
+// A decode buffer up to this size stays allocated for the next packet: a
+// whole 1080p frame, or a quarter of a 4K one. Larger ones are given back
+// after each decode, so that four decoder tasks do not keep four large
+// frames' worth for the rest of the run.
+constexpr size_t SA_DECODE_BUFFER_KEEP_LIMIT = size_t(8) << 20;
 
 enum class SADecodeResult
 {
@@ -83,6 +98,13 @@ public:
                           SADecodeTarget* target);
 
 private:
+    SADecodeResult PrivateDecode(const uint8_t* packet, size_t packetSize, int32_t fragmentIndex,
+                                 SADecodeTarget* pTarget);
+    // A picture of width x height with more pixels than its screen is
+    // refused (logged as what), before anything is allocated for it.
+    static bool PrivatePictureFits(const char* what, int64_t width, int64_t height,
+                                   const SAFrameBufferInfo& info);
+
     struct PrivateRect
     {
         int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
@@ -95,11 +117,12 @@ private:
     SADecodeResult PrivateDecodeRaw(const SAFrameBufferInfo& info, int32_t bytesPerPixel,
                                     const uint8_t* payload, size_t payloadSize, const PrivateRect& rect,
                                     const PrivateRect& visible, SADecodeTarget& target);
-    SADecodeResult PrivateDecodeYuv(const uint8_t* payload, size_t payloadSize, const PrivateRect& rect,
-                                    const PrivateRect& visible, SADecodeTarget& target);
-    SADecodeResult PrivateDecodeJpeg(const uint8_t* payload, size_t payloadSize, int32_t fragmentIndex,
-                                     const PrivateRect& rect, const PrivateRect& visible,
-                                     SADecodeTarget& target);
+    SADecodeResult PrivateDecodeYuv(const SAFrameBufferInfo& info, const uint8_t* payload, size_t payloadSize,
+                                    const PrivateRect& rect, const PrivateRect& visible,
+                                    SADecodeTarget& target);
+    SADecodeResult PrivateDecodeJpeg(const SAFrameBufferInfo& info, const uint8_t* payload,
+                                     size_t payloadSize, int32_t fragmentIndex, const PrivateRect& rect,
+                                     const PrivateRect& visible, SADecodeTarget& target);
     SADecodeResult PrivateDecodeH264(const SAFrameBufferInfo& info, const uint8_t* payload,
                                      size_t payloadSize, int32_t fragmentIndex, SADecodeTarget* target);
     // Hands `visible` to the target from `pixels`, which hold `rect` at
@@ -125,8 +148,8 @@ private:
     // Whether libavcodec has an H.264 decoder, checked once at construction.
     bool m_H264Installed;
     bool m_DumpEnabled = false;
-    // Decoded pixels; kept between packets so that a steady stream of
-    // same-sized fragments allocates once.
+    // Decoded pixels; kept between packets (up to SA_DECODE_BUFFER_KEEP_LIMIT)
+    // so that a steady stream of same-sized fragments allocates once.
     std::unique_ptr<uint8_t[]> m_pBuffer;
     size_t m_BufferSize = 0;
 };

@@ -3,6 +3,7 @@
 #include "PipelineTestSupport.h"
 #include "pipeline/SADecoderFrameBuffer.h"
 #include "pipeline/SAUtilFile.h"
+#include "tests/net/NetTestHeap.h"
 
 #include <array>
 #include <climits>
@@ -449,6 +450,57 @@ TEST(SADecoderFrameBuffer, HostilePacketsAreRefusedWithALogLineAndNeverWrite)
     EXPECT_EQ(decoder.Decode(nullptr, 0, 0, frame), SADecodeResult::Failed);
     EXPECT_EQ(log.CountGet("has no whole header"), 2u);
     EXPECT_TRUE(frame.m_Updates.empty());
+}
+
+// Decode memory follows the frame a packet describes, not what its header or
+// its JPEG claim: a picture with more pixels than its screen, or a screen
+// beyond the 8K UHD area, is refused before anything is allocated, and a
+// buffer larger than a steady stream needs is given back after use.
+TEST(SADecoderFrameBuffer, DecodeMemoryIsBoundedByTheFrameAndLargeBuffersAreGivenBack)
+{
+    const std::vector<uint8_t> jpeg = TestJpegEncode(TestDesktopPicture(128, 96), 90, TJSAMP_420);
+    // The same JPEG with its frame header claiming side x side pixels.
+    auto claiming = [&](int32_t side)
+    {
+        std::vector<uint8_t> forged = jpeg;
+        for (size_t i = 0; i + 8 < forged.size(); ++i)
+            if (forged[i] == 0xFF && forged[i + 1] == 0xC0)
+            {
+                forged[i + 5] = forged[i + 7] = static_cast<uint8_t>(side >> 8);
+                forged[i + 6] = forged[i + 8] = static_cast<uint8_t>(side);
+                break;
+            }
+        return forged;
+    };
+    TestPacketFields huge = Fields(3, 0, 0, 16384, 16384);
+    TestPacketFields beyond8K = Fields(3, 0, 0, 0, 0);
+    beyond8K.ScreenWidth = beyond8K.ScreenHeight = 8192;
+    const TestPacket refused[] = {TestPacketBuild(huge, claiming(16384)),
+                                  TestPacketBuild(beyond8K, claiming(8192))};
+    TestFrame frame(W, H);
+    for (const TestPacket& p : refused)
+    {
+        SADecoderFrameBuffer decoder;
+        const int64_t before = static_cast<int64_t>(NetTestHeapHeldGet());
+        EXPECT_EQ(DecodePacket(decoder, p, frame), SADecodeResult::Failed);
+        EXPECT_LT(static_cast<int64_t>(NetTestHeapHeldGet()) - before, int64_t(4) << 20);
+    }
+
+    // A real picture larger than the buffer kept between packets (a whole
+    // 2048 x 1152 screen): decoded, then its buffer goes.
+    const TestImage large = TestDesktopPicture(2048, 1152);
+    TestPacketFields whole = Fields(3, 0, 0, 0, 0);
+    whole.ScreenWidth = large.Width;
+    whole.ScreenHeight = large.Height;
+    const TestPacket p = TestPacketBuild(whole, TestJpegEncode(large, 90, TJSAMP_420));
+    TestFrame largeFrame(large.Width, large.Height);
+    SADecoderFrameBuffer decoder;
+    const int64_t before = static_cast<int64_t>(NetTestHeapHeldGet());
+    ASSERT_EQ(DecodePacket(decoder, p, largeFrame), SADecodeResult::Decoded);
+    EXPECT_GE(TestPsnr(large.Bgrx.data(), large.Pitch(), largeFrame.Data(), largeFrame.Pitch(), large.Width,
+                       large.Height),
+              30.0);
+    EXPECT_LT(static_cast<int64_t>(NetTestHeapHeldGet()) - before, int64_t(4) << 20);
 }
 
 // The H.264 branch itself is tested with real streams in tests/h264; here
