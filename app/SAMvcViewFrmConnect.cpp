@@ -8,6 +8,7 @@
 #include "core/SAUtilAddress.h"
 #include "net/SAFrameBase.h"
 #include "net/SAFstmEventData.h"
+#include "net/SAListDiscovery.h"
 #include "net/SANetInterfaceEnumerator.h"
 #include "settings/SARegistryList.h"
 #include "settings/SASettings.h"
@@ -31,6 +32,10 @@ constexpr uint16_t SERVER_PORT = 28252;
 constexpr int PROGRESS_MAX = 100;
 constexpr int PROGRESS_STEP = 10;
 constexpr int PROGRESS_STEPS_PER_CYCLE = 10;
+// Servers the tree lists, as many as the discovery list holds: anyone on the
+// LAN can answer, and a flood of made-up servers must not grow the tree and
+// slow every lookup in it without end.
+constexpr int TREE_CONNECTIONS_MAX = static_cast<int>(SA_LIST_DISCOVERY_RECEIVED_LIMIT);
 } // namespace
 
 SAMvcViewFrmConnect::SAMvcViewFrmConnect(SAMessageTarget* frameTarget, SAFrameBase* frame, QWidget* parent)
@@ -219,8 +224,17 @@ void SAMvcViewFrmConnect::PrivateMessageBox(const char* text, const char* captio
     box.exec();
 }
 
+int SAMvcViewFrmConnect::PrivateTreeConnectionCountGet() const
+{
+    int count = 0;
+    for (int i = 0; i < m_pTree->topLevelItemCount(); ++i)
+        count += m_pTree->topLevelItem(i)->childCount();
+    return count;
+}
+
 intptr_t SAMvcViewFrmConnect::OnAppDiscoveryHostInterfaceFound()
 {
+    bool full = false; // logged once per drain
     SANetHostRecord record;
     while (m_Discovery.ReceivedTakeFirst(record))
     {
@@ -253,6 +267,16 @@ intptr_t SAMvcViewFrmConnect::OnAppDiscoveryHostInterfaceFound()
         if (!PrivateLocalHostConnectionAllowed() &&
             (SANetInterfaceEnumerator::AddressIsLocal(record.Address) || PrivateIsLocalHostName(hostName)))
             continue;
+        if (PrivateTreeConnectionCountGet() >= TREE_CONNECTIONS_MAX)
+        {
+            if (!full)
+                SALog(SA_LOG_FAILURE,
+                      "SAMvcViewFrmConnect::OnAppDiscoveryHostInterfaceFound failed! the tree lists %d "
+                      "servers\n",
+                      TREE_CONNECTIONS_MAX);
+            full = true;
+            continue;
+        }
         if (!m_pTree->ItemHostInterfaceInsert(hostName, found.AddressText, record.FeatureBitmap))
             SALog(SA_LOG_FAILURE, "SAWndCtrlTreeView::ItemHostInterfaceInsert PrivateItemInsert failed!");
     }

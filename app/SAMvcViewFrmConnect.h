@@ -92,6 +92,8 @@ private:
     void PrivateGuiControlsCreate();
     void PrivateLayout();
     bool PrivateSearchingGet() const;
+    // Connection items in the tree, under every computer.
+    int PrivateTreeConnectionCountGet() const;
     // Runs the progress dialog for m_HostInfo, modally.
     void PrivateProgressDialogRun();
     // Closes the progress dialog through its Cancel path, if it is up.

@@ -1,5 +1,7 @@
 #include "net/SAListDiscovery.h"
 
+#include "core/SALog.h"
+
 #include <algorithm>
 
 SAListDiscovery::SAListDiscovery() = default;
@@ -11,20 +13,48 @@ bool SAListDiscovery::MessagePost(uint32_t message)
     return target != nullptr && target->Post(message, 0, 0);
 }
 
-void SAListDiscovery::ReceivedAppend(const SANetHostRecord& record)
+bool SAListDiscovery::ReceivedAppend(const SANetHostRecord& record)
 {
+    bool appended = false;
+    bool post = false;
+    bool fullNow = false;
     {
         std::lock_guard<std::mutex> guard(m_Lock);
-        m_Received.push_back(record);
+        if (m_Received.size() >= SA_LIST_DISCOVERY_RECEIVED_LIMIT)
+        {
+            fullNow = !m_ReceivedFull;
+            m_ReceivedFull = true;
+        }
+        else
+        {
+            m_Received.push_back(record);
+            appended = true;
+            post = !m_ReceivedPosted;
+            m_ReceivedPosted = true;
+        }
     }
-    MessagePost(SA_WM_APP_DISCOVERY_HOST_INTERFACE_FOUND);
+    if (fullNow)
+        SALog(SA_LOG_FAILURE,
+              "SAListDiscovery::ReceivedAppend failed! %zu replies wait; dropping further ones\n",
+              SA_LIST_DISCOVERY_RECEIVED_LIMIT);
+    if (post && !MessagePost(SA_WM_APP_DISCOVERY_HOST_INTERFACE_FOUND))
+    {
+        // Nobody will drain for that message: the next reply tries again.
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_ReceivedPosted = false;
+    }
+    return appended;
 }
 
 bool SAListDiscovery::ReceivedTakeFirst(SANetHostRecord& record)
 {
     std::lock_guard<std::mutex> guard(m_Lock);
+    m_ReceivedFull = false;
     if (m_Received.empty())
+    {
+        m_ReceivedPosted = false;
         return false;
+    }
     record = m_Received.front();
     m_Received.pop_front();
     return true;
@@ -78,5 +108,6 @@ void SAListDiscovery::ListsClear()
 {
     std::lock_guard<std::mutex> guard(m_Lock);
     m_Received.clear();
+    m_ReceivedFull = false;
     m_Targets.clear();
 }

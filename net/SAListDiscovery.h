@@ -10,6 +10,11 @@
 // in or out under the lock and never calls out (no post, no log) while
 // holding it. m_pTarget is atomic: set by the view before discovery starts,
 // read by the posting threads.
+//
+// Any host on the LAN can send replies, so the received list holds at most
+// SA_LIST_DISCOVERY_RECEIVED_LIMIT records (further replies are dropped until
+// the view drains; servers answer every cycle) and one WM_APP+2 waits at a
+// time: the next is posted only once the view has found the list empty.
 #include "core/SAMessageTarget.h"
 #include "net/SANetHostRecord.h"
 
@@ -19,6 +24,9 @@
 #include <deque>
 #include <mutex>
 #include <vector>
+
+// Replies waiting for the view: far more servers than a LAN has.
+constexpr size_t SA_LIST_DISCOVERY_RECEIVED_LIMIT = 256;
 
 class SAListDiscovery
 {
@@ -35,9 +43,11 @@ public:
     // view or it takes no more messages.
     bool MessagePost(uint32_t message);
 
-    // Receivers: append one reply, then post WM_APP+2.
-    void ReceivedAppend(const SANetHostRecord& record);
-    // View: takes the oldest reply out; false when the list is empty.
+    // Receivers: append one reply, then post WM_APP+2 unless one is still
+    // waiting. False when the list is full and the reply was dropped.
+    bool ReceivedAppend(const SANetHostRecord& record);
+    // View: takes the oldest reply out; false when the list is empty, which
+    // lets the next reply post WM_APP+2 again.
     bool ReceivedTakeFirst(SANetHostRecord& record);
     size_t ReceivedCount() const;
 
@@ -57,6 +67,8 @@ public:
 private:
     mutable std::mutex m_Lock;
     std::deque<SANetHostRecord> m_Received; // guarded by m_Lock
+    bool m_ReceivedPosted = false;          // guarded by m_Lock; a WM_APP+2 waits for the view
+    bool m_ReceivedFull = false;            // guarded by m_Lock; dropping replies (logged once)
     std::vector<SANetHostRecord> m_Targets; // guarded by m_Lock
     std::atomic<SAMessageTarget*> m_pTarget{nullptr};
 };

@@ -5,6 +5,7 @@
 #include "net/SANetInterface.h"
 
 #include <cstring>
+#include <new>
 
 SATaskLoopedNetDiscoveryReceiver::SATaskLoopedNetDiscoveryReceiver(SANetInterface* netInterface)
     : m_pInterface(netInterface)
@@ -24,6 +25,13 @@ bool SATaskLoopedNetDiscoveryReceiver::OnEntry()
     SALog(SA_LOG_DISCOVERY,
           "SATaskLoopedNetDiscoveryReceiver::OnEntry receiving on network interface IP address:0x%x \n",
           m_pInterface->AddressGet());
+    if (!m_pDatagram)
+        m_pDatagram.reset(new (std::nothrow) uint8_t[DATAGRAM_SIZE_MAX]);
+    if (!m_pDatagram)
+    {
+        SALog(SA_LOG_FAILURE, "SATaskLoopedNetDiscoveryReceiver::OnEntry failed! no memory\n");
+        return false;
+    }
     return true;
 }
 
@@ -37,12 +45,9 @@ void SATaskLoopedNetDiscoveryReceiver::StopRequest() {}
 
 bool SATaskLoopedNetDiscoveryReceiver::OnExecute()
 {
-    // Zeroed first, so a short reply leaves the rest of the record zero.
-    uint8_t buffer[SA_NET_HOST_RECORD_SIZE];
-    std::memset(buffer, 0, sizeof(buffer));
     size_t size = 0;
     uint32_t sender = 0;
-    switch (m_pInterface->SocketGet().ReceiveFrom(buffer, sizeof(buffer), &size, &sender))
+    switch (m_pInterface->SocketGet().ReceiveFrom(m_pDatagram.get(), DATAGRAM_SIZE_MAX, &size, &sender))
     {
     case SANetReceiveResult::TimedOut:
         return true;
@@ -53,6 +58,19 @@ bool SATaskLoopedNetDiscoveryReceiver::OnExecute()
     }
     if (size == 0)
         return true;
+    if (size > SA_NET_HOST_RECORD_SIZE)
+    {
+        // Traffic level, like every received datagram: a flood of them must
+        // not flood the log.
+        SALog(SA_LOG_DISCOVERY,
+              "SATaskLoopedNetDiscoveryReceiver::OnExecute failed! datagram of %zu bytes is no reply\n",
+              size);
+        return true;
+    }
+    // Zeroed first, so a short reply leaves the rest of the record zero.
+    uint8_t buffer[SA_NET_HOST_RECORD_SIZE];
+    std::memset(buffer, 0, sizeof(buffer));
+    std::memcpy(buffer, m_pDatagram.get(), size);
 
     // Decoding puts a terminator in the name field's last unit.
     SANetHostRecord record = SANetHostRecord::Decode(buffer);
