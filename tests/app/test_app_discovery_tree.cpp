@@ -256,4 +256,31 @@ TEST_F(AppDiscoveryTreeTest, SelectingAComputerOrASecuredServerConnectsNothingAn
     frame->close();
 }
 
+// Anyone on the LAN can answer: replies from more servers than the tree
+// lists stop at 256 connections.
+TEST_F(AppDiscoveryTreeTest, TheTreeListsAtMost256Connections)
+{
+    QM_DISCOVERY_NETWORK_REQUIRE();
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    SAMvcViewFrmConnect* view = frame->ConnectViewGet();
+    SAListDiscovery& list = view->DiscoveryGet().ListGet();
+    SANetHostRecord record;
+    record.HostNameSet("spoofed");
+    for (uint32_t i = 0; i < 300; ++i)
+    {
+        record.Address = 0x0A630000u + i; // 10.99.0.0 onwards: nobody's
+        list.ReceivedAppend(record);
+        if (i % 100 == 99)
+        {
+            ASSERT_TRUE(AppTestWaitFor([&] { return list.ReceivedCount() == 0; }));
+        }
+    }
+    AppTestSpin(50);
+    QTreeWidget* tree = view->TreeGet();
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    EXPECT_EQ(tree->topLevelItem(0)->childCount(), 256);
+    frame->close();
+}
+
 QM_APP_DISCOVERY_TEST_MAIN()
