@@ -38,8 +38,6 @@ bool SATaskLoopedNetReceiver::OnEntry()
     m_FrameBytes = 0;
     m_FrameStart = 0;
     m_LastDisconnectReason = -1;
-    m_ScreenWidthLast = 0;
-    m_ScreenHeightLast = 0;
     m_AppendAbandon = false;
     return true;
 }
@@ -94,8 +92,7 @@ bool SATaskLoopedNetReceiver::PrivateFrameOutOfBoundsSkip(SAPacketHeader header)
     PrivateFrameStatisticsAdd(byteCount);
     header.ByteCountSet(0);
     // A screen the viewer refuses must not resize it either: the header goes
-    // on at the last size a packet was kept for (0 x 0 before the first, which
-    // every renderer refuses).
+    // on at the last size a packet was kept for.
     const SAFrameBufferInfo info = SAPacketFrameBufferDecode(header);
     if (!SANetProtocol::ScreenSizeValid(info.ScreenWidth, info.ScreenHeight))
     {

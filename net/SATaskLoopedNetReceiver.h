@@ -72,9 +72,11 @@ private:
     uint32_t m_FragmentCounter = 0;
     uint32_t m_FrameBytes = 0;
     uint32_t m_FrameStart = 0;
-    // Screen of the last FrameBuffer packet kept.
-    int32_t m_ScreenWidthLast = 0;
-    int32_t m_ScreenHeightLast = 0;
+    // Screen of the last FrameBuffer packet kept, over every connection: the
+    // size the viewer shows. Before the first, the size the processor makes
+    // its renderer with.
+    int32_t m_ScreenWidthLast = 640;
+    int32_t m_ScreenHeightLast = 480;
 
     // Set by StopRequest (any thread) so that an append waiting for room in
     // the queue gives up; cleared when the receiver starts again.
