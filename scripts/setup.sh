@@ -14,6 +14,7 @@ PACKAGES=(
     libglm-dev libepoxy-dev libegl-dev libgles-dev libgl1-mesa-dri
     xvfb xauth x11-utils iproute2 util-linux dbus-daemon
     libxcb-xinput-dev libx11-dev libxtst-dev
+    dpkg-dev scdoc librsvg2-bin appstream desktop-file-utils
 )
 
 if [ "$(id -u)" -ne 0 ]; then

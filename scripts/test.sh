@@ -46,6 +46,10 @@ bash scripts/check.sh || status=1
 echo "== build: release"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DQM_WERROR=ON >/dev/null
 cmake --build build -j"$JOBS"
+echo "== packaging: menu entry, AppStream metadata, Debian package"
+desktop-file-validate packaging/*.desktop || status=1
+appstreamcli validate --no-net packaging/*.metainfo.xml || status=1
+(cd build && cpack -G DEB) || status=1
 echo "== test: release"
 run_ctest build -j"$JOBS" || status=1
 
