@@ -14,8 +14,8 @@
 #
 # Needs root and the network to the Debian mirror; takes minutes, so CI does
 # not run it. The chroot is made anew each run in QM_CHROOT (default
-# /var/tmp/quillmere-package-check), and its mounts live in a private mount
-# namespace, so they vanish with the script.
+# /var/tmp/quillmere-package-check; about 1 GB, left there for a look), and
+# its mounts live in a private mount namespace, so they vanish with the script.
 set -euo pipefail
 script="$(cd "$(dirname "$0")" && pwd)/$(basename "$0")"
 cd "$(dirname "$script")/.."
