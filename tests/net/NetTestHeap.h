@@ -6,7 +6,8 @@
 #include <cstddef>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#include <sanitizer/allocator_interface.h>
+// gcc ships no header for the allocator's interface; the runtime has it.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 inline size_t NetTestHeapHeldGet()
 {
     return __sanitizer_get_current_allocated_bytes();
