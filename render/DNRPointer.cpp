@@ -98,12 +98,12 @@ bool DNRPointer::PrivateBitmapsAllocate(size_t bytes)
 {
     try
     {
-        m_Shape.assign(bytes, 0);
+        m_ShapeLast.m_Bits.assign(bytes, 0);
     }
     catch (const std::bad_alloc&)
     {
         SALog(SA_LOG_FAILURE, "DNRPointer::PrivateBitmapsAllocate memory allocation (1) failed!\n");
-        m_Shape.clear();
+        m_ShapeLast.m_Bits.clear();
         return false;
     }
     return true;
@@ -113,9 +113,11 @@ bool DNRPointer::ShapeSet(int width, int height, int pitch, int type, const void
 {
     SALog(SA_LOG_POINTER, "DNRPointer::ShapeSet Width:%d Height:%d \n", width, height);
     std::lock_guard<std::mutex> guard(m_Lock);
-    const bool existed = m_Width > 0 && m_Height > 0;
+    Shape& shape = m_ShapeLast;
+    m_ShapeTaken = false;
+    const bool existed = shape.m_Width > 0 && shape.m_Height > 0;
     bool repaint = false;
-    if (width != m_Width || height != m_Height)
+    if (width != shape.m_Width || height != shape.m_Height)
     {
         SALog(SA_LOG_POINTER, "DNRPointer::PositionSet X:%d Y:%d Visibility:%d\n", static_cast<int>(m_X),
               static_cast<int>(m_Y), m_Visible == 1 ? 1 : 0);
@@ -123,9 +125,7 @@ bool DNRPointer::ShapeSet(int width, int height, int pitch, int type, const void
         // restores what it covered); showing the picture again takes it off
         // the window.
         repaint = existed;
-        m_Shape.clear();
-        m_Shape.shrink_to_fit();
-        m_Width = m_Height = m_Pitch = m_Type = 0;
+        shape = Shape();
     }
     if (width == 0 || height == 0)
         return repaint;
@@ -137,21 +137,20 @@ bool DNRPointer::ShapeSet(int width, int height, int pitch, int type, const void
     {
         SALog(SA_LOG_FAILURE, "DNRPointer::ShapeSet failed! Width:%d Height:%d Pitch:%d Bits:%p\n", width,
               height, pitch, bits);
-        m_Shape.clear();
-        m_Width = m_Height = m_Pitch = m_Type = 0;
+        shape = Shape();
         return repaint || existed;
     }
     const size_t bytes = static_cast<size_t>(height) * static_cast<size_t>(pitch);
     if (!PrivateBitmapsAllocate(bytes))
     {
-        m_Width = m_Height = m_Pitch = m_Type = 0;
+        shape = Shape();
         return repaint || existed;
     }
-    std::memcpy(m_Shape.data(), bits, bytes);
-    m_Width = width;
-    m_Height = height;
-    m_Pitch = pitch;
-    m_Type = type;
+    std::memcpy(shape.m_Bits.data(), bits, bytes);
+    shape.m_Width = width;
+    shape.m_Height = height;
+    shape.m_Pitch = pitch;
+    shape.m_Type = type;
     return repaint;
 }
 
@@ -179,9 +178,23 @@ bool DNRPointer::BackgroundRecord(uint32_t framebuffer, int bufferWidth, int buf
     PSRendererRect box{};
     {
         std::lock_guard<std::mutex> guard(m_Lock);
-        if (m_Width == 0 || m_Height == 0 || m_Shape.empty())
+        if (!m_ShapeTaken)
+        {
+            // The only place a new shape comes into use: before this
+            // present's box is recorded for it. Its bits move; the sizes stay
+            // behind for the next ShapeSet to compare with.
+            m_Shape.m_Width = m_ShapeLast.m_Width;
+            m_Shape.m_Height = m_ShapeLast.m_Height;
+            m_Shape.m_Pitch = m_ShapeLast.m_Pitch;
+            m_Shape.m_Type = m_ShapeLast.m_Type;
+            m_Shape.m_Bits = std::move(m_ShapeLast.m_Bits);
+            m_ShapeLast.m_Bits = std::vector<uint8_t>();
+            m_ShapeTaken = true;
+        }
+        m_RecordedVisible = m_Visible == 1;
+        if (m_Shape.m_Width == 0 || m_Shape.m_Height == 0 || m_Shape.m_Bits.empty())
             return false;
-        if (!RectangleClip(m_X, m_Y, m_Width, m_Height, bufferWidth, bufferHeight, &box))
+        if (!RectangleClip(m_X, m_Y, m_Shape.m_Width, m_Shape.m_Height, bufferWidth, bufferHeight, &box))
             return false;
     }
     const int width = box.right - box.left, height = box.bottom - box.top;
@@ -217,17 +230,15 @@ bool DNRPointer::Draw(PSRendererScreenUpdateArea* area, int resolutionX, int res
     const int width = m_Recorded.right - m_Recorded.left, height = m_Recorded.bottom - m_Recorded.top;
     if (width <= 0 || height <= 0)
         return false; // no shape, pointer outside, or its background could not be read
+    if (m_Shape.m_Bits.empty())
+        return false;
     m_Work = m_Background;
-    {
-        std::lock_guard<std::mutex> guard(m_Lock);
-        if (m_Shape.empty())
-            return false;
-        // The recorded box starts at the pointer's corner (the position is
-        // never negative), so shape pixel (0, 0) is work pixel (0, 0); only
-        // its right and bottom can have been cut.
-        DNRPointer::Compose(m_Shape.data(), static_cast<size_t>(m_Pitch), m_Type, m_Visible == 1,
-                            m_Work.data(), static_cast<size_t>(width) * 4u, width, height);
-    }
+    // The recorded box starts at the pointer's corner (the position is never
+    // negative), so shape pixel (0, 0) is work pixel (0, 0); only its right
+    // and bottom can have been cut. The shape is the one the box was recorded
+    // for (see BackgroundRecord), so its rows cover the box.
+    DNRPointer::Compose(m_Shape.m_Bits.data(), static_cast<size_t>(m_Shape.m_Pitch), m_Shape.m_Type,
+                        m_RecordedVisible, m_Work.data(), static_cast<size_t>(width) * 4u, width, height);
     return area->Initialize(m_Work.data(), m_Work.size(), width * 4, resolutionX, resolutionY, m_Recorded);
 }
 
@@ -253,9 +264,9 @@ void DNRPointer::Release(bool all)
     m_Work.clear();
     if (all)
     {
+        m_Shape = Shape();
         std::lock_guard<std::mutex> guard(m_Lock);
-        m_Shape.clear();
-        m_Shape.shrink_to_fit();
-        m_Width = m_Height = m_Pitch = m_Type = 0;
+        m_ShapeLast = Shape();
+        m_ShapeTaken = true;
     }
 }

@@ -19,11 +19,16 @@
 // and written in that layout through PSRendererGLApi.
 //
 // Threads: ShapeSet and PositionSet may come from any thread; m_Lock guards
-// the shape and the position. BackgroundRecord, Draw and BackgroundRestore run
-// on the renderer's render thread with its GL lock held and its context
-// current, Release with that lock held; the recorded background and the work
-// bitmap belong to the holder of the GL lock. Lock order: the renderer's GL lock before
-// m_Lock.
+// the position and the shape last set. BackgroundRecord, Draw and
+// BackgroundRestore run on the renderer's render thread with its GL lock held
+// and its context current, Release with that lock held; the shape in use, the
+// recorded background and the work bitmap belong to the holder of the GL
+// lock. A shape set while a present runs must not reach its Draw: the box
+// was recorded for the old shape's size, and composing the new shape's rows
+// into it would read past them. So the render thread takes the last shape
+// set only in BackgroundRecord, at the start of a present's pointer work, and
+// one present records, composites and restores with one shape. Lock order:
+// the renderer's GL lock before m_Lock.
 #include "render/PSRendererBase.h"
 
 #include <cstddef>
@@ -86,6 +91,15 @@ public:
     void Release(bool all);
 
 private:
+    struct Shape
+    {
+        int m_Width = 0;
+        int m_Height = 0;
+        int m_Pitch = 0;
+        int m_Type = 0;
+        std::vector<uint8_t> m_Bits; // height * pitch bytes
+    };
+
     bool PrivateBitmapsAllocate(size_t bytes);
 
     std::mutex m_Lock;
@@ -93,13 +107,12 @@ private:
     uint32_t m_X = 0;
     uint32_t m_Y = 0;
     uint8_t m_Visible = 0;
-    int m_Width = 0;
-    int m_Height = 0;
-    int m_Pitch = 0;
-    int m_Type = 0;
-    std::vector<uint8_t> m_Shape; // height * pitch bytes
+    Shape m_ShapeLast;        // the shape last set; its bits move to m_Shape when taken
+    bool m_ShapeTaken = true; // m_Shape already is the shape last set
 
-    // Render thread only:
+    // Render thread only (the holder of the renderer's GL lock):
+    Shape m_Shape;                     // the shape of the present under way
+    bool m_RecordedVisible = false;    // the visibility when m_Background was recorded
     std::vector<uint8_t> m_Background; // recorded pixels, rows of recorded width * 4 bytes
     std::vector<uint8_t> m_Work;       // background with the shape composited
     PSRendererRect m_Recorded{};       // where m_Background came from; empty when none

@@ -3,9 +3,11 @@
 // renderer's back buffer on a real GL context.
 #include "render/DNRPointer.h"
 #include "render/PSRendererGLUpdateAreas.h"
+#include "render/PSRendererScreenUpdateArea.h"
 #include "render/PSRendererSurfaceEgl.h"
 #include "tests/render/RenderTestSupport.h"
 
+#include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -356,6 +358,59 @@ TEST_P(PointerGL, AShapeOfAnotherSizeReplacesTheOldPointerAndARebuildKeepsTheSha
     ASSERT_TRUE(RenderFrameWrite(*m_Renderer, m_Screen, WIDTH, HEIGHT));
     ASSERT_TRUE(m_Renderer->Present(1));
     EXPECT_EQ(Differing(Window(), m_Screen, 0, 0, WIDTH, HEIGHT, true), 0);
+}
+
+TEST_P(PointerGL, AShapeSetWhileAPresentRunsWaitsForTheNextPresent)
+{
+    // The present's pointer steps one by one on a back buffer of the test's
+    // own, with a smaller shape arriving between record and draw, as from
+    // another thread while the render thread presents.
+    ASSERT_TRUE(m_Surface->MakeCurrent());
+    GLuint texture = 0, framebuffer = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, WIDTH, HEIGHT, 0, GL_RGBA, GL_UNSIGNED_BYTE, m_Screen.data());
+    glGenFramebuffers(1, &framebuffer);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture, 0);
+    DNRPointer pointer;
+    PSRendererScreenUpdateArea area("test");
+    // The composited pixels the present hands to its area, in its bytes'
+    // order (the area keeps B, G, R, A in its red, green, blue, alpha).
+    auto drawn = [&](PSRendererRect* rect)
+    {
+        bool drawable = false;
+        EXPECT_EQ(area.TextureUpload(&drawable), 0);
+        *rect = area.RectGet();
+        std::vector<uint8_t> pixels(
+            static_cast<size_t>((rect->right - rect->left) * (rect->bottom - rect->top) * 4));
+        GLuint readBack = 0;
+        glGenFramebuffers(1, &readBack);
+        glBindFramebuffer(GL_FRAMEBUFFER, readBack);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, area.TextureGet(), 0);
+        glReadPixels(0, 0, rect->right - rect->left, rect->bottom - rect->top, GL_RGBA, GL_UNSIGNED_BYTE,
+                     pixels.data());
+        glDeleteFramebuffers(1, &readBack);
+        return pixels;
+    };
+    const std::vector<uint8_t> big = SolidShape(8, 10, 200, 30), small = SolidShape(4, 250, 5, 5);
+    pointer.ShapeSet(8, 8, 32, DNRPointer::SHAPE_TYPE_MASKED_COLOR, big.data());
+    pointer.PositionSet(10, 12, true, WIDTH, HEIGHT);
+    PSRendererRect rect{};
+    ASSERT_TRUE(pointer.BackgroundRecord(framebuffer, WIDTH, HEIGHT));
+    EXPECT_TRUE(pointer.ShapeSet(4, 4, 16, DNRPointer::SHAPE_TYPE_MASKED_COLOR, small.data()));
+    ASSERT_TRUE(pointer.Draw(&area, WIDTH, HEIGHT));
+    EXPECT_EQ(drawn(&rect), big) << "the present composes the shape its box was recorded for";
+    pointer.BackgroundRestore(texture);
+    ASSERT_TRUE(pointer.BackgroundRecord(framebuffer, WIDTH, HEIGHT));
+    ASSERT_TRUE(pointer.Draw(&area, WIDTH, HEIGHT));
+    EXPECT_EQ(drawn(&rect), small) << "the next present takes the new shape";
+    EXPECT_EQ(rect.right - rect.left, 4);
+    pointer.BackgroundRestore(texture);
+    glDeleteFramebuffers(1, &framebuffer);
+    glDeleteTextures(1, &texture);
+    area.TextureRelease();
+    m_Surface->DoneCurrent();
 }
 
 INSTANTIATE_TEST_SUITE_P(Contexts, PointerGL, RENDER_CONTEXTS, RenderContextName);
