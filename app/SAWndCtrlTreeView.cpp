@@ -5,11 +5,18 @@
 
 #include <QItemSelectionModel>
 #include <QPersistentModelIndex>
+#include <QTimer>
 
 // Asks the tree before the current item moves. A refused index is
 // remembered so that the selection a click makes right after moving the
 // current item (Qt does both, one after the other) is refused with it,
 // without asking a second time.
+//
+// The handler may run an event loop (the refusal box), and a discovery reply
+// handled inside it may delete the very item asked about. The index is
+// therefore held as a persistent one across the question, which Qt clears
+// when its item goes; a plain index would keep pointing at the freed item,
+// and Qt would walk it at the next row change.
 class SAWndCtrlTreeView::SelectionModel : public QItemSelectionModel
 {
 public:
@@ -20,19 +27,38 @@ public:
 
     void setCurrentIndex(const QModelIndex& index, QItemSelectionModel::SelectionFlags command) override
     {
-        if (index.isValid() && index != currentIndex() && !m_pTree->PrivateSelectionChanging(index))
+        m_RefusedGone = false;
+        if (!index.isValid() || index == currentIndex())
         {
-            m_Refused = QPersistentModelIndex(index);
+            m_Refused = QPersistentModelIndex();
+            QItemSelectionModel::setCurrentIndex(index, command);
+            return;
+        }
+        const QPersistentModelIndex asked(index);
+        const bool allowed = m_pTree->PrivateSelectionChanging(asked);
+        if (!asked.isValid())
+        {
+            // Gone while the handler ran: nothing to move to, and the click's
+            // selection that follows would land on whatever now lies under
+            // the pointer. Both are refused until the click is over.
+            m_Refused = QPersistentModelIndex();
+            m_RefusedGone = true;
+            QTimer::singleShot(0, this, [this] { m_RefusedGone = false; });
+            return;
+        }
+        if (!allowed)
+        {
+            m_Refused = asked;
             return;
         }
         m_Refused = QPersistentModelIndex();
-        QItemSelectionModel::setCurrentIndex(index, command);
+        QItemSelectionModel::setCurrentIndex(asked, command);
     }
 
     void select(const QItemSelection& selection, QItemSelectionModel::SelectionFlags command) override
     {
-        if (m_Refused.isValid() && selection.contains(m_Refused) &&
-            (command & (QItemSelectionModel::Select | QItemSelectionModel::Toggle)) != 0)
+        const bool selecting = (command & (QItemSelectionModel::Select | QItemSelectionModel::Toggle)) != 0;
+        if (selecting && (m_RefusedGone || (m_Refused.isValid() && selection.contains(m_Refused))))
             return;
         QItemSelectionModel::select(selection, command);
     }
@@ -41,6 +67,7 @@ public:
 private:
     SAWndCtrlTreeView* m_pTree; // owns this model
     QPersistentModelIndex m_Refused;
+    bool m_RefusedGone = false; // the item asked about was deleted while the handler ran
 };
 
 namespace

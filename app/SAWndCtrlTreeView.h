@@ -23,7 +23,10 @@
 class SAWndCtrlTreeView : public QTreeWidget
 {
 public:
-    // true: the change may happen; false: refused. item is never null.
+    // true: the change may happen; false: refused. item is never null. The
+    // handler may run an event loop (a message box) in which the item is
+    // deleted: it must not use the item after that loop, and a change whose
+    // item went meanwhile does not happen.
     using SelectionChangingHandler = std::function<bool(QTreeWidgetItem* item)>;
 
     static constexpr const char* STV_STRING_NO_SERVER = "Cannot Detect Primary Machine!";

@@ -8,7 +8,10 @@
 #include "tests/app/AppDiscoveryTestUtil.h"
 #include "tests/discovery/DiscoveryTestPeer.h"
 
+#include <QAbstractItemModelTester>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 
 #include <cctype>
 
@@ -280,6 +283,68 @@ TEST_F(AppDiscoveryTreeTest, TheTreeListsAtMost256Connections)
     QTreeWidget* tree = view->TreeGet();
     ASSERT_EQ(tree->topLevelItemCount(), 1);
     EXPECT_EQ(tree->topLevelItem(0)->childCount(), 256);
+    frame->close();
+}
+
+TEST_F(AppDiscoveryTreeTest, AServerRemovedWhileItsRefusalBoxIsOpenLeavesTheTreeSound)
+{
+    // The refusal box runs an event loop of its own, in which replies are
+    // handled: here one with another feature bitmap deletes the very item
+    // whose selection is being refused. The next removal makes Qt walk every
+    // index it keeps; this test's environment has the allocator fill freed
+    // blocks, so an index left on the deleted item crashes there.
+    QM_DISCOVERY_NETWORK_REQUIRE();
+    Responder secured("10.77.0.5", "10.77.0.255", "secured", SA_NET_HOST_FEATURE_ENCRYPTION);
+    Responder plain("10.77.1.5", "10.77.1.255", "plain", 0);
+    ASSERT_TRUE(secured.IsBound() && plain.IsBound());
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    SAMvcViewFrmConnect* view = frame->ConnectViewGet();
+    QTreeWidget* tree = view->TreeGet();
+    QAbstractItemModelTester modelChecks(tree->model());
+    int32_t features = 0;
+    ASSERT_TRUE(AppTestWaitFor(
+        [&]
+        {
+            return view->FeatureSupportBitmapGet("10.77.0.5", features) &&
+                   view->FeatureSupportBitmapGet("10.77.1.5", features);
+        }));
+    secured.RepliesAllow(0);
+    plain.RepliesAllow(0);
+    AppTestSpin(100);
+
+    std::vector<std::string> texts;
+    int ticks = 0; // a hang guard: the box closes after 20 s in any case
+    QTimer boxWatch;
+    boxWatch.setInterval(20);
+    QObject::connect(&boxWatch, &QTimer::timeout,
+                     [&]
+                     {
+                         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                         if (box == nullptr)
+                             return;
+                         if (texts.empty())
+                         {
+                             texts.push_back(box->text().toStdString());
+                             secured.FeaturesSet(0);
+                             secured.RepliesAllow(1);
+                         }
+                         if (!view->FeatureSupportBitmapGet("10.77.0.5", features) || ++ticks > 1000)
+                             box->done(QMessageBox::Ok);
+                     });
+    boxWatch.start();
+    QTreeWidgetItem* refused =
+        tree->findItems(QStringLiteral("Computer Name: secured"), Qt::MatchExactly).front()->child(0);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(refused).center());
+    EXPECT_EQ(texts, std::vector<std::string>{
+                         "This version of quillmere viewer does not support password and security."});
+    EXPECT_EQ(TreeLines(tree), (Lines{"Computer Name: plain", "  Connection: 10.77.1.5"}));
+
+    plain.FeaturesSet(SA_NET_HOST_FEATURE_ENCRYPTION);
+    plain.RepliesAllow(1);
+    ASSERT_TRUE(AppTestWaitFor([&] { return tree->topLevelItemCount() == 0; }));
+    EXPECT_TRUE(tree->selectedItems().isEmpty());
+    EXPECT_EQ(frame->FstmStateGet(), SA_FSTM_STATE_DISCONNECTED);
     frame->close();
 }
 
