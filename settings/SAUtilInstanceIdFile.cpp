@@ -103,13 +103,25 @@ bool SAUtilInstanceIdFile::Open()
     for (int32_t i = 0; i < INSTANCE_SLOT_MAX; ++i)
     {
         const std::string path = folder + "/Instance_" + std::to_string(i);
+        // Only a lock held by another viewer means "taken, try the next
+        // one". A file that cannot be opened (the folder unwritable or not a
+        // folder, no descriptors left) fails the same way at every index:
+        // going on would spin through two billion names on the window
+        // thread. The viewer then runs without a slot.
         const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0)
-            continue;
+        {
+            SALog(SA_LOG_FAILURE, "SAUtilInstanceIdFileOpen open failed! %d\n", errno);
+            return false;
+        }
         if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         {
-            close(fd); // held by a running viewer
-            continue;
+            const int error = errno;
+            close(fd);
+            if (error == EWOULDBLOCK)
+                continue; // held by a running viewer
+            SALog(SA_LOG_FAILURE, "SAUtilInstanceIdFileOpen flock failed! %d\n", error);
+            return false;
         }
         std::vector<uint8_t> buffer(INSTANCE_FILE_READ_MAX);
         const ssize_t got = pread(fd, buffer.data(), buffer.size(), 0);

@@ -16,7 +16,9 @@ public:
     SAUtilInstanceIdFile(const SAUtilInstanceIdFile&) = delete;
     SAUtilInstanceIdFile& operator=(const SAUtilInstanceIdFile&) = delete;
 
-    // Takes a slot; false (logged) when none can be had.
+    // Takes the first slot no running viewer holds. False (logged once) when
+    // none can be had: the slot folder or a slot file cannot be made or
+    // opened, or every slot is held. Callers go on without a slot.
     bool Open();
     // Releases the slot (the lock goes with the descriptor); false when the
     // close failed.

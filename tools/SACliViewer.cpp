@@ -60,13 +60,10 @@ public:
     int Run()
     {
         SADisplayModeProvider::ProviderSet(&m_DisplayMode);
-        if (!m_Slot.Open())
-        {
-            std::cerr << "quillmere-cli: no instance slot could be taken\n";
-            SADisplayModeProvider::ProviderSet(nullptr);
-            return 1;
-        }
-        m_Frame.InstanceIdSet(m_Slot.InstanceIdGet());
+        // Without a slot (logged) the connection goes on with an empty
+        // identifier, as the viewer's does.
+        if (m_Slot.Open())
+            m_Frame.InstanceIdSet(m_Slot.InstanceIdGet());
         m_Frame.AudioEnabledFromSettingsRead();
         m_Frame.FlagsFromSettingsRead();
         m_Frame.FstmStart();

@@ -1,8 +1,13 @@
 // Instance slots across real viewer processes: each running viewer holds its
 // own Instance_N file and identifier; a restarted viewer takes the first free
 // slot and with it that slot's identifier.
+#include "AppTestMain.h"
+#include "AppTestUtil.h"
+#include "core/SAUtilAddress.h"
 #include "settings/SAUtilInstanceIdFile.h"
 #include "settings/SAUtilUtf16.h"
+#include "tests/core/SATestLogCapture.h"
+#include "tests/peer/PeerTestProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +19,7 @@
 #include <iterator>
 #include <string>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -132,3 +138,32 @@ TEST(AppInstance, ADamagedSlotFileGetsAFreshIdentifier)
     EXPECT_EQ(slot.InstanceIdGet().size(), 38u);
     EXPECT_EQ(SlotIdentifier(index), slot.InstanceIdGet());
 }
+
+TEST(AppInstance, WithoutAUsableDataFolderTheViewerStartsWithoutASlotAndConnects)
+{
+    // The data folder is a file: no slot file can be opened at any index.
+    const std::string saved = std::getenv("XDG_DATA_HOME");
+    const std::string blocked = saved + "/blocked";
+    mkdir(blocked.c_str(), 0700);
+    std::ofstream(blocked + "/quillmere") << "x";
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.131", "--codec", "raw", "--size", "64x48", "--quiet"}));
+    setenv("XDG_DATA_HOME", blocked.c_str(), 1);
+    SATestLogCapture log;
+    auto frame = AppTestFrameOpen(true);
+    setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    ASSERT_TRUE(frame);
+    EXPECT_FALSE(frame->InstanceFileGet().IsOpen());
+    size_t slotFailures = 0;
+    for (const std::string& line : log.Lines())
+        slotFailures += line.rfind("SAUtilInstanceIdFileOpen", 0) == 0;
+    EXPECT_EQ(slotFailures, 1u);
+    uint32_t address = 0;
+    ASSERT_TRUE(SAUtilAddressParse("127.0.0.131", address));
+    frame->ConnectRequest(address);
+    EXPECT_TRUE(AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_CONNECTED_DISPLAY_ON; }))
+        << frame->StateHistoryGet();
+    frame->close();
+}
+
+QM_APP_TEST_MAIN()

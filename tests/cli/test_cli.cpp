@@ -230,6 +230,17 @@ TEST(CliEndToEnd, InterruptDisconnectsCleanly)
     EXPECT_NE(record.find("\"type\":\"Disconnect\",\"reason\":0"), std::string::npos) << record;
 }
 
+TEST(CliEndToEnd, ADataFolderThatIsAFileCostsOnlyTheInstanceSlot)
+{
+    CliDir dir;
+    mkdir(dir.Path("data").c_str(), 0700);
+    std::ofstream(dir.Path("data/quillmere")) << "x";
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.126", "--size", "64x48", "--codec", "raw", "--quiet"}));
+    CliResult cli = CliRun(dir, {"--frames", "5", "--renderer", "cpu", "127.0.0.126"});
+    EXPECT_EQ(cli.status, 0) << cli.out;
+}
+
 TEST(CliEndToEnd, BadArgumentsAreRefused)
 {
     CliDir dir;
