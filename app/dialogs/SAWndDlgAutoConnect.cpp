@@ -56,7 +56,7 @@ SAWndDlgAutoConnect::SAWndDlgAutoConnect(QWidget* parent) : QDialog(parent)
     m_pList->setSortingEnabled(true);
     m_pEditHostName = new QLineEdit(groupMode);
     m_pEditHostName->setObjectName(QString::number(IDC_EDIT_HOSTNAME));
-    m_pEditHostName->setMaxLength(HOST_NAME_CHARS_MAX);
+    m_pEditHostName->setMaxLength(TEXT_MAX);
 
     auto* gridMode = new QGridLayout(groupMode);
     gridMode->addWidget(m_pRadioOff, 0, 0, 1, 3);

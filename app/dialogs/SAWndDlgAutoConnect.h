@@ -41,8 +41,9 @@ public:
         IDC_EDIT_LOGO_FILE = 1059,
         IDC_BUTTON_LOGO_SELECT = 1100,
     };
-    // Names longer than this cannot be read back from the store at start-up.
-    static constexpr int HOST_NAME_CHARS_MAX = 15;
+    // Longest text read from an edit. A host name is taken whole up to this
+    // length: one the start-up cannot read back switches automatic connect
+    // off there, while a cut one would connect to another host.
     static constexpr int TEXT_MAX = 128;
 
     explicit SAWndDlgAutoConnect(QWidget* parent);

@@ -441,7 +441,8 @@ TEST_F(AppDiscoveryConnectTest, AutomaticConnectDialogWritesAtOnceAndFinishesOnC
             EXPECT_FALSE(SASettings::AutoConnectHostIpAddressEnum(1, stored));
             Child<QRadioButton>(dialog, SAWndDlgAutoConnect::IDC_RADIO_HOSTNAME)->click();
             EXPECT_EQ(SASettings::AutoConnectSettingGet(), SA_SETTINGS_AUTO_CONNECT_HOST_NAME);
-            EXPECT_EQ(Child<QLineEdit>(dialog, SAWndDlgAutoConnect::IDC_EDIT_HOSTNAME)->maxLength(), 15);
+            EXPECT_EQ(Child<QLineEdit>(dialog, SAWndDlgAutoConnect::IDC_EDIT_HOSTNAME)->maxLength(),
+                      SAWndDlgAutoConnect::TEXT_MAX);
             dialog->close(); // host name mode with no name: switched off
             return true;
         });
