@@ -76,7 +76,7 @@ SAMvcViewFrmDisplay::SAMvcViewFrmDisplay(SAMessageTarget* frameTarget, SAQueueSc
         std::lock_guard<std::mutex> guard(m_RendererLock);
         if (!m_pRenderer)
         {
-            SALog(SA_LOG_RENDER, "SAMvcViewFrmDisplay::OnSize failed! NULL == m_pRenderer\n");
+            SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::OnSize failed! NULL == m_pRenderer\n");
             return;
         }
         m_pRenderer->WindowSizeSet(static_cast<float>(width), static_cast<float>(height));
@@ -240,7 +240,7 @@ void SAMvcViewFrmDisplay::Present(int32_t count)
         m_pFrameTarget->Post(SA_WM_APP_PRESENT, 0, 0);
     if (!m_pRenderer)
     {
-        SALog(SA_LOG_RENDER, "SAMvcViewFrmDisplay::Present failed! NULL == m_pRenderer\n");
+        SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::Present failed! NULL == m_pRenderer\n");
         return;
     }
     if (m_pRenderer->Present(count) && count > 0)
@@ -274,7 +274,7 @@ PSRendererStatus SAMvcViewFrmDisplay::RendererStatusGet()
     std::lock_guard<std::mutex> guard(m_RendererLock);
     if (!m_pRenderer)
     {
-        SALog(SA_LOG_RENDER, "SAMvcViewFrmDisplay::RendererStatusGet failed! NULL == m_pRenderer\n");
+        SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::RendererStatusGet failed! NULL == m_pRenderer\n");
         return PSRendererStatus{};
     }
     return m_pRenderer->StatusGet();
@@ -286,7 +286,7 @@ void SAMvcViewFrmDisplay::RendererStatusClear()
     m_StatusValid = false;
     if (!m_pRenderer)
     {
-        SALog(SA_LOG_RENDER, "SAMvcViewFrmDisplay::RendererStatusClear failed! NULL == m_pRenderer\n");
+        SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::RendererStatusClear failed! NULL == m_pRenderer\n");
         return;
     }
     m_pRenderer->StatusClear();
@@ -328,7 +328,7 @@ void SAMvcViewFrmDisplay::RendererClose()
     }
     if (!renderer)
     {
-        SALog(SA_LOG_RENDER, "SAMvcViewFrmDisplay::OnClose failed! NULL == m_pRenderer\n");
+        SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::OnClose failed! NULL == m_pRenderer\n");
         return;
     }
     renderer->Uninitialize(true);
@@ -547,7 +547,7 @@ void SAMvcViewFrmDisplay::OnMouseMove(const QPointF& point, bool leftDown)
     {
         std::lock_guard<std::mutex> guard(m_RendererLock);
         if (!m_pRenderer)
-            SALog(SA_LOG_RENDER, "SAMvcViewFrmDisplay::OnMouseMove failed! NULL == m_pRenderer\n");
+            SALog(SA_LOG_FAILURE, "SAMvcViewFrmDisplay::OnMouseMove failed! NULL == m_pRenderer\n");
         else if (m_LeftDown)
         {
             // Roll by the angle the pointer turned through around the

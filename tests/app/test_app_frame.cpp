@@ -210,11 +210,13 @@ TEST_F(AppFrameTest, StatusBarShowsIndicatorsThenIdleTextsThenStatistics)
     for (int i = 0; i < 8; ++i)
         EXPECT_EQ(bar->PaneTextGet(i).toStdString(), idle[i]);
 
-    // No renderer yet: the refresh logs it and shows zeros.
+    // No renderer yet: the refresh logs it, as a failure, and shows zeros.
     {
         SATestLogCapture log;
         frame->FrameTargetGet().Send(SA_WM_APP_STATUS_REFRESH, 0, 0);
-        EXPECT_EQ(log.Count("SAMvcViewFrmDisplay::RendererStatusGet failed! NULL == m_pRenderer\n"), 1u);
+        EXPECT_EQ(log.CountWithCategory(
+                      "SAMvcViewFrmDisplay::RendererStatusGet failed! NULL == m_pRenderer\n", SA_LOG_FAILURE),
+                  1u);
     }
     EXPECT_EQ(bar->PaneTextGet(2).toStdString(), "Res:0x0");
     EXPECT_EQ(bar->PaneTextGet(3).toStdString(), "Fps:-");
