@@ -390,8 +390,11 @@ intptr_t SAMvcViewFrmConnect::OnAppHostSearchStart()
         PrivateProgressDialogClose();
         if (m_HostInfo.ConnectWhenFound)
         {
-            // Broadcast discovery listed the automatic connect's server
-            // before its search began: that is the server to connect.
+            // Discovery starts before the automatic connect, so wherever
+            // broadcasts reach the server it is usually listed by the time
+            // this search begins. Refusing it as a duplicate would leave the
+            // automatic connect to lose that race on most start-ups; the
+            // listed server is the one to connect.
             SANetHostRecord record = m_HostInfo.Record;
             record.FeatureBitmap = listed;
             PrivateAutoConnect(record);

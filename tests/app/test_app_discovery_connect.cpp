@@ -138,6 +138,27 @@ TEST_F(AppDiscoveryConnectTest, AddressModeConnectsToTheFirstListedPeerWithoutAC
     frame->close();
 }
 
+TEST_F(AppDiscoveryConnectTest, AnAutomaticConnectToAServerAlreadyListedConnectsInsteadOfRefusingIt)
+{
+    QM_DISCOVERY_NETWORK_REQUIRE();
+    AppTestMessageBoxWatcher boxes;
+    DiscoveryTestPeer alpha;
+    ASSERT_TRUE(alpha.Start(
+        {"--bind", "10.77.0.2", "--name", "alpha", "--codec", "jpeg", "--size", "320x240", "--fps", "10"}));
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    SAMvcViewFrmConnect* view = frame->ConnectViewGet();
+    ASSERT_TRUE(AppTestWaitFor([&] { return HasLine(view->TreeGet(), "  Connection: 10.77.0.2"); }));
+    // Broadcast listed the server first, as it mostly does at start-up.
+    ASSERT_TRUE(SASettings::AutoConnectSettingSet(SA_SETTINGS_AUTO_CONNECT_IP_LIST));
+    ASSERT_TRUE(SASettings::AutoConnectHostInfoSet(SA_SETTINGS_AUTO_CONNECT_IP_LIST, "10.77.0.2"));
+    view->MessageTargetGet()->Post(SA_WM_APP_AUTO_CONNECT_START, 0, 0);
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_CONNECTED_DISPLAY_ON; }))
+        << frame->StateHistoryGet() << testing::PrintToString(boxes.m_Texts);
+    EXPECT_TRUE(boxes.m_Texts.empty()) << testing::PrintToString(boxes.m_Texts);
+    frame->close();
+}
+
 TEST_F(AppDiscoveryConnectTest, AServerRequiringEncryptionIsNotAutoConnected)
 {
     QM_DISCOVERY_NETWORK_REQUIRE();
