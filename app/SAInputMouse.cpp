@@ -268,14 +268,20 @@ bool SAInputMouse::PrivateRemoteEvent(QEvent* event)
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (m_RawActive || mouse->source() != Qt::MouseEventNotSynthesized)
             return true;
+        // Counted in device pixels, as the server counts motion: on a
+        // scaled screen a logical pixel is several, and the centre the
+        // pointer was warped to is the logical one rounded to a device pixel.
         QWindow* window = m_pView->WindowGet();
+        const qreal ratio = window->devicePixelRatio();
         const QPoint centre = window->mapToGlobal(QPoint(window->width() / 2, window->height() / 2));
-        const QPoint offset = mouse->globalPosition().toPoint() - centre;
-        if (offset.isNull())
+        const QPointF position = mouse->globalPosition() * ratio;
+        const int offsetX = qRound(position.x() - qRound(centre.x() * ratio));
+        const int offsetY = qRound(position.y() - qRound(centre.y() * ratio));
+        if (offsetX == 0 && offsetY == 0)
             return true; // the warp's own motion
         SAInputMouseRecord record;
-        record.lLastX = offset.x();
-        record.lLastY = offset.y();
+        record.lLastX = offsetX;
+        record.lLastY = offsetY;
         PrivateRecordSend(record);
         PrivatePointerCentre();
         return true;

@@ -6,6 +6,9 @@
 #include <QSize>
 #include <QString>
 
-// name: "banner", "logo", "lookup" or "app".
+// name: "banner", "logo", "lookup" or "app". `size` is in logical pixels;
+// the picture is drawn at the screen's device pixels (the application's
+// device pixel ratio) and carries that ratio, so a scaled screen shows it
+// as sharp as an unscaled one.
 QPixmap SAUtilArtworkPixmap(const QString& name, const QSize& size);
 QIcon SAUtilArtworkIcon(const QString& name);

@@ -6,7 +6,9 @@
 #include "app/SAInputKeyboard.h"
 #include "app/SAInputMouse.h"
 #include "app/SAInputTouch.h"
+#include "app/SAMvcViewFrmConnect.h"
 #include "app/SAMvcViewFrmDisplay.h"
+#include "app/SAMvcViewFrmText.h"
 #include "core/SALog.h"
 #include "core/SAUtilAddress.h"
 #include "settings/SASettings.h"
@@ -15,7 +17,9 @@
 #include "tests/peer/PeerTestProcess.h"
 
 #include <QCursor>
+#include <QLabel>
 #include <QPointingDevice>
+#include <QPushButton>
 #include <QTest>
 #include <QWidget>
 #include <QWindow>
@@ -100,6 +104,17 @@ public:
             XCloseDisplay(m_Display);
     }
     bool ValidGet() const { return m_Display != nullptr; }
+    // A window's place on the X screen in the server's own (device) pixels.
+    QRect GeometryGet(WId window)
+    {
+        int x = 0, y = 0, ignored = 0;
+        Window root = 0, child = 0;
+        unsigned width = 0, height = 0, border = 0, depth = 0;
+        XTranslateCoordinates(m_Display, window, DefaultRootWindow(m_Display), 0, 0, &x, &y, &child);
+        XGetGeometry(m_Display, window, &root, &ignored, &ignored, &width, &height, &border, &depth);
+        return QRect(x, y, static_cast<int>(width), static_cast<int>(height));
+    }
+    // global: device pixels of the X screen, whatever scale Qt applies.
     void MoveTo(QPoint global)
     {
         XTestFakeMotionEvent(m_Display, -1, global.x(), global.y(), CurrentTime);
@@ -308,15 +323,19 @@ protected:
     }
 
     QWindow* DisplayWindow() { return m_Frame->DisplayViewGet()->WindowGet(); }
-    // A point of the display window on the screen.
-    QPoint Global(int x, int y) { return DisplayWindow()->mapToGlobal(QPoint(x, y)); }
+    // The display window in device pixels, the unit of the X server and of
+    // the renderer (Qt's window sizes are logical: scaled down by
+    // QT_SCALE_FACTOR).
+    QSize DeviceSize() { return m_X.GeometryGet(DisplayWindow()->winId()).size(); }
+    // A point of the display window, in device pixels, on the X screen.
+    QPoint Global(int x, int y) { return m_X.GeometryGet(DisplayWindow()->winId()).topLeft() + QPoint(x, y); }
 
     // Clicks the picture's centre and answers the box.
     void CaptureEnter(AppTestMessageBoxWatcher& boxes)
     {
         const size_t shown = boxes.m_Texts.size();
-        QWindow* window = DisplayWindow();
-        m_X.MoveTo(Global(window->width() / 2, window->height() / 2));
+        const QSize size = DeviceSize();
+        m_X.MoveTo(Global(size.width() / 2, size.height() / 2));
         m_X.Click(1);
         ASSERT_TRUE(AppTestWaitFor([&] { return boxes.m_Texts.size() > shown; }));
     }
@@ -668,7 +687,7 @@ TEST_F(AppInputTest, TouchEmulationSendsTouchPointsOnThePictureAndKeepsThePointe
 
     // Where the picture lies in the window: its corners map to 0 and 1.
     QWindow* window = DisplayWindow();
-    const int width = window->width(), height = window->height();
+    const int width = DeviceSize().width(), height = DeviceSize().height();
     float corner[2], size[2];
     auto onPicture = [&](int x, int y) { return view->RendererClientToTarget(x, y, corner, size); };
     const QPoint down(width / 2 - 100, height / 2 - 60), up(width / 2 + 80, height / 2 + 40);
@@ -718,7 +737,8 @@ TEST_F(AppInputTest, TouchEmulationSendsTouchPointsOnThePictureAndKeepsThePointe
         [&]
         {
             const QPoint local = window->mapFromGlobal(QCursor::pos());
-            return local.x() >= 0 && local.y() >= 0 && local.x() < width && local.y() < height;
+            return local.x() >= 0 && local.y() >= 0 && local.x() < window->width() &&
+                   local.y() < window->height();
         }));
 
     m_X.Key(KEY_LEFTALT, true);
@@ -743,8 +763,7 @@ TEST_F(AppInputTest, DragsMoveTheLocalPictureAndAClickBesideItPutsItBack)
     // A tall picture in a wide window leaves bars left and right.
     ASSERT_NO_FATAL_FAILURE(Connect(ADDRESS_PICTURE, "300x500"));
     SAMvcViewFrmDisplay* view = m_Frame->DisplayViewGet();
-    QWindow* window = DisplayWindow();
-    const int width = window->width(), height = window->height();
+    const int width = DeviceSize().width(), height = DeviceSize().height();
     float cx0 = 0, cy0 = 0;
     ASSERT_TRUE(view->RendererPictureCenterGet(&cx0, &cy0));
     EXPECT_NEAR(cx0, width / 2.0, 2.0);
@@ -817,6 +836,87 @@ TEST_F(AppInputTest, DragsMoveTheLocalPictureAndAClickBesideItPutsItBack)
     AppTestSpin(100);
     EXPECT_TRUE(boxes.m_Texts.empty());
     ASSERT_NO_FATAL_FAILURE(Disconnect());
+}
+
+// Whatever scale Qt applies (the tests run at 1, 1.5 and 2), the renderer
+// counts device pixels and the pointer arrives in logical ones: a click just
+// inside the picture's edge asks for capture, one just outside does not; in
+// full screen the X button sits 25 scaled pixels in from the monitor's
+// top-right corner and a click on it leaves full screen.
+TEST_F(AppInputTest, ClicksAndTheFullScreenXButtonLandOnTheirDevicePixels)
+{
+    m_Boxes.m_Answer = QMessageBox::Cancel;
+    FrameOpen();
+    // A wide picture in the window leaves bars above and below it.
+    ASSERT_NO_FATAL_FAILURE(Connect(ADDRESS_PICTURE, "640x240"));
+    SAMvcViewFrmDisplay* view = m_Frame->DisplayViewGet();
+    const QSize device = DeviceSize();
+    const double scale = DisplayWindow()->devicePixelRatio();
+    EXPECT_NEAR(device.width(), DisplayWindow()->width() * scale, 1.0);
+    float cx = 0, cy = 0;
+    ASSERT_TRUE(view->RendererPictureCenterGet(&cx, &cy));
+    EXPECT_NEAR(cx, device.width() / 2.0, 2.0);
+    EXPECT_NEAR(cy, device.height() / 2.0, 2.0);
+    // The picture's top edge in the middle column, as the renderer maps it.
+    float target[2], size[2];
+    const int x = device.width() / 2;
+    int edge = 0;
+    while (edge < device.height() / 2 && !view->RendererClientToTarget(x, edge, target, size))
+        ++edge;
+    ASSERT_GT(edge, 10);
+    ASSERT_LT(edge, device.height() / 2);
+    m_X.MoveTo(Global(x, edge - 3));
+    m_X.Click(1);
+    AppTestSpin(300);
+    EXPECT_TRUE(m_Boxes.m_Texts.empty());
+    m_X.MoveTo(Global(x, edge + 3));
+    m_X.Click(1);
+    EXPECT_TRUE(AppTestWaitFor([&] { return !m_Boxes.m_Texts.empty(); }));
+    m_Frame->activateWindow();
+
+    m_Frame->FrameTargetGet().Send(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_CLIENT_FULLSCREEN_ON, 0);
+    ASSERT_EQ(m_Frame->FstmStateGet(), SA_FSTM_STATE_CONNECTED_FULLSCREEN);
+    QPushButton* button = m_Frame->XButtonGet();
+    ASSERT_NE(button, nullptr);
+    ASSERT_TRUE(AppTestWaitFor([&] { return button->isVisible(); }));
+    AppTestSpin(100);
+    const QRect place = m_X.GeometryGet(button->winId());
+    const int right = qRound(QGuiApplication::primaryScreen()->geometry().width() * scale);
+    EXPECT_NEAR(place.left(), right - 50 * scale, 1.0);
+    EXPECT_NEAR(place.top(), 25 * scale, 1.0);
+    EXPECT_NEAR(place.width(), 25 * scale, 1.0);
+    EXPECT_NEAR(place.height(), 25 * scale, 1.0);
+    m_X.MoveTo(place.center());
+    m_X.Click(1);
+    EXPECT_TRUE(
+        AppTestWaitFor([&] { return m_Frame->FstmStateGet() == SA_FSTM_STATE_CONNECTED_DISPLAY_ON; }));
+    EXPECT_EQ(m_Frame->XButtonGet(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(Disconnect());
+}
+
+// The artwork is drawn from its vector sources at the screen's device
+// pixels, so a scaled screen shows it as sharp as an unscaled one.
+TEST_F(AppInputTest, ArtworkIsDrawnAtTheScreensDevicePixels)
+{
+    FrameOpen();
+    const double scale = m_Frame->devicePixelRatioF();
+    int drawn = 0;
+    for (QWidget* view :
+         {static_cast<QWidget*>(m_Frame->ConnectViewGet()), static_cast<QWidget*>(m_Frame->TextViewGet())})
+    {
+        for (QLabel* label : view->findChildren<QLabel*>())
+        {
+            const QPixmap pixmap = label->pixmap();
+            if (pixmap.isNull())
+                continue;
+            ++drawn;
+            SCOPED_TRACE(testing::Message() << "picture of " << label->width() << "x" << label->height());
+            EXPECT_EQ(pixmap.devicePixelRatio(), scale);
+            EXPECT_NEAR(pixmap.width(), label->width() * scale, 1.0);
+            EXPECT_NEAR(pixmap.height(), label->height() * scale, 1.0);
+        }
+    }
+    EXPECT_EQ(drawn, 4); // logo and banner of both views
 }
 
 TEST_F(AppInputTest, TouchPointsAreMappedAndOutsidePointsAreLifted)
