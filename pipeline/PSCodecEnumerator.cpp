@@ -12,6 +12,7 @@ extern "C"
 }
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 namespace
@@ -58,6 +59,12 @@ bool PrivateVaapiSupported(const AVCodec* codec)
 std::vector<std::string> PSCodecEnumerator::RenderNodesFind()
 {
     std::vector<std::string> nodes;
+    const char* chosen = std::getenv("QUILLMERE_VAAPI_DEVICE");
+    if (chosen != nullptr && chosen[0] != '\0')
+    {
+        nodes.emplace_back(chosen);
+        return nodes;
+    }
     std::error_code error;
     std::filesystem::directory_iterator it("/dev/dri", error);
     if (error)
@@ -72,14 +79,14 @@ std::vector<std::string> PSCodecEnumerator::RenderNodesFind()
     return nodes;
 }
 
-PSCodecEnumerator::PSCodecEnumerator() : m_pCodec(avcodec_find_decoder(AV_CODEC_ID_H264))
+PSCodecEnumerator::PSCodecEnumerator(bool hardwareAllowed) : m_pCodec(avcodec_find_decoder(AV_CODEC_ID_H264))
 {
     if (!m_pCodec)
     {
         SALog(SA_LOG_FAILURE, "PSCodecEnumerator::PSCodecEnumerator avcodec_find_decoder failed! h264\n");
         return;
     }
-    if (PrivateVaapiSupported(m_pCodec))
+    if (hardwareAllowed && PrivateVaapiSupported(m_pCodec))
     {
         for (const std::string& node : RenderNodesFind())
         {
@@ -103,13 +110,14 @@ void PSCodecEnumerator::InstancesAvailableList() const
     SALog(SA_LOG_CODEC, "\n");
 }
 
-AVCodecContext* PSCodecEnumerator::PrivateActivateObject(const Instance& instance) const
+AVCodecContext* PSCodecEnumerator::PrivateActivateObject(const Instance& instance, std::string& why) const
 {
     AVCodecContext* context = avcodec_alloc_context3(m_pCodec);
     if (!context)
     {
         SALog(SA_LOG_FAILURE, "PSCodecEnumerator::PrivateActivateObject failed! avcodec_alloc_context3 %s\n",
               instance.Name.c_str());
+        why = "no memory for a decoder context";
         return nullptr;
     }
     if (instance.Hardware)
@@ -124,6 +132,7 @@ AVCodecContext* PSCodecEnumerator::PrivateActivateObject(const Instance& instanc
             SALog(SA_LOG_FAILURE,
                   "PSCodecEnumerator::PrivateActivateObject failed! av_hwdevice_ctx_create %d - %s\n", result,
                   text);
+            why = std::string("the VA-API device ") + instance.Device + " does not open: " + text;
             avcodec_free_context(&context);
             return nullptr;
         }
@@ -133,8 +142,10 @@ AVCodecContext* PSCodecEnumerator::PrivateActivateObject(const Instance& instanc
     return context;
 }
 
-AVCodecContext* PSCodecEnumerator::InstanceCreate(const Configure& configure, size_t& index) const
+AVCodecContext* PSCodecEnumerator::InstanceCreate(const Configure& configure, size_t& index,
+                                                  bool& hardwareFailed) const
 {
+    hardwareFailed = false;
     if (m_Instances.empty())
     {
         SALog(SA_LOG_FAILURE, "PSCodecEnumerator::PrivateActivateObject failed! no decoders available\n");
@@ -142,27 +153,37 @@ AVCodecContext* PSCodecEnumerator::InstanceCreate(const Configure& configure, si
     }
     for (size_t i = 0; i < m_Instances.size(); ++i)
     {
-        AVCodecContext* context = PrivateActivateObject(m_Instances[i]);
-        if (!context)
-            continue;
-        if (!configure(context))
+        std::string why;
+        AVCodecContext* context = PrivateActivateObject(m_Instances[i], why);
+        if (context && !configure(context))
         {
             avcodec_free_context(&context);
-            continue;
+            why = "the decoder refused its settings";
         }
-        const int result = avcodec_open2(context, m_pCodec, nullptr);
-        if (result < 0)
+        if (context)
         {
+            const int result = avcodec_open2(context, m_pCodec, nullptr);
+            if (result >= 0)
+            {
+                index = i;
+                return context;
+            }
             char text[AV_ERROR_MAX_STRING_SIZE] = {};
             av_strerror(result, text, sizeof(text));
             SALog(SA_LOG_FAILURE,
                   "PSCodecEnumerator::PrivateActivateObject failed! avcodec_open2 %s %d - %s\n",
                   m_Instances[i].Name.c_str(), result, text);
             avcodec_free_context(&context);
-            continue;
+            why = std::string("avcodec_open2: ") + text;
         }
-        index = i;
-        return context;
+        if (m_Instances[i].Hardware)
+        {
+            hardwareFailed = true;
+            if (i + 1 < m_Instances.size())
+                SALog(SA_LOG_FAILURE,
+                      "PSCodecEnumerator::InstanceCreate %s cannot decode (%s): falling back to %s\n",
+                      m_Instances[i].Name.c_str(), why.c_str(), m_Instances[i + 1].Name.c_str());
+        }
     }
     return nullptr;
 }

@@ -50,6 +50,7 @@ void PSCodecTransform::Release()
     av_frame_free(&m_pFrameSoftware);
     m_InstanceName.clear();
     m_Hardware = false;
+    m_HardwareFailed = false;
     m_LastWidth = 0;
     m_LastHeight = 0;
     m_LastFormat = -1;
@@ -81,7 +82,7 @@ bool PSCodecTransform::PrivateMediaTypesSet(AVCodecContext* context, int32_t wid
     return true;
 }
 
-bool PSCodecTransform::Initialize(int32_t width, int32_t height)
+bool PSCodecTransform::Initialize(int32_t width, int32_t height, bool hardwareAllowed)
 {
     Release();
     PSCodecGlobal::LogRoute();
@@ -95,7 +96,7 @@ bool PSCodecTransform::Initialize(int32_t width, int32_t height)
         Release();
         return false;
     }
-    PSCodecEnumerator enumerator;
+    PSCodecEnumerator enumerator(hardwareAllowed);
     enumerator.InstancesAvailableList();
     size_t index = 0;
     m_pContext = enumerator.InstanceCreate(
@@ -110,7 +111,7 @@ bool PSCodecTransform::Initialize(int32_t width, int32_t height)
             }
             return true;
         },
-        index);
+        index, m_HardwareFailed);
     if (!m_pContext)
     {
         SALog(SA_LOG_FAILURE, "PSCodecTransform::Initialize failed! Enumerator.InstanceCreate\n");

@@ -36,8 +36,9 @@ public:
 
     // Finds and opens a decoder for a stream announced as width x height
     // (a hint only: the stream's own parameter sets decide). Logs which
-    // decoder runs. False when none opens.
-    bool Initialize(int32_t width, int32_t height);
+    // decoder runs. False when none opens. hardwareAllowed false: software
+    // only.
+    bool Initialize(int32_t width, int32_t height, bool hardwareAllowed = true);
     bool IsInitialized() const { return m_pContext != nullptr; }
     void Release();
 
@@ -58,6 +59,8 @@ public:
 
     const std::string& InstanceNameGet() const { return m_InstanceName; }
     bool IsHardwareGet() const { return m_Hardware; }
+    // A hardware decoder was tried at Initialize and did not open.
+    bool HardwareFailedGet() const { return m_HardwareFailed; }
     // Stream changes followed since Initialize.
     uint32_t StreamChangesGet() const { return m_StreamChanges; }
 
@@ -73,6 +76,7 @@ private:
     AVFrame* m_pFrameSoftware = nullptr;  // owned, a hardware picture in memory
     std::string m_InstanceName;
     bool m_Hardware = false;
+    bool m_HardwareFailed = false;
     // The last picture's decoded shape, for noticing stream changes.
     int m_LastWidth = 0, m_LastHeight = 0, m_LastFormat = -1;
     uint32_t m_StreamChanges = 0;

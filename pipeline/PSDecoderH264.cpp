@@ -22,6 +22,10 @@ namespace
 constexpr int32_t PS_H264_FRAME_RATE = 60;
 // One sixtieth of a second in 100-ns units.
 constexpr int64_t PS_H264_SAMPLE_DURATION = 166666;
+// Access units a hardware decoder may hold back before its first picture;
+// the stream gives one picture per unit, so a decoder that has given none
+// after these is not working.
+constexpr size_t PS_H264_HARDWARE_TRIAL_UNITS = 8;
 
 // A picture TurboJPEG converts exactly: 8-bit 4:2:0 in full range (or with no
 // range given, which this stream format means as full range) and BT.601 (or
@@ -113,11 +117,15 @@ bool PSDecoderH264::Initialize(int32_t width, int32_t height)
     m_pTransform->Release();
     m_LatencyCount = 0;
     m_Initialized = false;
-    if (!m_pTransform->Initialize(width, height))
+    m_HardwareTrialUnits.clear();
+    m_HardwareProven = false;
+    if (!m_pTransform->Initialize(width, height, !m_HardwareRefused))
     {
         SALog(SA_LOG_FAILURE, "PSDecoderH264::Initialize failed! m_Transform.Initialize\n");
         return false;
     }
+    if (m_pTransform->HardwareFailedGet())
+        m_HardwareRefused = true;
     m_Width = width;
     m_Height = height;
     m_FrameRate = PS_H264_FRAME_RATE;
@@ -139,8 +147,14 @@ bool PSDecoderH264::PrivateDecode(const uint8_t* data, size_t size, const AVFram
         return false;
     }
     m_SampleTime += m_SampleDuration;
+    // Until a hardware decoder has shown a picture it is on trial.
+    const bool trial = m_pTransform->IsHardwareGet() && !m_HardwareProven;
+    if (trial)
+        m_HardwareTrialUnits.emplace_back(data, data + size);
     if (!m_pTransform->InputSubmit(data, size, m_SampleTime))
     {
+        if (trial)
+            return PrivateSoftwareFallback("it refused an access unit", frame, noOutput);
         SALog(SA_LOG_FAILURE, "PSDecoderH264::Decode failed! m_Transform.InputSubmit\n");
         // Whatever the decoder still holds belongs to the broken stream.
         m_pTransform->Flush();
@@ -149,6 +163,57 @@ bool PSDecoderH264::PrivateDecode(const uint8_t* data, size_t size, const AVFram
     }
     bool needMoreInput = false;
     if (!m_pTransform->OutputGet(frame, needMoreInput))
+    {
+        if (trial && (!needMoreInput || m_HardwareTrialUnits.size() >= PS_H264_HARDWARE_TRIAL_UNITS))
+            return PrivateSoftwareFallback(needMoreInput ? "no picture after the first access units"
+                                                         : "it failed to give a picture",
+                                           frame, noOutput);
+        noOutput = needMoreInput;
+        ++m_LatencyCount;
+        SALog(SA_LOG_FAILURE, "PSDecoderH264::Decode failed! m_Transform.OutputGet Latency:%d frames\n",
+              m_LatencyCount);
+        return false;
+    }
+    if (trial)
+    {
+        m_HardwareProven = true;
+        m_HardwareTrialUnits.clear();
+    }
+    return true;
+}
+
+bool PSDecoderH264::PrivateSoftwareFallback(const char* why, const AVFrame*& frame, bool& noOutput)
+{
+    SALog(SA_LOG_FAILURE,
+          "PSDecoderH264::Decode %s failed before its first picture (%s): decoding in software\n",
+          m_pTransform->InstanceNameGet().c_str(), why);
+    m_HardwareRefused = true;
+    std::vector<std::vector<uint8_t>> units = std::move(m_HardwareTrialUnits);
+    m_HardwareTrialUnits.clear();
+    m_LatencyCount = 0;
+    if (!m_pTransform->Initialize(m_Width, m_Height, false))
+    {
+        SALog(SA_LOG_FAILURE, "PSDecoderH264::Initialize failed! m_Transform.Initialize\n");
+        m_Initialized = false;
+        return false;
+    }
+    ++m_Creations;
+    // The units again, stamped as they were; the picture of the last one is
+    // this call's.
+    bool got = false;
+    bool needMoreInput = false;
+    for (size_t i = 0; i < units.size(); ++i)
+    {
+        const int64_t time = m_SampleTime - int64_t(units.size() - 1 - i) * m_SampleDuration;
+        if (!m_pTransform->InputSubmit(units[i].data(), units[i].size(), time))
+        {
+            SALog(SA_LOG_FAILURE, "PSDecoderH264::Decode failed! m_Transform.InputSubmit\n");
+            m_pTransform->Flush();
+            return false;
+        }
+        got = m_pTransform->OutputGet(frame, needMoreInput);
+    }
+    if (!got)
     {
         noOutput = needMoreInput;
         ++m_LatencyCount;

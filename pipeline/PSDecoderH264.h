@@ -13,6 +13,11 @@
 //   followed at once (the conversion is set up anew) and still returned.
 // - A fault inside the codec (caught by the job's guard) abandons the
 //   decoder; the next Initialize makes a new one.
+// - A VA-API decoder is tried first where a render node exists. One that
+//   does not open, or that fails before its first picture, gives way to the
+//   software decoder once, with a log line saying why (the access units it
+//   was fed are decoded again in software); this object then stays with
+//   software, also when a size change re-creates the decoder.
 // - The sample clock (100-ns units) starts at the monotonic time of
 //   construction and runs on across re-creations.
 // - 4:2:0 8-bit pictures in full range (the peer's yuvj420p) or with no range
@@ -30,6 +35,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class PSCodecTransform;
 struct AVFrame;
@@ -82,6 +88,7 @@ private:
     // Initialize renews the decoder.
     static void PrivateAbandon(void* decoder);
     bool PrivateDecode(const uint8_t* data, size_t size, const AVFrame*& frame, bool& noOutput);
+    bool PrivateSoftwareFallback(const char* why, const AVFrame*& frame, bool& noOutput);
     bool PrivateConvert(const AVFrame* frame, uint8_t* output, size_t outputSize, int32_t outputPitch,
                         int32_t width, int32_t height);
     bool PrivateScale(const AVFrame* frame, uint8_t* output, int32_t outputPitch, int32_t width,
@@ -98,7 +105,13 @@ private:
     int32_t m_LatencyCount = 0;
     uint32_t m_Creations = 0;
     bool m_Abandoned = false;
-    SwsContext* m_pSws = nullptr; // owned; for pictures TurboJPEG cannot take
+    // A hardware decoder failed this object once: software from then on.
+    bool m_HardwareRefused = false;
+    // The access units a hardware decoder was fed before its first picture,
+    // for the software decoder should it fail.
+    std::vector<std::vector<uint8_t>> m_HardwareTrialUnits;
+    bool m_HardwareProven = false; // the hardware decoder gave a picture
+    SwsContext* m_pSws = nullptr;  // owned; for pictures TurboJPEG cannot take
     // Last picture size that differed from the announced one (logged once).
     int32_t m_MismatchWidth = 0, m_MismatchHeight = 0;
 };

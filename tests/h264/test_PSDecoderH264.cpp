@@ -578,3 +578,49 @@ TEST(PSCodecEnumeratorOrder, SoftwareIsTheLastResortAndTheChoiceIsLogged)
         EXPECT_FALSE(decoder.TransformGet().IsHardwareGet());
     }
 }
+
+// A device that cannot decode (here a file that is no render node, named
+// through QUILLMERE_VAAPI_DEVICE as these machines have no GPU) is tried
+// first and gives way to software with a line saying why; the stream decodes
+// from its first picture on, and a size change does not try the device again.
+TEST(PSCodecEnumeratorOrder, ADeviceThatCannotDecodeGivesWayToSoftwareOnceAndSaysWhy)
+{
+    const std::string device = testing::TempDir() + "qm_not_a_render_node";
+    std::FILE* file = std::fopen(device.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fputs("not a device\n", file);
+    std::fclose(file);
+    setenv("QUILLMERE_VAAPI_DEVICE", device.c_str(), 1);
+    PSCodecEnumerator enumerator;
+    ASSERT_EQ(enumerator.InstancesCountGet(), 2u) << "this libavcodec offers no VA-API";
+    EXPECT_EQ(enumerator.InstanceGet(0).Name, "h264 (VA-API " + device + ")");
+
+    TestLogCapture log;
+    PSDecoderH264 decoder;
+    const std::vector<H264TestUnit> units = H264TestStreamEncode(320, 240, 0, 2);
+    const std::vector<H264TestUnit> larger = H264TestStreamEncode(336, 240, 5, 1);
+    ASSERT_TRUE(decoder.Initialize(320, 240));
+    for (const H264TestUnit& unit : units)
+    {
+        Decoded out;
+        bool noOutput = true;
+        ASSERT_TRUE(UnitDecode(decoder, unit.AccessUnit, out, noOutput)) << "frame " << unit.FrameNumber;
+        uint32_t stamp = 0;
+        ASSERT_TRUE(PeerFrameStampRead(out.Pixels.data(), 320, 240, 320 * 4, 4, stamp));
+        EXPECT_EQ(stamp, unit.FrameNumber);
+    }
+    EXPECT_FALSE(decoder.TransformGet().IsHardwareGet());
+    const std::string fallback = "PSCodecEnumerator::InstanceCreate h264 (VA-API " + device +
+                                 ") cannot decode (the VA-API device " + device + " does not open: ";
+    EXPECT_EQ(log.CountGet(fallback), 1u) << log.AllGet();
+    EXPECT_TRUE(log.Contains("): falling back to h264 (software)\n"));
+    EXPECT_TRUE(log.Contains("PSCodecTransform::Initialize 320x240 decoding with h264 (software)"));
+
+    ASSERT_TRUE(decoder.Initialize(336, 240));
+    Decoded out;
+    bool noOutput = true;
+    EXPECT_TRUE(UnitDecode(decoder, larger[0].AccessUnit, out, noOutput));
+    EXPECT_EQ(log.CountGet(fallback), 1u);
+    EXPECT_TRUE(log.Contains("PSCodecTransform::Initialize 336x240 decoding with h264 (software)"));
+    unsetenv("QUILLMERE_VAAPI_DEVICE");
+}
