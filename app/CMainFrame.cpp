@@ -530,19 +530,30 @@ void CMainFrame::FullScreenEnter()
     if (m_TouchMode != SA_SETTINGS_TOUCH_OFF &&
         !SASettings::SettingsOptionEnableGet(SA_SETTINGS_CUSTOMER_SPECIFIC_01) && m_pXButton == nullptr)
     {
-        // A small window of its own above the frame: a child widget would lie
-        // beneath the view's native GL window. As a tool window it belongs to
-        // the frame, which keeps it above the frame only: staying on top of
-        // everything, it floated over other programs once the user switched
-        // to them. Its place is 25 pixels in from the monitor's top-right
-        // corner, 25 x 25.
+        // Its place is 25 pixels in from the monitor's top-right corner,
+        // 25 x 25. On X11 it is a small window of its own above the frame: a
+        // child widget would lie beneath the view's native GL window. As a
+        // tool window it belongs to the frame, which keeps it above the frame
+        // only: staying on top of everything, it floated over other programs
+        // once the user switched to them. A Wayland client cannot place a
+        // window of its own: there it is a native child of the frame (a
+        // subsurface, raised above the view's), at the same place, as the
+        // frame covers the monitor.
         m_pXButton = new QPushButton(QStringLiteral("X"), this);
         m_pXButton->setObjectName(QStringLiteral("XButton"));
-        m_pXButton->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
         const int monitorRight = monitor.x() + monitor.width();
-        const int left = monitorRight - 50, top = monitor.y() + 25;
-        const int right = monitorRight - 25, bottom = monitor.y() + 50;
-        m_pXButton->setGeometry(left, top, right - left, bottom - top);
+        int left = monitorRight - 50, top = monitor.y() + 25;
+        const int width = 25, height = 25;
+        if (QGuiApplication::platformName().startsWith(QStringLiteral("wayland")))
+        {
+            m_pXButton->setAttribute(Qt::WA_NativeWindow);
+            m_pXButton->setFocusPolicy(Qt::NoFocus);
+            left -= monitor.x();
+            top -= monitor.y();
+        }
+        else
+            m_pXButton->setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus);
+        m_pXButton->setGeometry(left, top, width, height);
         connect(m_pXButton, &QPushButton::clicked,
                 [this] { m_FrameTarget.Post(SA_WM_APP_FULLSCREEN_CLOSE_CLICKED, 0, 0); });
         m_pXButton->show();

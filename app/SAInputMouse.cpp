@@ -144,15 +144,32 @@ void SAInputMouse::Uninitialize(bool keyboardEnabled)
 bool SAInputMouse::PrivateRemoteControlStart()
 {
     QWindow* window = m_pView != nullptr ? m_pView->WindowGet() : nullptr;
-    if (window == nullptr || !window->isExposed() || !window->setMouseGrabEnabled(true))
+    if (window == nullptr || !window->isExposed())
+        return false;
+    // A Wayland client can neither grab nor warp the pointer, nor reach the
+    // relative pointer and pointer constraint protocols through the toolkit:
+    // remote control then takes the pointer's own moves inside the window,
+    // where the compositor keeps delivering them.
+    const QString platform = QGuiApplication::platformName();
+    const bool confined = platform.startsWith(QStringLiteral("wayland"));
+    if (!confined && !window->setMouseGrabEnabled(true))
         return false;
     window->setCursor(Qt::BlankCursor);
     window->installEventFilter(this);
     m_RemoteControl = true;
     m_RemainderX = m_RemainderY = 0;
-    m_RawActive = m_MotionSource == SAMotionSource::RAW && PrivateRawMotionSelect(true);
+    m_RawActive = !confined && m_MotionSource == SAMotionSource::RAW && PrivateRawMotionSelect(true);
+    m_Confined = confined;
+    m_ConfinedLastValid = false;
+    if (m_Confined)
+        SALog(SA_LOG_FAILURE,
+              "SAInputMouse::Initialize no relative pointer protocol on %s: remote control "
+              "follows the pointer confined to the window\n",
+              platform.toUtf8().constData());
     SALog(SA_LOG_INPUT, "SAInputMouse::Initialize remote control, motion from %s\n",
-          m_RawActive ? "raw device events" : "pointer warping");
+          m_RawActive  ? "raw device events"
+          : m_Confined ? "the confined pointer"
+                       : "pointer warping");
     PrivatePointerCentre();
     return true;
 }
@@ -177,11 +194,13 @@ void SAInputMouse::PrivateRemoteControlStop()
     if (m_RawActive)
         PrivateRawMotionSelect(false);
     m_RawActive = false;
+    const bool grabbed = !m_Confined;
+    m_Confined = false;
     QWindow* window = m_pView != nullptr ? m_pView->WindowGet() : nullptr;
     if (window != nullptr)
     {
         window->removeEventFilter(this);
-        if (!window->setMouseGrabEnabled(false))
+        if (grabbed && !window->setMouseGrabEnabled(false))
             SALog(SA_LOG_FAILURE, "SAInputMouse::Uninitialize setMouseGrabEnabled failed!\n");
         window->unsetCursor();
     }
@@ -268,6 +287,8 @@ bool SAInputMouse::PrivateRemoteEvent(QEvent* event)
         auto* mouse = static_cast<QMouseEvent*>(event);
         if (m_RawActive || mouse->source() != Qt::MouseEventNotSynthesized)
             return true;
+        if (m_Confined)
+            return PrivateConfinedMotion(mouse->position() * m_pView->WindowGet()->devicePixelRatio());
         // Counted in device pixels, as the server counts motion: on a
         // scaled screen a logical pixel is several, and the centre the
         // pointer was warped to is the logical one rounded to a device pixel.
@@ -324,8 +345,28 @@ void SAInputMouse::PrivateRecordSend(SAInputMouseRecord& record)
     m_ButtonsDown &= static_cast<uint16_t>(~((record.usButtonFlags >> 1) & downBits));
 }
 
+bool SAInputMouse::PrivateConfinedMotion(const QPointF& position)
+{
+    // The first position after capture began is where the motion starts.
+    const QPointF last = m_ConfinedLast;
+    m_ConfinedLast = position;
+    if (!m_ConfinedLastValid)
+    {
+        m_ConfinedLastValid = true;
+        return true;
+    }
+    SAInputMouseRecord record;
+    record.lLastX = qRound(position.x() - last.x());
+    record.lLastY = qRound(position.y() - last.y());
+    if (record.lLastX != 0 || record.lLastY != 0)
+        PrivateRecordSend(record);
+    return true;
+}
+
 void SAInputMouse::PrivatePointerCentre()
 {
+    if (m_Confined)
+        return; // the pointer cannot be moved there
     // Keeps the hidden pointer over the window, where the blank cursor
     // applies, and gives the warping fallback room to move in.
     QWindow* window = m_pView != nullptr ? m_pView->WindowGet() : nullptr;

@@ -6,7 +6,9 @@
 //   sent to the frame as event SA_FSTM_EVENT_CLIENT_INPUT_MOUSE. Motion
 //   comes from XInput2 raw motion on X11 (device counts, unaccelerated, not
 //   stopped by the screen edge); elsewhere, or without XInput2, the pointer
-//   is warped back to the window's centre and its offset is the motion.
+//   is warped back to the window's centre and its offset is the motion;
+//   on Wayland, where a client can do neither, the pointer stays in the
+//   window (grabbed) and its moves there are the motion (logged).
 // - not 0, mouse touch emulation: the pointer is grabbed, kept inside the
 //   window and shown as a cross; the display view turns the left button
 //   into touch events.
@@ -27,6 +29,7 @@
 #include <QAbstractNativeEventFilter>
 #include <QCursor>
 #include <QObject>
+#include <QPointF>
 
 #include <functional>
 #include <map>
@@ -65,6 +68,8 @@ public:
     bool CaptureActiveGet() const { return m_RemoteControl || m_TouchEmulation; }
     // Remote control takes its motion from raw device events.
     bool RawMotionActiveGet() const { return m_RawActive; }
+    // Remote control takes its motion from the pointer's moves in the window.
+    bool ConfinedMotionActiveGet() const { return m_Confined; }
     // Where remote control takes its motion from (set before Initialize).
     void MotionSourceSet(SAMotionSource source) { m_MotionSource = source; }
 
@@ -82,6 +87,7 @@ private:
     bool PrivateTouchEmulationConfine(QMouseEvent* event);
     void PrivateRecordSend(SAInputMouseRecord& record);
     void PrivatePointerCentre();
+    bool PrivateConfinedMotion(const QPointF& position);
     bool PrivateRawMotionSelect(bool on);
     void PrivateRawMotion(const void* event);
     bool PrivateRawDeviceRelative(uint16_t deviceId);
@@ -96,6 +102,9 @@ private:
 
     bool m_RemoteControl = false;
     bool m_RawActive = false;
+    bool m_Confined = false;
+    bool m_ConfinedLastValid = false;
+    QPointF m_ConfinedLast; // device pixels of the display window
     bool m_TouchEmulation = false;
     bool m_CursorSaved = false;
     QCursor m_SavedCursor;

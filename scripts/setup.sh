@@ -15,6 +15,7 @@ PACKAGES=(
     xvfb xauth x11-utils iproute2 util-linux dbus-daemon
     libxcb-xinput-dev libx11-dev libxtst-dev
     dpkg-dev scdoc librsvg2-bin appstream desktop-file-utils
+    weston qt6-wayland
 )
 
 if [ "$(id -u)" -ne 0 ]; then

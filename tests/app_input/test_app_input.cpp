@@ -217,7 +217,11 @@ protected:
     void SetUp() override
     {
         SASettings::Clear();
-        ASSERT_TRUE(m_X.ValidGet());
+        // As a Wayland client (no X server) only tests without device input run.
+        if (!QGuiApplication::platformName().startsWith(QStringLiteral("wayland")))
+        {
+            ASSERT_TRUE(m_X.ValidGet());
+        }
     }
 
     void TearDown() override
@@ -239,7 +243,11 @@ protected:
         m_Frame = AppTestFrameOpen(true);
         ASSERT_TRUE(m_Frame);
         m_Frame->activateWindow();
-        ASSERT_TRUE(AppTestWaitFor([&] { return m_Frame->ViewHasFocusGet(); }));
+        // A compositor without a seat gives no window the keyboard focus.
+        if (m_X.ValidGet())
+        {
+            ASSERT_TRUE(AppTestWaitFor([&] { return m_Frame->ViewHasFocusGet(); }));
+        }
     }
 
     // Connected to a peer at `address` that keeps streaming, display on.
@@ -835,6 +843,42 @@ TEST_F(AppInputTest, DragsMoveTheLocalPictureAndAClickBesideItPutsItBack)
     EXPECT_NEAR(size3[0], size0[0], 0.01);
     AppTestSpin(100);
     EXPECT_TRUE(boxes.m_Texts.empty());
+    ASSERT_NO_FATAL_FAILURE(Disconnect());
+}
+
+// A Wayland client can neither warp the pointer nor reach the relative
+// pointer protocols: remote control says so and sends the pointer's own
+// moves inside the window (run as a client of a headless Weston, with the
+// toolkit's test input as the only pointer there is).
+TEST_F(AppInputTest, RemoteControlWithoutRelativePointerFollowsTheConfinedPointer)
+{
+    if (!QGuiApplication::platformName().startsWith(QStringLiteral("wayland")))
+        GTEST_SKIP() << "on X11 remote control has raw motion and warping";
+    LogCapture log;
+    FrameOpen();
+    ASSERT_NO_FATAL_FAILURE(Connect(ADDRESS_MOUSE, "640x400"));
+    QWindow* window = DisplayWindow();
+    const QPoint centre(window->width() / 2, window->height() / 2);
+    QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, centre);
+    SAInputMouse* mouse = m_Frame->InputMouseGet();
+    ASSERT_TRUE(AppTestWaitFor([&] { return mouse->RemoteControlGet(); }));
+    EXPECT_TRUE(mouse->ConfinedMotionActiveGet());
+    EXPECT_TRUE(
+        log.Contains("SAInputMouse::Initialize no relative pointer protocol on wayland: remote control "
+                     "follows the pointer confined to the window\n"));
+    QTest::mouseMove(window, centre + QPoint(1, 1));
+    QTest::mouseMove(window, centre + QPoint(11, 6));
+    QTest::mouseMove(window, centre + QPoint(7, 9));
+    ASSERT_TRUE(WaitPackets("InputMouse", 2));
+    const auto mice = Packets("InputMouse");
+    ASSERT_EQ(mice.size(), 2u);
+    EXPECT_EQ(mice[0]["x"], 10);
+    EXPECT_EQ(mice[0]["y"], 5);
+    EXPECT_EQ(mice[1]["x"], -4);
+    EXPECT_EQ(mice[1]["y"], 3);
+    m_Frame->FrameTargetGet().Send(SA_WM_APP_MOUSE_CAPTURE_LEAVE, 0, 0);
+    EXPECT_FALSE(mouse->RemoteControlGet());
+    EXPECT_FALSE(mouse->ConfinedMotionActiveGet());
     ASSERT_NO_FATAL_FAILURE(Disconnect());
 }
 
