@@ -17,6 +17,26 @@ namespace
 // How long a finished stream waits for the viewer to close its side, so
 // that closing never discards data the viewer has not read yet.
 constexpr auto PEER_CLOSE_LINGER = std::chrono::milliseconds(2000);
+// Chaos mode: a viewer that has not acknowledged for this long lost frames
+// to a malformed packet (or is stuck); the connection is dropped so that the
+// run goes on instead of waiting for good.
+constexpr auto PEER_CHAOS_STALL = std::chrono::milliseconds(3000);
+
+PeerCodec PrivateCodecChoose(const PeerOptions& options, uint32_t id)
+{
+    if (!options.Chaos)
+    {
+        return options.Codec;
+    }
+    return id % 2 == 0 ? PeerCodec::H264 : PeerCodec::Jpeg;
+}
+
+// Each connection its own sequence, the same for the same seed.
+std::mt19937 PrivateChaosEngine(uint32_t seed, uint32_t id)
+{
+    std::seed_seq sequence{seed, id};
+    return std::mt19937(sequence);
+}
 
 // Non-zero header bytes at or after `from`, apart from [skipFrom, skipTo).
 int64_t PrivateStrayBytes(const SAPacketHeader& header, size_t from, size_t skipFrom = 0, size_t skipTo = 0)
@@ -36,8 +56,9 @@ int64_t PrivateStrayBytes(const SAPacketHeader& header, size_t from, size_t skip
 PeerConnection::PeerConnection(int fd, uint32_t id, const PeerOptions& options, const PeerScenario& scenario,
                                PeerRecorder* recorder, PeerConnectionObserver* observer)
     : m_Socket(fd), m_Id(id), m_Options(options), m_Scenario(scenario), m_Recorder(recorder),
-      m_Observer(observer),
-      m_Encoder(options.Codec, options.Quality, options.Gop, options.Bitrate, options.Fps)
+      m_Observer(observer), m_Codec(PrivateCodecChoose(options, id)),
+      m_Encoder(m_Codec, options.Quality, options.Gop, options.Bitrate, options.Fps),
+      m_Chaos(PrivateChaosEngine(options.ChaosSeed, id))
 {
 }
 
@@ -351,12 +372,19 @@ void PeerConnection::PrivateGracefulClose()
 bool PeerConnection::PrivateWindowWait(uint64_t sent)
 {
     std::unique_lock<std::mutex> lock(m_Lock);
-    m_Wake.wait(lock,
-                [&]
-                {
-                    return m_Stop || m_ViewerGone || m_Options.Window == 0 ||
-                           sent < m_Acks + static_cast<uint64_t>(m_Options.Window);
-                });
+    auto ready = [&]
+    {
+        return m_Stop || m_ViewerGone || m_Options.Window == 0 ||
+               sent < m_Acks + static_cast<uint64_t>(m_Options.Window);
+    };
+    if (!m_Options.Chaos)
+    {
+        m_Wake.wait(lock, ready);
+    }
+    else if (!m_Wake.wait_for(lock, PEER_CHAOS_STALL, ready))
+    {
+        return false;
+    }
     if (m_Stop || m_ViewerGone)
     {
         return false;
@@ -419,7 +447,69 @@ bool PeerConnection::PrivateScenarioRun(uint32_t frameNumber, bool& ended, int& 
     return true;
 }
 
-bool PeerConnection::PrivateFrameSend(uint32_t frameNumber, int overhang)
+uint32_t PeerConnection::PrivateChaosNumber(uint32_t low, uint32_t high)
+{
+    return std::uniform_int_distribution<uint32_t>(low, high)(m_Chaos);
+}
+
+bool PeerConnection::PrivateChaosRun(uint32_t frameNumber, bool& ended, int& overhang, Damage& damage)
+{
+    ended = false;
+    damage = Damage::None;
+    if (!m_Options.Chaos || frameNumber < m_ChaosNext)
+    {
+        return true;
+    }
+    m_ChaosNext = frameNumber + PrivateChaosNumber(5, 60);
+    switch (PrivateChaosNumber(0, 7))
+    {
+    case 0: // the connection drops without a Disconnect
+        ended = true;
+        return true;
+    case 1:
+        return PrivateHeaderSend(PeerPacket::StreamReset(PrivateChaosNumber(0, 1)));
+    case 2: // the display is hidden for a while, and no frames come
+        return PrivateHeaderSend(PeerPacket::Visibility(0)) &&
+               PrivateSleepUntil(std::chrono::steady_clock::now() +
+                                 std::chrono::milliseconds(PrivateChaosNumber(100, 1500))) &&
+               PrivateHeaderSend(PeerPacket::Visibility(1));
+    case 3:
+        return PrivateHeaderSend(
+            PeerPacket::Malformed(static_cast<int32_t>(PrivateChaosNumber(1, PEER_MALFORMED_KIND_COUNT)),
+                                  m_Options.Width, m_Options.Height));
+    case 4:
+    {
+        // A frame announcing more than it needs, or more than any buffer may
+        // hold, and the connection drops before the payload.
+        PeerFrameBufferFields fields;
+        fields.ScreenWidth = m_Options.Width;
+        fields.ScreenHeight = m_Options.Height;
+        fields.PitchInBytes = 4 * m_Options.Width;
+        fields.Right = m_Options.Width;
+        fields.Bottom = m_Options.Height;
+        fields.CompressionType = m_Encoder.CompressionTypeGet();
+        fields.Quality = m_Encoder.QualityFieldGet();
+        const uint64_t twice = 8ull * static_cast<uint64_t>(m_Options.Width) * m_Options.Height;
+        fields.PayloadBytes = PrivateChaosNumber(0, 1) == 0
+                                  ? 0xFFFFFFFFu
+                                  : static_cast<uint32_t>(std::min<uint64_t>(twice, 0xFFFFFFFFu));
+        PrivateHeaderSend(PeerPacket::FrameBuffer(fields));
+        ended = true;
+        return true;
+    }
+    case 5:
+        damage = Damage::Truncate;
+        return true;
+    case 6:
+        damage = Damage::Corrupt;
+        return true;
+    default:
+        overhang = static_cast<int>(PrivateChaosNumber(1, 64));
+        return true;
+    }
+}
+
+bool PeerConnection::PrivateFrameSend(uint32_t frameNumber, int overhang, Damage damage)
 {
     const int width = m_Options.Width;
     const int height = m_Options.Height;
@@ -427,7 +517,7 @@ bool PeerConnection::PrivateFrameSend(uint32_t frameNumber, int overhang)
     // A band needs at least one row. An H.264 access unit is always the
     // whole screen: the stream's pictures cannot change size or place, so
     // neither bands nor an overhang apply.
-    const bool wholeScreen = m_Options.Codec == PeerCodec::H264;
+    const bool wholeScreen = m_Codec == PeerCodec::H264;
     const int fragments = wholeScreen ? 1 : std::min(m_Options.Fragments, height);
     if (wholeScreen)
     {
@@ -472,6 +562,21 @@ bool PeerConnection::PrivateFrameSend(uint32_t frameNumber, int overhang)
         }
         const SAPacketHeader header = m_Encoder.BandHeaderGet(width, height, bandWidth, bandPitch, top,
                                                               bottom - top, fragments, payloadBytes);
+        if (damage == Damage::Truncate)
+        {
+            m_Socket.Send(header.m_Bytes, SA_PACKET_HEADER_SIZE, payload, payloadBytes / 2);
+            return false;
+        }
+        if (damage == Damage::Corrupt && payloadBytes > 0)
+        {
+            m_Damaged.assign(payload, payload + payloadBytes);
+            for (int n = 0; n < 16; ++n)
+            {
+                m_Damaged[PrivateChaosNumber(0, static_cast<uint32_t>(payloadBytes - 1))] =
+                    static_cast<uint8_t>(PrivateChaosNumber(0, 255));
+            }
+            payload = m_Damaged.data();
+        }
         if (!m_Socket.Send(header.m_Bytes, SA_PACKET_HEADER_SIZE, payload, payloadBytes))
         {
             if (!PrivateEnding())
@@ -500,10 +605,17 @@ void PeerConnection::PrivateStream()
     {
         bool ended = false;
         int overhang = 0;
+        Damage damage = Damage::None;
         if (!PrivateScenarioRun(frameNumber, ended, overhang) || ended)
         {
             return;
         }
+        int chaosOverhang = 0;
+        if (!PrivateChaosRun(frameNumber, ended, chaosOverhang, damage) || ended)
+        {
+            return;
+        }
+        overhang = std::max(overhang, chaosOverhang);
         if (m_Options.Frames != 0 && frameNumber >= m_Options.Frames)
         {
             if (PrivateHeaderSend(PeerPacket::Disconnect(0)))
@@ -528,7 +640,7 @@ void PeerConnection::PrivateStream()
             // After a stall (flow control) the pace restarts instead of bursting.
             due = std::max(due + period, Clock::now());
         }
-        if (!PrivateFrameSend(frameNumber, overhang))
+        if (!PrivateFrameSend(frameNumber, overhang, damage))
         {
             return;
         }

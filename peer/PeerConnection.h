@@ -26,6 +26,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -78,8 +79,20 @@ private:
     void PrivateAudioFill(uint64_t firstFrame, uint8_t* out) const;
     void PrivateReceiveLoop();
     bool PrivateConnectRequestRead(uint32_t& requestKind);
+    // How a chaos frame is spoilt: bytes of its payloads changed (sizes
+    // still right), or its first payload cut short (the caller then closes).
+    enum class Damage
+    {
+        None,
+        Corrupt,
+        Truncate,
+    };
     // `overhang`: pixels the last band reaches past the right screen edge.
-    bool PrivateFrameSend(uint32_t frameNumber, int overhang);
+    bool PrivateFrameSend(uint32_t frameNumber, int overhang, Damage damage = Damage::None);
+    // Chaos mode: at random frames one disruptive or hostile act; `ended`
+    // when it dropped the connection (closed without a Disconnect).
+    bool PrivateChaosRun(uint32_t frameNumber, bool& ended, int& overhang, Damage& damage);
+    uint32_t PrivateChaosNumber(uint32_t low, uint32_t high);
     // Sends the events due before `frameNumber`; `ended` when one closed the stream.
     bool PrivateScenarioRun(uint32_t frameNumber, bool& ended, int& overhang);
     bool PrivateHeaderSend(const SAPacketHeader& header);
@@ -100,9 +113,13 @@ private:
     const PeerScenario& m_Scenario;
     PeerRecorder* m_Recorder;           // borrowed, may be null
     PeerConnectionObserver* m_Observer; // borrowed
+    PeerCodec m_Codec;                  // --codec, or the one chaos mode chose
     PeerEncoder m_Encoder;              // connection thread only
     std::vector<uint8_t> m_Frame;       // connection thread only
     std::vector<uint8_t> m_Overhang;    // connection thread only
+    std::vector<uint8_t> m_Damaged;     // connection thread only
+    std::mt19937 m_Chaos;               // connection thread only
+    uint32_t m_ChaosNext = 0;           // connection thread only
 
     std::thread m_Thread;
     std::thread m_ReceiverThread; // started and joined by m_Thread

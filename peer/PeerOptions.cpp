@@ -157,6 +157,8 @@ std::string PeerOptions::UsageText()
            "  --audio-stall MS@SECONDS  at SECONDS of audio send nothing for MS ms, then the backlog at "
            "once\n"
            "  --exit-after-clients N   exit once N connections have ended\n"
+           "  --chaos SEED             random drops, resets, visibility flips and malformed packets;\n"
+           "                           JPEG and H.264 alternate per connection (for soak runs)\n"
            "  --quiet                  no progress lines (the listening line is always printed)\n";
 }
 
@@ -378,6 +380,16 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
                 return false;
             }
             options.ExitAfterClients = static_cast<uint32_t>(number);
+        }
+        else if (name == "--chaos")
+        {
+            if (!PrivateIntegerParse(value, 0, 0x7FFFFFFF, number))
+            {
+                error = "invalid --chaos " + value;
+                return false;
+            }
+            options.Chaos = true;
+            options.ChaosSeed = static_cast<uint32_t>(number);
         }
         else
         {

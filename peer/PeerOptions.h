@@ -66,6 +66,11 @@ struct PeerOptions
     // Exit once this many connections have ended; 0 = run until a signal.
     uint32_t ExitAfterClients = 0;
     bool Quiet = false;
+    // Chaos mode (--chaos SEED): every connection suffers random drops,
+    // resets, visibility flips and hostile packets, and the codec alternates
+    // between JPEG and H.264 from one connection to the next.
+    bool Chaos = false;
+    uint32_t ChaosSeed = 0;
 
     // False with a one-line reason in `error` when an option is unknown or
     // out of range. `--help` yields false with an empty error.
