@@ -29,24 +29,29 @@ SARegistryList::SARegistryList(const std::string& valueName) : m_ValueName(value
 bool SARegistryList::PrivateBufferRead()
 {
     uint8_t bytes[SA_REGISTRY_LIST_BYTES] = {};
+    const bool read = SAUtilRegistryValueGet(SA_REGISTRY_KEY_MAIN, m_ValueName, bytes, sizeof(bytes));
+    return PrivateBufferFromBytes(std::vector<uint8_t>(bytes, bytes + sizeof(bytes)), read);
+}
+
+bool SARegistryList::PrivateBufferFromBytes(const std::vector<uint8_t>& data, bool exists)
+{
     std::memset(m_Buffer, 0, sizeof(m_Buffer));
-    if (!SAUtilRegistryValueGet(SA_REGISTRY_KEY_MAIN, m_ValueName, bytes, sizeof(bytes)))
+    if (!exists || data.size() > SA_REGISTRY_LIST_BYTES)
         return false;
-    for (uint32_t i = 0; i < SA_REGISTRY_LIST_UNITS; ++i)
-        m_Buffer[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    for (size_t i = 0; i + 1 < data.size(); i += 2)
+        m_Buffer[i / 2] = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
     return true;
 }
 
-bool SARegistryList::PrivateBufferWrite()
+std::vector<uint8_t> SARegistryList::PrivateBufferBytes() const
 {
-    uint8_t bytes[SA_REGISTRY_LIST_BYTES];
+    std::vector<uint8_t> bytes(SA_REGISTRY_LIST_BYTES);
     for (uint32_t i = 0; i < SA_REGISTRY_LIST_UNITS; ++i)
     {
         bytes[2 * i] = static_cast<uint8_t>(m_Buffer[i] & 0xFF);
         bytes[2 * i + 1] = static_cast<uint8_t>(m_Buffer[i] >> 8);
     }
-    return SAUtilRegistryValueSet(SA_REGISTRY_KEY_MAIN, m_ValueName, REG_MULTI_SZ, bytes, sizeof(bytes),
-                                  REG_OPTION_NON_VOLATILE);
+    return bytes;
 }
 
 bool SARegistryList::PrivateItemLocate(int32_t index, uint32_t& start, uint32_t& length) const
@@ -93,31 +98,36 @@ bool SARegistryList::ItemRetrieve(int32_t index, std::string& item)
     return !item.empty();
 }
 
-void SARegistryList::PrivateItemRemoveByIndex(const std::string& item)
+bool SARegistryList::PrivateItemRemove(const std::u16string& target)
 {
-    const std::u16string target = ItemTruncate(SAUtilUtf16FromUtf8(item));
-    int32_t index = 0;
-    for (;; ++index)
-    {
-        std::string candidate;
-        if (!ItemRetrieve(index, candidate))
-            return;
-        if (SAUtilUtf16EqualNoCase(SAUtilUtf16FromUtf8(candidate), target))
-            break;
-    }
-    if (!PrivateBufferRead())
-    {
-        SALog(SA_LOG_FAILURE, "SARegistryList::PrivateItemRemoveByIndex SAUtilRegistryValueGet failed!\n");
-        return;
-    }
     uint32_t start = 0;
     uint32_t length = 0;
-    if (!PrivateItemLocate(index, start, length))
-        return; // changed by another process since the search
+    for (int32_t index = 0;; ++index)
+    {
+        if (!PrivateItemLocate(index, start, length))
+            return false;
+        if (SAUtilUtf16EqualNoCase(PrivateItemText(start, length), target))
+            break;
+    }
     const uint32_t next = start + length + 1;
     std::memmove(m_Buffer + start, m_Buffer + next, (SA_REGISTRY_LIST_UNITS - next) * sizeof(char16_t));
     std::memset(m_Buffer + SA_REGISTRY_LIST_UNITS - (next - start), 0, (next - start) * sizeof(char16_t));
-    if (!PrivateBufferWrite())
+    return true;
+}
+
+void SARegistryList::PrivateItemRemoveByIndex(const std::string& item)
+{
+    const std::u16string target = ItemTruncate(SAUtilUtf16FromUtf8(item));
+    const int32_t result = SAUtilRegistryValueUpdate(
+        SA_REGISTRY_KEY_MAIN, m_ValueName, REG_MULTI_SZ, REG_OPTION_NON_VOLATILE,
+        [&](std::vector<uint8_t>& data, bool exists)
+        {
+            if (!PrivateBufferFromBytes(data, exists) || !PrivateItemRemove(target))
+                return false; // nothing to remove: the stored bytes stay as they are
+            data = PrivateBufferBytes();
+            return true;
+        });
+    if (result != ERROR_SUCCESS)
         SALog(SA_LOG_FAILURE, "SARegistryList::PrivateItemRemoveByIndex SAUtilRegistryValueSet failed!\n");
 }
 
@@ -129,22 +139,31 @@ bool SARegistryList::ItemInsert(const std::string& item)
         SALog(SA_LOG_FAILURE, "SARegistryList::ItemInsert failed! Empty item\n");
         return false;
     }
-    if (!PrivateBufferRead())
-        SALog(SA_LOG_FAILURE, "SARegistryList::ItemInsert SAUtilRegistryValueGet failed!\n");
     const uint32_t n = static_cast<uint32_t>(text.size()) + 1;
-    if (m_Buffer[0] != 0)
-    {
-        // Leaves m_Buffer holding the current list without an equal item.
-        PrivateItemRemoveByIndex(item);
-        std::memmove(m_Buffer + n, m_Buffer, (SA_REGISTRY_LIST_UNITS - n) * sizeof(char16_t));
-        // The oldest item may have been cut; drop what is left of it so the
-        // buffer always ends in a null and stays readable as a whole.
-        for (uint32_t i = SA_REGISTRY_LIST_UNITS - 1; i >= n && m_Buffer[i] != 0; --i)
-            m_Buffer[i] = 0;
-    }
-    std::memcpy(m_Buffer, text.data(), text.size() * sizeof(char16_t));
-    m_Buffer[n - 1] = 0;
-    if (!PrivateBufferWrite())
+    bool readFailed = false;
+    const int32_t result = SAUtilRegistryValueUpdate(
+        SA_REGISTRY_KEY_MAIN, m_ValueName, REG_MULTI_SZ, REG_OPTION_NON_VOLATILE,
+        [&](std::vector<uint8_t>& data, bool exists)
+        {
+            readFailed = !PrivateBufferFromBytes(data, exists);
+            if (m_Buffer[0] != 0)
+            {
+                PrivateItemRemove(text);
+                std::memmove(m_Buffer + n, m_Buffer, (SA_REGISTRY_LIST_UNITS - n) * sizeof(char16_t));
+                // The oldest item may have been cut; drop what is left of it
+                // so the buffer always ends in a null and stays readable as
+                // a whole.
+                for (uint32_t i = SA_REGISTRY_LIST_UNITS - 1; i >= n && m_Buffer[i] != 0; --i)
+                    m_Buffer[i] = 0;
+            }
+            std::memcpy(m_Buffer, text.data(), text.size() * sizeof(char16_t));
+            m_Buffer[n - 1] = 0;
+            data = PrivateBufferBytes();
+            return true;
+        });
+    if (readFailed)
+        SALog(SA_LOG_FAILURE, "SARegistryList::ItemInsert SAUtilRegistryValueGet failed!\n");
+    if (result != ERROR_SUCCESS)
     {
         SALog(SA_LOG_FAILURE, "SARegistryList::ItemInsert SAUtilRegistryValueSet failed!\n");
         return false;

@@ -10,11 +10,12 @@
 // other tools); a surrogate pair is never split.
 //
 // Threads: an object is created on the stack for one operation and never
-// shared. Each read and each write is atomic in the store, but an insertion
-// or removal (read, change, write back) is not: two processes changing the
-// same list at the same moment may lose one change, as on the registry.
+// shared. An insertion or removal reads, changes and writes the list back in
+// one transaction of the store, so two processes (viewers, quillmere-reg)
+// changing the same list at the same moment lose neither change.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 constexpr uint32_t SA_REGISTRY_LIST_UNITS = 512;
 constexpr uint32_t SA_REGISTRY_LIST_BYTES = SA_REGISTRY_LIST_UNITS * 2;
@@ -39,7 +40,13 @@ public:
 private:
     // Reads the value into m_Buffer (zero-filled first); false when absent.
     bool PrivateBufferRead();
-    bool PrivateBufferWrite();
+    // m_Buffer from stored bytes as a 1024-byte read gives them: false (and
+    // an empty buffer) when the value is absent or too long for the buffer.
+    bool PrivateBufferFromBytes(const std::vector<uint8_t>& data, bool exists);
+    std::vector<uint8_t> PrivateBufferBytes() const;
+    // Removes the first item equal to `target` (letter case ignored) from
+    // m_Buffer; false when none is.
+    bool PrivateItemRemove(const std::u16string& target);
     // Finds item `index` in m_Buffer: start unit and length in units.
     bool PrivateItemLocate(int32_t index, uint32_t& start, uint32_t& length) const;
     std::u16string PrivateItemText(uint32_t start, uint32_t length) const;

@@ -9,8 +9,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <fcntl.h>
 #include <mutex>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,6 +30,9 @@ struct StoreConnection
     std::string path;
     sqlite3* db = nullptr;
     pid_t pid = 0;
+    // A statement found the file damaged: the next use opens it again, which
+    // sets the damaged file aside.
+    bool damaged = false;
 };
 
 // Guards both cached connections; held for the whole of each public operation
@@ -47,12 +53,30 @@ const char* SCHEMA = "CREATE TABLE IF NOT EXISTS registry_keys("
                      " data BLOB NOT NULL,"
                      " PRIMARY KEY(path, name));";
 
+bool DamageCode(int result)
+{
+    result &= 0xFF; // the primary code of an extended one
+    return result == SQLITE_CORRUPT || result == SQLITE_NOTADB;
+}
+
+void DamageNote(sqlite3* db, int result)
+{
+    if (!DamageCode(result))
+        return;
+    for (StoreConnection* connection : {&g_Persistent, &g_Volatile})
+    {
+        if (connection->db == db)
+            connection->damaged = true;
+    }
+}
+
 class Statement
 {
 public:
     Statement(sqlite3* db, const char* sql) : m_Db(db)
     {
         m_Result = sqlite3_prepare_v2(db, sql, -1, &m_Statement, nullptr);
+        DamageNote(db, m_Result);
         if (m_Result != SQLITE_OK)
             SALog(SA_LOG_FAILURE, "SAUtilRegistry sqlite3_prepare_v2 failed! %s %d\n", sqlite3_errmsg(db),
                   m_Result);
@@ -76,6 +100,7 @@ public:
     int Step()
     {
         const int result = sqlite3_step(m_Statement);
+        DamageNote(m_Db, result);
         if (result != SQLITE_ROW && result != SQLITE_DONE)
             SALog(SA_LOG_FAILURE, "SAUtilRegistry sqlite3_step failed! %s %d\n", sqlite3_errmsg(m_Db),
                   result);
@@ -106,6 +131,7 @@ bool Execute(sqlite3* db, const char* sql)
 {
     char* message = nullptr;
     const int result = sqlite3_exec(db, sql, nullptr, nullptr, &message);
+    DamageNote(db, result);
     if (result != SQLITE_OK)
     {
         SALog(SA_LOG_FAILURE, "SAUtilRegistry sqlite3_exec failed! %s %s %d\n", sql, message ? message : "",
@@ -220,6 +246,94 @@ bool StoreSetUp(sqlite3* db)
     return false;
 }
 
+// False only when SQLite reports the store's contents damaged (garbage, a
+// cut file, broken pages); a store that is merely busy counts as sound.
+bool StoreIntact(sqlite3* db)
+{
+    Statement check(db, "PRAGMA quick_check;");
+    if (!check.Ok())
+        return !DamageCode(sqlite3_errcode(db));
+    const int result = check.Step();
+    if (result == SQLITE_ROW)
+        return check.ColumnText(0) == "ok";
+    return !DamageCode(result);
+}
+
+// Opens and sets up the store file; a damaged file is left for the caller
+// (damaged true), any other failure is logged here.
+sqlite3* StoreOpen(const std::string& path, bool& damaged)
+{
+    damaged = false;
+    sqlite3* db = nullptr;
+    const int result = sqlite3_open_v2(
+        path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
+    if (result == SQLITE_OK && StoreSetUp(db))
+    {
+        if (StoreIntact(db))
+            return db;
+        damaged = true;
+    }
+    else
+    {
+        damaged = result == SQLITE_OK && DamageCode(sqlite3_errcode(db));
+    }
+    if (!damaged)
+        SALog(SA_LOG_FAILURE, "SAUtilRegistry %s failed! %s %s %d\n",
+              result != SQLITE_OK ? "sqlite3_open_v2" : "StoreSetUp", path.c_str(),
+              db ? sqlite3_errmsg(db) : "", result != SQLITE_OK ? result : sqlite3_errcode(db));
+    sqlite3_close_v2(db);
+    return nullptr;
+}
+
+// Moves a damaged store file (and its journal files) aside, keeping it for
+// a look, so that the settings start again from their defaults instead of
+// failing for good. Several processes may find the same damage at once:
+// under an exclusive lock on a side file each looks again, and only the
+// first moves the file; the others find the fresh store it made and keep it.
+bool StoreSetAside(const std::string& path)
+{
+    const int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock < 0)
+    {
+        SALog(SA_LOG_FAILURE, "SAUtilRegistry StoreSetAside open failed! %s.lock %d\n", path.c_str(), errno);
+        return false;
+    }
+    while (flock(lock, LOCK_EX) != 0 && errno == EINTR)
+    {
+    }
+    bool ok = true;
+    bool damaged = false;
+    if (sqlite3* db = StoreOpen(path, damaged))
+        sqlite3_close_v2(db);
+    if (damaged)
+    {
+        char stamp[32] = "";
+        const time_t now = time(nullptr);
+        struct tm local;
+        if (localtime_r(&now, &local) != nullptr)
+            strftime(stamp, sizeof(stamp), "%Y%m%d-%H%M%S", &local);
+        const std::string aside = path + ".corrupt-" + stamp + "-" + std::to_string(getpid());
+        if (rename(path.c_str(), aside.c_str()) != 0)
+        {
+            SALog(SA_LOG_FAILURE, "SAUtilRegistry StoreSetAside rename failed! %s %d\n", path.c_str(), errno);
+            ok = false;
+        }
+        else
+        {
+            // A journal left beside the new store would be applied to it.
+            for (const char* suffix : {"-wal", "-shm"})
+                rename((path + suffix).c_str(), (aside + suffix).c_str());
+            SALog(SA_LOG_FAILURE,
+                  "SAUtilRegistry StoreSetAside failed! %s is damaged: set aside as %s, the settings start "
+                  "again from their defaults\n",
+                  path.c_str(), aside.c_str());
+        }
+    }
+    flock(lock, LOCK_UN);
+    close(lock);
+    return ok;
+}
+
 // The connection of a store for the current environment. With `create`
 // false a store file that does not exist yet yields null and
 // ERROR_FILE_NOT_FOUND (reads need not create files).
@@ -234,13 +348,14 @@ sqlite3* ConnectionGet(Store store, bool create, int32_t& error)
     }
     if (connection.db != nullptr && connection.pid != getpid())
         connection.db = nullptr; // inherited across fork: never touch it
-    if (connection.db != nullptr && connection.path == path)
+    if (connection.db != nullptr && connection.path == path && !connection.damaged)
         return connection.db;
     if (connection.db != nullptr)
     {
         sqlite3_close_v2(connection.db);
         connection.db = nullptr;
     }
+    connection.damaged = false;
     if (!create && access(path.c_str(), F_OK) != 0)
     {
         error = ERROR_FILE_NOT_FOUND;
@@ -251,15 +366,12 @@ sqlite3* ConnectionGet(Store store, bool create, int32_t& error)
         error = ERROR_ACCESS_DENIED;
         return nullptr;
     }
-    sqlite3* db = nullptr;
-    const int result = sqlite3_open_v2(
-        path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
-    if (result != SQLITE_OK || !StoreSetUp(db))
+    bool damaged = false;
+    sqlite3* db = StoreOpen(path, damaged);
+    if (db == nullptr && damaged && StoreSetAside(path))
+        db = StoreOpen(path, damaged);
+    if (db == nullptr)
     {
-        SALog(SA_LOG_FAILURE, "SAUtilRegistry %s failed! %s %s %d\n",
-              result != SQLITE_OK ? "sqlite3_open_v2" : "StoreSetUp", path.c_str(),
-              db ? sqlite3_errmsg(db) : "", result != SQLITE_OK ? result : sqlite3_errcode(db));
-        sqlite3_close_v2(db);
         error = ERROR_REGISTRY_IO_FAILED;
         return nullptr;
     }
@@ -376,6 +488,14 @@ int32_t KeyCreateLocked(const std::string& key, uint32_t options, Store& store, 
 bool StringType(uint32_t type)
 {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// A string stored without its terminator is handed out with one, which
+// must fit in the caller's buffer as well.
+bool TerminatorMissing(uint32_t type, const std::vector<uint8_t>& data)
+{
+    return StringType(type) && !data.empty() && data.size() % 2 == 0 &&
+           (data[data.size() - 2] != 0 || data[data.size() - 1] != 0);
 }
 
 bool PrefixNoCase(const std::string& text, const std::string& prefix)
@@ -497,10 +617,7 @@ int32_t SAUtilRegistryValueQuery(const std::string& subkey, const std::string& v
         return ERROR_REGISTRY_IO_FAILED;
     const uint32_t storedType = static_cast<uint32_t>(query.ColumnInteger(0));
     const std::vector<uint8_t> data = query.ColumnBlob(1);
-    // A string stored without its terminator is handed out with one, which
-    // must fit in the caller's buffer as well.
-    const bool terminate = StringType(storedType) && !data.empty() && data.size() % 2 == 0 &&
-                           (data[data.size() - 2] != 0 || data[data.size() - 1] != 0);
+    const bool terminate = TerminatorMissing(storedType, data);
     const uint32_t needed = static_cast<uint32_t>(data.size()) + (terminate ? 2 : 0);
     if (type != nullptr)
         *type = storedType;
@@ -561,6 +678,84 @@ int32_t SAUtilRegistryValueWrite(const std::string& subkey, const std::string& v
     {
         Execute(db, "ROLLBACK;");
         return ERROR_REGISTRY_IO_FAILED;
+    }
+    if (!Execute(db, "COMMIT;"))
+    {
+        Execute(db, "ROLLBACK;");
+        return ERROR_REGISTRY_IO_FAILED;
+    }
+    return ERROR_SUCCESS;
+}
+
+int32_t SAUtilRegistryValueUpdate(const std::string& subkey, const std::string& valueName, uint32_t type,
+                                  uint32_t options,
+                                  const std::function<bool(std::vector<uint8_t>& data, bool exists)>& change)
+{
+    SALog(SA_LOG_REGISTRY, "SAUtilRegistryValueUpdate Path: %s Value: %s\n", subkey.c_str(),
+          valueName.c_str());
+    std::lock_guard<std::mutex> guard(g_Lock);
+    const std::string key = SAUtilRegistryKeyPathNormalize(subkey);
+    Store store;
+    sqlite3* db = nullptr;
+    int32_t located = KeyLocate(key, store, db);
+    if (located == ERROR_FILE_NOT_FOUND || (located == ERROR_SUCCESS && db == nullptr))
+    {
+        // No key yet: create it only for a change that writes.
+        std::vector<uint8_t> data;
+        if (!change(data, false))
+            return ERROR_SUCCESS;
+        located = KeyCreateLocked(key, options, store, db);
+    }
+    if (located != ERROR_SUCCESS)
+        return located;
+    // The read and the write share one write transaction, taken at once so
+    // that no other writer comes between them.
+    if (!Execute(db, "BEGIN IMMEDIATE;"))
+        return ERROR_REGISTRY_IO_FAILED;
+    bool ok = false;
+    bool write = false;
+    {
+        Statement query(db, "SELECT type, data FROM registry_values WHERE path = ?1 AND name = ?2;");
+        if (query.Ok())
+        {
+            query.Text(1, key);
+            query.Text(2, valueName);
+            const int result = query.Step();
+            ok = result == SQLITE_ROW || result == SQLITE_DONE;
+            if (ok)
+            {
+                std::vector<uint8_t> data;
+                if (result == SQLITE_ROW)
+                {
+                    data = query.ColumnBlob(1);
+                    if (TerminatorMissing(static_cast<uint32_t>(query.ColumnInteger(0)), data))
+                        data.insert(data.end(), {0, 0});
+                }
+                write = change(data, result == SQLITE_ROW);
+                if (write)
+                {
+                    ok = KeyRowInsert(db, key);
+                    Statement upsert(
+                        db, "INSERT INTO registry_values(path, name, type, data) VALUES(?1, ?2, ?3, ?4)"
+                            " ON CONFLICT(path, name) DO UPDATE SET type = excluded.type, data = "
+                            "excluded.data;");
+                    ok = ok && upsert.Ok();
+                    if (ok)
+                    {
+                        upsert.Text(1, key);
+                        upsert.Text(2, valueName);
+                        upsert.Integer(3, type);
+                        upsert.Blob(4, data.data(), static_cast<uint32_t>(data.size()));
+                        ok = upsert.Step() == SQLITE_DONE;
+                    }
+                }
+            }
+        }
+    }
+    if (!ok || !write)
+    {
+        Execute(db, "ROLLBACK;");
+        return ok ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
     }
     if (!Execute(db, "COMMIT;"))
     {

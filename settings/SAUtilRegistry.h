@@ -29,11 +29,20 @@
 // appended, which must fit too: a 16-character string stored without its
 // terminator (32 bytes) cannot be read through a 32-byte buffer.
 //
+// Damage: a store file that SQLite finds damaged (garbage, a cut file,
+// broken pages), on opening or by any later statement, is renamed
+// "<file>.corrupt-<time>-<pid>" with its journal files (kept for a look,
+// never deleted), one log line says so, and a new empty store takes its
+// place: the settings start again from their defaults instead of failing
+// for good. A writer killed in the middle of a write loses only that write
+// (the journal rolls it back).
+//
 // Threads: every function may be called from any thread; calls of one process
 // are serialised by one lock. Processes: use the store from a forked child
 // only after exec (SQLite's per-process file-lock state does not survive
 // fork); as a last defence a child never touches an inherited connection.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -93,6 +102,18 @@ int32_t SAUtilRegistryValueQuery(const std::string& subkey, const std::string& v
 int32_t SAUtilRegistryValueWrite(const std::string& subkey, const std::string& valueName, uint32_t type,
                                  const void* data, uint32_t dataSize, uint32_t options);
 int32_t SAUtilRegistryValueDelete(const std::string& subkey, const std::string& valueName);
+// Reads a value, lets `change` edit its bytes and writes them back as
+// `type`, all in one transaction of the store: a change another process
+// makes to the same value at the same moment comes before or after this
+// one, and neither is lost. `change` gets the bytes as SAUtilRegistryValueQuery
+// hands them out (a string with the terminator it may get appended) and
+// whether the value exists; it returns false to leave the value as it is
+// (nothing is created then). It may run twice, so it must depend on its
+// arguments only, and it must not call into the registry.
+// ERROR_SUCCESS also when `change` declined.
+int32_t SAUtilRegistryValueUpdate(const std::string& subkey, const std::string& valueName, uint32_t type,
+                                  uint32_t options,
+                                  const std::function<bool(std::vector<uint8_t>& data, bool exists)>& change);
 
 struct SAUtilRegistryValue
 {

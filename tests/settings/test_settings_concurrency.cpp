@@ -1,14 +1,21 @@
-// Several writers on one store: two real processes (and two threads of one
-// process) write at the same time; no write may be lost and no reader may
-// see a value that mixes two writes.
+// Several writers on one store: real processes (viewers, the quillmere-reg
+// tool) and threads of one process write at the same time; no write may be
+// lost and no reader may see a value that mixes two writes. A writer killed
+// in the middle of its work loses at most the write it was making.
 #include "settings/SARegistryList.h"
 #include "settings/SAUtilRegistry.h"
 
 #include "SettingsTestStore.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <fstream>
 #include <thread>
 
 extern char** environ;
@@ -17,16 +24,27 @@ namespace
 {
 constexpr int COUNT = 200;
 
+// Runs program with args; standard output goes to outFd when it is not -1.
+pid_t ProcessStart(const char* program, const std::vector<std::string>& args, int outFd = -1)
+{
+    std::vector<char*> argv{const_cast<char*>(program)};
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (outFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, program, &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
 pid_t WriterStart(int id)
 {
-    const std::string idText = std::to_string(id);
-    const std::string countText = std::to_string(COUNT);
-    char* argv[] = {const_cast<char*>(QM_SETTINGS_WRITER), const_cast<char*>(idText.c_str()),
-                    const_cast<char*>(countText.c_str()), nullptr};
-    pid_t pid = -1;
-    if (posix_spawn(&pid, QM_SETTINGS_WRITER, nullptr, nullptr, argv, environ) != 0)
-        return -1;
-    return pid;
+    return ProcessStart(QM_SETTINGS_WRITER, {std::to_string(id), std::to_string(COUNT)});
 }
 
 int WriterWait(pid_t pid)
@@ -112,4 +130,118 @@ TEST_F(SettingsConcurrency, ThreadsAndAProcessShareTheStore)
             EXPECT_EQ(value, id * 100000 + i);
         }
     }
+}
+
+TEST_F(SettingsConcurrency, TwoViewersAndTheToolLoseNothing)
+{
+    // Each viewer writes values and inserts items into one shared list; the
+    // tool imports a file and sets values one by one meanwhile.
+    constexpr int VIEWER_COUNT = 25;
+    const std::string importPath = m_Root + "/import.reg";
+    {
+        std::ofstream file(importPath);
+        file << "[HKEY_CURRENT_USER\\" << SA_REGISTRY_KEY_MAIN << "]\n";
+        for (int i = 0; i < 100; ++i)
+            file << "\"T_" << i << "\"=dword:" << std::hex << i << std::dec << "\n";
+    }
+    const pid_t first = ProcessStart(QM_SETTINGS_WRITER, {"viewer", "1", std::to_string(VIEWER_COUNT)});
+    const pid_t second = ProcessStart(QM_SETTINGS_WRITER, {"viewer", "2", std::to_string(VIEWER_COUNT)});
+    const pid_t import = ProcessStart(QM_REG_TOOL, {"import", importPath});
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(WriterWait(ProcessStart(QM_REG_TOOL, {"set", SA_REGISTRY_KEY_MAIN, "R_" + std::to_string(i),
+                                                        "REG_DWORD", std::to_string(i)})),
+                  0);
+    EXPECT_EQ(WriterWait(first), 0);
+    EXPECT_EQ(WriterWait(second), 0);
+    EXPECT_EQ(WriterWait(import), 0);
+
+    for (int i = 0; i < 100; ++i)
+    {
+        int32_t value = -1;
+        EXPECT_TRUE(SAUtilRegistryValueGet(SA_REGISTRY_KEY_MAIN, "T_" + std::to_string(i), &value, 4));
+        EXPECT_EQ(value, i);
+        value = -1;
+        EXPECT_TRUE(i >= 10 ||
+                    SAUtilRegistryValueGet(SA_REGISTRY_KEY_MAIN, "R_" + std::to_string(i), &value, 4));
+        EXPECT_TRUE(i >= 10 || value == i);
+    }
+    std::vector<std::string> items;
+    SARegistryList list("RaceList");
+    std::string item;
+    for (int32_t i = 0; list.ItemRetrieve(i, item); ++i)
+        items.push_back(item);
+    EXPECT_EQ(items.size(), 2u * VIEWER_COUNT);
+    for (int id : {1, 2})
+    {
+        for (int i = 0; i < VIEWER_COUNT; ++i)
+        {
+            const std::string name = "P" + std::to_string(id) + "_" + std::to_string(i);
+            int32_t value = -1;
+            EXPECT_TRUE(SAUtilRegistryValueGet(SA_REGISTRY_KEY_MAIN, name, &value, 4)) << name;
+            EXPECT_EQ(value, id * 100000 + i) << name;
+            const std::string expected = std::to_string(id) + "." + std::to_string(i);
+            EXPECT_NE(std::find(items.begin(), items.end(), expected), items.end()) << expected;
+        }
+    }
+}
+
+TEST_F(SettingsConcurrency, AKilledWriterLosesAtMostItsLastWrite)
+{
+    // The writer stores 64 KiB values and reports each once it is stored; it
+    // is killed at varying moments, most often inside a write.
+    int lastReported = -1;
+    for (int round = 0; round < 4; ++round)
+    {
+        int pipeFds[2];
+        ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+        const pid_t writer = ProcessStart(QM_SETTINGS_WRITER, {"forever", std::to_string(round)}, pipeFds[1]);
+        close(pipeFds[1]);
+        ASSERT_GT(writer, 0);
+        FILE* reports = fdopen(pipeFds[0], "r");
+        int reported = -1;
+        while (reported < 5 + round * 7 && fscanf(reports, "%d", &reported) == 1)
+        {
+        }
+        usleep(round * 1500);
+        kill(writer, SIGKILL);
+        while (fscanf(reports, "%d", &reported) == 1)
+        {
+        }
+        fclose(reports);
+        int status = 0;
+        ASSERT_EQ(waitpid(writer, &status, 0), writer);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        lastReported = std::max(lastReported, reported);
+
+        // Every reported value is there and whole; beyond them at most the
+        // one write that was under way, and whole as well.
+        std::vector<SAUtilRegistryValue> values;
+        ASSERT_EQ(SAUtilRegistryValueEnum(SA_REGISTRY_KEY_MAIN, values), ERROR_SUCCESS);
+        int found = 0;
+        for (const SAUtilRegistryValue& value : values)
+        {
+            int id = -1, index = -1;
+            if (sscanf(value.name.c_str(), "K%d_%d", &id, &index) != 2 || id != round)
+                continue;
+            ++found;
+            EXPECT_LE(index, reported + 1) << value.name;
+            ASSERT_EQ(value.data.size(), 64u * 1024) << value.name;
+            EXPECT_EQ(std::count(value.data.begin(), value.data.end(), index % 251), 64 * 1024) << value.name;
+        }
+        EXPECT_GE(found, reported + 1);
+        EXPECT_LE(found, reported + 2);
+        // And the store goes on taking writes.
+        const int32_t after = round;
+        EXPECT_TRUE(SAUtilRegistryValueSet(SA_REGISTRY_KEY_MAIN, "After", REG_DWORD, &after, 4, 0));
+    }
+    EXPECT_GE(lastReported, 5);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(SAUtilRegistryPathPersistentGet().c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+              SQLITE_OK);
+    sqlite3_stmt* check = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA integrity_check;", -1, &check, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
+    sqlite3_finalize(check);
+    sqlite3_close(db);
 }

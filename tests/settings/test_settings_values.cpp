@@ -9,6 +9,8 @@
 #include "SettingsTestStore.h"
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
 namespace
 {
@@ -542,16 +544,41 @@ TEST_F(SettingsValues, SetterFailuresAreLoggedAndReported)
     EXPECT_EQ(SASettings::FramerateGet(), 60);
 }
 
-TEST_F(SettingsValues, ACorruptStoreGivesDefaultsAndRefusesWrites)
+TEST_F(SettingsValues, ACorruptStoreIsSetAsideAndReplacedByDefaults)
 {
-    std::filesystem::create_directories(m_ConfigHome + "/harrowfenlab/quillmere");
-    FILE* file = fopen((m_ConfigHome + "/harrowfenlab/quillmere/registry.sqlite3").c_str(), "w");
-    ASSERT_NE(file, nullptr);
-    fputs(std::string(4096, 'x').c_str(), file);
-    fclose(file);
+    // Garbage in both store files: each is moved aside (kept for a look),
+    // and the settings start again from their defaults and take writes.
+    const std::string folders[] = {m_ConfigHome + "/harrowfenlab/quillmere",
+                                   m_RuntimeDir + "/harrowfenlab/quillmere"};
+    const std::string garbage(4096, 'x');
+    for (const std::string& folder : folders)
+    {
+        std::filesystem::create_directories(folder);
+        const char* name = &folder == &folders[0] ? "/registry.sqlite3" : "/registry-volatile.sqlite3";
+        FILE* file = fopen((folder + name).c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        fputs(garbage.c_str(), file);
+        fclose(file);
+    }
     EXPECT_EQ(SASettings::FramerateGet(), 60);
     EXPECT_EQ(SASettings::CompressionTypeGet(), 5);
-    EXPECT_FALSE(SASettings::FramerateSet(30));
-    EXPECT_TRUE(LogContains("SAUtilRegistry StoreSetUp failed!"));
+    EXPECT_TRUE(SASettings::FramerateSet(30));
+    EXPECT_EQ(SASettings::FramerateGet(), 30);
     EXPECT_FALSE(SASettings::SettingsAudioOptionEnableGet());
+    EXPECT_TRUE(SASettings::SettingsAudioOptionEnableSet(true));
+    EXPECT_TRUE(SASettings::SettingsAudioOptionEnableGet());
+    EXPECT_TRUE(LogContains("set aside as"));
+    for (const std::string& folder : folders)
+    {
+        int aside = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(folder))
+        {
+            if (entry.path().filename().string().find(".corrupt-") == std::string::npos)
+                continue;
+            ++aside;
+            std::ifstream file(entry.path());
+            EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), {}), garbage);
+        }
+        EXPECT_EQ(aside, 1) << folder;
+    }
 }
