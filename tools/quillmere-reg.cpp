@@ -5,6 +5,7 @@
 #include "settings/SARegistryList.h"
 #include "settings/SAUtilRegistry.h"
 #include "settings/SAUtilUtf16.h"
+#include "tools/SARegImport.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -45,9 +46,9 @@ const char* USAGE =
     "\n"
     "Exit status: 0 success, 1 failure (e.g. not found), 2 bad arguments or input.\n";
 
-constexpr const char* ROOT_NAME = "HKEY_CURRENT_USER";
-constexpr const char* EXPORT_HEADER = "quillmere-reg export 1";
-constexpr const char* VOLATILE_MARK = "; volatile";
+constexpr const char* ROOT_NAME = SARegImport::ROOT_NAME;
+constexpr const char* EXPORT_HEADER = SARegImport::EXPORT_HEADER;
+constexpr const char* VOLATILE_MARK = SARegImport::VOLATILE_MARK;
 
 int Fail(int status, const std::string& message)
 {
@@ -117,66 +118,6 @@ std::string TypeName(uint32_t type)
     }
 }
 
-bool DwordParse(const std::string& text, uint32_t& value)
-{
-    if (text.empty())
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-    {
-        const unsigned long long v = strtoull(text.c_str() + 2, &end, 16);
-        if (errno != 0 || *end != '\0' || text.size() > 10 || text[2] == '-' || text[2] == '+')
-            return false;
-        value = static_cast<uint32_t>(v);
-        return true;
-    }
-    const long long v = strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < INT32_MIN || v > static_cast<long long>(UINT32_MAX))
-        return false;
-    value = static_cast<uint32_t>(v);
-    return true;
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// Hex bytes, optionally separated by commas, blanks or colons, each byte two digits.
-bool HexParse(const std::string& text, std::vector<uint8_t>& bytes)
-{
-    int high = -1;
-    for (char c : text)
-    {
-        if (c == ',' || c == ' ' || c == ':' || c == '\t')
-        {
-            if (high >= 0)
-                return false;
-            continue;
-        }
-        const int digit = HexDigit(c);
-        if (digit < 0)
-            return false;
-        if (high < 0)
-        {
-            high = digit;
-        }
-        else
-        {
-            bytes.push_back(static_cast<uint8_t>(high * 16 + digit));
-            high = -1;
-        }
-    }
-    return high < 0;
-}
-
 std::string HexText(const std::vector<uint8_t>& bytes, const char* separator)
 {
     std::string text;
@@ -220,7 +161,7 @@ bool ValueBuild(uint32_t type, const std::vector<std::string>& args, std::vector
     if (type == REG_DWORD)
     {
         uint32_t value = 0;
-        if (args.size() != 1 || !DwordParse(args[0], value))
+        if (args.size() != 1 || !SARegImport::DwordParse(args[0], value))
         {
             error = "REG_DWORD needs one number (decimal or 0x hex, 32 bits)";
             return false;
@@ -282,18 +223,12 @@ bool ValueBuild(uint32_t type, const std::vector<std::string>& args, std::vector
     std::string joined;
     for (const std::string& arg : args)
         joined += arg + ",";
-    if (!HexParse(joined, data))
+    if (!SARegImport::HexParse(joined, data))
     {
         error = "binary data must be hex bytes of two digits each (e.g. 0a1b or 0a,1b)";
         return false;
     }
     return true;
-}
-
-uint32_t OptionsFor(const std::string& key, bool forceVolatile)
-{
-    return (forceVolatile || EqualNoCase(key, SA_REGISTRY_KEY_AUDIO)) ? REG_OPTION_VOLATILE
-                                                                      : REG_OPTION_NON_VOLATILE;
 }
 
 std::string ErrorText(int32_t error)
@@ -334,8 +269,9 @@ int CommandSet(std::vector<std::string> args)
     std::string error;
     if (!ValueBuild(type, std::vector<std::string>(args.begin() + 3, args.end()), data, error))
         return Fail(2, error);
-    const int32_t result = SAUtilRegistryValueWrite(
-        key, args[1], type, data.data(), static_cast<uint32_t>(data.size()), OptionsFor(key, forceVolatile));
+    const int32_t result =
+        SAUtilRegistryValueWrite(key, args[1], type, data.data(), static_cast<uint32_t>(data.size()),
+                                 SARegImport::OptionsFor(key, forceVolatile));
     if (result != ERROR_SUCCESS)
         return Fail(1, "cannot write " + key + "\\" + args[1] + ": " + ErrorText(result));
     return 0;
@@ -510,135 +446,6 @@ int CommandExport(const std::vector<std::string>& args)
     return 0;
 }
 
-struct ImportStep
-{
-    enum Kind
-    {
-        KEY_CREATE,
-        KEY_DELETE,
-        VALUE_SET,
-        VALUE_DELETE
-    } kind;
-    std::string key;
-    std::string name;
-    uint32_t type = REG_NONE;
-    std::vector<uint8_t> data;
-    uint32_t options = REG_OPTION_NON_VOLATILE;
-};
-
-// Reads a quoted string starting at text[pos] (which is '"'); pos ends after it.
-bool QuotedParse(const std::string& text, size_t& pos, std::string& out)
-{
-    out.clear();
-    for (++pos; pos < text.size(); ++pos)
-    {
-        if (text[pos] == '\\' && pos + 1 < text.size())
-        {
-            out.push_back(text[++pos]);
-        }
-        else if (text[pos] == '"')
-        {
-            ++pos;
-            return true;
-        }
-        else
-        {
-            out.push_back(text[pos]);
-        }
-    }
-    return false;
-}
-
-bool ImportLineParse(const std::string& line, const std::string& key, ImportStep& step, std::string& error)
-{
-    size_t pos = 0;
-    std::string name;
-    if (line[0] == '@')
-    {
-        pos = 1;
-    }
-    else if (line[0] != '"' || !QuotedParse(line, pos, name))
-    {
-        error = "expected \"name\"=data, @=data or [key]";
-        return false;
-    }
-    if (pos >= line.size() || line[pos] != '=')
-    {
-        error = "expected '=' after the value name";
-        return false;
-    }
-    if (key.empty())
-    {
-        error = "value before any [key] line";
-        return false;
-    }
-    const std::string data = line.substr(pos + 1);
-    step.key = key;
-    step.name = name;
-    if (data == "-")
-    {
-        step.kind = ImportStep::VALUE_DELETE;
-        return true;
-    }
-    step.kind = ImportStep::VALUE_SET;
-    if (!data.empty() && data[0] == '"')
-    {
-        size_t end = 0;
-        std::string text;
-        if (!QuotedParse(data, end, text) || end != data.size())
-        {
-            error = "unterminated or trailing text after a string";
-            return false;
-        }
-        step.type = REG_SZ;
-        step.data = SAUtilUtf16LeBytesFromUtf8(text);
-        return true;
-    }
-    if (data.rfind("dword:", 0) == 0)
-    {
-        const std::string digits = data.substr(6);
-        uint32_t value = 0;
-        if (digits.empty() || digits.size() > 8 || !DwordParse("0x" + digits, value))
-        {
-            error = "dword: needs up to 8 hex digits";
-            return false;
-        }
-        step.type = REG_DWORD;
-        step.data = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                     static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-        return true;
-    }
-    std::string hex;
-    if (data.rfind("hex:", 0) == 0)
-    {
-        step.type = REG_BINARY;
-        hex = data.substr(4);
-    }
-    else if (data.rfind("hex(", 0) == 0 && data.find("):") != std::string::npos)
-    {
-        const size_t close = data.find("):");
-        uint32_t type = 0;
-        if (!DwordParse("0x" + data.substr(4, close - 4), type))
-        {
-            error = "hex(N): needs a hex type number";
-            return false;
-        }
-        step.type = type;
-        hex = data.substr(close + 2);
-    }
-    else
-    {
-        error = "unknown data form (\"text\", dword:, hex:, hex(N): or -)";
-        return false;
-    }
-    if (!HexParse(hex, step.data))
-    {
-        error = "bad hex bytes";
-        return false;
-    }
-    return true;
-}
-
 int CommandImport(const std::vector<std::string>& args)
 {
     if (args.size() != 1)
@@ -656,79 +463,28 @@ int CommandImport(const std::vector<std::string>& args)
         content << file.rdbuf();
     }
     // Everything is parsed and checked before anything is written.
-    std::vector<ImportStep> steps;
-    std::string key;
-    std::string line;
-    std::string pending;
-    int number = 0;
-    while (std::getline(content, line))
-    {
-        ++number;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        // Long hex data may continue on the next line after a backslash.
-        if (!pending.empty())
-        {
-            const size_t first = line.find_first_not_of(" \t");
-            line = pending + (first == std::string::npos ? std::string() : line.substr(first));
-            pending.clear();
-        }
-        if (!line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos)
-        {
-            pending = line.substr(0, line.size() - 1);
-            continue;
-        }
-        if (line.empty() || line[0] == ';' || line == EXPORT_HEADER)
-            continue;
-        std::string error;
-        if (line[0] == '[')
-        {
-            const size_t close = line.find(']');
-            std::string rest = close == std::string::npos ? std::string() : line.substr(close + 1);
-            rest.erase(0, rest.find_first_not_of(" \t"));
-            if (close == std::string::npos || (!rest.empty() && rest != VOLATILE_MARK))
-                return Fail(2, args[0] + ":" + std::to_string(number) + ": bad key line");
-            std::string path = line.substr(1, close - 1);
-            const bool remove = !path.empty() && path[0] == '-';
-            if (remove)
-                path.erase(0, 1);
-            const std::string root = std::string(ROOT_NAME) + "\\";
-            if (path.size() <= root.size() || !EqualNoCase(path.substr(0, root.size()), root))
-                return Fail(2, args[0] + ":" + std::to_string(number) + ": keys must start with " + root);
-            key = SAUtilRegistryKeyPathNormalize(path.substr(root.size()));
-            ImportStep step;
-            step.kind = remove ? ImportStep::KEY_DELETE : ImportStep::KEY_CREATE;
-            step.key = key;
-            step.options = OptionsFor(key, rest == VOLATILE_MARK);
-            steps.push_back(step);
-            if (remove)
-                key.clear();
-            continue;
-        }
-        ImportStep step;
-        if (!ImportLineParse(line, key, step, error))
-            return Fail(2, args[0] + ":" + std::to_string(number) + ": " + error);
-        step.options = steps.back().options;
-        steps.push_back(step);
-    }
-    for (const ImportStep& step : steps)
+    std::vector<SARegImportStep> steps;
+    std::string error;
+    if (!SARegImport::TextParse(content.str(), steps, error))
+        return Fail(2, args[0] + ":" + error);
+    for (const SARegImportStep& step : steps)
     {
         int32_t result = ERROR_SUCCESS;
         switch (step.kind)
         {
-        case ImportStep::KEY_CREATE:
+        case SARegImportStep::KEY_CREATE:
             result = SAUtilRegistryKeyCreate(step.key, step.options);
             break;
-        case ImportStep::KEY_DELETE:
+        case SARegImportStep::KEY_DELETE:
             result = SAUtilRegistryTreeDelete(step.key);
             if (result == ERROR_FILE_NOT_FOUND)
                 result = ERROR_SUCCESS;
             break;
-        case ImportStep::VALUE_SET:
+        case SARegImportStep::VALUE_SET:
             result = SAUtilRegistryValueWrite(step.key, step.name, step.type, step.data.data(),
                                               static_cast<uint32_t>(step.data.size()), step.options);
             break;
-        case ImportStep::VALUE_DELETE:
+        case SARegImportStep::VALUE_DELETE:
             result = SAUtilRegistryValueDelete(step.key, step.name);
             if (result == ERROR_FILE_NOT_FOUND)
                 result = ERROR_SUCCESS;
