@@ -16,70 +16,31 @@
 //
 // With QM_FUZZ_SEEDS=<folder> set, the target first writes a few real packets
 // of every codec made by the peer's encoders there (a start for the corpus).
-#include "core/SALog.h"
-#include "net/SANetProtocol.h"
-#include "peer/PeerEncoder.h"
-#include "peer/PeerFrameSynth.h"
+#include "fuzz/FuzzSupport.h"
 #include "pipeline/SADecoderFrameBuffer.h"
 #include "render/PSRendererCpu.h"
 #include "render/PSRendererDecodeTarget.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <string>
 #include <vector>
 
 namespace
 {
 constexpr int32_t QM_FUZZ_SIDE = 1024;
 
-void SeedsWrite(const std::string& folder)
+std::vector<std::vector<uint8_t>> Seeds()
 {
-    const int width = 64, height = 48;
-    std::vector<uint8_t> picture(static_cast<size_t>(width) * height * 4);
-    const PeerCodec codecs[] = {PeerCodec::Raw, PeerCodec::Yuv, PeerCodec::Jpeg, PeerCodec::H264};
-    int written = 0;
-    for (PeerCodec codec : codecs)
-    {
-        PeerEncoder encoder(codec, 80, 4);
-        // H.264: three pictures of one stream; the others: one frame in two bands.
-        const bool video = codec == PeerCodec::H264;
-        std::vector<uint8_t> input;
-        for (int frame = 0; frame < (video ? 3 : 1); ++frame)
-        {
-            PeerFrameSynth(width, height, static_cast<uint32_t>(frame), picture.data());
-            const int fragments = video ? 1 : 2;
-            const int band = height / fragments;
-            for (int i = 0; i < fragments; ++i)
-            {
-                const uint8_t* payload = nullptr;
-                size_t bytes = 0;
-                if (!encoder.BandEncode(picture.data() + static_cast<size_t>(i) * band * width * 4, width,
-                                        static_cast<size_t>(width) * 4, band, payload, bytes))
-                    continue;
-                const SAPacketHeader header = encoder.BandHeaderGet(
-                    width, height, width, static_cast<size_t>(width) * 4, i * band, band, fragments, bytes);
-                input.insert(input.end(), header.m_Bytes, header.m_Bytes + SA_PACKET_HEADER_SIZE);
-                input.insert(input.end(), payload, payload + bytes);
-            }
-        }
-        const std::string path = folder + "/seed-" + std::to_string(written++);
-        if (FILE* file = std::fopen(path.c_str(), "wb"))
-        {
-            std::fwrite(input.data(), 1, input.size(), file);
-            std::fclose(file);
-        }
-    }
+    std::vector<std::vector<uint8_t>> seeds;
+    for (int codec = 0; codec < 4; ++codec)
+        seeds.push_back(FuzzFramePackets(codec));
+    return seeds;
 }
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    SALogMaskSet(0); // a refusal line per packet would dominate the run time
-    if (const char* folder = std::getenv("QM_FUZZ_SEEDS"))
-        SeedsWrite(folder);
+    FuzzLogQuiet();
+    FuzzSeedsWrite(Seeds);
     return 0;
 }
 

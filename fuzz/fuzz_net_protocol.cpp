@@ -3,8 +3,7 @@
 // decoder and the UTF-16 field reader. Besides crashes and sanitizer reports
 // it stops on any accepted header that breaks the bounds the pipeline
 // relies on.
-#include "core/SALog.h"
-#include "net/SANetProtocol.h"
+#include "fuzz/FuzzSupport.h"
 
 #include <cstdlib>
 #include <string>
@@ -12,7 +11,7 @@
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    SALogMaskSet(0); // one refusal line per input would dominate the run time
+    FuzzLogQuiet();
     return 0;
 }
 

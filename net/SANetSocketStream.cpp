@@ -154,6 +154,13 @@ bool SANetSocketStream::TcpCreateConnect(uint32_t hostOrderAddress, bool useQos)
     return true;
 }
 
+void SANetSocketStream::SocketAdopt(int socket)
+{
+    if (IsOpen())
+        Close();
+    m_Socket.store(socket);
+}
+
 bool SANetSocketStream::ReceiveBufferSizeSet()
 {
     int fd = PrivateUseBegin();

@@ -40,6 +40,10 @@ public:
     // Connects to hostOrderAddress:28252. Blocks for the system's connect
     // time-out. A failure leaves the socket for the next Close.
     bool TcpCreateConnect(uint32_t hostOrderAddress, bool useQos);
+    // Takes over an already connected stream socket (one end of a socket
+    // pair for the fuzzers), closing any earlier one. The addresses stay as
+    // they were.
+    void SocketAdopt(int socket);
     // Asks for a 250000-byte receive buffer; false when the system grants a
     // different size (Linux reports twice the request). Callers go on either
     // way.

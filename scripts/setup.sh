@@ -5,6 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
     build-essential cmake pkg-config git clang-format
+    clang libclang-rt-14-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     libsqlite3-dev sqlite3
     qt6-base-dev libqt6opengl6-dev qt6-svg-dev

@@ -3,7 +3,9 @@
 #   1. the normal build (warnings are errors) and all its tests,
 #   2. a second tree under AddressSanitizer + UndefinedBehaviorSanitizer,
 #   3. a third tree under ThreadSanitizer for the concurrency tests,
-#   4. the format and layering checks.
+#   4. a fourth tree, with clang, of the libFuzzer targets only (ASan and
+#      UBSan too), each run for FUZZ_SECONDS (default 20) seconds,
+#   5. the format and layering checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -71,6 +73,14 @@ cmake --build build-tsan -j"$JOBS" --target $tsan_targets
 echo "== test: thread sanitizer"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     run_ctest build-tsan -j"$JOBS" -L tsan || status=1
+
+echo "== build: fuzz targets (clang, address and undefined-behaviour sanitizers)"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQM_SANITIZE=address \
+    -DQM_FUZZ=ON -DQM_BUILD_APP=OFF -DQM_BUILD_BENCH=OFF >/dev/null
+# Only the fuzz targets (and the libraries they reach) are built here.
+cmake --build build-fuzz -j"$JOBS" --target fuzz_all
+echo "== test: every fuzz target for ${FUZZ_SECONDS:-20} s"
+bash bench/fuzz.sh --tree build-fuzz --seconds "${FUZZ_SECONDS:-20}" || status=1
 
 if [ $status -eq 0 ]; then
     echo "== all tests passed"
