@@ -244,6 +244,13 @@ bool SARegImport::TextParse(const std::string& text, std::vector<SARegImportStep
                 return false;
             }
             key = SAUtilRegistryKeyPathNormalize(path.substr(root.size()));
+            // "[HKEY_CURRENT_USER\\]" names the root, which set and delete
+            // refuse as well; applying it would fail half-way through.
+            if (key.empty())
+            {
+                error = std::to_string(number) + ": keys must be below " + std::string(ROOT_NAME);
+                return false;
+            }
             SARegImportStep step;
             step.kind = remove ? SARegImportStep::KEY_DELETE : SARegImportStep::KEY_CREATE;
             step.key = key;

@@ -297,6 +297,10 @@ TEST_F(SettingsTool, ImportAppliesDeletionsAndRejectsBadFilesWhole)
         {"[HKEY_CURRENT_USER\\Software\\harrowfenlab\\quillmere]\n\"Blob\"=hex:1,2\n", ":2: bad hex bytes"},
         {"[HKEY_CURRENT_USER\\Software\\harrowfenlab\\quillmere]\nFramerate=1\n",
          ":2: expected \"name\"=data"},
+        // The root itself, as a fuzzer wrote it: no key of its own.
+        {"[HKEY_CURRENT_USER\\Software\\harrowfenlab\\quillmere]\n\"Framerate\"=dword:1\n"
+         "[-HKEY_CURRENT_USER\\\\]\n",
+         ":3: keys must be below HKEY_CURRENT_USER"},
     };
     for (const auto& b : bad)
     {
