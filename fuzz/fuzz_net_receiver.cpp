@@ -8,7 +8,13 @@
 #include "net/SAQueueScreenUpdates.h"
 #include "net/SATaskLoopedNetReceiver.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <memory>
 
 namespace
 {
@@ -63,7 +69,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FuzzMessageTarget target;
     SAQueueScreenUpdates queue(&target);
     SATaskLoopedNetReceiver receiver(&queue, &target);
-    receiver.m_NetSocketStream.SocketAdopt(stream.ReaderTake());
+    auto connection = std::make_shared<SANetSocketStream>();
+    connection->SocketAdopt(stream.ReaderTake());
+    receiver.ConnectionSet(connection, 1);
+    // OnEntry raises the receiving thread's priority, which here is the
+    // fuzzer's own: it goes back to what it was (the fuzzer runs niced).
+    const id_t thread = static_cast<id_t>(syscall(SYS_gettid));
+    errno = 0;
+    const int niceness = getpriority(PRIO_PROCESS, thread);
+    receiver.OnEntry();
+    if (errno == 0)
+        setpriority(PRIO_PROCESS, thread, niceness);
     size_t queued = 0;
     while (receiver.OnExecute())
         queued += QueueDrain(queue);
