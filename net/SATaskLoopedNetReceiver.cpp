@@ -8,6 +8,7 @@
 #include "net/SANetProtocol.h"
 #include "net/SAQueueScreenUpdates.h"
 
+#include <algorithm>
 #include <new>
 
 SATaskLoopedNetReceiver::SATaskLoopedNetReceiver(SAQueueScreenUpdates* queue, SAMessageTarget* notifyTarget)
@@ -186,19 +187,40 @@ bool SATaskLoopedNetReceiver::OnExecute()
     }
     PrivateFrameStatisticsAdd(byteCount);
 
+    // A header may announce far more than its server ever sends (up to a
+    // gigabyte passes the protocol's bounds): the block grows with the bytes
+    // that come, from a first piece that holds every usual packet, so memory
+    // follows what arrived rather than what was announced.
+    constexpr size_t FIRST_PIECE = size_t(16) << 20;
     const size_t blockSize = SA_PACKET_HEADER_SIZE + static_cast<size_t>(byteCount);
-    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[blockSize]);
+    size_t capacity = std::min(blockSize, SA_PACKET_HEADER_SIZE + FIRST_PIECE);
+    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[capacity]);
     if (!block)
     {
         SALog(SA_LOG_FAILURE, "SATaskLoopedNetReceiver::OnExecute failed! no memory\n");
         return false;
     }
     std::memcpy(block.get(), header.m_Bytes, SA_PACKET_HEADER_SIZE);
-    if (!m_pNetSocketStream->ReceiveTcpStream(block.get() + SA_PACKET_HEADER_SIZE, byteCount))
+    for (size_t filled = SA_PACKET_HEADER_SIZE;;)
     {
-        SALog(SA_LOG_FAILURE,
-              "SATaskLoopedNetReceiver::OnExecute failed! m_NetSocketStream.ReceiveTcpStream (data)\n");
-        return false;
+        if (!m_pNetSocketStream->ReceiveTcpStream(block.get() + filled, capacity - filled))
+        {
+            SALog(SA_LOG_FAILURE,
+                  "SATaskLoopedNetReceiver::OnExecute failed! m_NetSocketStream.ReceiveTcpStream (data)\n");
+            return false;
+        }
+        filled = capacity;
+        if (filled == blockSize)
+            break;
+        capacity = std::min(blockSize, 2 * capacity);
+        std::unique_ptr<uint8_t[]> larger(new (std::nothrow) uint8_t[capacity]);
+        if (!larger)
+        {
+            SALog(SA_LOG_FAILURE, "SATaskLoopedNetReceiver::OnExecute failed! no memory\n");
+            return false;
+        }
+        std::memcpy(larger.get(), block.get(), filled);
+        block = std::move(larger);
     }
 
     const SAFrameBufferInfo info = SAPacketFrameBufferDecode(header);
