@@ -3,7 +3,8 @@
 // SATaskLoopedNetReceiver, which reads headers and payloads until the stream
 // ends. Every entry it hands to the screen update queue is checked as the
 // processor will take it: a FrameBuffer packet whose block holds exactly its
-// header and ByteCount bytes, never more than the server sent.
+// header and ByteCount bytes, never more than the server sent, and a payload
+// only behind a header the protocol accepts.
 #include "fuzz/FuzzSupport.h"
 #include "net/SAQueueScreenUpdates.h"
 #include "net/SATaskLoopedNetReceiver.h"
@@ -44,8 +45,10 @@ size_t QueueDrain(SAQueueScreenUpdates& queue)
         if (header.HeaderTypeGet() != SA_HEADER_FRAME_BUFFER ||
             entry.m_PacketSize != SA_PACKET_HEADER_SIZE + size_t(header.ByteCountGet()))
             std::abort();
-        const SAPacketVerdict verdict = SANetProtocol::PacketCheck(header);
-        if (verdict != SAPacketVerdict::Valid && verdict != SAPacketVerdict::PayloadSkip)
+        // A payload comes only with a header the protocol accepts; a header
+        // refused for its bounds goes on alone (its screen may be replaced by
+        // the last one shown), only to be counted into its frame.
+        if (header.ByteCountGet() != 0 && SANetProtocol::PacketCheck(header) != SAPacketVerdict::Valid)
             std::abort();
         // The processor reads the whole block.
         volatile uint8_t last = entry.m_pPacket[entry.m_PacketSize - 1];
