@@ -1,6 +1,6 @@
 #include "app/SAInputKeyCombination.h"
 
-#include "app/SAInputKeyTable.h"
+#include "core/SAInputKeyTable.h"
 
 bool SAInputKeyCombination::KeyProcess(uint32_t vkCode, bool down)
 {

@@ -1,6 +1,6 @@
 #include "app/SAInputKeyboard.h"
 
-#include "app/SAInputKeyTable.h"
+#include "core/SAInputKeyTable.h"
 #include "core/SALog.h"
 #include "core/SAMessageTarget.h"
 #include "net/SAFstmEventData.h"

@@ -1,7 +1,7 @@
 // The key translation table and the ALT+SHIFT detector, without any window
 // system: what the keyboard grab sends for each kernel key code.
 #include "app/SAInputKeyCombination.h"
-#include "app/SAInputKeyTable.h"
+#include "core/SAInputKeyTable.h"
 
 #include <gtest/gtest.h>
 #include <linux/input-event-codes.h>
@@ -146,6 +146,33 @@ TEST(InputKeyTable, NoTwoKeysLookAlikeAndUnknownCodesAreRefused)
     EXPECT_FALSE(SAInputKeyTranslate(KEY_RESERVED, true, key));
     EXPECT_FALSE(SAInputKeyTranslate(KEY_BRIGHTNESSUP, true, key));
     EXPECT_FALSE(SAInputKeyTranslate(0xFFFFFFFFu, true, key));
+}
+
+TEST(InputKeyTable, ReadInReverseEveryKeyComesBack)
+{
+    // What a server applying the packets finds: every key the table sends,
+    // in both keypad meanings, and right SHIFT and NUM LOCK as the keyboard
+    // grab sends them (without the extended flag).
+    int checked = 0;
+    for (uint32_t evdev = 0; evdev < 0x300; ++evdev)
+    {
+        for (bool numeric : {true, false})
+        {
+            SAInputKeyCode key;
+            if (!SAInputKeyTranslate(evdev, numeric, key))
+                continue;
+            const bool sent = key.Extended && key.VKeyCode != SA_VK_RSHIFT && key.VKeyCode != SA_VK_NUMLOCK;
+            uint32_t back = 0;
+            ASSERT_TRUE(SAInputKeyReverse(key.VKeyCode, key.ScanCode, sent, back)) << evdev;
+            EXPECT_EQ(back, evdev) << "vk " << key.VKeyCode << " scan " << key.ScanCode;
+            ++checked;
+        }
+    }
+    EXPECT_GE(checked, 230);
+    uint32_t back = 0;
+    EXPECT_TRUE(SAInputKeyReverse('Q', 0, false, back)); // no scan code: by virtual key
+    EXPECT_EQ(back, static_cast<uint32_t>(KEY_Q));
+    EXPECT_FALSE(SAInputKeyReverse(0xFF, 0x7F, false, back));
 }
 
 TEST(InputKeyCombination, AnyAltWithAnyShiftInEitherOrderFiresOnce)

@@ -1,4 +1,4 @@
-#include "app/SAInputKeyTable.h"
+#include "core/SAInputKeyTable.h"
 
 #include <linux/input-event-codes.h>
 
@@ -181,4 +181,36 @@ bool SAInputKeyTranslate(uint32_t evdevCode, bool keypadNumeric, SAInputKeyCode&
         }
     }
     return false;
+}
+
+bool SAInputKeyReverse(uint16_t vKeyCode, uint16_t scanCode, bool extended, uint32_t& evdevCode)
+{
+    // Scan code 4, virtual-key code 2, extended flag 1: a key must match by
+    // scan code or (without one) by virtual-key code, and the best wins.
+    int best = 0;
+    auto consider = [&](uint16_t evdev, uint16_t vk, uint16_t scan, bool ext)
+    {
+        const bool scanMatch = scanCode != 0 && scan == scanCode;
+        const bool vkMatch = vk == vKeyCode;
+        if (!(scanMatch || (scanCode == 0 && vkMatch)))
+        {
+            return;
+        }
+        const int score = (scanMatch ? 4 : 0) + (vkMatch ? 2 : 0) + (ext == extended ? 1 : 0);
+        if (score > best)
+        {
+            best = score;
+            evdevCode = evdev;
+        }
+    };
+    for (const KeypadEntry& entry : KEYPAD)
+    {
+        consider(entry.Evdev, entry.VKeyNumeric, entry.ScanCode, false);
+        consider(entry.Evdev, entry.VKeyNavigation, entry.ScanCode, false);
+    }
+    for (const Entry& entry : TABLE)
+    {
+        consider(entry.Evdev, entry.VKeyCode, entry.ScanCode, entry.Extended);
+    }
+    return best > 0;
 }

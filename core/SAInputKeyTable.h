@@ -34,3 +34,11 @@ struct SAInputKeyCode
 // navigation keys they double as (non-extended HOME, END, ... as Windows
 // reports them). False for a key the table does not know.
 bool SAInputKeyTranslate(uint32_t evdevCode, bool keypadNumeric, SAInputKeyCode& key);
+
+// The way back, for a server that applies the keys it receives: the evdev
+// code of the key a keyboard packet names. The scan code decides (it names
+// the physical key whatever the layout), the virtual-key code and then the
+// extended flag choose between keys that share a scan code; right SHIFT and
+// NUM LOCK are found without their extended flag too. A packet without a
+// scan code is looked up by its virtual-key code. False when nothing fits.
+bool SAInputKeyReverse(uint16_t vKeyCode, uint16_t scanCode, bool extended, uint32_t& evdevCode);
