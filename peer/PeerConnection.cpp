@@ -3,6 +3,7 @@
 #include "core/SALog.h"
 #include "peer/PeerConnectRequest.h"
 #include "peer/PeerFrameSynth.h"
+#include "peer/PeerInjectX11.h"
 #include "peer/PeerJsonLine.h"
 #include "peer/PeerPacket.h"
 #include "peer/PeerRecorder.h"
@@ -125,6 +126,16 @@ void PeerConnection::PrivateRun()
     uint32_t requestKind = 0;
     if (PrivateConnectRequestRead(requestKind))
     {
+#ifdef QM_PEER_X11
+        if (requestKind == 0 && m_Options.Inject)
+        {
+            m_pInject = std::make_unique<PeerInjectX11>();
+            if (!m_pInject->Open(m_Options.X11Display))
+            {
+                m_pInject.reset();
+            }
+        }
+#endif
         try
         {
             m_ReceiverThread = std::thread(&PeerConnection::PrivateReceiveLoop, this);
@@ -135,7 +146,14 @@ void PeerConnection::PrivateRun()
         }
         if (m_ReceiverThread.joinable())
         {
-            if (requestKind == 0)
+#ifdef QM_PEER_X11
+            if (requestKind == 0 && m_Options.Source == PeerSource::X11)
+            {
+                PrivateStreamX11();
+            }
+            else
+#endif
+                if (requestKind == 0)
             {
                 PrivateStream();
             }
@@ -169,8 +187,9 @@ void PeerConnection::PrivateRun()
         }
         else
         {
-            std::printf("quillmere-peer: connection %u ended after %llu frames\n", m_Id,
-                        static_cast<unsigned long long>(framesSent));
+            std::printf("quillmere-peer: connection %u ended after %llu frames, %llu bytes\n", m_Id,
+                        static_cast<unsigned long long>(framesSent),
+                        static_cast<unsigned long long>(m_BytesSent));
         }
         std::fflush(stdout);
     }
@@ -216,7 +235,7 @@ bool PeerConnection::PrivateConnectRequestRead(uint32_t& requestKind)
         SALog(SA_LOG_FAILURE, "PeerConnection::PrivateConnectRequestRead failed! Receive (payload)\n");
         return false;
     }
-    PeerConnectRequest request;
+    PeerConnectRequest& request = m_Request;
     PeerConnectRequest::Decode(packet, sizeof(packet), request);
     std::string resolutions = "[";
     for (size_t i = 0; i < request.Resolutions.size(); ++i)
@@ -335,6 +354,13 @@ void PeerConnection::PrivateReceiveLoop()
             break;
         }
         PrivateRecord(line);
+#ifdef QM_PEER_X11
+        if (m_pInject && (type == SA_HEADER_INPUT_MOUSE || type == SA_HEADER_INPUT_KEYBOARD ||
+                          type == SA_HEADER_INPUT_TOUCH))
+        {
+            PrivateInputApply(header);
+        }
+#endif
         if (viewerLeaves)
         {
             break;
@@ -586,6 +612,7 @@ bool PeerConnection::PrivateFrameSend(uint32_t frameNumber, int overhang, Damage
             }
             return false;
         }
+        m_BytesSent += SA_PACKET_HEADER_SIZE + payloadBytes;
     }
     return true;
 }

@@ -13,6 +13,7 @@
 //
 // m_Lock guards m_Acks, m_FramesSent, m_Stop, m_ViewerGone and m_ReceiverDone; m_Wake is
 // signalled whenever one of them changes.
+#include "peer/PeerConnectRequest.h"
 #include "peer/PeerConnectionObserver.h"
 #include "peer/PeerEncoder.h"
 #include "peer/PeerOptions.h"
@@ -25,11 +26,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <thread>
 #include <vector>
 
+class PeerInjectX11;
 class PeerJsonLine;
 class PeerRecorder;
 
@@ -72,6 +75,17 @@ public:
 private:
     void PrivateRun();
     void PrivateStream();
+    // The picture of an X display (--source x11): sent as it changes, in
+    // the codec, quality and frame rate of the connect request.
+#ifdef QM_PEER_X11
+    void PrivateStreamX11();
+    // Encodes and sends rows [top, bottom) of a screen as one of
+    // `fragments` FrameBuffer packets; counts the bytes.
+    bool PrivateBandSend(PeerEncoder& encoder, const uint8_t* band, size_t pitch, int width, int height,
+                         int top, int bottom, int fragments);
+    // Applies an input packet to the X display (--inject).
+    void PrivateInputApply(const SAPacketHeader& header);
+#endif
     // Audio connection: AudioData in real time until the viewer leaves, the
     // peer shuts down or --audio-packets are sent (then Disconnect 0).
     void PrivateAudioStream();
@@ -120,6 +134,11 @@ private:
     std::vector<uint8_t> m_Damaged;     // connection thread only
     std::mt19937 m_Chaos;               // connection thread only
     uint32_t m_ChaosNext = 0;           // connection thread only
+    PeerConnectRequest m_Request;       // written before the receiver starts
+#ifdef QM_PEER_X11
+    std::unique_ptr<PeerInjectX11> m_pInject; // receiver thread only (--inject)
+#endif
+    uint64_t m_BytesSent = 0; // FrameBuffer bytes, connection thread only
 
     std::thread m_Thread;
     std::thread m_ReceiverThread; // started and joined by m_Thread

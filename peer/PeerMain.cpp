@@ -50,7 +50,14 @@ int main(int argc, char** argv)
     }
 
     std::printf("quillmere-peer: listening on %s:28252\n", options.BindAddress.c_str());
-    if (!options.Quiet)
+    if (!options.Quiet && options.Source == PeerSource::X11)
+    {
+        std::printf(
+            "quillmere-peer: X display %s, %s unless the viewer asks otherwise, input %s, window %u\n",
+            options.X11Display.empty() ? "$DISPLAY" : options.X11Display.c_str(),
+            PeerOptions::CodecName(options.Codec), options.Inject ? "applied" : "ignored", options.Window);
+    }
+    else if (!options.Quiet)
     {
         std::printf("quillmere-peer: %dx%d %s, %d fragment(s), %d fps, window %u\n", options.Width,
                     options.Height, PeerOptions::CodecName(options.Codec), options.Fragments, options.Fps,

@@ -156,6 +156,9 @@ std::string PeerOptions::UsageText()
            "-50000..50000 (default 0)\n"
            "  --audio-stall MS@SECONDS  at SECONDS of audio send nothing for MS ms, then the backlog at "
            "once\n"
+           "  --source synth|x11[:DISPLAY]  the picture: the synthetic desktop (default) or a real X display "
+           "(default $DISPLAY), sent as it changes in the codec, quality and frame rate the viewer asks for\n"
+           "  --inject                 apply the viewer's mouse, keyboard and touch input to the X display\n"
            "  --exit-after-clients N   exit once N connections have ended\n"
            "  --chaos SEED             random drops, resets, visibility flips and malformed packets;\n"
            "                           JPEG and H.264 alternate per connection (for soak runs)\n"
@@ -175,6 +178,11 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
         if (name == "--quiet")
         {
             options.Quiet = true;
+            continue;
+        }
+        if (name == "--inject")
+        {
+            options.Inject = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -372,6 +380,28 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
             }
             options.DiscoveryReplySize = static_cast<size_t>(number);
         }
+        else if (name == "--source")
+        {
+            if (value == "synth")
+            {
+                options.Source = PeerSource::Synth;
+            }
+            else if (value == "x11" || value.rfind("x11:", 0) == 0)
+            {
+#ifdef QM_PEER_X11
+                options.Source = PeerSource::X11;
+                options.X11Display = value.size() > 4 ? value.substr(4) : std::string();
+#else
+                error = "invalid --source " + value + " (built without the X libraries)";
+                return false;
+#endif
+            }
+            else
+            {
+                error = "invalid --source " + value + " (synth or x11[:DISPLAY])";
+                return false;
+            }
+        }
         else if (name == "--exit-after-clients")
         {
             if (!PrivateIntegerParse(value, 0, 0x7FFFFFFF, number))
@@ -396,6 +426,11 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
             error = "unknown option " + name;
             return false;
         }
+    }
+    if (options.Inject && options.Source != PeerSource::X11)
+    {
+        error = "--inject needs --source x11";
+        return false;
     }
     return true;
 }

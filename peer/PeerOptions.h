@@ -20,6 +20,12 @@ enum class PeerAudio
     Off,  // the audio connection is accepted and stays silent
 };
 
+enum class PeerSource
+{
+    Synth, // the synthetic desktop of PeerFrameSynth
+    X11,   // a real X display, read as it changes
+};
+
 struct PeerOptions
 {
     std::string BindAddress = "0.0.0.0";
@@ -63,6 +69,12 @@ struct PeerOptions
     // for MS milliseconds, then what was missed goes out at once. 0 = none.
     uint32_t AudioStallMs = 0;
     uint64_t AudioStallAtMs = 0;
+    PeerSource Source = PeerSource::Synth;
+    // --source x11:DISPLAY: the display name (empty: $DISPLAY).
+    std::string X11Display;
+    // Apply the viewer's input to the X display (--source x11 only);
+    // otherwise input is recorded and ignored.
+    bool Inject = false;
     // Exit once this many connections have ended; 0 = run until a signal.
     uint32_t ExitAfterClients = 0;
     bool Quiet = false;

@@ -17,6 +17,7 @@ PACKAGES=(
     libxcb-xinput-dev libx11-dev libxtst-dev
     dpkg-dev scdoc librsvg2-bin appstream desktop-file-utils
     weston qt6-wayland
+    libxext-dev libxdamage-dev libxrandr-dev libxfixes-dev xdotool
 )
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -1,0 +1,343 @@
+// The peer showing a real X display: ctest starts this under Xvfb (640x480),
+// the test draws its own full-screen window there, and the real peer
+// (--source x11) reads it on loopback addresses 127.0.0.161 .. 127.0.0.163,
+// seen by the real quillmere-cli or by the test's own minimal viewer.
+#include "core/SAInputKeyTable.h"
+#include "core/SAUtilPng.h"
+#include "peer/PeerEncoder.h"
+#include "peer/PeerFrameSynth.h"
+#include "pipeline/PSDecoderH264.h"
+#include "tests/peer/PeerTestClient.h"
+#include "tests/peer/PeerTestProcess.h"
+
+#include <gtest/gtest.h>
+#include <linux/input-event-codes.h>
+#include <turbojpeg.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <poll.h>
+#include <string>
+#include <vector>
+
+// Last: Xlib defines macros (None, Bool, Status) other headers use as names.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace
+{
+// A window over the whole screen showing a known picture; a second
+// connection collects the characters typed and the clicks made into it.
+class TestWindow
+{
+public:
+    TestWindow()
+    {
+        m_Dpy = XOpenDisplay(nullptr);
+        m_Events = XOpenDisplay(nullptr);
+        if (m_Dpy == nullptr || m_Events == nullptr)
+            return;
+        Width = DisplayWidth(m_Dpy, 0);
+        Height = DisplayHeight(m_Dpy, 0);
+        XSetWindowAttributes attributes = {};
+        attributes.override_redirect = True;
+        m_Window = XCreateWindow(m_Dpy, DefaultRootWindow(m_Dpy), 0, 0, Width, Height, 0, CopyFromParent,
+                                 InputOutput, CopyFromParent, CWOverrideRedirect, &attributes);
+        XSync(m_Dpy, False);
+        XSelectInput(m_Events, m_Window, KeyPressMask | ButtonPressMask);
+        XSync(m_Events, False);
+        XMapRaised(m_Dpy, m_Window);
+        m_Gc = XCreateGC(m_Dpy, m_Window, 0, nullptr);
+        Picture.resize(static_cast<size_t>(Width) * Height * 4);
+        PeerFrameSynth(Width, Height, 7, Picture.data());
+        XImage* image = XCreateImage(m_Dpy, DefaultVisual(m_Dpy, 0), 24, ZPixmap, 0,
+                                     reinterpret_cast<char*>(Picture.data()), Width, Height, 32, Width * 4);
+        XPutImage(m_Dpy, m_Window, m_Gc, image, 0, 0, 0, 0, Width, Height);
+        image->data = nullptr;
+        XDestroyImage(image);
+        XSetInputFocus(m_Dpy, m_Window, RevertToParent, CurrentTime);
+        XSync(m_Dpy, False);
+    }
+    ~TestWindow()
+    {
+        if (m_Events != nullptr)
+            XCloseDisplay(m_Events);
+        if (m_Dpy != nullptr)
+            XCloseDisplay(m_Dpy);
+    }
+    // The known picture as packed RGB.
+    std::vector<uint8_t> PictureRgb() const { return Rgb(Picture.data(), Width * 4); }
+    std::vector<uint8_t> Rgb(const uint8_t* bgrx, size_t pitch) const
+    {
+        std::vector<uint8_t> rgb(static_cast<size_t>(Width) * Height * 3);
+        for (int y = 0; y < Height; ++y)
+            for (int x = 0; x < Width; ++x)
+                for (int c = 0; c < 3; ++c)
+                    rgb[(static_cast<size_t>(y) * Width + x) * 3 + c] = bgrx[y * pitch + x * 4 + 2 - c];
+        return rgb;
+    }
+    void RectFill(int x, int y, int w, int h, unsigned long rgb)
+    {
+        XSetForeground(m_Dpy, m_Gc, rgb);
+        XFillRectangle(m_Dpy, m_Window, m_Gc, x, y, static_cast<unsigned>(w), static_cast<unsigned>(h));
+        XSync(m_Dpy, False);
+    }
+    void PointerPlace(int x, int y)
+    {
+        XWarpPointer(m_Dpy, 0, DefaultRootWindow(m_Dpy), 0, 0, 0, 0, x, y);
+        XSync(m_Dpy, False);
+    }
+    // Collects input until `chars` characters and `clicks` button presses
+    // arrived (guard: 15 s against a hang).
+    void InputAwait(size_t chars, size_t clicks)
+    {
+        for (int i = 0; i < 1500 && (Typed.size() < chars || Clicks.size() < clicks); ++i)
+        {
+            pollfd fd = {ConnectionNumber(m_Events), POLLIN, 0};
+            poll(&fd, 1, 10);
+            while (XPending(m_Events) > 0)
+            {
+                XEvent event;
+                XNextEvent(m_Events, &event);
+                char text[8] = {};
+                if (event.type == KeyPress &&
+                    XLookupString(&event.xkey, text, sizeof(text), nullptr, nullptr) > 0)
+                    Typed += text;
+                if (event.type == ButtonPress)
+                    Clicks.emplace_back(event.xbutton.x, event.xbutton.y);
+            }
+        }
+    }
+
+    int Width = 0;
+    int Height = 0;
+    std::vector<uint8_t> Picture; // BGRX
+    std::string Typed;
+    std::vector<std::pair<int, int>> Clicks;
+
+private:
+    Display* m_Dpy = nullptr;
+    Display* m_Events = nullptr;
+    Window m_Window = 0;
+    GC m_Gc = nullptr;
+};
+
+double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b)
+{
+    if (a.size() != b.size() || a.empty())
+        return 0;
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        sum += (static_cast<double>(a[i]) - b[i]) * (static_cast<double>(a[i]) - b[i]);
+    return sum == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / (sum / static_cast<double>(a.size())));
+}
+
+// The picture through the peer's encoder alone (one band, the whole
+// screen, as a first frame is sent) and back: the codec's own loss.
+std::vector<uint8_t> CodecAlone(const TestWindow& window, PeerCodec codec, int quality)
+{
+    PeerEncoder encoder(codec, quality, 60, 0, 60);
+    const uint8_t* payload = nullptr;
+    size_t bytes = 0;
+    EXPECT_TRUE(encoder.BandEncode(window.Picture.data(), window.Width, window.Width * 4, window.Height,
+                                   payload, bytes));
+    std::vector<uint8_t> decoded(window.Picture.size());
+    if (codec == PeerCodec::Jpeg)
+    {
+        tjhandle handle = tjInitDecompress();
+        tjDecompress2(handle, payload, bytes, decoded.data(), window.Width, window.Width * 4, window.Height,
+                      TJPF_BGRX, 0);
+        tjDestroy(handle);
+    }
+    else
+    {
+        PSDecoderH264 decoder;
+        int32_t w = 0, h = 0;
+        bool noOutput = false;
+        EXPECT_TRUE(decoder.Initialize(window.Width, window.Height));
+        EXPECT_TRUE(
+            decoder.Decode(payload, bytes, decoded.data(), decoded.size(), window.Width * 4, w, h, noOutput));
+    }
+    return window.Rgb(decoded.data(), window.Width * 4);
+}
+
+std::string TempDir()
+{
+    char pattern[] = "/tmp/qm-peer-x11.XXXXXX";
+    const std::string dir = mkdtemp(pattern);
+    mkdir((dir + "/runtime").c_str(), 0700);
+    return dir;
+}
+
+// quillmere-cli with a settings store of its own: one frame, then its snapshot.
+int CliSnapshot(const std::string& dir, const std::string& address, const std::string& png)
+{
+    const std::string command = "env -u DISPLAY XDG_CONFIG_HOME='" + dir + "/config' XDG_DATA_HOME='" + dir +
+                                "/data' XDG_RUNTIME_DIR='" + dir + "/runtime' " + QM_CLI_EXE +
+                                " --frames 1 --snapshot '" + png + "' " + address + " > /dev/null 2>&1";
+    return std::system(command.c_str());
+}
+
+// Reads one whole frame (as many packets as the first one's CountFragments
+// says), skipping other packets.
+std::vector<PeerTestPacket> FrameRead(PeerTestClient& client)
+{
+    std::vector<PeerTestPacket> frame;
+    PeerTestPacket packet;
+    while (client.PacketRead(packet))
+    {
+        if (packet.Type() != 2)
+            continue;
+        frame.push_back(packet);
+        if (static_cast<int>(frame.size()) >= packet.CountFragments())
+            break;
+    }
+    return frame;
+}
+
+std::pair<int, int> Rows(const PeerTestPacket& packet)
+{
+    return {packet.Top(), packet.Bottom()};
+}
+} // namespace
+
+TEST(PeerX11, CapturedDisplayMatchesThePictureInEachCodec)
+{
+    TestWindow window;
+    ASSERT_EQ(window.Width, 640);
+    const std::vector<uint8_t> picture = window.PictureRgb();
+    const std::string dir = TempDir();
+    const struct
+    {
+        const char* Name;
+        PeerCodec Codec;
+    } cases[] = {{"raw", PeerCodec::Raw}, {"jpeg", PeerCodec::Jpeg}, {"h264", PeerCodec::H264}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.Name);
+        PeerTestProcess peer;
+        ASSERT_TRUE(peer.Start(
+            {"--bind", "127.0.0.161", "--source", "x11", "--codec", c.Name, "--quality", "85", "--quiet"}));
+        const std::string png = dir + "/" + c.Name + ".png";
+        ASSERT_EQ(CliSnapshot(dir, "127.0.0.161", png), 0);
+        std::vector<uint8_t> shown;
+        int w = 0, h = 0;
+        ASSERT_TRUE(SAUtilPng::Read(png, shown, w, h));
+        ASSERT_EQ(w, window.Width);
+        ASSERT_EQ(h, window.Height);
+        const double pipeline = Psnr(picture, shown);
+        if (c.Codec == PeerCodec::Raw)
+        {
+            EXPECT_EQ(pipeline, 99);
+            continue;
+        }
+        const double alone = Psnr(picture, CodecAlone(window, c.Codec, 85));
+        std::printf("%s q85: %.2f dB captured and shown, %.2f dB the codec alone\n", c.Name, pipeline, alone);
+        EXPECT_GE(alone, 28.0);
+        EXPECT_GE(pipeline, alone - 0.25);
+    }
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+TEST(PeerX11, StillScreenSendsNothingAndAChangeOnlyItsBands)
+{
+    TestWindow window;
+    PeerTestProcess peer;
+    // One frame in flight: the changes made before an acknowledgement are
+    // all in the frame that follows it.
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.162", "--source", "x11", "--window", "1"}));
+    PeerTestClient client;
+    ASSERT_TRUE(client.Connect("127.0.0.162"));
+    PeerTestConnectFields fields;
+    fields.CompressionType = 0; // raw: the bytes show exactly what was read
+    ASSERT_TRUE(client.ConnectRequestSend(fields));
+    uint64_t bytes = 0;
+    auto read = [&]
+    {
+        std::vector<PeerTestPacket> frame = FrameRead(client);
+        for (const PeerTestPacket& p : frame)
+            bytes += 128 + p.ByteCount();
+        return frame;
+    };
+    std::vector<PeerTestPacket> frame = read();
+    ASSERT_EQ(frame.size(), 1u);
+    EXPECT_EQ(Rows(frame[0]), std::make_pair(0, 480));
+    EXPECT_EQ(frame[0].Compression(), 0u);
+    ASSERT_TRUE(client.AckSend());
+    // A still screen: nothing more comes, however long it stays still.
+    usleep(500000);
+    EXPECT_EQ(client.PendingBytes(), 0u);
+
+    // One small square in band 6 (rows 180..210 of 16 bands of 30 rows).
+    window.RectFill(10, 200, 8, 8, 0x00FF00);
+    frame = read();
+    ASSERT_EQ(frame.size(), 1u);
+    EXPECT_EQ(Rows(frame[0]), std::make_pair(180, 210));
+    EXPECT_EQ(frame[0].CountFragments(), 1);
+    const size_t pitch = static_cast<size_t>(frame[0].Pitch());
+    EXPECT_EQ(frame[0].Payload[(204 - 180) * pitch + 12 * 4 + 1], 255); // green inside the square
+    EXPECT_EQ(0, std::memcmp(frame[0].Payload.data() + 4 * pitch + 100 * 4,
+                             window.Picture.data() + 184 * 640 * 4 + 100 * 4, 400)); // the picture beside it
+
+    // Two changes far apart: two fragments of one frame, counted as such.
+    window.RectFill(300, 5, 4, 4, 0xFF0000);
+    window.RectFill(300, 470, 4, 4, 0x0000FF);
+    ASSERT_TRUE(client.AckSend());
+    frame = read();
+    ASSERT_EQ(frame.size(), 2u);
+    EXPECT_EQ(frame[0].CountFragments(), 2);
+    EXPECT_EQ(Rows(frame[0]), std::make_pair(0, 30));
+    EXPECT_EQ(Rows(frame[1]), std::make_pair(450, 480));
+    ASSERT_TRUE(client.AckSend());
+    usleep(200000);
+    EXPECT_EQ(client.PendingBytes(), 0u);
+    client.HeaderSend(8);
+    client.Close();
+    // The peer's own count of what it sent agrees.
+    const std::string line = "connection 1 ended after 3 frames, " + std::to_string(bytes) + " bytes";
+    for (int i = 0; i < 500 && peer.OutputGet().find("ended after") == std::string::npos; ++i)
+        usleep(10000);
+    EXPECT_NE(peer.OutputGet().find(line), std::string::npos) << peer.OutputGet() << "expected: " << line;
+}
+
+TEST(PeerX11, InjectedKeysClicksAndTouchesReachAWindow)
+{
+    TestWindow window;
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.163", "--source", "x11", "--inject", "--quiet"}));
+    PeerTestClient client;
+    ASSERT_TRUE(client.Connect("127.0.0.163"));
+    ASSERT_TRUE(client.ConnectRequestSend());
+    PeerTestPacket packet;
+    ASSERT_TRUE(client.PacketRead(packet)); // Visibility: the connection is up
+    window.PointerPlace(100, 100);
+    // "Hi!" as the viewer sends it: the keys of a US keyboard, shifted.
+    auto key = [&](uint32_t evdev, bool up)
+    {
+        SAInputKeyCode code;
+        ASSERT_TRUE(SAInputKeyTranslate(evdev, true, code));
+        ASSERT_TRUE(client.HeaderSend(
+            11, {{8, code.VKeyCode}, {12, code.ScanCode}, {16, (code.Extended ? 1u : 0u) | (up ? 2u : 0u)}}));
+    };
+    for (auto [evdev, shifted] : {std::pair{KEY_H, true}, std::pair{KEY_I, false}, std::pair{KEY_1, true}})
+    {
+        if (shifted)
+            key(KEY_RIGHTSHIFT, false);
+        key(evdev, false);
+        key(evdev, true);
+        if (shifted)
+            key(KEY_RIGHTSHIFT, true);
+    }
+    // The mouse moved by (50, 30) and the left button clicked.
+    ASSERT_TRUE(client.HeaderSend(10, {{8, 50}, {12, 30}, {20, 0x1}}));
+    ASSERT_TRUE(client.HeaderSend(10, {{20, 0x2}}));
+    ASSERT_TRUE(client.HeaderSend(10, {{20, 0x4}}));
+    // A tap on a screen the viewer thought twice as large.
+    ASSERT_TRUE(client.HeaderSend(12, {{8, 600}, {12, 400}, {16, 1280}, {20, 960}, {24, 0x3}}));
+    ASSERT_TRUE(client.HeaderSend(12, {{8, 600}, {12, 400}, {16, 1280}, {20, 960}, {24, 0x5}}));
+    window.InputAwait(3, 2);
+    EXPECT_EQ(window.Typed, "Hi!");
+    ASSERT_EQ(window.Clicks.size(), 2u);
+    EXPECT_EQ(window.Clicks[0], std::make_pair(150, 130));
+    EXPECT_EQ(window.Clicks[1], std::make_pair(300, 200));
+}
