@@ -390,7 +390,12 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
             {
 #ifdef QM_PEER_X11
                 options.Source = PeerSource::X11;
+                // x11:1 is display :1; a full name (x11::1, x11:host:0) is kept.
                 options.X11Display = value.size() > 4 ? value.substr(4) : std::string();
+                if (!options.X11Display.empty() && options.X11Display.find(':') == std::string::npos)
+                {
+                    options.X11Display.insert(0, ":");
+                }
 #else
                 error = "invalid --source " + value + " (built without the X libraries)";
                 return false;

@@ -14,8 +14,10 @@
 #include <linux/input-event-codes.h>
 #include <turbojpeg.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <poll.h>
 #include <string>
 #include <vector>
@@ -33,8 +35,8 @@ class TestWindow
 public:
     TestWindow()
     {
-        m_Dpy = XOpenDisplay(nullptr);
-        m_Events = XOpenDisplay(nullptr);
+        m_Dpy = Open();
+        m_Events = Open();
         if (m_Dpy == nullptr || m_Events == nullptr)
             return;
         Width = DisplayWidth(m_Dpy, 0);
@@ -57,6 +59,16 @@ public:
         XDestroyImage(image);
         XSetInputFocus(m_Dpy, m_Window, RevertToParent, CurrentTime);
         XSync(m_Dpy, False);
+    }
+    static Display* Open()
+    {
+        Display* dpy = nullptr;
+        for (int i = 0; i < 100 && (dpy = XOpenDisplay(nullptr)) == nullptr; ++i)
+        {
+            std::fprintf(stderr, "XOpenDisplay failed: %s\n", std::strerror(errno));
+            usleep(20000);
+        }
+        return dpy;
     }
     ~TestWindow()
     {
@@ -242,6 +254,7 @@ TEST(PeerX11, CapturedDisplayMatchesThePictureInEachCodec)
 TEST(PeerX11, StillScreenSendsNothingAndAChangeOnlyItsBands)
 {
     TestWindow window;
+    ASSERT_EQ(window.Width, 640);
     PeerTestProcess peer;
     // One frame in flight: the changes made before an acknowledgement are
     // all in the frame that follows it.
@@ -303,6 +316,7 @@ TEST(PeerX11, StillScreenSendsNothingAndAChangeOnlyItsBands)
 TEST(PeerX11, InjectedKeysClicksAndTouchesReachAWindow)
 {
     TestWindow window;
+    ASSERT_EQ(window.Width, 640);
     PeerTestProcess peer;
     ASSERT_TRUE(peer.Start({"--bind", "127.0.0.163", "--source", "x11", "--inject", "--quiet"}));
     PeerTestClient client;
