@@ -20,6 +20,8 @@
 #include <cstring>
 #include <poll.h>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <vector>
 
 // Last: Xlib defines macros (None, Bool, Status) other headers use as names.
@@ -101,9 +103,9 @@ public:
     }
     // Collects input until `chars` characters and `clicks` button presses
     // arrived (guard: 15 s against a hang).
-    void InputAwait(size_t chars, size_t clicks)
+    void InputAwait(size_t chars, size_t clicks, int guardMs = 15000)
     {
-        for (int i = 0; i < 1500 && (Typed.size() < chars || Clicks.size() < clicks); ++i)
+        for (int i = 0; i < guardMs / 10 && (Typed.size() < chars || Clicks.size() < clicks); ++i)
         {
             pollfd fd = {ConnectionNumber(m_Events), POLLIN, 0};
             poll(&fd, 1, 10);
@@ -355,3 +357,74 @@ TEST(PeerX11, InjectedKeysClicksAndTouchesReachAWindow)
     EXPECT_EQ(window.Clicks[0], std::make_pair(150, 130));
     EXPECT_EQ(window.Clicks[1], std::make_pair(300, 200));
 }
+
+#ifdef QM_VIEWER_EXE
+// The whole way: keys typed into the viewer (its own Xvfb, xdotool as the
+// user) reach the window on the captured display as the same characters.
+TEST(PeerX11, KeysTypedIntoTheViewerArriveAsTheSameCharacters)
+{
+    TestWindow window;
+    ASSERT_EQ(window.Width, 640);
+    // The viewer's own display: the first number no server holds.
+    int number = 150 + getpid() % 50;
+    while (access(("/tmp/.X" + std::to_string(number) + "-lock").c_str(), F_OK) == 0)
+        ++number;
+    const std::string display = ":" + std::to_string(number);
+    const pid_t xvfb = fork();
+    if (xvfb == 0)
+    {
+        execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+               static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+    for (int i = 0; i < 1000 && access(socket.c_str(), F_OK) != 0; ++i)
+        usleep(10000);
+    const std::string dir = TempDir();
+    const std::string env = "XDG_CONFIG_HOME='" + dir + "/config' ";
+    const std::string key = " set 'Software\\harrowfenlab\\quillmere' ";
+    ASSERT_EQ(
+        std::system((env + QM_REG_EXE + key + "LocalHostConnectionEnable REG_DWORD 1 >/dev/null").c_str()),
+        0);
+    ASSERT_EQ(std::system((env + QM_REG_EXE + key + "KeyboardEnable REG_DWORD 1 >/dev/null").c_str()), 0);
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.164", "--source", "x11", "--inject"}));
+    const pid_t viewer = fork();
+    if (viewer == 0)
+    {
+        setenv("DISPLAY", display.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
+        setenv("XDG_DATA_HOME", (dir + "/data").c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", (dir + "/runtime").c_str(), 1);
+        setenv("QT_QPA_PLATFORM", "xcb", 1);
+        setenv("QUILLMERE_CONNECT", "127.0.0.164", 1);
+        freopen("/dev/null", "w", stderr);
+        execl(QM_VIEWER_EXE, QM_VIEWER_EXE, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int i = 0; i < 2000 && peer.OutputGet().find("shows the X display") == std::string::npos; ++i)
+        usleep(10000);
+    const std::string xdotool = "DISPLAY=" + display + " xdotool ";
+    ASSERT_EQ(
+        std::system((xdotool + "search --sync --classname quillmere-viewer windowfocus --sync %@").c_str()),
+        0);
+    // Keys go to the server once the viewer holds the keyboard: a probe key
+    // until one arrives, then the text.
+    for (int i = 0; i < 50 && window.Typed.empty(); ++i)
+    {
+        std::system((xdotool + "type z").c_str());
+        window.InputAwait(1, 0, 200);
+    }
+    ASSERT_FALSE(window.Typed.empty());
+    window.InputAwait(1000, 0, 300); // the probes still under way
+    window.Typed.clear();
+    ASSERT_EQ(std::system((xdotool + "type --delay 30 'Hi!'").c_str()), 0);
+    window.InputAwait(3, 0);
+    EXPECT_EQ(window.Typed, "Hi!");
+    kill(viewer, SIGTERM);
+    waitpid(viewer, nullptr, 0);
+    kill(xvfb, SIGTERM);
+    waitpid(xvfb, nullptr, 0);
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+#endif
