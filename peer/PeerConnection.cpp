@@ -1,6 +1,7 @@
 #include "peer/PeerConnection.h"
 
 #include "core/SALog.h"
+#include "peer/PeerAudioMonitor.h"
 #include "peer/PeerConnectRequest.h"
 #include "peer/PeerFrameSynth.h"
 #include "peer/PeerInjectX11.h"
@@ -706,6 +707,36 @@ void PeerConnection::PrivateAudioStream()
         }
         return;
     }
+#ifdef QM_PEER_PULSE
+    PeerAudioMonitor monitor;
+    if (m_Options.Audio == PeerAudio::Monitor && monitor.Open())
+    {
+        // The sound card's own clock paces the stream: each read returns
+        // when 10 ms more were played.
+        std::vector<uint8_t> sound(PEER_AUDIO_PACKET_BYTES);
+        SAPacketHeader header;
+        header.HeaderTypeSet(SA_HEADER_AUDIO_DATA);
+        header.ByteCountSet(static_cast<uint32_t>(PEER_AUDIO_PACKET_BYTES));
+        for (uint64_t packet = 0; !PrivateEnding(); ++packet)
+        {
+            if (m_Options.AudioPackets != 0 && packet >= m_Options.AudioPackets)
+            {
+                if (PrivateHeaderSend(PeerPacket::Disconnect(0)))
+                {
+                    PrivateGracefulClose();
+                }
+                return;
+            }
+            if (!monitor.Read(sound.data(), sound.size()) ||
+                !m_Socket.Send(header.m_Bytes, SA_PACKET_HEADER_SIZE, sound.data(), sound.size()))
+            {
+                return;
+            }
+            ++m_AudioPacketsSent;
+        }
+        return;
+    }
+#endif
     // The packet period of a clock PPM fast: more packets per real second.
     const double periodNs =
         1e9 * PEER_AUDIO_PACKET_FRAMES / PEER_AUDIO_RATE / (1.0 + m_Options.AudioSkewPpm * 1e-6);

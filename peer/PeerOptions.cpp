@@ -150,8 +150,10 @@ std::string PeerOptions::UsageText()
            "  --audio-packets N        10 ms audio packets per audio connection, then Disconnect 0 (default "
            "0 = "
            "unlimited)\n"
-           "  --audio sine|FILE.wav|off  audio connection's sound: the test tone, a 16-bit stereo 48 kHz WAV "
-           "(looped), or nothing (default sine)\n"
+           "  --audio sine|FILE.wav|off|monitor  audio connection's sound: the test tone, a 16-bit stereo 48 "
+           "kHz "
+           "WAV (looped), nothing, or what this machine plays (the tone where no sound server is) (default "
+           "sine)\n"
            "  --audio-skew PPM         run the audio clock PPM parts per million fast (negative: slow), "
            "-50000..50000 (default 0)\n"
            "  --audio-stall MS@SECONDS  at SECONDS of audio send nothing for MS ms, then the backlog at "
@@ -336,12 +338,16 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
             {
                 options.Audio = PeerAudio::Off;
             }
+            else if (value == "monitor")
+            {
+                options.Audio = PeerAudio::Monitor;
+            }
             else
             {
                 std::string reason;
                 if (!WavRead(value, options.AudioWav, reason))
                 {
-                    error = "invalid --audio " + value + " (sine, off or a WAV file): " + reason;
+                    error = "invalid --audio " + value + " (sine, off, monitor or a WAV file): " + reason;
                     return false;
                 }
                 options.Audio = PeerAudio::Wav;

@@ -18,6 +18,9 @@ enum class PeerAudio
     Sine, // the test tone of PeerConnection::AudioToneFill
     Wav,  // a 16-bit stereo 48 kHz WAV file, played in a loop
     Off,  // the audio connection is accepted and stays silent
+    // What the machine plays (the sound server's monitor source); the tone
+    // where there is none.
+    Monitor,
 };
 
 enum class PeerSource

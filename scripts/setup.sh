@@ -18,6 +18,7 @@ PACKAGES=(
     dpkg-dev scdoc librsvg2-bin appstream desktop-file-utils
     weston qt6-wayland
     libxext-dev libxdamage-dev libxrandr-dev libxfixes-dev xdotool
+    libpulse-dev pulseaudio pulseaudio-utils
 )
 
 if [ "$(id -u)" -ne 0 ]; then

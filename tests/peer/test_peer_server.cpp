@@ -745,3 +745,57 @@ TEST(PeerEmbedded, ServerRunsInProcessAndStopsOnRequest)
     PeerServer again(options);
     EXPECT_TRUE(again.Start()) << again.ErrorGet();
 }
+
+// --audio monitor: what a sound server's default sink plays (here a private
+// PulseAudio with a null sink, fed a steady sample by pacat), and the tone
+// where no sound server answers.
+TEST(PeerAudio, MonitorSendsWhatTheMachinePlaysOrElseTheTone)
+{
+    PeerTestConnectFields fields;
+    fields.Kind = 3;
+    {
+        setenv("PULSE_SERVER", "unix:/nonexistent/quillmere-test", 1);
+        PeerTestProcess peer;
+        ASSERT_TRUE(peer.Start({"--bind", "127.0.0.148", "--audio", "monitor", "--quiet"}));
+        PeerTestClient audio;
+        ASSERT_TRUE(audio.Connect("127.0.0.148"));
+        ASSERT_TRUE(audio.ConnectRequestSend(fields));
+        ExpectAudioPackets(audio, 3);
+    }
+    const std::string dir = TempPath("pulse");
+    std::filesystem::create_directories(dir);
+    const std::string server = "unix:" + dir + "/socket";
+    const std::string daemon =
+        "HOME='" + dir + "' XDG_RUNTIME_DIR='" + dir +
+        "' pulseaudio -n --daemonize=no --exit-idle-time=5 --use-pid-file=no "
+        "--load='module-native-protocol-unix socket=" +
+        dir + "/socket auth-anonymous=1' --load='module-null-sink rate=48000' 2>/dev/null & ";
+    // The sample 0x1234 on both channels, played for up to 20 s (a guard).
+    const std::string play = "for i in $(seq 50); do PULSE_SERVER=" + server +
+                             " pactl info >/dev/null 2>&1 && break; sleep 0.1; done; "
+                             "yes \"$(printf '4\\022')\" | tr -d '\\n' | head -c 3840000 | PULSE_SERVER=" +
+                             server + " pacat --format=s16le --rate=48000 --channels=2 & ";
+    ASSERT_EQ(
+        std::system(("(" + daemon + play + "wait) >/dev/null 2>&1 & echo $! > '" + dir + "/pid'").c_str()),
+        0);
+    for (int i = 0; i < 500 && !std::filesystem::exists(dir + "/socket"); ++i)
+        usleep(10000);
+    setenv("PULSE_SERVER", server.c_str(), 1);
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.148", "--audio", "monitor", "--quiet"}));
+    unsetenv("PULSE_SERVER");
+    PeerTestClient audio;
+    ASSERT_TRUE(audio.Connect("127.0.0.148"));
+    ASSERT_TRUE(audio.ConnectRequestSend(fields));
+    bool heard = false;
+    for (int k = 0; k < 1000 && !heard; ++k)
+    {
+        PeerTestPacket packet;
+        ASSERT_TRUE(audio.PacketRead(packet));
+        ASSERT_EQ(packet.Type(), 14u);
+        ASSERT_EQ(packet.ByteCount(), PEER_AUDIO_PACKET_BYTES);
+        heard = packet.Payload[1000] == 0x34 && packet.Payload[1001] == 0x12;
+    }
+    EXPECT_TRUE(heard);
+    std::system(("pkill -P \"$(cat '" + dir + "/pid')\"; rm -rf '" + dir + "'").c_str());
+}
