@@ -9,6 +9,7 @@
 #include "peer/PeerSourceX11.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 namespace
@@ -17,6 +18,8 @@ namespace
 constexpr int PEER_X11_MAX_FRAGMENTS = 4;
 // How often a still screen looks whether the connection should end.
 constexpr int PEER_X11_IDLE_MS = 100;
+// Failed reads in a row before the stream gives up.
+constexpr int PEER_X11_CAPTURE_RETRIES = 10;
 } // namespace
 
 bool PeerConnection::PrivateBandSend(PeerEncoder& encoder, const uint8_t* band, size_t pitch, int width,
@@ -92,14 +95,17 @@ void PeerConnection::PrivateStreamX11()
     const auto period = fps > 0 ? std::chrono::nanoseconds(1000000000LL / fps) : std::chrono::nanoseconds(0);
     auto due = Clock::now();
     std::vector<std::pair<int, int>> runs;
+    int captureFailures = 0;
+    uint32_t scenarioDone = UINT32_MAX; // a frame not sent is tried again
     for (uint32_t frameNumber = 0;;)
     {
         bool ended = false;
         int overhang = 0;
-        if (!PrivateScenarioRun(frameNumber, ended, overhang) || ended)
+        if (frameNumber != scenarioDone && (!PrivateScenarioRun(frameNumber, ended, overhang) || ended))
         {
             return;
         }
+        scenarioDone = frameNumber;
         if (m_Options.Frames != 0 && frameNumber >= m_Options.Frames)
         {
             if (PrivateHeaderSend(PeerPacket::Disconnect(0)))
@@ -151,11 +157,29 @@ void PeerConnection::PrivateStreamX11()
         {
             runs.assign(1, {0, height});
         }
+        // Every band is read before the first is sent: a frame cut short
+        // would leave the viewer counting fragments wrongly. A read fails
+        // when the screen shrank and RandR has not told yet; the next
+        // round reads the whole screen at its new size.
+        bool captured = true;
+        for (const auto& [top, bottom] : runs)
+        {
+            captured = captured && source.RowsCapture(top, bottom);
+        }
+        if (!captured)
+        {
+            if (++captureFailures > PEER_X11_CAPTURE_RETRIES)
+            {
+                return;
+            }
+            source.AllMark();
+            continue;
+        }
+        captureFailures = 0;
         const size_t pitch = source.PitchGet();
         for (const auto& [top, bottom] : runs)
         {
-            if (!source.RowsCapture(top, bottom) ||
-                !PrivateBandSend(*encoder, source.PixelsGet() + static_cast<size_t>(top) * pitch, pitch,
+            if (!PrivateBandSend(*encoder, source.PixelsGet() + static_cast<size_t>(top) * pitch, pitch,
                                  width, height, top, bottom, static_cast<int>(runs.size())))
             {
                 return;

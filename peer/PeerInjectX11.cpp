@@ -27,6 +27,17 @@ constexpr uint32_t WHEEL = 0x0800;
 constexpr int WHEEL_DELTA = 120;
 // X key codes are the kernel's key codes plus 8.
 constexpr uint32_t X_KEYCODE_OFFSET = 8;
+
+// A refused request (a key code the server lacks) must not end the whole
+// server, as Xlib's default handler would.
+int PrivateErrorLog(Display* display, XErrorEvent* event)
+{
+    char text[128] = {};
+    XGetErrorText(display, event->error_code, text, sizeof(text));
+    SALog(SA_LOG_FAILURE, "PeerInjectX11 failed! X error %d (%s) request %d.%d\n", event->error_code, text,
+          event->request_code, event->minor_code);
+    return 0;
+}
 } // namespace
 
 PeerInjectX11::PeerInjectX11() = default;
@@ -41,6 +52,7 @@ PeerInjectX11::~PeerInjectX11()
 
 bool PeerInjectX11::Open(const std::string& display)
 {
+    XSetErrorHandler(PrivateErrorLog);
     Display* dpy = XOpenDisplay(display.empty() ? nullptr : display.c_str());
     if (dpy == nullptr)
     {
