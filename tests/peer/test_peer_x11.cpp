@@ -76,6 +76,8 @@ public:
     {
         if (m_Events != nullptr)
             XCloseDisplay(m_Events);
+        if (m_Gc != nullptr)
+            XFreeGC(m_Dpy, m_Gc);
         if (m_Dpy != nullptr)
             XCloseDisplay(m_Dpy);
     }
