@@ -407,9 +407,10 @@ TEST(PeerX11, KeysTypedIntoTheViewerArriveAsTheSameCharacters)
     for (int i = 0; i < 2000 && peer.OutputGet().find("shows the X display") == std::string::npos; ++i)
         usleep(10000);
     const std::string xdotool = "DISPLAY=" + display + " xdotool ";
-    ASSERT_EQ(
-        std::system((xdotool + "search --sync --classname quillmere-viewer windowfocus --sync %@").c_str()),
-        0);
+    ASSERT_EQ(std::system(
+                  (xdotool + "search --sync --onlyvisible --classname quillmere-viewer windowfocus --sync %1")
+                      .c_str()),
+              0);
     // Keys go to the server once the viewer holds the keyboard: a probe key
     // until one arrives, then the text.
     for (int i = 0; i < 50 && window.Typed.empty(); ++i)
