@@ -35,22 +35,6 @@ bool DisconnectWhileReconnecting(uint32_t address, const std::function<void()>& 
     return viewer.WaitState(SA_FSTM_STATE_DISCONNECTED, 10);
 }
 
-// Accepts the viewer's connection and reads its connect request.
-int ServerAccept(NetTestListener& listener)
-{
-    int fd = listener.Accept();
-    uint8_t request[SA_CONNECT_REQUEST_SIZE];
-    size_t got = 0;
-    while (fd >= 0 && got < sizeof(request))
-    {
-        ssize_t n = recv(fd, request + got, sizeof(request) - got, 0);
-        if (n <= 0)
-            break;
-        got += static_cast<size_t>(n);
-    }
-    return got == sizeof(request) ? fd : -1;
-}
-
 // A window thread busy elsewhere: posts are noted, sends wait for Release.
 class HeldTarget : public SAMessageTarget
 {
@@ -177,7 +161,7 @@ TEST(ClientStop, ABacklogIsDroppedSilentlyAtTheStopAndBoundedWhileTheServerStops
     ASSERT_TRUE(listener.Ok());
     ClientTestHarness viewer;
     viewer.UserConnect(ClientTestLoopback(163));
-    int fd = ServerAccept(listener);
+    int fd = listener.ViewerAccept();
     ASSERT_GE(fd, 0);
     ASSERT_TRUE(viewer.WaitState(SA_FSTM_STATE_CONNECTED_DISPLAY_OFF));
 
@@ -198,7 +182,7 @@ TEST(ClientStop, ABacklogIsDroppedSilentlyAtTheStopAndBoundedWhileTheServerStops
     // Beyond the bound the connection counts as lost, and the machine
     // reconnects.
     viewer.UserConnect(ClientTestLoopback(163));
-    fd = ServerAccept(listener);
+    fd = listener.ViewerAccept();
     ASSERT_GE(fd, 0);
     ASSERT_TRUE(viewer.WaitState(SA_FSTM_STATE_CONNECTED_DISPLAY_OFF));
     const uint64_t sentBefore = viewer.m_Client.StatisticsGet().m_PacketsSent;

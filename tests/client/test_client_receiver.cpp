@@ -146,21 +146,6 @@ void HeaderSend(int fd, const SAPacketHeader& h)
     SendAll(fd, h.m_Bytes, sizeof(h.m_Bytes));
 }
 
-// Accepts the viewer's connection and reads its connect request.
-int ServerAccept(NetTestListener& listener)
-{
-    int fd = listener.Accept();
-    uint8_t request[SA_CONNECT_REQUEST_SIZE];
-    size_t got = 0;
-    while (fd >= 0 && got < sizeof(request))
-    {
-        ssize_t n = recv(fd, request + got, sizeof(request) - got, 0);
-        if (n <= 0)
-            break;
-        got += static_cast<size_t>(n);
-    }
-    return got == sizeof(request) ? fd : -1;
-}
 } // namespace
 
 TEST(ClientReceiver, RingsFillOneSlotPerFrameAndWrapAfter120)
@@ -171,7 +156,7 @@ TEST(ClientReceiver, RingsFillOneSlotPerFrameAndWrapAfter120)
     ReceiverHarness viewer;
     uint32_t start = viewer.RingIndex();
     viewer.m_Loop.Invoke([&] { viewer.m_Client.Connect(ClientTestLoopback(91)); });
-    int fd = ServerAccept(listener);
+    int fd = listener.ViewerAccept();
     ASSERT_GE(fd, 0);
 
     // The status bar's address panes: both ends with their ports.
@@ -217,7 +202,7 @@ TEST(ClientReceiver, DispatchesHeaderOnlyTypesAndSkipsInvalidHeadersInStep)
     ASSERT_TRUE(listener.Ok());
     ReceiverHarness viewer;
     viewer.m_Loop.Invoke([&] { viewer.m_Client.Connect(ClientTestLoopback(92)); });
-    int fd = ServerAccept(listener);
+    int fd = listener.ViewerAccept();
     ASSERT_GE(fd, 0);
 
     SAPacketHeader visible;
@@ -271,7 +256,7 @@ TEST(ClientReceiver, QueuedDisconnectReachesAServerBeforeTheSocketCloses)
     ASSERT_TRUE(listener.Ok());
     ReceiverHarness viewer;
     viewer.m_Loop.Invoke([&] { viewer.m_Client.Connect(ClientTestLoopback(93)); });
-    int fd = ServerAccept(listener);
+    int fd = listener.ViewerAccept();
     ASSERT_GE(fd, 0);
     // The user's disconnect: the packet is queued, then the connection stops
     // at once on the same thread.
@@ -304,7 +289,7 @@ TEST(ClientReceiver, AFrameOutOfBoundsIsReadPastAndAPayloadNoBufferMayHoldEndsTh
     ASSERT_TRUE(listener.Ok());
     ReceiverHarness viewer;
     viewer.m_Loop.Invoke([&] { viewer.m_Client.Connect(ClientTestLoopback(94)); });
-    int fd = ServerAccept(listener);
+    int fd = listener.ViewerAccept();
     ASSERT_GE(fd, 0);
 
     // A good frame sets the size the stream goes on at.
@@ -381,7 +366,7 @@ TEST(ClientReceiver, APayloadTheViewerDropsIsReadPastWithoutBeingHeld)
     ASSERT_TRUE(listener.Ok());
     ReceiverHarness viewer;
     viewer.m_Loop.Invoke([&] { viewer.m_Client.Connect(ClientTestLoopback(96)); });
-    int fd = ServerAccept(listener);
+    int fd = listener.ViewerAccept();
     ASSERT_GE(fd, 0);
 
     const size_t announced = size_t(256) << 20;
@@ -419,7 +404,7 @@ TEST(ClientReceiver, AFullUpdateQueueHoldsTheServerBackLosesNothingAndLetsAStopT
     ASSERT_TRUE(listener.Ok());
     ReceiverHarness viewer;
     viewer.m_Loop.Invoke([&] { viewer.m_Client.Connect(ClientTestLoopback(97)); });
-    int fd = ServerAccept(listener);
+    int fd = listener.ViewerAccept();
     ASSERT_GE(fd, 0);
 
     // 4 MiB frames, with nothing taking them from the queue at first.

@@ -47,6 +47,26 @@ public:
             *peer = a;
         return fd;
     }
+    // Accepts the viewer's connection and reads its connect request: the
+    // connection, or -1 when either fails (the connection is then closed).
+    int ViewerAccept()
+    {
+        int fd = Accept();
+        uint8_t request[SA_CONNECT_REQUEST_SIZE];
+        size_t got = 0;
+        while (fd >= 0 && got < sizeof(request))
+        {
+            ssize_t n = recv(fd, request + got, sizeof(request) - got, 0);
+            if (n <= 0)
+                break;
+            got += static_cast<size_t>(n);
+        }
+        if (got == sizeof(request))
+            return fd;
+        if (fd >= 0)
+            close(fd);
+        return -1;
+    }
 
 private:
     int m_Fd = -1;
