@@ -751,6 +751,11 @@ TEST(PeerEmbedded, ServerRunsInProcessAndStopsOnRequest)
 // where no sound server answers.
 TEST(PeerAudio, MonitorSendsWhatTheMachinePlaysOrElseTheTone)
 {
+#if defined(__SANITIZE_THREAD__)
+    // libpulse's own threads and mutexes are not instrumented: the thread
+    // sanitizer takes its locking for races and ends the peer.
+    GTEST_SKIP() << "libpulse is not instrumented for the thread sanitizer";
+#endif
     PeerTestConnectFields fields;
     fields.Kind = 3;
     {
