@@ -9,6 +9,7 @@
 #include "pipeline/SAPipelineOptions.h"
 #include "render/SADisplayViewOffscreen.h"
 #include "tests/core/SATestLogCapture.h"
+#include "tests/processor/ProcessorTestAckCounter.h"
 
 #include <gtest/gtest.h>
 
@@ -36,26 +37,6 @@ bool WaitFor(const std::function<bool()>& pred)
     }
     return true;
 }
-
-// Counts the acknowledgements the processor transmits.
-class AckCounter : public SANetClientControl
-{
-public:
-    void Connect(uint32_t) override {}
-    bool Start(const std::string&) override { return true; }
-    bool Transmit(const SAPacketHeader& header) override
-    {
-        if (header.HeaderTypeGet() == SA_HEADER_FRAME_ACKNOWLEDGE)
-            ++m_Acks;
-        return true;
-    }
-    void ConnectionStop() override {}
-    bool AudioConnect(uint32_t, const std::string&, int32_t) override { return false; }
-    void AudioDisconnect() override {}
-    uint32_t ServerAddressGet() const override { return 0; }
-    int32_t LastDisconnectReasonGet() const override { return -1; }
-    std::atomic<uint32_t> m_Acks{0};
-};
 
 // Hands the decoder a page it may not write as the renderer's own pixels,
 // after the renderer reserved them: the decode faults inside TurboJPEG while
