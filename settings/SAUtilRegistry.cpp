@@ -16,6 +16,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -70,18 +71,100 @@ void DamageNote(sqlite3* db, int result)
     }
 }
 
+// Prepared statements are kept per connection and reused: preparing one
+// costs more than running most of these queries (the SQL parser allocates
+// heavily), and a dialog or a list walk reads dozens of values. A statement
+// already in use (a nested query with the same text) gets a fresh one.
+struct CachedStatement
+{
+    sqlite3* db;
+    std::string sql;
+    sqlite3_stmt* statement;
+    bool busy;
+};
+std::mutex g_StatementLock;
+std::vector<CachedStatement> g_Statements;
+
+sqlite3_stmt* StatementTake(sqlite3* db, const char* sql)
+{
+    std::lock_guard<std::mutex> guard(g_StatementLock);
+    for (CachedStatement& cached : g_Statements)
+    {
+        if (cached.db == db && !cached.busy && cached.sql == sql)
+        {
+            cached.busy = true;
+            return cached.statement;
+        }
+    }
+    return nullptr;
+}
+
+void StatementKeep(sqlite3* db, const char* sql, sqlite3_stmt* statement)
+{
+    std::lock_guard<std::mutex> guard(g_StatementLock);
+    g_Statements.push_back({db, sql, statement, true});
+}
+
+void StatementGiveBack(sqlite3_stmt* statement)
+{
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    std::lock_guard<std::mutex> guard(g_StatementLock);
+    for (CachedStatement& cached : g_Statements)
+    {
+        if (cached.statement == statement)
+            cached.busy = false;
+    }
+}
+
+// Drops the statements of a connection; `finalize` false for one inherited
+// across fork, which this process must never touch.
+void StatementsForget(sqlite3* db, bool finalize)
+{
+    std::lock_guard<std::mutex> guard(g_StatementLock);
+    std::erase_if(g_Statements,
+                  [&](const CachedStatement& cached)
+                  {
+                      if (cached.db != db)
+                          return false;
+                      if (finalize)
+                          sqlite3_finalize(cached.statement);
+                      return true;
+                  });
+}
+
+void StoreClose(sqlite3* db)
+{
+    StatementsForget(db, true);
+    sqlite3_close_v2(db);
+}
+
 class Statement
 {
 public:
     Statement(sqlite3* db, const char* sql) : m_Db(db)
     {
-        m_Result = sqlite3_prepare_v2(db, sql, -1, &m_Statement, nullptr);
+        m_Statement = StatementTake(db, sql);
+        if (m_Statement != nullptr)
+        {
+            m_Result = SQLITE_OK;
+            return;
+        }
+        m_Result = sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &m_Statement, nullptr);
         DamageNote(db, m_Result);
         if (m_Result != SQLITE_OK)
-            SALog(SA_LOG_FAILURE, "SAUtilRegistry sqlite3_prepare_v2 failed! %s %d\n", sqlite3_errmsg(db),
+            SALog(SA_LOG_FAILURE, "SAUtilRegistry sqlite3_prepare_v3 failed! %s %d\n", sqlite3_errmsg(db),
                   m_Result);
+        else
+            StatementKeep(db, sql, m_Statement);
     }
-    ~Statement() { sqlite3_finalize(m_Statement); }
+    ~Statement()
+    {
+        if (m_Result == SQLITE_OK)
+            StatementGiveBack(m_Statement);
+        else
+            sqlite3_finalize(m_Statement);
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -281,7 +364,7 @@ sqlite3* StoreOpen(const std::string& path, bool& damaged)
         SALog(SA_LOG_FAILURE, "SAUtilRegistry %s failed! %s %s %d\n",
               result != SQLITE_OK ? "sqlite3_open_v2" : "StoreSetUp", path.c_str(),
               db ? sqlite3_errmsg(db) : "", result != SQLITE_OK ? result : sqlite3_errcode(db));
-    sqlite3_close_v2(db);
+    StoreClose(db);
     return nullptr;
 }
 
@@ -304,7 +387,7 @@ bool StoreSetAside(const std::string& path)
     bool ok = true;
     bool damaged = false;
     if (sqlite3* db = StoreOpen(path, damaged))
-        sqlite3_close_v2(db);
+        StoreClose(db);
     if (damaged)
     {
         char stamp[32] = "";
@@ -347,12 +430,15 @@ sqlite3* ConnectionGet(Store store, bool create, int32_t& error)
         return nullptr;
     }
     if (connection.db != nullptr && connection.pid != getpid())
-        connection.db = nullptr; // inherited across fork: never touch it
+    {
+        StatementsForget(connection.db, false); // inherited across fork: never touch it
+        connection.db = nullptr;
+    }
     if (connection.db != nullptr && connection.path == path && !connection.damaged)
         return connection.db;
     if (connection.db != nullptr)
     {
-        sqlite3_close_v2(connection.db);
+        StoreClose(connection.db);
         connection.db = nullptr;
     }
     connection.damaged = false;
