@@ -34,6 +34,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cstring>
 
@@ -46,6 +47,9 @@ constexpr uint32_t PLACEMENT_BYTES = 44;
 constexpr int32_t SHOW_NORMAL = 1;
 constexpr int32_t SHOW_MAXIMIZED = 3;
 constexpr uint16_t SERVER_PORT = 28252;
+// Status bar refreshes shown at once within one pace; more wait for its end.
+constexpr qint64 SA_STATUS_PACE_MS = 100;
+constexpr int SA_STATUS_PACE_BURST = 2;
 
 void PlacementWord(uint8_t* out, int index, int32_t value)
 {
@@ -82,6 +86,9 @@ CMainFrame::CMainFrame(bool menuAdvanced)
         connect(menu, &QMenu::aboutToHide, this,
                 [this] { QTimer::singleShot(0, this, [this] { PrivateMenuBarConceal(); }); });
     // WM_TIMER 1: runs while a connection is active (see OnConnectionBegin).
+    m_pStatusPace = new QTimer(this);
+    m_pStatusPace->setSingleShot(true);
+    connect(m_pStatusPace, &QTimer::timeout, this, [this] { m_pStatusBar->TextsPause(false); });
     m_pTimer = new QTimer(this);
     m_pTimer->setInterval(SA_FRAME_TIMER_INTERVAL_MS);
     connect(m_pTimer, &QTimer::timeout, this,
@@ -220,7 +227,7 @@ intptr_t CMainFrame::MessageHandle(uint32_t message, uintptr_t wParam, intptr_t 
     case SA_WM_APP_ONE_TIME_INITIALIZATION:
         return PrivateOneTimeInitialization();
     case SA_WM_APP_STATUS_REFRESH:
-        return PrivateStatusRefresh();
+        return PrivateStatusRefreshPaced();
     case SA_WM_APP_FULLSCREEN_CLOSE_CLICKED:
         PrivateEvent(SA_FSTM_EVENT_CLIENT_FULLSCREEN_OFF, 0);
         return 0;
@@ -264,6 +271,27 @@ intptr_t CMainFrame::PrivateOneTimeInitialization()
     // which must not hold up the end of the initialisation.
     m_pViewConnect->MessageTargetGet()->Post(SA_WM_APP_AUTO_CONNECT_START, 0, 0);
     return 0;
+}
+
+intptr_t CMainFrame::PrivateStatusRefreshPaced()
+{
+    // A refresh comes with every packet, hundreds a second while a stream
+    // runs; laying out and painting the bar for each cost the window thread
+    // more than a tenth of a core. The texts are always brought up to date
+    // (and logged); beyond the first few of a pace, the bar shows them only
+    // at its end.
+    const qint64 since = m_StatusPaceBegun.isValid() ? m_StatusPaceBegun.elapsed() : SA_STATUS_PACE_MS;
+    if (since >= SA_STATUS_PACE_MS && !m_pStatusPace->isActive())
+    {
+        m_StatusPaceBegun.start();
+        m_StatusPaceCount = 0;
+    }
+    if (++m_StatusPaceCount > SA_STATUS_PACE_BURST && !m_pStatusPace->isActive())
+    {
+        m_pStatusBar->TextsPause(true);
+        m_pStatusPace->start(static_cast<int>(std::max<qint64>(0, SA_STATUS_PACE_MS - since)));
+    }
+    return PrivateStatusRefresh();
 }
 
 intptr_t CMainFrame::PrivateStatusRefresh()

@@ -19,6 +19,7 @@
 #include "net/SAQueueScreenUpdates.h"
 #include "settings/SAUtilInstanceIdFile.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QRect>
 
@@ -170,6 +171,9 @@ private:
     void PrivateDialogRun(int id);
     intptr_t PrivateOneTimeInitialization();
     intptr_t PrivateStatusRefresh();
+    // A status refresh asked for: shown at once, or by m_pStatusPace when
+    // too many came within a pace.
+    intptr_t PrivateStatusRefreshPaced();
     void PrivateXButtonRedraw();
     // Takes the window frame away (full screen) or gives it back, keeping
     // the native windows.
@@ -204,6 +208,9 @@ private:
     SAMvcViewFrmText* m_pViewText = nullptr;
     QPushButton* m_pXButton = nullptr;
     QTimer* m_pTimer = nullptr; // timer 1
+    QTimer* m_pStatusPace = nullptr;
+    QElapsedTimer m_StatusPaceBegun;
+    int m_StatusPaceCount = 0; // refreshes shown since m_StatusPaceBegun
     std::unique_ptr<SAMvcModel> m_pModel;
     bool m_ModelRunning = false; // its processor thread was started and not stopped
     std::unique_ptr<SAFrameSessionWatch> m_pSessionWatch;

@@ -247,6 +247,11 @@ void SAMvcViewFrmDisplay::Present(int32_t count)
         m_FramesPresented.fetch_add(1);
 }
 
+uint64_t SAMvcViewFrmDisplay::PresentUploadNsGet()
+{
+    return m_pRenderer ? m_pRenderer->PresentUploadNsGet() : 0;
+}
+
 SADecodeTarget* SAMvcViewFrmDisplay::DecodeTargetGet()
 {
     return m_pDecodeTarget.get();

@@ -63,6 +63,7 @@ public:
     // SADisplayView (processor thread)
     bool ResolutionSet(int32_t width, int32_t height, bool allowFull) override;
     void Present(int32_t count) override;
+    uint64_t PresentUploadNsGet() override;
     SADecodeTarget* DecodeTargetGet() override;
     SAMessageTarget* MessageTargetGet() override { return &m_Target; }
     // False while no renderer works on the GL context (frames then go

@@ -85,6 +85,7 @@ SAWndCtrlStatusBar::SAWndCtrlStatusBar(QWidget* parent) : QStatusBar(parent)
         pane->setObjectName(QStringLiteral("pane%1").arg(i));
         layout->addWidget(pane);
         m_pPanes[i] = pane;
+        m_Texts[i] = pane->text();
     }
     layout->addStretch(1);
     addWidget(row, 1);
@@ -94,7 +95,16 @@ void SAWndCtrlStatusBar::PaneTextSet(int index, const QString& text)
 {
     if (index < 0 || index >= SA_STATUS_PANE_COUNT)
         return;
-    m_pPanes[index]->setText(text);
+    m_Texts[index] = text;
+    if (!m_Paused)
+        PrivatePaneShow(index);
+}
+
+void SAWndCtrlStatusBar::PrivatePaneShow(int index)
+{
+    if (m_pPanes[index]->text() == m_Texts[index])
+        return;
+    m_pPanes[index]->setText(m_Texts[index]);
     // The pane's wanted and smallest widths follow its text.
     m_pPanes[index]->updateGeometry();
 }
@@ -103,7 +113,16 @@ QString SAWndCtrlStatusBar::PaneTextGet(int index) const
 {
     if (index < 0 || index >= SA_STATUS_PANE_COUNT)
         return QString();
-    return m_pPanes[index]->text();
+    return m_Texts[index];
+}
+
+void SAWndCtrlStatusBar::TextsPause(bool paused)
+{
+    m_Paused = paused;
+    if (paused)
+        return;
+    for (int i = 0; i < SA_STATUS_PANE_COUNT; ++i)
+        PrivatePaneShow(i);
 }
 
 QLabel* SAWndCtrlStatusBar::PaneGet(int index) const

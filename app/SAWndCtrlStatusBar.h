@@ -26,7 +26,12 @@ public:
     explicit SAWndCtrlStatusBar(QWidget* parent = nullptr);
 
     void PaneTextSet(int index, const QString& text);
+    // The pane's latest text (shown, or waiting for the end of a pause).
     QString PaneTextGet(int index) const;
+    // While paused, new texts are kept but not shown; resuming shows the
+    // latest at once. For bursts of refreshes, whose layout and painting
+    // would otherwise cost the window thread at each one.
+    void TextsPause(bool paused);
     // The pane widget (tests: geometry and font).
     QLabel* PaneGet(int index) const;
     // State 0: the idle texts.
@@ -39,5 +44,9 @@ public:
                        uint32_t compressionType);
 
 private:
+    void PrivatePaneShow(int index);
+
     QLabel* m_pPanes[SA_STATUS_PANE_COUNT] = {};
+    QString m_Texts[SA_STATUS_PANE_COUNT];
+    bool m_Paused = false;
 };

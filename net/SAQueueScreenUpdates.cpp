@@ -1,5 +1,6 @@
 #include "net/SAQueueScreenUpdates.h"
 
+#include "core/PSTime.h"
 #include "core/SALog.h"
 
 #include <new>
@@ -38,6 +39,7 @@ bool SAQueueScreenUpdates::PacketAppend(std::unique_ptr<uint8_t[]> packet, size_
     entry.m_Kind = SAScreenUpdateKind::Packet;
     entry.m_pPacket = std::move(packet);
     entry.m_PacketSize = packetSize;
+    entry.m_QueuedNs = PSTimeNanoseconds();
     return PrivateAppend(std::move(entry), &abandon);
 }
 

@@ -50,6 +50,8 @@ struct SAScreenUpdate
     // Header followed by its payload, m_PacketSize bytes; set for Packet only.
     std::unique_ptr<uint8_t[]> m_pPacket;
     size_t m_PacketSize = 0;
+    // When the packet was appended (PSTimeNanoseconds), for the frame times log.
+    uint64_t m_QueuedNs = 0;
 };
 
 class SAQueueScreenUpdates

@@ -29,6 +29,9 @@ public:
     // renderer draw and show it; count is the number of fragments of the
     // frame, 0 for a repaint.
     virtual void Present(int32_t count) = 0;
+    // Of the last Present, the nanoseconds its renderer spent uploading
+    // pixels (processor thread; 0 when there is no renderer or no GPU).
+    virtual uint64_t PresentUploadNsGet() { return 0; }
     // Where decoded rectangles go; null while there is no renderer.
     virtual SADecodeTarget* DecodeTargetGet() = 0;
     // False once the view has found that it cannot show pictures at all (no

@@ -9,6 +9,7 @@
 #include "pipeline/SADisplayView.h"
 #include "pipeline/SAPipelineOptions.h"
 
+#include <algorithm>
 #include <new>
 
 namespace
@@ -116,13 +117,17 @@ void SATaskLoopedFrameBufferProcessor::PrivateOnExecutePass()
             bool presented = false;
             uint32_t frames = 0;
             PrivateOnScreenUpdateAvailable(entry, presented, frames);
+            if (!presented)
+                break;
             // A view that can show nothing acknowledges nothing: the server
             // must not go on as if its frames were seen.
-            if (presented && m_pView->PictureShowableGet())
+            const uint64_t ackBegin = PSTimeNanoseconds();
+            if (m_pView->PictureShowableGet())
             {
                 for (uint32_t i = 0; i < frames; ++i)
                     m_pClient->Transmit(SAPacketFrameAcknowledge());
             }
+            m_Times.AckNs += PSTimeNanoseconds() - ackBegin;
             break;
         }
         default:
@@ -137,6 +142,7 @@ void SATaskLoopedFrameBufferProcessor::PrivateOnScreenUpdateAvailable(SAScreenUp
     SALog(SA_LOG_DECODER, "SATaskLoopedFrameBufferProcessor -> task submitted\n");
     presented = false;
     frames = 0;
+    const uint64_t takenNs = PSTimeNanoseconds();
 
     const SAPacketHeader header = SAPacketHeader::FromBytes(entry.m_pPacket.get());
     if (entry.m_PacketSize < SA_PACKET_HEADER_SIZE || header.HeaderTypeGet() != SA_HEADER_FRAME_BUFFER)
@@ -192,6 +198,12 @@ void SATaskLoopedFrameBufferProcessor::PrivateOnScreenUpdateAvailable(SAScreenUp
     // which must finish the earlier one before it takes the next packet.
     if (decoder.BusyGet())
         m_TaskQueue.IdleEventGet().Wait(PS_INFINITE);
+    if (index == 0)
+    {
+        m_FrameQueueNs = 0;
+        m_FrameBeginNs = PSTimeNanoseconds();
+    }
+    m_FrameQueueNs += takenNs - entry.m_QueuedNs;
     decoder.PacketSet(std::move(entry), static_cast<int32_t>(index), m_pView->DecodeTargetGet());
     decoder.BusySet();
     m_TaskQueue.TaskSubmit(&decoder);
@@ -203,7 +215,12 @@ void SATaskLoopedFrameBufferProcessor::PrivateOnScreenUpdateAvailable(SAScreenUp
     if (index == static_cast<uint32_t>(n) - 1)
     {
         PrivateFrameWait(type);
+        const uint64_t presentBegin = PSTimeNanoseconds();
         m_pView->Present(n);
+        const uint64_t presentEnd = PSTimeNanoseconds();
+        const uint64_t uploadNs = std::min(m_pView->PresentUploadNsGet(), presentEnd - presentBegin);
+        m_Times.QueueNs += m_FrameQueueNs / static_cast<uint32_t>(n);
+        PrivateFrameTimesAdd(presentBegin - m_FrameBeginNs, uploadNs, presentEnd - presentBegin - uploadNs);
         if (m_PresentObserver)
             m_PresentObserver(n);
         presented = true;
@@ -226,4 +243,28 @@ void SATaskLoopedFrameBufferProcessor::PrivateFrameWait(uint32_t compressionType
         PSSpinWait([this] { return m_TaskQueue.IdleGet(); }, SA_FRAME_POLL_NS / 1000);
     m_TaskQueue.IdleEventGet().Wait(PS_INFINITE);
     m_LastFrameWaitNs = PSTimeNanoseconds() - begin;
+}
+
+void SATaskLoopedFrameBufferProcessor::PrivateFrameTimesAdd(uint64_t decodeNs, uint64_t uploadNs,
+                                                            uint64_t presentNs)
+{
+    // A frame's acknowledgement is sent after its present: when the second
+    // ends at that present, it counts into the next second's sums.
+    const uint64_t now = PSTimeNanoseconds();
+    if (m_Times.Frames == 0)
+        m_Times.BeginNs = now;
+    ++m_Times.Frames;
+    m_Times.DecodeNs += decodeNs;
+    m_Times.UploadNs += uploadNs;
+    m_Times.PresentNs += presentNs;
+    if (now - m_Times.BeginNs < 1000000000)
+        return;
+    const double frames = m_Times.Frames;
+    const auto ms = [frames](uint64_t ns) { return static_cast<double>(ns) / 1e6 / frames; };
+    SALog(SA_LOG_RENDER,
+          "SATaskLoopedFrameBufferProcessor frame times: %u frames, queue %.2f ms, decode %.2f ms, "
+          "upload %.2f ms, present %.2f ms, ack %.2f ms\n",
+          m_Times.Frames, ms(m_Times.QueueNs), ms(m_Times.DecodeNs), ms(m_Times.UploadNs),
+          ms(m_Times.PresentNs), ms(m_Times.AckNs));
+    m_Times = FrameTimes();
 }

@@ -57,6 +57,8 @@ private:
     void PrivateOnScreenUpdateAvailable(SAScreenUpdate& entry, bool& presented, uint32_t& frames);
     // Until every decoder task of the frame has finished.
     void PrivateFrameWait(uint32_t compressionType);
+    // Adds a presented frame's times; logs the means once a second.
+    void PrivateFrameTimesAdd(uint64_t decodeNs, uint64_t uploadNs, uint64_t presentNs);
 
     PSEvent m_StopEvent{false, false};
     PSEvent m_UpdateEvent{false, false};
@@ -74,4 +76,21 @@ private:
     int32_t m_ScreenHeight = 0;
     bool m_AllowFull = true; // the render mode last asked of the view
     std::function<void(int32_t)> m_PresentObserver;
+
+    // Where a frame's time goes, so that a user can tell a slow network from
+    // a slow machine: summed over the frames of about a second, then logged
+    // as means (category 0x2). Processor thread only.
+    struct FrameTimes
+    {
+        uint64_t BeginNs = 0; // when the first frame of these was presented
+        uint32_t Frames = 0;
+        uint64_t QueueNs = 0; // a fragment's wait in the update queue
+        uint64_t DecodeNs = 0;
+        uint64_t UploadNs = 0;
+        uint64_t PresentNs = 0;
+        uint64_t AckNs = 0;
+    };
+    FrameTimes m_Times;
+    uint64_t m_FrameQueueNs = 0; // the current frame's fragments' waits
+    uint64_t m_FrameBeginNs = 0; // its first fragment handed to a decoder
 };

@@ -122,6 +122,10 @@ public:
     virtual void PointerShapeSet(int width, int height, int pitch, int type, const void* bits) = 0;
     // Draws and shows; count > 0 marks a new frame for the frame-rate meter.
     virtual bool Present(int count) = 0;
+    // Of the last Present, the nanoseconds spent handing changed pixels to
+    // the GPU (the rest is drawing and showing). Render thread; renderers
+    // without a GPU answer 0.
+    virtual uint64_t PresentUploadNsGet() const { return 0; }
     virtual void RenderModeSet(bool full) = 0;
     virtual bool RenderModeGet() = 0;
     // Zeroes the status record, including the stored resolution, so that the

@@ -7,6 +7,7 @@
 #include "render/PSRendererSurface.h"
 
 #include <epoxy/gl.h>
+#include <glm/gtc/matrix_transform.hpp>
 #include <glm/gtc/type_ptr.hpp>
 
 #include <cmath>
@@ -53,9 +54,19 @@ void main()
 }
 )";
 
-// The texture holds the bytes B, G, R, X as R, G, B, A: exchange red and blue.
-// The fourth byte of a pixel is undefined, so the output is opaque.
+// Desktop GL keeps the bytes B, G, R, X as a BGRA texture (so that the
+// picture can also be copied to the window as it is); OpenGL ES has no such
+// format and holds them as R, G, B, A, so red and blue are exchanged in the
+// shader there. The fourth byte of a pixel is undefined: the output is opaque.
 const char* const FRAGMENT_SHADER = R"(in vec2 texCoord;
+uniform sampler2D txDiffuse;
+out vec4 fragColor;
+void main()
+{
+    fragColor = vec4(texture(txDiffuse, texCoord).xyz, 1.0);
+}
+)";
+const char* const FRAGMENT_SHADER_ES = R"(in vec2 texCoord;
 uniform sampler2D txDiffuse;
 out vec4 fragColor;
 void main()
@@ -85,6 +96,31 @@ int ErrorOr(int fallback)
 {
     GLenum error = glGetError();
     return error != GL_NO_ERROR ? static_cast<int>(error) : fallback;
+}
+
+// Where the picture's lower-left corner lands in a width x height drawable
+// (GL pixels, y up) when it is shown untransformed: texture-sized, upright,
+// unmirrored, facing the camera. False otherwise.
+bool PictureUntransformedGet(const PSRendererCamera::Matrices& matrices, int textureWidth, int textureHeight,
+                             int width, int height, int* x, int* y)
+{
+    const glm::vec4 viewport(0.0f, 0.0f, static_cast<float>(width), static_cast<float>(height));
+    const glm::mat4 modelView = matrices.View * matrices.Model;
+    const auto corner = [&](float cx, float cy)
+    { return glm::projectZO(glm::vec3(cx, cy, Z), modelView, matrices.Projection, viewport); };
+    const glm::vec3 bottomLeft = corner(-X, -Y), bottomRight = corner(+X, -Y);
+    const glm::vec3 topLeft = corner(-X, +Y), topRight = corner(+X, +Y);
+    // A hundredth of a pixel: far below anything a sampler would show.
+    constexpr float EPSILON = 0.01f;
+    const auto near = [](float a, float b) { return std::fabs(a - b) < EPSILON; };
+    if (!near(bottomLeft.x, topLeft.x) || !near(bottomRight.x, topRight.x) ||
+        !near(bottomLeft.y, bottomRight.y) || !near(topLeft.y, topRight.y) ||
+        !near(bottomRight.x - bottomLeft.x, static_cast<float>(textureWidth)) ||
+        !near(topLeft.y - bottomLeft.y, static_cast<float>(textureHeight)))
+        return false;
+    *x = static_cast<int>(std::lround(bottomLeft.x));
+    *y = static_cast<int>(std::lround(bottomLeft.y));
+    return true;
 }
 } // namespace
 
@@ -139,6 +175,8 @@ void PSRendererGL::PrivateObjectsDelete()
     // program that samples it.
     if (m_ModelViewProjectionBuffer)
         glDeleteBuffers(1, &m_ModelViewProjectionBuffer);
+    if (m_CopyFramebuffer)
+        glDeleteFramebuffers(1, &m_CopyFramebuffer);
     if (m_TextureDisplay)
         glDeleteTextures(1, &m_TextureDisplay);
     if (m_TexturesPlanar[0])
@@ -154,7 +192,7 @@ void PSRendererGL::PrivateObjectsDelete()
     if (m_VertexBuffer)
         glDeleteBuffers(1, &m_VertexBuffer);
     m_VertexArray = m_VertexBuffer = m_IndexBuffer = m_ModelViewProjectionBuffer = m_Program =
-        m_TextureDisplay = m_ProgramPlanar = 0;
+        m_TextureDisplay = m_ProgramPlanar = m_CopyFramebuffer = 0;
     PrivatePlanarForget();
 }
 
@@ -313,7 +351,7 @@ int PSRendererGL::PrivateModelViewProjectionBufferInitialize()
 
 int PSRendererGL::PrivateShaderCreate()
 {
-    int result = PrivateProgramBuild(FRAGMENT_SHADER, &m_Program);
+    int result = PrivateProgramBuild(m_Es ? FRAGMENT_SHADER_ES : FRAGMENT_SHADER, &m_Program);
     if (result != 0)
         return result;
     glUseProgram(m_Program);
@@ -439,7 +477,28 @@ int PSRendererGL::PrivateSetTextureDisplayAsShaderResourceView(int x, int y)
         glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT, &supported);
         m_Anisotropy = std::fmin(ANISOTROPY_MAX, supported);
     }
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, x, y, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+    glTexImage2D(GL_TEXTURE_2D, 0, m_Es ? GL_RGBA8 : GL_RGBA, x, y, 0, m_Es ? GL_RGBA : GL_BGRA,
+                 GL_UNSIGNED_BYTE, nullptr);
+    m_TextureWidth = x;
+    m_TextureHeight = y;
+    int result = ErrorOr(0);
+    if (result != 0 || m_Es)
+        return result;
+    // The picture shown untransformed is copied from the texture rather
+    // than drawn: a software rasteriser then copies rows instead of running
+    // the fragment program for every pixel of the window.
+    glGenFramebuffers(1, &m_CopyFramebuffer);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, m_CopyFramebuffer);
+    glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, m_TextureDisplay, 0);
+    if (glCheckFramebufferStatus(GL_READ_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE)
+    {
+        SALog(SA_LOG_RENDER,
+              "PSRendererGL::PrivateSetTextureDisplayAsShaderResourceView the picture is always "
+              "drawn: its texture cannot be read as a framebuffer\n");
+        glDeleteFramebuffers(1, &m_CopyFramebuffer);
+        m_CopyFramebuffer = 0;
+    }
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
     return ErrorOr(0);
 }
 
@@ -466,6 +525,7 @@ int PSRendererGL::PrivateCreateRenderTargetView(uint32_t* framebuffer, int* widt
 
 int PSRendererGL::PrivateDraw(int* width, int* height)
 {
+    const uint64_t uploadBegin = PSTimeNanoseconds();
     int result =
         m_Frame.DirtyUpload(
             [this](const uint8_t* frame, int frameWidth, int, const PSRendererRect& dirty)
@@ -475,7 +535,7 @@ int PSRendererGL::PrivateDraw(int* width, int* height)
                 glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
                 glPixelStorei(GL_UNPACK_ROW_LENGTH, frameWidth);
                 glTexSubImage2D(GL_TEXTURE_2D, 0, dirty.left, dirty.top, dirty.right - dirty.left,
-                                dirty.bottom - dirty.top, GL_RGBA, GL_UNSIGNED_BYTE,
+                                dirty.bottom - dirty.top, m_Es ? GL_RGBA : GL_BGRA, GL_UNSIGNED_BYTE,
                                 frame + (static_cast<size_t>(dirty.top) * frameWidth + dirty.left) * 4u);
                 glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
                 return glGetError() == GL_NO_ERROR;
@@ -487,6 +547,7 @@ int PSRendererGL::PrivateDraw(int* width, int* height)
             })
             ? 0
             : -1;
+    m_UploadNs = PSTimeNanoseconds() - uploadBegin;
     if (result != 0)
     {
         SALog(SA_LOG_FAILURE, "PSRendererGL::PrivateDraw glTexSubImage2D failed!\n");
@@ -498,6 +559,31 @@ int PSRendererGL::PrivateDraw(int* width, int* height)
         return result;
 
     const PSRendererCamera::Matrices matrices = m_Camera.MatricesGet();
+    int copyX = 0, copyY = 0;
+    bool copy =
+        !m_PlanarShown && m_CopyFramebuffer != 0 &&
+        PictureUntransformedGet(matrices, m_TextureWidth, m_TextureHeight, *width, *height, &copyX, &copyY);
+    if (copy)
+    {
+        glBindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffer);
+        GLint samples = 0;
+        glGetIntegerv(GL_SAMPLE_BUFFERS, &samples);
+        if (samples != 0)
+        {
+            // A copy cannot fill samples: such a drawable is always drawn.
+            glDeleteFramebuffers(1, &m_CopyFramebuffer);
+            m_CopyFramebuffer = 0;
+            copy = false;
+        }
+    }
+    if (copy != m_Copying)
+    {
+        SALog(SA_LOG_RENDER, "PSRendererGL::PrivateDraw the picture is %s\n",
+              copy ? "copied untransformed" : "drawn");
+        m_Copying = copy;
+    }
+    if (copy)
+        return PrivateCopy(framebuffer, *width, *height, copyX, copyY);
     glBindBuffer(GL_UNIFORM_BUFFER, m_ModelViewProjectionBuffer);
     glBufferSubData(GL_UNIFORM_BUFFER, 0, 64, glm::value_ptr(matrices.Model));
     glBufferSubData(GL_UNIFORM_BUFFER, 64, 64, glm::value_ptr(matrices.View));
@@ -552,6 +638,40 @@ int PSRendererGL::PrivateDraw(int* width, int* height)
         m_AnisotropyApplied = anisotropy;
     }
     glDrawElements(GL_TRIANGLES, INDEX_COUNT, GL_UNSIGNED_SHORT, nullptr);
+    return ErrorOr(0);
+}
+
+int PSRendererGL::PrivateCopy(uint32_t framebuffer, int width, int height, int x, int y)
+{
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, framebuffer);
+    glViewport(0, 0, width, height);
+    glDisable(GL_SCISSOR_TEST);
+    GLint alpha = 0;
+    glGetFramebufferAttachmentParameteriv(GL_DRAW_FRAMEBUFFER,
+                                          framebuffer == 0 ? GL_BACK_LEFT : GL_COLOR_ATTACHMENT0,
+                                          GL_FRAMEBUFFER_ATTACHMENT_ALPHA_SIZE, &alpha);
+    const bool covered = x <= 0 && y <= 0 && x + m_TextureWidth >= width && y + m_TextureHeight >= height;
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    if (!covered)
+    {
+        glClearColor(LETTERBOX_GREY, LETTERBOX_GREY, LETTERBOX_GREY, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+    }
+    // The texture's rows run from the top of the screen down, the drawable's
+    // from the bottom up: the copy flips.
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, m_CopyFramebuffer);
+    glBlitFramebuffer(0, 0, m_TextureWidth, m_TextureHeight, x, y + m_TextureHeight, x + m_TextureWidth, y,
+                      GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer);
+    if (alpha > 0)
+    {
+        // The fourth byte of the frame's pixels is undefined; a drawable
+        // that keeps alpha gets an opaque picture, as the draw gives it.
+        glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_TRUE);
+        glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    }
     return ErrorOr(0);
 }
 

@@ -57,6 +57,7 @@ public:
     void Uninitialize(bool all) override;
     bool ResolutionSet(int x, int y) override;
     bool Present(int count) override;
+    uint64_t PresentUploadNsGet() const override { return m_UploadNs; }
     bool WindowSnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height) override;
 
 private:
@@ -76,6 +77,9 @@ private:
     int PrivateSetTextureDisplayAsShaderResourceView(int x, int y);
     int PrivateCreateRenderTargetView(uint32_t* framebuffer, int* width, int* height);
     int PrivateDraw(int* width, int* height);
+    // Copies the untransformed picture to (x, y) of the drawable instead of
+    // drawing it.
+    int PrivateCopy(uint32_t framebuffer, int width, int height, int x, int y);
     void PrivateUninitialize();  // m_GlLock held, context not current
     void PrivateObjectsDelete(); // context current
 
@@ -83,12 +87,17 @@ private:
 
     std::mutex m_GlLock;
     // Guarded by m_GlLock:
+    uint64_t m_UploadNs = 0; // of the last draw
     uint32_t m_VertexArray = 0;
     uint32_t m_VertexBuffer = 0;
     uint32_t m_IndexBuffer = 0;
     uint32_t m_ModelViewProjectionBuffer = 0;
     uint32_t m_Program = 0;
     uint32_t m_TextureDisplay = 0;
+    int m_TextureWidth = 0;
+    int m_TextureHeight = 0;
+    uint32_t m_CopyFramebuffer = 0; // reads m_TextureDisplay; 0 where it cannot (OpenGL ES)
+    bool m_Copying = false;         // the last draw copied the picture
     // A planar video picture is drawn from its own Y, U and V textures by a
     // program that converts while it samples; m_PlanarShown tells which of
     // the two the last upload fed.

@@ -499,7 +499,9 @@ bool PSRendererGLUpdateAreas::Present(int count)
         int result = -1;
         if (m_pSurface->MakeCurrent())
         {
+            const uint64_t uploadBegin = PSTimeNanoseconds();
             PrivateScreenUpdatesDraw(count);
+            m_UploadNs = PSTimeNanoseconds() - uploadBegin;
             const bool pointer = PrivatePointerDraw();
             int width = 0, height = 0;
             result = PrivateShow(&width, &height);

@@ -84,6 +84,7 @@ public:
     void PointerPositionSet(int x, int y, bool visible) override;
     void PointerShapeSet(int width, int height, int pitch, int type, const void* bits) override;
     bool Present(int count) override;
+    uint64_t PresentUploadNsGet() const override { return m_UploadNs; }
     void RenderModeSet(bool full) override;
     bool RenderModeGet() override;
     void StatusClear() override;
@@ -137,6 +138,7 @@ private:
     int m_UniformTexelDistance = -1;
     bool m_Es = false; // the context is OpenGL ES (else desktop OpenGL core)
     bool m_Built = false;
+    uint64_t m_UploadNs = 0; // of the last present
     bool m_NotBuiltLogged = false;
 
     PSRendererRepaint m_Repaint; // locks itself

@@ -147,6 +147,11 @@ void SADisplayViewOffscreen::Present(int32_t count)
         m_FramesPresented.fetch_add(1);
 }
 
+uint64_t SADisplayViewOffscreen::PresentUploadNsGet()
+{
+    return m_pRenderer ? m_pRenderer->PresentUploadNsGet() : 0;
+}
+
 SADecodeTarget* SADisplayViewOffscreen::DecodeTargetGet()
 {
     return m_pDecodeTarget.get();

@@ -40,6 +40,7 @@ public:
 
     bool ResolutionSet(int32_t width, int32_t height, bool allowFull) override;
     void Present(int32_t count) override;
+    uint64_t PresentUploadNsGet() override;
     SADecodeTarget* DecodeTargetGet() override;
     SAMessageTarget* MessageTargetGet() override { return m_pTarget; }
     // False when GL was required (Kind::Gl) and no renderer works on either

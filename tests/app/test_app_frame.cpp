@@ -350,6 +350,17 @@ TEST_F(AppFrameTest, RefreshShowsTheRenderersFrameRateFromSixUp)
     present(166); // 6 frames per second
     frame->FrameTargetGet().Send(SA_WM_APP_STATUS_REFRESH, 0, 0);
     EXPECT_EQ(frame->StatusBarGet()->PaneTextGet(3).toStdString(), "Fps:6");
+
+    // A refresh comes with every packet: in a burst the texts stay current,
+    // but the bar shows them at the end of its pace, then the latest.
+    SAWndCtrlStatusBar* bar = frame->StatusBarGet();
+    for (int i = 0; i < 10; ++i)
+        frame->FrameTargetGet().Send(SA_WM_APP_STATUS_REFRESH, 0, 0);
+    bar->PaneTextSet(7, "Enc:latest");
+    EXPECT_EQ(bar->PaneTextGet(7).toStdString(), "Enc:latest");
+    EXPECT_NE(bar->PaneGet(7)->text().toStdString(), "Enc:latest");
+    AppTestSpin(250);
+    EXPECT_EQ(bar->PaneGet(7)->text().toStdString(), "Enc:latest");
     frame->close();
 }
 
