@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -98,9 +99,11 @@ public:
             SAPipelineOptions::s_ScreenUpdateRectanglesOnly.store(allowFull);
         return result;
     }
+    std::atomic<int> m_PresentDelayMs{0};
     void Present(int32_t count) override
     {
         SADisplayViewOffscreen::Present(count);
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_PresentDelayMs.load()));
         std::lock_guard<std::mutex> guard(m_Lock);
         m_Presents.push_back(count);
     }
@@ -378,4 +381,40 @@ TEST(FrameBufferProcessor, StopLeavesRemainingEntriesInTheQueue)
     }
     EXPECT_EQ(queue.CountGet(), 3u);
     EXPECT_EQ(client.m_Acks.load(), 1u);
+}
+
+TEST(FrameBufferProcessor, FrameTimesAreLoggedOnceASecondWithThePresentWhereItWent)
+{
+    SATestLogCapture log;
+    Pipeline p;
+    p.view.m_PresentDelayMs = 4;
+    // A frame every 10 ms for 1.3 s: the first present opens a second, the
+    // first present a second later closes it, and the next needs another.
+    uint32_t frames = 0;
+    for (const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1300);
+         std::chrono::steady_clock::now() < end; ++frames)
+    {
+        PacketAppend(p.queue, 1, 0, 0, H, static_cast<uint8_t>(frames));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(WaitFor([&] { return p.client.m_Acks.load() == frames; }));
+    std::vector<std::string> lines;
+    for (const std::string& line : log.Lines())
+        if (line.find("SATaskLoopedFrameBufferProcessor frame times: ") != std::string::npos)
+            lines.push_back(line);
+    ASSERT_EQ(lines.size(), 1u);
+    unsigned counted = 0;
+    double queue = -1, decode = -1, upload = -1, present = -1, ack = -1;
+    ASSERT_EQ(std::sscanf(lines[0].c_str() + lines[0].find(": ") + 2,
+                          "%u frames, queue %lf ms, decode %lf ms, upload %lf ms, present %lf ms, ack %lf ms",
+                          &counted, &queue, &decode, &upload, &present, &ack),
+              6)
+        << lines[0];
+    EXPECT_GT(counted, 30u);
+    EXPECT_LT(counted, frames);
+    EXPECT_GE(present, 4.0); // the view's present, which has no GPU to upload to
+    EXPECT_EQ(upload, 0.0);
+    EXPECT_GE(queue, 0.0);
+    EXPECT_GE(decode, 0.0);
+    EXPECT_GE(ack, 0.0);
 }
