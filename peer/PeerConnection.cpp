@@ -668,13 +668,18 @@ void PeerConnection::PrivateStatsPrint(std::chrono::steady_clock::time_point end
         const Clock::time_point steady =
             m_SentTimes.empty() ? end
                                 : m_SentTimes.front() + std::chrono::milliseconds(m_Options.StatsWarmupMs);
-        // An acknowledgement can overtake the note of its own frame's
-        // sending only by the moments between the send and the note: both
-        // lists are complete by now.
+        // A benchmark's own measured interval, or else the rest of the
+        // connection (a viewer's shutdown then counts as well).
+        if (m_Options.StatsSpanMs > 0)
+        {
+            end = std::min(end, steady + std::chrono::milliseconds(m_Options.StatsSpanMs));
+        }
+        // Paired only now: an acknowledgement may be noted before the send
+        // of its frame is (the two threads race by microseconds).
         const size_t paired = std::min(m_SentTimes.size(), m_AckTimes.size());
         for (size_t k = 0; k < paired; ++k)
         {
-            if (m_AckTimes[k] >= steady)
+            if (m_AckTimes[k] >= steady && m_AckTimes[k] < end)
             {
                 const auto delay = std::max(m_AckTimes[k] - m_SentTimes[k], Clock::duration::zero());
                 latencies.push_back(std::chrono::duration<double, std::milli>(delay).count());

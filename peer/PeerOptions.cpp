@@ -173,6 +173,8 @@ std::string PeerOptions::UsageText()
            "                           ack_p95=<ms> ack_p99=<ms> (from each frame's last fragment sent to\n"
            "                           its acknowledgement; frames and fps after the warm-up)\n"
            "  --stats-warmup SECONDS   time after the first frame that --stats leaves out (default 2)\n"
+           "  --stats-seconds SECONDS  time after the warm-up that --stats counts (default 0 = the rest of\n"
+           "                           the connection)\n"
            "  --quiet                  no progress lines (the listening line is always printed)\n";
 }
 
@@ -459,16 +461,17 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
             }
             options.Loop = static_cast<uint32_t>(number);
         }
-        else if (name == "--stats-warmup")
+        else if (name == "--stats-warmup" || name == "--stats-seconds")
         {
             char* end = nullptr;
             const double seconds = std::strtod(value.c_str(), &end);
-            if (end == value.c_str() || *end != '\0' || !(seconds >= 0.0 && seconds <= 3600.0))
+            if (end == value.c_str() || *end != '\0' || !(seconds >= 0.0 && seconds <= 86400.0))
             {
-                error = "invalid --stats-warmup " + value + " (0..3600 seconds)";
+                error = "invalid " + name + " " + value + " (0..86400 seconds)";
                 return false;
             }
-            options.StatsWarmupMs = static_cast<uint32_t>(std::llround(seconds * 1000.0));
+            (name == "--stats-warmup" ? options.StatsWarmupMs : options.StatsSpanMs) =
+                static_cast<uint32_t>(std::llround(seconds * 1000.0));
         }
         else if (name == "--chaos")
         {

@@ -99,9 +99,10 @@ struct PeerOptions
     // --stats: at the end of each display connection one line with the
     // frames acknowledged per second and the time from each frame's last
     // fragment sent to its acknowledgement, counted from StatsWarmupMs
-    // after the first frame.
+    // after the first frame for StatsSpanMs (0: to the connection's end).
     bool Stats = false;
     uint32_t StatsWarmupMs = 2000;
+    uint32_t StatsSpanMs = 0;
 
     // False with a one-line reason in `error` when an option is unknown or
     // out of range. `--help` yields false with an empty error.
