@@ -708,7 +708,10 @@ void PeerConnection::PrivateStatsPrint(std::chrono::steady_clock::time_point end
 
 void PeerConnection::PrivateStream()
 {
-    m_Frame.assign(static_cast<size_t>(m_Options.Width) * m_Options.Height * 4, 0);
+    if (m_pLoop == nullptr)
+    {
+        m_Frame.assign(static_cast<size_t>(m_Options.Width) * m_Options.Height * 4, 0);
+    }
     if (!PrivateHeaderSend(PeerPacket::Visibility(1)))
     {
         return;
