@@ -17,6 +17,7 @@
 #
 # usage: bash bench/e2e.sh [--quick] [--only gui|cli] [--codec jpeg|yuv|raw|h264] [--build DIR]
 #   --quick  1920x1080 only, 2 s warm-up and 5 s measured instead of 3 s and 10 s
+#   --only   one viewer's cases; --codec: one codec's cases, without the still ones
 # Needs quillmere-peer, quillmere-cli, quillmere-viewer, quillmere-reg and
 # bench_decode built in DIR (default build). QM_E2E_KEEP=1 keeps the
 # working folder (logs of every process).
