@@ -3,6 +3,7 @@
 #include "core/SALog.h"
 #include "peer/PeerAudioMonitor.h"
 #include "peer/PeerConnectRequest.h"
+#include "peer/PeerFrameLoop.h"
 #include "peer/PeerFrameSynth.h"
 #include "peer/PeerInjectX11.h"
 #include "peer/PeerJsonLine.h"
@@ -56,9 +57,10 @@ int64_t PrivateStrayBytes(const SAPacketHeader& header, size_t from, size_t skip
 } // namespace
 
 PeerConnection::PeerConnection(int fd, uint32_t id, const PeerOptions& options, const PeerScenario& scenario,
-                               PeerRecorder* recorder, PeerConnectionObserver* observer)
+                               PeerRecorder* recorder, PeerConnectionObserver* observer,
+                               const PeerFrameLoop* loop)
     : m_Socket(fd), m_Id(id), m_Options(options), m_Scenario(scenario), m_Recorder(recorder),
-      m_Observer(observer), m_Codec(PrivateCodecChoose(options, id)),
+      m_Observer(observer), m_pLoop(loop), m_Codec(PrivateCodecChoose(options, id)),
       m_Encoder(m_Codec, options.Quality, options.Gop, options.Bitrate, options.Fps),
       m_Chaos(PrivateChaosEngine(options.ChaosSeed, id))
 {
@@ -170,6 +172,10 @@ void PeerConnection::PrivateRun()
                 {
                     PrivateGracefulClose();
                 }
+            }
+            if (requestKind == 0 && m_Options.Stats)
+            {
+                PrivateStatsPrint(std::chrono::steady_clock::now());
             }
         }
     }
@@ -305,6 +311,10 @@ void PeerConnection::PrivateReceiveLoop()
                 std::lock_guard<std::mutex> guard(m_Lock);
                 acks = ++m_Acks;
                 framesSent = m_FramesSent;
+                if (m_Options.Stats)
+                {
+                    m_AckTimes.push_back(std::chrono::steady_clock::now());
+                }
             }
             m_Wake.notify_all();
             line.Add("type", "FrameAcknowledge")
@@ -550,7 +560,27 @@ bool PeerConnection::PrivateFrameSend(uint32_t frameNumber, int overhang, Damage
     {
         overhang = 0;
     }
-    PeerFrameSynth(width, height, frameNumber, m_Frame.data());
+    if (m_pLoop != nullptr)
+    {
+        // Options refuse --loop with anything that would alter a frame.
+        for (const PeerLoopBand& band : m_pLoop->FrameGet(frameNumber))
+        {
+            if (!m_Socket.Send(band.Header.m_Bytes, SA_PACKET_HEADER_SIZE, band.Payload.data(),
+                               band.Payload.size()))
+            {
+                if (!PrivateEnding())
+                {
+                    SALog(SA_LOG_FAILURE, "PeerConnection::PrivateFrameSend failed! Send frame:%u\n",
+                          frameNumber);
+                }
+                return false;
+            }
+            m_BytesSent += SA_PACKET_HEADER_SIZE + band.Payload.size();
+        }
+        PrivateFrameSentNote();
+        return true;
+    }
+    PeerFrameSynth(width, height, frameNumber, m_Frame.data(), m_Options.Motion);
     for (int i = 0; i < fragments; ++i)
     {
         int top = i * height / fragments;
@@ -615,12 +645,73 @@ bool PeerConnection::PrivateFrameSend(uint32_t frameNumber, int overhang, Damage
         }
         m_BytesSent += SA_PACKET_HEADER_SIZE + payloadBytes;
     }
+    PrivateFrameSentNote();
     return true;
+}
+
+void PeerConnection::PrivateFrameSentNote()
+{
+    if (m_Options.Stats)
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_SentTimes.push_back(std::chrono::steady_clock::now());
+    }
+}
+
+void PeerConnection::PrivateStatsPrint(std::chrono::steady_clock::time_point end)
+{
+    using Clock = std::chrono::steady_clock;
+    std::vector<double> latencies;
+    double seconds = 0.0;
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        const Clock::time_point steady =
+            m_SentTimes.empty() ? end
+                                : m_SentTimes.front() + std::chrono::milliseconds(m_Options.StatsWarmupMs);
+        // A benchmark's own measured interval, or else the rest of the
+        // connection (a viewer's shutdown then counts as well).
+        if (m_Options.StatsSpanMs > 0)
+        {
+            end = std::min(end, steady + std::chrono::milliseconds(m_Options.StatsSpanMs));
+        }
+        // Paired only now: an acknowledgement may be noted before the send
+        // of its frame is (the two threads race by microseconds).
+        const size_t paired = std::min(m_SentTimes.size(), m_AckTimes.size());
+        for (size_t k = 0; k < paired; ++k)
+        {
+            if (m_AckTimes[k] >= steady && m_AckTimes[k] < end)
+            {
+                const auto delay = std::max(m_AckTimes[k] - m_SentTimes[k], Clock::duration::zero());
+                latencies.push_back(std::chrono::duration<double, std::milli>(delay).count());
+            }
+        }
+        seconds = std::chrono::duration<double>(end - steady).count();
+    }
+    std::sort(latencies.begin(), latencies.end());
+    // Nearest rank: the smallest latency that at least this share of frames
+    // did not exceed.
+    auto percentile = [&](double share)
+    {
+        if (latencies.empty())
+        {
+            return 0.0;
+        }
+        const auto rank = static_cast<size_t>(std::ceil(share * static_cast<double>(latencies.size())));
+        return latencies[std::clamp<size_t>(rank, 1, latencies.size()) - 1];
+    };
+    const double fps = seconds > 0.0 ? static_cast<double>(latencies.size()) / seconds : 0.0;
+    std::printf(
+        "stats connection=%u frames=%zu seconds=%.2f fps=%.2f ack_p50=%.2f ack_p95=%.2f ack_p99=%.2f\n", m_Id,
+        latencies.size(), std::max(seconds, 0.0), fps, percentile(0.50), percentile(0.95), percentile(0.99));
+    std::fflush(stdout);
 }
 
 void PeerConnection::PrivateStream()
 {
-    m_Frame.assign(static_cast<size_t>(m_Options.Width) * m_Options.Height * 4, 0);
+    if (m_pLoop == nullptr)
+    {
+        m_Frame.assign(static_cast<size_t>(m_Options.Width) * m_Options.Height * 4, 0);
+    }
     if (!PrivateHeaderSend(PeerPacket::Visibility(1)))
     {
         return;
@@ -673,6 +764,15 @@ void PeerConnection::PrivateStream()
             return;
         }
         m_Observer->ConnectionFrameSent(frameNumber);
+        if (m_Options.Still)
+        {
+            // The picture stands: the connection stays open and quiet until
+            // the viewer leaves or the peer stops.
+            while (PrivateSleepUntil(Clock::now() + std::chrono::seconds(1)))
+            {
+            }
+            return;
+        }
     }
 }
 

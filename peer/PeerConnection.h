@@ -11,8 +11,9 @@
 // StopRequest may be called from any thread; Join and the destructor from the
 // owner's thread only.
 //
-// m_Lock guards m_Acks, m_FramesSent, m_Stop, m_ViewerGone and m_ReceiverDone; m_Wake is
-// signalled whenever one of them changes.
+// m_Lock guards m_Acks, m_FramesSent, m_Stop, m_ViewerGone, m_ReceiverDone
+// and the --stats times; m_Wake is signalled whenever one of the first five
+// changes.
 #include "peer/PeerConnectRequest.h"
 #include "peer/PeerConnectionObserver.h"
 #include "peer/PeerEncoder.h"
@@ -32,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+class PeerFrameLoop;
 class PeerInjectX11;
 class PeerJsonLine;
 class PeerRecorder;
@@ -50,10 +52,12 @@ class PeerConnection
 {
 public:
     // Takes ownership of the connected socket `fd`. `options`, `scenario`,
-    // `recorder` (may be null) and `observer` are borrowed and must outlive
-    // this object (the server owns them all).
+    // `recorder` (may be null), `observer` and `loop` (the --loop frames,
+    // null without) are borrowed and must outlive this object (the server
+    // owns them all).
     PeerConnection(int fd, uint32_t id, const PeerOptions& options, const PeerScenario& scenario,
-                   PeerRecorder* recorder, PeerConnectionObserver* observer);
+                   PeerRecorder* recorder, PeerConnectionObserver* observer,
+                   const PeerFrameLoop* loop = nullptr);
     ~PeerConnection();
     PeerConnection(const PeerConnection&) = delete;
     PeerConnection& operator=(const PeerConnection&) = delete;
@@ -103,6 +107,10 @@ private:
     };
     // `overhang`: pixels the last band reaches past the right screen edge.
     bool PrivateFrameSend(uint32_t frameNumber, int overhang, Damage damage = Damage::None);
+    // --stats: a frame's last fragment has gone out.
+    void PrivateFrameSentNote();
+    // --stats: the line of a display connection that ended at `end`.
+    void PrivateStatsPrint(std::chrono::steady_clock::time_point end);
     // Chaos mode: at random frames one disruptive or hostile act; `ended`
     // when it dropped the connection (closed without a Disconnect).
     bool PrivateChaosRun(uint32_t frameNumber, bool& ended, int& overhang, Damage& damage);
@@ -127,6 +135,7 @@ private:
     const PeerScenario& m_Scenario;
     PeerRecorder* m_Recorder;           // borrowed, may be null
     PeerConnectionObserver* m_Observer; // borrowed
+    const PeerFrameLoop* m_pLoop;       // borrowed, may be null
     PeerCodec m_Codec;                  // --codec, or the one chaos mode chose
     PeerEncoder m_Encoder;              // connection thread only
     std::vector<uint8_t> m_Frame;       // connection thread only
@@ -151,5 +160,10 @@ private:
     // Frames that flow control has let go (sent or being sent); guarded by m_Lock.
     uint64_t m_FramesSent = 0;
     uint64_t m_AudioPacketsSent = 0; // connection thread only
+    // --stats: when each frame's last fragment went out and when each
+    // acknowledgement came; the n-th acknowledgement is the n-th frame's,
+    // as flow control counts them. Guarded by m_Lock.
+    std::vector<std::chrono::steady_clock::time_point> m_SentTimes;
+    std::vector<std::chrono::steady_clock::time_point> m_AckTimes;
     std::atomic<bool> m_Finished{false};
 };

@@ -185,6 +185,7 @@ void PeerConnection::PrivateStreamX11()
                 return;
             }
         }
+        PrivateFrameSentNote();
         m_Observer->ConnectionFrameSent(frameNumber);
         ++frameNumber;
     }

@@ -234,14 +234,33 @@ std::shared_ptr<const std::vector<uint8_t>> PrivateBackgroundGet(int width, int 
 }
 } // namespace
 
-void PeerFrameSynth(int width, int height, uint32_t frameNumber, uint8_t* bgrx)
+void PeerFrameSynth(int width, int height, uint32_t frameNumber, uint8_t* bgrx, PeerMotion motion)
 {
     if (width <= 0 || height <= 0 || bgrx == nullptr)
     {
         return;
     }
     std::shared_ptr<const std::vector<uint8_t>> background = PrivateBackgroundGet(width, height);
-    std::memcpy(bgrx, background->data(), background->size());
+    if (motion == PeerMotion::Window)
+    {
+        std::memcpy(bgrx, background->data(), background->size());
+    }
+    else
+    {
+        // About 8 rows and columns a frame at 1080p, in proportion elsewhere.
+        const auto w = static_cast<uint64_t>(width);
+        const auto h = static_cast<uint64_t>(height);
+        const size_t dx = static_cast<size_t>(frameNumber * std::max<uint64_t>(1, w / 240) % w);
+        const size_t dy = static_cast<size_t>(frameNumber * std::max<uint64_t>(1, h / 135) % h);
+        const size_t pitch = static_cast<size_t>(width) * 4;
+        for (size_t y = 0; y < h; ++y)
+        {
+            const uint8_t* from = background->data() + (y + dy) % h * pitch;
+            uint8_t* to = bgrx + y * pitch;
+            std::memcpy(to, from + dx * 4, pitch - dx * 4);
+            std::memcpy(to + pitch - dx * 4, from, dx * 4);
+        }
+    }
     PeerCanvas canvas = {bgrx, width, height};
 
     // The moving window goes back and forth along the lower half.

@@ -164,6 +164,17 @@ std::string PeerOptions::UsageText()
            "  --exit-after-clients N   exit once N connections have ended\n"
            "  --chaos SEED             random drops, resets, visibility flips and malformed packets;\n"
            "                           JPEG and H.264 alternate per connection (for soak runs)\n"
+           "  --motion window|full     synthetic desktop: only a window moves (default), or the whole\n"
+           "                           desktop pans every frame\n"
+           "  --loop N                 encode frames 0..N-1 once at start and send them over and over\n"
+           "  --still                  send the first frame, then nothing but keep the connection\n"
+           "  --stats                  print at the end of each display connection:\n"
+           "                           stats connection=<id> frames=<n> seconds=<s> fps=<f> ack_p50=<ms>\n"
+           "                           ack_p95=<ms> ack_p99=<ms> (from each frame's last fragment sent to\n"
+           "                           its acknowledgement; frames and fps after the warm-up)\n"
+           "  --stats-warmup SECONDS   time after the first frame that --stats leaves out (default 2)\n"
+           "  --stats-seconds SECONDS  time after the warm-up that --stats counts (default 0 = the rest of\n"
+           "                           the connection)\n"
            "  --quiet                  no progress lines (the listening line is always printed)\n";
 }
 
@@ -185,6 +196,16 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
         if (name == "--inject")
         {
             options.Inject = true;
+            continue;
+        }
+        if (name == "--still")
+        {
+            options.Still = true;
+            continue;
+        }
+        if (name == "--stats")
+        {
+            options.Stats = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -422,6 +443,36 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
             }
             options.ExitAfterClients = static_cast<uint32_t>(number);
         }
+        else if (name == "--motion")
+        {
+            if (value != "window" && value != "full")
+            {
+                error = "invalid --motion " + value + " (window or full)";
+                return false;
+            }
+            options.Motion = value == "full" ? PeerMotion::Full : PeerMotion::Window;
+        }
+        else if (name == "--loop")
+        {
+            if (!PrivateIntegerParse(value, 0, 10000, number))
+            {
+                error = "invalid --loop " + value + " (0..10000)";
+                return false;
+            }
+            options.Loop = static_cast<uint32_t>(number);
+        }
+        else if (name == "--stats-warmup" || name == "--stats-seconds")
+        {
+            char* end = nullptr;
+            const double seconds = std::strtod(value.c_str(), &end);
+            if (end == value.c_str() || *end != '\0' || !(seconds >= 0.0 && seconds <= 86400.0))
+            {
+                error = "invalid " + name + " " + value + " (0..86400 seconds)";
+                return false;
+            }
+            (name == "--stats-warmup" ? options.StatsWarmupMs : options.StatsSpanMs) =
+                static_cast<uint32_t>(std::llround(seconds * 1000.0));
+        }
         else if (name == "--chaos")
         {
             if (!PrivateIntegerParse(value, 0, 0x7FFFFFFF, number))
@@ -441,6 +492,14 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
     if (options.Inject && options.Source != PeerSource::X11)
     {
         error = "--inject needs --source x11";
+        return false;
+    }
+    // A looped frame is sent as it was encoded: nothing may change it on
+    // the way, and an H.264 stream may only restart at its first frame.
+    if (options.Loop > 0 &&
+        (options.Chaos || !options.Scenario.empty() || options.Source != PeerSource::Synth))
+    {
+        error = "--loop needs the synthetic source without --chaos or --scenario";
         return false;
     }
     return true;

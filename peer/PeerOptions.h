@@ -1,6 +1,8 @@
 #pragma once
 // Command-line options of the peer server. Parsed once on the main thread and
 // then read (never written) by every connection thread.
+#include "peer/PeerFrameSynth.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -86,6 +88,21 @@ struct PeerOptions
     // between JPEG and H.264 from one connection to the next.
     bool Chaos = false;
     uint32_t ChaosSeed = 0;
+    // What of the synthetic desktop changes from frame to frame (--motion).
+    PeerMotion Motion = PeerMotion::Window;
+    // --loop N: frames 0..N-1 are encoded once at start and then sent over
+    // and over, so that a benchmark's peer costs little more than its
+    // sends; 0 = every frame encoded as it is sent.
+    uint32_t Loop = 0;
+    // --still: the first frame, then nothing but the open connection.
+    bool Still = false;
+    // --stats: at the end of each display connection one line with the
+    // frames acknowledged per second and the time from each frame's last
+    // fragment sent to its acknowledgement, counted from StatsWarmupMs
+    // after the first frame for StatsSpanMs (0: to the connection's end).
+    bool Stats = false;
+    uint32_t StatsWarmupMs = 2000;
+    uint32_t StatsSpanMs = 0;
 
     // False with a one-line reason in `error` when an option is unknown or
     // out of range. `--help` yields false with an empty error.

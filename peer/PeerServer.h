@@ -12,6 +12,7 @@
 #include "peer/PeerConnection.h"
 #include "peer/PeerConnectionObserver.h"
 #include "peer/PeerDiscovery.h"
+#include "peer/PeerFrameLoop.h"
 #include "peer/PeerOptions.h"
 #include "peer/PeerRecorder.h"
 #include "peer/PeerScenario.h"
@@ -53,6 +54,7 @@ private:
     PeerOptions m_Options;
     PeerScenario m_Scenario;
     PeerRecorder m_Recorder;
+    PeerFrameLoop m_Loop; // --loop frames, built by Start, then read-only
     std::string m_Error;
     int m_ListenFd = -1;
     int m_WakePipe[2] = {-1, -1};

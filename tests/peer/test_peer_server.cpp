@@ -295,6 +295,56 @@ TEST(PeerFlowControl, StopsAtTheWindowAndResumesWithAcknowledgements)
     EXPECT_EQ(PeerTestJsonField(disconnects[0], "reason"), "0");
 }
 
+// --stats pairs each acknowledgement with its frame: a viewer that
+// acknowledges every frame 20 ms after its last packet shows latencies of at
+// least 20 ms, and with a window of one frame no more than 50 frames a second.
+TEST(PeerStats, AcknowledgementDelaysAndRateOfAConnection)
+{
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind",      "127.0.0.48",
+                            "--size",      "64x48",
+                            "--fps",       "0",
+                            "--window",    "1",
+                            "--codec",     "raw",
+                            "--fragments", "2",
+                            "--frames",    "12",
+                            "--stats",     "--stats-warmup",
+                            "0",           "--exit-after-clients",
+                            "1",           "--quiet"}));
+    PeerTestClient client;
+    ASSERT_TRUE(client.Connect("127.0.0.48"));
+    ASSERT_TRUE(client.ConnectRequestSend());
+    ExpectVisibility(client, 1);
+    for (int frame = 0; frame < 12; ++frame)
+    {
+        std::vector<PeerTestPacket> packets;
+        ASSERT_NO_FATAL_FAILURE(FrameRead(client, 64, 48, 2, 0, packets));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(client.AckSend());
+    }
+    ExpectDisconnectAndEnd(client, 0);
+    client.Close();
+    EXPECT_EQ(peer.Wait(), 0);
+    const std::string output = peer.OutputGet();
+    double fps = 0, p50 = 0, p95 = 0, p99 = 0;
+    unsigned connection = 0, frames = 0;
+    const size_t at = output.find("stats ");
+    ASSERT_NE(at, std::string::npos) << output;
+    ASSERT_EQ(
+        std::sscanf(output.c_str() + at,
+                    "stats connection=%u frames=%u seconds=%*f fps=%lf ack_p50=%lf ack_p95=%lf ack_p99=%lf",
+                    &connection, &frames, &fps, &p50, &p95, &p99),
+        6)
+        << output;
+    EXPECT_EQ(connection, 1u);
+    EXPECT_EQ(frames, 12u);
+    EXPECT_GE(p50, 20.0);
+    EXPECT_LE(p50, p95);
+    EXPECT_LE(p95, p99);
+    EXPECT_GT(fps, 0.0);
+    EXPECT_LE(fps, 50.0);
+}
+
 TEST(PeerRecord, EveryViewerPacketIsWrittenWithItsFields)
 {
     const std::string record = TempPath("record.jsonl");
