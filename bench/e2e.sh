@@ -1,12 +1,14 @@
 #!/bin/bash
 # End-to-end benchmark: what a user of the viewer feels. quillmere-peer
 # streams its synthetic desktop, panning as a whole every frame (--motion
-# full), at 60 frames a second to the GUI viewer (quillmere-viewer under an
-# Xvfb of its own, Mesa's software rasteriser) and to quillmere-cli, over
+# full), at 60 frames a second to the GUI viewer (quillmere-viewer full
+# screen, as a second screen is used, under an Xvfb of its own whose screen
+# is the stream's size, Mesa's software rasteriser) and to quillmere-cli, over
 # loopback in a network namespace that this script creates and that holds
 # nothing but loopback. For each size, codec and viewer, after a warm-up,
 # one line:
 #   e2e <gui|cli> <codec> <W>x<H> fps=<f> cpu_ms=<c> limit_cpu_ms=<l> ack_p50=<ms> ack_p99=<ms> peak_mb=<m>
+# (at 3840x2160 JPEG also at 30 frames a second, as codec "jpeg30"),
 # and for each size and viewer the cost of a picture that stands still:
 #   e2e <gui|cli> still <W>x<H> cpu_pct=<percent of one core>
 # fps, ack_p50 and ack_p99 are the peer's --stats over the measured part;
@@ -141,9 +143,18 @@ trap finish EXIT
 
 if [[ $only != cli ]]; then
     # The GUI viewer connects to the peer on this machine only when local
-    # host connections are enabled.
+    # host connections are enabled; it goes full screen once connected.
     "$reg" set 'Software\harrowfenlab\quillmere' LocalHostConnectionEnable REG_DWORD 1 >/dev/null || exit 1
-    Xvfb -displayfd 9 -screen 0 1920x1080x24 -nolisten tcp 9>"$work/display" 2>"$work/xvfb.err" &
+    "$reg" set 'Software\harrowfenlab\quillmere' FullScreenUponConnectEnable REG_DWORD 1 >/dev/null || exit 1
+fi
+
+# xvfb_start WxH: an X server whose screen is the stream's size, so that the
+# full-screen viewer shows the picture at its own size.
+xvfb_start() {
+    [[ $only == cli ]] && return 0
+    stop "$xvfb_pid" TERM
+    rm -f "$work/display"
+    Xvfb -displayfd 9 -screen 0 "${1}x24" -nolisten tcp 9>"$work/display" 2>"$work/xvfb.err" &
     xvfb_pid=$!
     for _ in $(seq 100); do
         [[ -s $work/display ]] && break
@@ -151,7 +162,7 @@ if [[ $only != cli ]]; then
     done
     [[ -s $work/display ]] || { echo "e2e.sh: Xvfb did not start" >&2; cat "$work/xvfb.err" >&2; exit 1; }
     display=:$(head -1 "$work/display")
-fi
+}
 
 cpu_ticks() { # utime + stime of every thread of a process, in clock ticks
     local stat
@@ -240,9 +251,17 @@ failed() {
 }
 
 for size in "${sizes[@]}"; do
-    for codec in "${codecs[@]}"; do
+    xvfb_start "$size"
+    cases=("${codecs[@]}")
+    [[ $size == 3840x2160 && " ${codecs[*]} " == *" jpeg "* ]] && cases+=(jpeg30)
+    for codec in "${cases[@]}"; do
+        fps=60
         case $codec in
         jpeg) options=(--codec jpeg --quality 70 --fragments 4 --loop 30) ;;
+        jpeg30)
+            options=(--codec jpeg --quality 70 --fragments 4 --loop 30)
+            fps=30
+            ;;
         yuv) options=(--codec yuv --fragments 4 --loop 8) ;;
         raw) options=(--codec raw --fragments 4 --loop 4) ;;
         h264) options=(--codec h264 --quality 70 --loop 60) ;;
@@ -252,7 +271,7 @@ for size in "${sizes[@]}"; do
         [[ -n $limit ]] || { failed "bench_decode $codec $size"; continue; }
         for mode in "${modes[@]}"; do
             name=$mode-$codec-$size
-            peer_start "$name" "${options[@]}" --fps 60 --stats --stats-warmup "$warmup" \
+            peer_start "$name" "${options[@]}" --fps "$fps" --stats --stats-warmup "$warmup" \
                 --stats-seconds "$measure" || { failed "$name"; continue; }
             viewer_start "$mode" "$name" || { failed "$name"; continue; }
             measure || { failed "$name (the viewer ended)"; continue; }
