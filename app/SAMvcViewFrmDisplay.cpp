@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPlatformSurfaceEvent>
 #include <QResizeEvent>
 #include <QTouchEvent>
 #include <QWheelEvent>
@@ -34,6 +35,16 @@ SADisplayWindow::SADisplayWindow()
 {
     setSurfaceType(QSurface::OpenGLSurface);
     setFormat(QSurfaceFormat::defaultFormat());
+}
+
+bool SADisplayWindow::event(QEvent* event)
+{
+    if (event->type() == QEvent::PlatformSurface &&
+        static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType() ==
+            QPlatformSurfaceEvent::SurfaceAboutToBeDestroyed &&
+        m_OnSurfaceDestroy)
+        m_OnSurfaceDestroy();
+    return QWindow::event(event);
 }
 
 void SADisplayWindow::exposeEvent(QExposeEvent*)
@@ -65,6 +76,7 @@ SAMvcViewFrmDisplay::SAMvcViewFrmDisplay(SAMessageTarget* frameTarget, SAQueueSc
     m_pSurface = std::make_unique<PSRendererSurfaceQt>(m_pWindow);
     m_pWindow->m_OnExpose = [this]
     {
+        m_pSurface->WindowShownSet(true);
         // Painting is the renderer's job on the processor thread: ask it for
         // a repaint through the frame.
         if (m_pFrameTarget == nullptr || !m_pFrameTarget->Post(SA_WM_APP_REPAINT, 0, 0))
@@ -81,13 +93,23 @@ SAMvcViewFrmDisplay::SAMvcViewFrmDisplay(SAMessageTarget* frameTarget, SAQueueSc
         }
         m_pRenderer->WindowSizeSet(static_cast<float>(width), static_cast<float>(height));
     };
+    m_pWindow->m_OnSurfaceDestroy = [this] { m_pSurface->WindowShownSet(false); };
     // The container owns the window from here on.
     m_pContainer = QWidget::createWindowContainer(m_pWindow, this);
     m_pContainer->setFocusPolicy(Qt::NoFocus);
+    // Its hide hides the native window: seen here first (eventFilter).
+    m_pContainer->installEventFilter(this);
 }
 
 SAMvcViewFrmDisplay::~SAMvcViewFrmDisplay()
 {
+    // The window and its container outlive the surface (they go with the
+    // QWidget base): nothing of theirs may call back into this object.
+    m_pContainer->removeEventFilter(this);
+    m_pWindow->removeEventFilter(this);
+    m_pWindow->m_OnExpose = nullptr;
+    m_pWindow->m_OnResize = nullptr;
+    m_pWindow->m_OnSurfaceDestroy = nullptr;
     m_Target.Close();
     // The frame normally closed it already; only a renderer still here is.
     if (RendererExistsGet())
@@ -101,7 +123,8 @@ void SAMvcViewFrmDisplay::resizeEvent(QResizeEvent* event)
     // A hidden native window gets no resize event of its own, and the
     // renderer must know the size before the view is first shown.
     const qreal ratio = devicePixelRatioF();
-    m_pWindow->m_OnResize(qRound(event->size().width() * ratio), qRound(event->size().height() * ratio));
+    if (m_pWindow->m_OnResize)
+        m_pWindow->m_OnResize(qRound(event->size().width() * ratio), qRound(event->size().height() * ratio));
 }
 
 void SAMvcViewFrmDisplay::OnAppOneTimeInitialization()
@@ -396,6 +419,10 @@ void SAMvcViewFrmDisplay::OnAppH264Error(intptr_t kind)
 
 bool SAMvcViewFrmDisplay::eventFilter(QObject* watched, QEvent* event)
 {
+    // Before the container hides the native window (and on Wayland destroys
+    // its surface): the processor thread must be out of it.
+    if (watched == m_pContainer && event->type() == QEvent::Hide)
+        m_pSurface->WindowShownSet(false);
     if (watched != m_pWindow)
         return QWidget::eventFilter(watched, event);
     switch (event->type())

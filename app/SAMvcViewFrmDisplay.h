@@ -18,6 +18,12 @@
 //   thread. RendererRelease (GUI thread, before the processor is stopped)
 //   asks the processor thread to do it at its next ResolutionSet or Present
 //   and waits; from then on those calls do no GL work.
+// - Hiding: the window container hides the native window when the view (or
+//   the frame) is hidden, and on Wayland that destroys the surface the
+//   processor thread may be swapping into. The container's hide is caught
+//   first (eventFilter) and waits until the processor thread is out of the
+//   window (PSRendererSurfaceQt::WindowShownSet); a present while the window
+//   is hidden draws but shows nothing.
 // Lifetime: the frame's message target and the queue are borrowed and
 // outlive the view.
 #include "app/SAQtMessageTarget.h"
@@ -40,16 +46,18 @@ class QWheelEvent;
 class SAInputTouch;
 class SAQueueScreenUpdates;
 
-// The native window the renderer draws into. It only reports its size and
-// exposure; it paints nothing itself.
+// The native window the renderer draws into. It only reports its size,
+// exposure and the end of its native surface; it paints nothing itself.
 class SADisplayWindow : public QWindow
 {
 public:
     SADisplayWindow();
     std::function<void()> m_OnExpose;
     std::function<void(int, int)> m_OnResize; // device pixels
+    std::function<void()> m_OnSurfaceDestroy; // before the native surface goes
 
 protected:
+    bool event(QEvent* event) override;
     void exposeEvent(QExposeEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 };

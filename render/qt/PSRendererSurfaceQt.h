@@ -9,8 +9,9 @@
 // needs the GUI thread). Creating the context lazily, on the first
 // MakeCurrent, makes it belong to that thread without a moveToThread hand-over.
 //
-// Threads: the constructor and WindowSizeSet on the GUI thread; the
-// PSRendererSurface calls on the render thread under the renderer's GL lock.
+// Threads: the constructor, the destructor, WindowSizeSet and WindowShownSet
+// on the GUI thread; the PSRendererSurface calls on the render thread under
+// the renderer's GL lock.
 // The window size is kept in atomics because the render thread must not read
 // QWindow state that the GUI thread changes.
 // A call from any other thread than the one that created the context fails
@@ -18,13 +19,32 @@
 // belong to. So the renderer's GL objects must be released on the render
 // thread before it ends; ContextRelease then ends the context there too.
 // Lifetime: the window is borrowed and outlives the surface.
+//
+// Hiding the window: on Wayland, hiding a window destroys its wl_surface and
+// the native window its EGL surface draws to, there and then on the GUI
+// thread. A render thread swapping into it at the same time or later uses
+// freed memory inside the EGL library, or commits to a surface the
+// compositor has already forgotten, which ends the connection. So every MakeCurrent ..
+// DoneCurrent section counts as using the window, the GUI thread tells the
+// surface before the window goes (WindowShownSet(false)) and waits for a
+// section in progress to end. A section begun while the window was not
+// shown does not touch the window at all (on Wayland making the stale EGL
+// surface of a hidden window current fails): the context is made
+// current on an offscreen surface, the renderer draws into a framebuffer
+// object of the surface's own and nothing is swapped. The renderers redraw
+// the whole window at every present, so nothing is lost.
+#include "core/PSExceptionGuard.h"
 #include "render/PSRendererSurface.h"
 
 #include <QSurfaceFormat>
 
 #include <atomic>
+#include <condition_variable>
+#include <cstdint>
 #include <memory>
+#include <mutex>
 
+class QOffscreenSurface;
 class QOpenGLContext;
 class QWindow;
 
@@ -38,6 +58,12 @@ public:
 
     // Device pixel size of the window (GUI thread, on every resize).
     void WindowSizeSet(int width, int height);
+    // GUI thread. True once the window is shown and exposed. False right
+    // before it is hidden or its native surface destroyed: waits until a GL
+    // section of the render thread in progress has ended (a guard of a few
+    // seconds, logged when it runs out; false then), so that the caller may
+    // take the surface away.
+    bool WindowShownSet(bool shown);
 
     // Render thread, once its GL work is over for good (the view is closing):
     // destroys the context on the thread it belongs to. Later MakeCurrent
@@ -65,11 +91,28 @@ private:
     // The default format asking for the kind of context, if such a context
     // can be made (GUI thread).
     static bool PrivateFormatProbe(QSurfaceFormat::RenderableType type, QSurfaceFormat* format);
+    // The end of a section of the render thread; also the cleanup of a
+    // section abandoned by a fault inside the driver.
+    static void PrivateSectionEnd(void* surface);
+    // Context current: the framebuffer object a hidden window is drawn into.
+    bool PrivateHiddenFramebufferPrepare(int width, int height, uint32_t* framebuffer);
 
     QWindow* m_pWindow;
-    std::unique_ptr<QOpenGLContext> m_pContext; // render thread only
-    bool m_ContextFailed = false;               // render thread only
-    bool m_ContextReleased = false;             // render thread only
+    std::unique_ptr<QOffscreenSurface> m_pOffscreen; // made and destroyed on the GUI thread
+    std::unique_ptr<QOpenGLContext> m_pContext;      // render thread only
+    bool m_ContextFailed = false;                    // render thread only
+    bool m_ContextReleased = false;                  // render thread only
+    std::mutex m_WindowLock;
+    std::condition_variable m_WindowIdle;
+    bool m_WindowShown = false;                      // guarded by m_WindowLock
+    bool m_WindowInUse = false;                      // guarded by m_WindowLock: a section runs
+    bool m_SwapAllowed = false;                      // render thread only: the section began shown
+    PSExceptionGuard::CleanupToken m_SectionCleanup; // render thread only
+    // Render thread only; names of the context, which they go with.
+    uint32_t m_HiddenFramebuffer = 0;
+    uint32_t m_HiddenRenderbuffer = 0;
+    int m_HiddenWidth = 0;
+    int m_HiddenHeight = 0;
     std::atomic<int> m_Width{0};
     std::atomic<int> m_Height{0};
 };

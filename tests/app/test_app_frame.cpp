@@ -698,6 +698,32 @@ TEST_F(AppFrameTest, AViewSwitchPaintsTheNewViewBeforeItReturns)
     frame->ViewSwitch(SAFrameView::CONNECT);
 }
 
+// A hidden window loses its native surface at once on Wayland: each switch
+// away from the display view lands while the processor thread is busy
+// presenting frames into it, and the frames go on being presented (off
+// screen) while the view is hidden.
+TEST_F(AppFrameTest, TheDisplayViewIsSwitchedAwayAndBackWhileFramesStream)
+{
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    AppTestMessageBoxWatcher boxes; // the end of the connection shows one
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.2", "--codec", "raw", "--size", "320x240", "--fps", "60"}));
+    uint32_t address = 0;
+    ASSERT_TRUE(SAUtilAddressParse("127.0.0.2", address));
+    frame->ConnectRequest(address);
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_CONNECTED_DISPLAY_ON; }));
+    SAMvcViewFrmDisplay* view = frame->DisplayViewGet();
+    for (int i = 0; i < 40; ++i)
+    {
+        const uint64_t presented = view->FramesPresentedGet();
+        ASSERT_TRUE(AppTestWaitFor([&] { return view->FramesPresentedGet() > presented; })) << i;
+        frame->ViewSwitch(i % 2 == 0 ? SAFrameView::TEXT : SAFrameView::DISPLAY);
+    }
+    frame->FrameTargetGet().Send(SA_WM_APP_FSTM_EVENT, SA_FSTM_EVENT_MENU_DISCONNECT_SERVER, 0);
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_DISCONNECTED; }));
+}
+
 TEST_F(AppFrameTest, TextViewDropsTheCustomerLogoWhenItsFileNameCannotBeRead)
 {
     ASSERT_TRUE(SASettings::SettingsOptionEnableSet(SA_SETTINGS_CUSTOMER_SPECIFIC_02, true));
