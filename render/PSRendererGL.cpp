@@ -309,9 +309,14 @@ int PSRendererGL::PrivateInitializeDeviceAndSwapChain()
         m_pSurface->DoneCurrent();
         return -1;
     }
+    const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
     SALog(SA_LOG_THREAD, "PSRendererGL::PrivateInitializeDeviceAndSwapChain: GL_VERSION %s GL_RENDERER %s\n",
-          reinterpret_cast<const char*>(glGetString(GL_VERSION)),
-          reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+          reinterpret_cast<const char*>(glGetString(GL_VERSION)), renderer);
+    // Mesa's software rasterisers: llvmpipe, softpipe and the classic swrast.
+    const bool software = renderer != nullptr && (std::strstr(renderer, "llvmpipe") != nullptr ||
+                                                  std::strstr(renderer, "softpipe") != nullptr ||
+                                                  std::strstr(renderer, "swrast") != nullptr);
+    m_SoftwareRasteriser.store(software);
     while (glGetError() != GL_NO_ERROR)
     {
     }
@@ -673,6 +678,17 @@ int PSRendererGL::PrivateCopy(uint32_t framebuffer, int width, int height, int x
         glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     }
     return ErrorOr(0);
+}
+
+bool PSRendererGL::FrameBufferPlanarUpdate(const SAPlanarPicture& picture)
+{
+    // A software rasteriser runs the converting fragment program on the CPU
+    // for every window pixel, several times what the decoder's SIMD
+    // conversion costs; the converted picture can also be copied to the
+    // window instead of drawn.
+    if (m_SoftwareRasteriser.load() && !m_PlanarAlways.load())
+        return false;
+    return PSRendererFramed::FrameBufferPlanarUpdate(picture);
 }
 
 bool PSRendererGL::Present(int count)

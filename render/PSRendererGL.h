@@ -15,7 +15,8 @@
 //   rectangle into a CPU-side staging frame (PSRendererFrame), or the decoder
 //   writes straight into a region of it, and the dirty rectangle widens;
 //   decoders of disjoint rectangles write at the same time. An H.264 picture
-//   is kept planar (FrameBufferPlanarUpdate) and converted by the shader;
+//   is kept planar (FrameBufferPlanarUpdate) and converted by the shader,
+//   except on a software rasteriser, where the decoder converts it;
 // - every GL call is made by the thread that calls Present (the frame buffer
 //   processor thread): Present uploads the dirty part of the staging frame
 //   with one glTexSubImage2D, draws, swaps. ResolutionSet, Uninitialize and
@@ -42,6 +43,7 @@
 // PSExceptionGuardLock, which the guard unlocks when it abandons the job.
 #include "render/PSRendererFramed.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -57,6 +59,10 @@ public:
     void Uninitialize(bool all) override;
     bool ResolutionSet(int x, int y) override;
     bool Present(int count) override;
+    // Refused (the decoder converts) on a software rasteriser, unless
+    // PlanarAlwaysSet(true) asks for the shader's conversion there too.
+    bool FrameBufferPlanarUpdate(const SAPlanarPicture& picture) override;
+    void PlanarAlwaysSet(bool always) { m_PlanarAlways.store(always); }
     uint64_t PresentUploadNsGet() const override { return m_UploadNs; }
     bool WindowSnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height) override;
 
@@ -96,8 +102,10 @@ private:
     uint32_t m_TextureDisplay = 0;
     int m_TextureWidth = 0;
     int m_TextureHeight = 0;
-    uint32_t m_CopyFramebuffer = 0; // reads m_TextureDisplay; 0 where it cannot (OpenGL ES)
-    bool m_Copying = false;         // the last draw copied the picture
+    uint32_t m_CopyFramebuffer = 0;                // reads m_TextureDisplay; 0 where it cannot (OpenGL ES)
+    bool m_Copying = false;                        // the last draw copied the picture
+    std::atomic<bool> m_SoftwareRasteriser{false}; // read by decoder threads
+    std::atomic<bool> m_PlanarAlways{false};
     // A planar video picture is drawn from its own Y, U and V textures by a
     // program that converts while it samples; m_PlanarShown tells which of
     // the two the last upload fed.
