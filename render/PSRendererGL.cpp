@@ -57,23 +57,19 @@ void main()
 // Desktop GL keeps the bytes B, G, R, X as a BGRA texture (so that the
 // picture can also be copied to the window as it is); OpenGL ES has no such
 // format and holds them as R, G, B, A, so red and blue are exchanged in the
-// shader there. The fourth byte of a pixel is undefined: the output is opaque.
-const char* const FRAGMENT_SHADER = R"(in vec2 texCoord;
-uniform sampler2D txDiffuse;
-out vec4 fragColor;
-void main()
-{
-    fragColor = vec4(texture(txDiffuse, texCoord).xyz, 1.0);
-}
-)";
-const char* const FRAGMENT_SHADER_ES = R"(in vec2 texCoord;
-uniform sampler2D txDiffuse;
-out vec4 fragColor;
-void main()
-{
-    fragColor = vec4(texture(txDiffuse, texCoord).zyx, 1.0);
-}
-)";
+// shader there (SWIZZLE). The fourth byte of a pixel is undefined: the output
+// is opaque.
+#define QM_FRAGMENT_SHADER(SWIZZLE)                                                                          \
+    "in vec2 texCoord;\n"                                                                                    \
+    "uniform sampler2D txDiffuse;\n"                                                                         \
+    "out vec4 fragColor;\n"                                                                                  \
+    "void main()\n"                                                                                          \
+    "{\n"                                                                                                    \
+    "    fragColor = vec4(texture(txDiffuse, texCoord)." SWIZZLE ", 1.0);\n"                                 \
+    "}\n"
+const char* const FRAGMENT_SHADER = QM_FRAGMENT_SHADER("xyz");
+const char* const FRAGMENT_SHADER_ES = QM_FRAGMENT_SHADER("zyx");
+#undef QM_FRAGMENT_SHADER
 
 // A planar 4:2:0 video picture: Y at full size, U and V at half size each,
 // one byte per sample, turned into RGB with the full-range BT.601 (JPEG)
