@@ -3,11 +3,14 @@
 // order, hands fragment i of a frame to decoder task i on a four-worker task
 // queue, waits until every fragment of the frame is decoded, has the display
 // view present it and acknowledges each frame begun since the last present.
+// A frame of a single fragment (H.264) is decoded by its task on the
+// processor thread itself: there is nothing to run beside it.
 //
 // Threads: OnEntry/OnExecute/OnExit on the processor thread (which also does
 // every Present, hence all GL work); StopRequest from the owner's thread;
 // LastCompressionTypeGet from any thread. The decoder tasks run on the four
-// workers of m_TaskQueue. The counters are processor-thread only.
+// workers of m_TaskQueue, a single-fragment frame's on the processor thread.
+// The counters are processor-thread only.
 //
 // Ownership: queue, client and view are borrowed and outlive the processor.
 // The processor owns its decoder tasks; each keeps its last packet until it

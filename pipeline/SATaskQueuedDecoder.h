@@ -6,7 +6,8 @@
 //
 // Threads: PacketSet on the processor thread while the task is idle, with
 // the decode target the view holds then (the view's pointer is the
-// processor thread's alone); OnExecute on one decoder worker at a time. m_Busy is set by the processor
+// processor thread's alone); OnExecute on one decoder worker at a time (or on the
+// processor thread, for a frame of one fragment). m_Busy is set by the processor
 // at submission and cleared as the last step of OnExecute (or on refusal), so
 // the processor never hands a running task a new packet.
 #include "core/PSTaskAsyncBase.h"
