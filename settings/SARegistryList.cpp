@@ -146,7 +146,15 @@ bool SARegistryList::ItemInsert(const std::string& item)
         [&](std::vector<uint8_t>& data, bool exists)
         {
             readFailed = !PrivateBufferFromBytes(data, exists);
-            if (m_Buffer[0] != 0)
+            if (m_Buffer[0] == 0)
+            {
+                // An empty first item ends the list: whatever follows it
+                // (another writer's bytes, a value of another type) is not
+                // part of it, and left in place it could leave the value
+                // without its final null, unreadable from then on.
+                std::memset(m_Buffer, 0, sizeof(m_Buffer));
+            }
+            else
             {
                 PrivateItemRemove(text);
                 std::memmove(m_Buffer + n, m_Buffer, (SA_REGISTRY_LIST_UNITS - n) * sizeof(char16_t));

@@ -377,6 +377,15 @@ TEST_F(SettingsValues, FullListDropsTheOldestAndStays1024Bytes)
     ASSERT_TRUE(list.ItemInsert("10.0.0.2"));
     EXPECT_EQ(Items(IP_LIST)[0], "10.0.0.2");
     EXPECT_EQ(Items(IP_LIST)[1], "10.0.0.1");
+
+    // A value of another type whose first unit is null and whose other
+    // bytes run to the end without one: an insert leaves a readable list.
+    std::vector<uint8_t> leftovers(SA_REGISTRY_LIST_BYTES, 'x');
+    leftovers[0] = leftovers[1] = 0;
+    ASSERT_TRUE(SAUtilRegistryValueSet(SA_REGISTRY_KEY_MAIN, IP_LIST, REG_DWORD, leftovers.data(),
+                                       SA_REGISTRY_LIST_BYTES, 0));
+    ASSERT_TRUE(list.ItemInsert("10.0.0.3"));
+    EXPECT_EQ(Items(IP_LIST), std::vector<std::string>({"10.0.0.3"}));
 }
 
 TEST_F(SettingsValues, RemovingAMissingItemLeavesTheValueUntouched)
