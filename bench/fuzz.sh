@@ -8,8 +8,10 @@
 # (kept in <tree>/fuzz-findings/<target>/). A target that finds something is
 # started again for the rest of its time, so one finding does not end the run.
 #
-# Usage: bench/fuzz.sh [--seconds S] [--tree DIR] [TARGET...]
+# Usage: bench/fuzz.sh [--seconds S] [--timeout T] [--tree DIR] [TARGET...]
 #   --seconds S  time per target (default 60)
+#   --timeout T  seconds one input may take before it counts as a hang
+#                (default 10); raise it to pause a run (SIGSTOP) for a while
 #   --tree DIR   a tree built with -DQM_FUZZ=ON (default build-fuzz)
 #   TARGET       fuzz_net_receiver ... (default: every target of the tree)
 # Corpora live in <tree>/fuzz-corpus/<target>/ and grow from run to run; an
@@ -19,13 +21,15 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=60
+timeout=10
 tree=build-fuzz
 targets=()
 while [ $# -gt 0 ]; do
     case $1 in
     --seconds) seconds=$2; shift 2 ;;
+    --timeout) timeout=$2; shift 2 ;;
     --tree) tree=$2; shift 2 ;;
-    -h | --help) sed -n '2,18p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,20p' "$0"; exit 0 ;;
     *) targets+=("$1"); shift ;;
     esac
 done
@@ -70,7 +74,8 @@ for target in "${targets[@]}"; do
     while [ $SECONDS -lt $end ]; do
         left=$((end - SECONDS))
         # shellcheck disable=SC2046
-        "${seeds[@]}" nice -n 15 "$binary" "$corpus" $(options_for "$target") -timeout=10 \
+        "${seeds[@]}" nice -n 15 "$binary" "$corpus" $(options_for "$target") -timeout="$timeout" \
+            -report_slow_units="$timeout" \
             -max_total_time="$left" -print_final_stats=1 -artifact_prefix="$findings/" \
             >"$run_log" 2>&1
         seeds=()
