@@ -1,7 +1,9 @@
 #include "app/CquillmereApp.h"
+#include "core/PSMemory.h"
 
 int main(int argc, char** argv)
 {
+    PSMemoryLargeBlocksKeep();
     CquillmereApp app(argc, argv);
     if (!app.InitInstance())
         return 1;

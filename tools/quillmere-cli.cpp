@@ -3,6 +3,7 @@
 // the status-bar figures on standard output (log lines go to standard
 // error), and ends after --frames N presented frames, after --seconds S, or
 // on Ctrl+C with a clean disconnect.
+#include "core/PSMemory.h"
 #include "core/SAUtilAddress.h"
 #include "tools/SACliViewer.h"
 
@@ -44,6 +45,7 @@ bool CliNumber(const char* text, uint64_t& value)
 
 int main(int argc, char** argv)
 {
+    PSMemoryLargeBlocksKeep();
     SACliOptions options;
     std::string address;
     for (int i = 1; i < argc; ++i)

@@ -1,0 +1,21 @@
+#include "core/PSMemory.h"
+
+#include "core/SALog.h"
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
+void PSMemoryLargeBlocksKeep()
+{
+#if defined(__GLIBC__)
+    // Blocks below MMAP come from the heap rather than from a mapping of
+    // their own; the heap gives memory back only when more than TRIM is
+    // free at its top. 32 MB is the largest threshold the C library takes,
+    // and more than any packet of a 4K screen in four fragments.
+    constexpr int MMAP = 32 << 20;
+    constexpr int TRIM = 128 << 20;
+    if (mallopt(M_MMAP_THRESHOLD, MMAP) != 1 || mallopt(M_TRIM_THRESHOLD, TRIM) != 1)
+        SALog(SA_LOG_FAILURE, "PSMemoryLargeBlocksKeep mallopt failed!\n");
+#endif
+}
