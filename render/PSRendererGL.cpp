@@ -10,6 +10,7 @@
 #include <glm/gtc/matrix_transform.hpp>
 #include <glm/gtc/type_ptr.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -526,6 +527,11 @@ int PSRendererGL::PrivateCreateRenderTargetView(uint32_t* framebuffer, int* widt
 
 int PSRendererGL::PrivateDraw(int* width, int* height)
 {
+    if (m_TextureStale)
+    {
+        m_Frame.DirtyAll();
+        m_TextureStale = false;
+    }
     const uint64_t uploadBegin = PSTimeNanoseconds();
     int result =
         m_Frame.DirtyUpload(
@@ -676,6 +682,56 @@ int PSRendererGL::PrivateCopy(uint32_t framebuffer, int width, int height, int x
     return ErrorOr(0);
 }
 
+bool PSRendererGL::PrivateShowWithoutGl(int count)
+{
+    if (!m_SoftwareRasteriser.load() || m_PlanarAlways.load() || m_PlanarShown ||
+        !m_pSurface->PixelsShowReady())
+        return PrivateShowWithoutGlEnd(false);
+    float windowWidth = 0.0f, windowHeight = 0.0f;
+    m_Camera.WindowSizeGet(&windowWidth, &windowHeight);
+    const int width = static_cast<int>(std::lround(windowWidth));
+    const int height = static_cast<int>(std::lround(windowHeight));
+    int x = 0, y = 0;
+    if (width < 1 || height < 1 ||
+        !PictureUntransformedGet(m_Camera.MatricesGet(), m_TextureWidth, m_TextureHeight, width, height, &x,
+                                 &y))
+        return PrivateShowWithoutGlEnd(false);
+    // GL pixels count from the bottom, the window's from the top.
+    y = height - (y + m_TextureHeight);
+    // A repaint, a path switch or a moved or resized picture shows
+    // everything again.
+    const int shownNow[6] = {width, height, m_TextureWidth, m_TextureHeight, x, y};
+    const bool whole = count == 0 || !m_ShownWithoutGl || !std::equal(shownNow, shownNow + 6, m_Shown);
+    if (whole)
+        m_Frame.DirtyAll();
+    const uint64_t begin = PSTimeNanoseconds();
+    const bool shown = m_Frame.DirtyUpload(
+        [&](const uint8_t* frame, int frameWidth, int frameHeight, const PSRendererRect& dirty)
+        {
+            return m_pSurface->PixelsShow(frame, frameWidth, frameHeight, dirty, x, y, whole,
+                                          static_cast<uint8_t>(std::lround(LETTERBOX_GREY * 255.0f)));
+        });
+    m_UploadNs = PSTimeNanoseconds() - begin;
+    m_TextureStale = true;
+    if (!shown)
+    {
+        // The surface gave up (logged): GL draws from now on, everything.
+        m_Frame.DirtyAll();
+        return PrivateShowWithoutGlEnd(false);
+    }
+    std::copy(shownNow, shownNow + 6, m_Shown);
+    return PrivateShowWithoutGlEnd(true);
+}
+
+bool PSRendererGL::PrivateShowWithoutGlEnd(bool shown)
+{
+    if (shown != m_ShownWithoutGl)
+        SALog(SA_LOG_RENDER, "PSRendererGL::Present the picture is %s\n",
+              shown ? "shown without GL" : "drawn with GL");
+    m_ShownWithoutGl = shown;
+    return shown;
+}
+
 bool PSRendererGL::FrameBufferPlanarUpdate(const SAPlanarPicture& picture)
 {
     // A software rasteriser runs the converting fragment program on the CPU
@@ -701,10 +757,14 @@ bool PSRendererGL::Present(int count)
         int result = -1;
         if (m_pSurface->MakeCurrent())
         {
-            int width = 0, height = 0;
-            result = PrivateDraw(&width, &height);
-            if (result == 0 && !m_pSurface->SwapBuffers())
-                result = ErrorOr(-1);
+            result = 0;
+            if (!PrivateShowWithoutGl(count))
+            {
+                int width = 0, height = 0;
+                result = PrivateDraw(&width, &height);
+                if (result == 0 && !m_pSurface->SwapBuffers())
+                    result = ErrorOr(-1);
+            }
             m_pSurface->DoneCurrent();
         }
         if (result != 0)

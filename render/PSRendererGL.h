@@ -36,6 +36,13 @@
 // In exchange for the staging frame Present never waits for anything but the
 // frame's writers while it uploads.
 //
+// On a software rasteriser a picture shown untransformed is not drawn at
+// all when the surface can show pixels itself (PixelsShow, X11 shared
+// memory): the changed part of the staging frame goes to the window as it
+// is, which is one copy where upload, blit and swap are three. The texture
+// is then left behind and is brought up to date, whole, as soon as GL
+// draws again (a transformed picture, a hidden window, a snapshot).
+//
 // Locks: m_GlLock (all GL objects and the surface) is taken before the frame's
 // lock and before m_StatusLock, never after them.
 // m_GlLock is held across driver calls, so a fault inside the driver (caught
@@ -86,8 +93,13 @@ private:
     // Copies the untransformed picture to (x, y) of the drawable instead of
     // drawing it.
     int PrivateCopy(uint32_t framebuffer, int width, int height, int x, int y);
-    void PrivateUninitialize();  // m_GlLock held, context not current
-    void PrivateObjectsDelete(); // context current
+    // Context current: shows the picture through the surface's PixelsShow
+    // when it is untransformed and the surface can; false when GL must draw
+    // (also after the surface failed, logged by it).
+    bool PrivateShowWithoutGl(int count);
+    bool PrivateShowWithoutGlEnd(bool shown); // logs a change of path; returns shown
+    void PrivateUninitialize();               // m_GlLock held, context not current
+    void PrivateObjectsDelete();              // context current
 
     PSRendererSurface* m_pSurface = nullptr; // borrowed: outlives the renderer
 
@@ -104,6 +116,9 @@ private:
     int m_TextureHeight = 0;
     uint32_t m_CopyFramebuffer = 0;                // reads m_TextureDisplay; 0 where it cannot (OpenGL ES)
     bool m_Copying = false;                        // the last draw copied the picture
+    bool m_ShownWithoutGl = false;                 // the last present went through PixelsShow
+    bool m_TextureStale = false;                   // PixelsShow took changes the texture has not had
+    int m_Shown[6] = {};                           // window size, frame size and place PixelsShow had
     std::atomic<bool> m_SoftwareRasteriser{false}; // read by decoder threads
     std::atomic<bool> m_PlanarAlways{false};
     // A planar video picture is drawn from its own Y, U and V textures by a

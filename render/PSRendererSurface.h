@@ -8,6 +8,8 @@
 // DoneCurrent on the same thread before the lock is released.
 #include <cstdint>
 
+struct PSRendererRect;
+
 class PSRendererSurface
 {
 public:
@@ -24,4 +26,24 @@ public:
     virtual bool SwapBuffers() = 0;
     // Size of the drawable in pixels (0 x 0 before the first FramebufferPrepare).
     virtual void SizeGet(int* width, int* height) = 0;
+
+    // Showing a frame without GL, where the window system can take pixels
+    // as they are (X11 with shared memory): on a software rasteriser this
+    // saves the texture upload, the copy into the back buffer and the copy
+    // the swap makes. Both with the context current.
+    // Whether PixelsShow can be used now (the window is shown and the path
+    // works); false costs nothing.
+    virtual bool PixelsShowReady() { return false; }
+    // Shows `rect` of a frame of frameWidth x frameHeight pixels (B, G, R, X,
+    // top-down, rows frameWidth * 4 bytes apart) whose top-left corner lands
+    // on window pixel (x, y), y down; with `whole`, first fills the window
+    // outside the frame with grey (0..255 on every channel). Returns once the
+    // window system has taken the pixels. False (logged) on failure, after
+    // which PixelsShowReady stays false.
+    virtual bool PixelsShow(const uint8_t* /*frame*/, int /*frameWidth*/, int /*frameHeight*/,
+                            const PSRendererRect& /*rect*/, int /*x*/, int /*y*/, bool /*whole*/,
+                            uint8_t /*grey*/)
+    {
+        return false;
+    }
 };

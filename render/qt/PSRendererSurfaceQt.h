@@ -33,6 +33,14 @@
 // current on an offscreen surface, the renderer draws into a framebuffer
 // object of the surface's own and nothing is swapped. The renderers redraw
 // the whole window at every present, so nothing is lost.
+//
+// Pixels without GL: under X11 with the MIT-SHM extension and a window of
+// 24-bit true colour whose pixels are the frame's B, G, R, X bytes,
+// PixelsShow copies the changed rows into a shared memory segment and has
+// the X server put them into the window. The server reads the segment while
+// it handles the request, so PixelsShow waits for its answer before the
+// segment is written again. It runs in a section like the GL calls, so
+// hiding the window waits for it as well.
 #include "core/PSExceptionGuard.h"
 #include "render/PSRendererSurface.h"
 
@@ -75,6 +83,9 @@ public:
     bool FramebufferPrepare(int width, int height, uint32_t* framebuffer) override;
     bool SwapBuffers() override;
     void SizeGet(int* width, int* height) override;
+    bool PixelsShowReady() override;
+    bool PixelsShow(const uint8_t* frame, int frameWidth, int frameHeight, const PSRendererRect& rect, int x,
+                    int y, bool whole, uint8_t grey) override;
 
     // True when this process can have an OpenGL 3.3 core or an OpenGL ES 3.0
     // context (GUI thread; the application's platform check).
@@ -96,6 +107,17 @@ private:
     static void PrivateSectionEnd(void* surface);
     // Context current: the framebuffer object a hidden window is drawn into.
     bool PrivateHiddenFramebufferPrepare(int width, int height, uint32_t* framebuffer);
+    // Render thread: whether the window takes the frame's bytes as they are
+    // (checked once per native window), and the segment at least `bytes`
+    // large. Release gives the segment back, with `all` the graphics
+    // context too (the window is checked again at the next use).
+    bool PrivateDirectWindowCheck(uint32_t window);
+    bool PrivateDirectSegmentPrepare(size_t bytes);
+    void PrivateDirectRelease(bool all);
+
+    struct PrivateDirect;
+    std::unique_ptr<PrivateDirect> m_pDirect; // null without X11; render thread after construction
+    std::atomic<uint32_t> m_WindowId{0};      // the native window, set on the GUI thread
 
     QWindow* m_pWindow;
     std::unique_ptr<QOffscreenSurface> m_pOffscreen; // made and destroyed on the GUI thread

@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -226,6 +227,50 @@ TEST_F(AppDisplayTest, ShowsThePeersRawPictureAndClosesWhileStreaming)
     std::printf("close while streaming took %lld ms\n", static_cast<long long>(closed.count()));
     for (const std::string& text : boxes.m_Texts)
         std::printf("message box: %s\n", text.c_str());
+}
+
+// On the software rasteriser an untransformed picture goes to the window
+// without GL; a zoom hands it back to GL, which must draw the picture the
+// window showed, not the texture as it was before GL stepped aside.
+TEST_F(AppDisplayTest, AnUntransformedPictureBypassesGlAndAZoomDrawsItWithGl)
+{
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    SAMvcViewFrmDisplay* view = frame->DisplayViewGet();
+    const QSize size = frame->CurrentViewGet()->size();
+    const std::string last = std::filesystem::temp_directory_path() / "qm_app_display_still.png";
+    std::filesystem::remove(last);
+    PeerTestProcess peer;
+    char sizeText[32];
+    std::snprintf(sizeText, sizeof(sizeText), "%dx%d", size.width(), size.height());
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.114", "--codec", "raw", "--size", sizeText, "--still",
+                            "--save-last", last, "--exit-after-clients", "1", "--quiet"}));
+    SATestLogCapture log;
+    frame->ConnectRequest(Address("127.0.0.114"));
+    const std::string bypass = "PSRendererGL::Present the picture is shown without GL\n";
+    ASSERT_TRUE(AppTestWaitFor([&] { return view->FramesPresentedGet() >= 1 && log.Count(bypass) == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const QImage shown = ViewGrab(view);
+
+    QWheelEvent wheel(QPointF(size.width() / 2, size.height() / 2), QPointF(), QPoint(), QPoint(0, 120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(view->WindowGet(), &wheel);
+    ASSERT_TRUE(AppTestWaitFor(
+        [&] { return log.Count("PSRendererGL::Present the picture is drawn with GL\n") == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const QImage zoomed = ViewGrab(view);
+    CloseWithoutGlFailure(frame);
+    QImage sent;
+    ASSERT_TRUE(AppTestWaitFor([&] { return sent.load(QString::fromStdString(last)); }));
+    sent = sent.convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(sent.size(), shown.size());
+    EXPECT_EQ(Psnr(sent, shown), 99.0);
+    // Zoomed about the centre, the middle of the picture barely moves.
+    const QRect middle(size.width() / 2 - 32, size.height() / 2 - 32, 64, 64);
+    const double zoomedPsnr = Psnr(sent.copy(middle), zoomed.copy(middle));
+    std::printf("zoomed picture: PSNR %.2f dB in the middle against the peer's frame\n", zoomedPsnr);
+    EXPECT_GT(zoomedPsnr, 20.0);
+    peer.Wait();
 }
 
 TEST_F(AppDisplayTest, ConnectingShowsTheTextViewThenAFailureReturnsToTheConnectView)
