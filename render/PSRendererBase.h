@@ -123,8 +123,8 @@ public:
     // Draws and shows; count > 0 marks a new frame for the frame-rate meter.
     virtual bool Present(int count) = 0;
     // Of the last Present, the nanoseconds spent handing changed pixels to
-    // the GPU (the rest is drawing and showing). Render thread; renderers
-    // without a GPU answer 0.
+    // the GPU, or to the window system where they bypass it (the rest is
+    // drawing and showing). Render thread; renderers without a GPU answer 0.
     virtual uint64_t PresentUploadNsGet() const { return 0; }
     virtual void RenderModeSet(bool full) = 0;
     virtual bool RenderModeGet() = 0;
