@@ -16,7 +16,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 
 #if QM_RENDER_HAVE_XCB_SHM
 #include <sys/ipc.h>
