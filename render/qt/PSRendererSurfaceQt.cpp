@@ -540,15 +540,5 @@ bool PSRendererSurfaceQt::PixelsShow(const uint8_t*, int, int, const PSRendererR
     return false;
 }
 
-bool PSRendererSurfaceQt::PrivateDirectWindowCheck(uint32_t)
-{
-    return false;
-}
-
-bool PSRendererSurfaceQt::PrivateDirectSegmentPrepare(size_t)
-{
-    return false;
-}
-
 void PSRendererSurfaceQt::PrivateDirectRelease(bool) {}
 #endif
