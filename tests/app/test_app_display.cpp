@@ -265,11 +265,12 @@ TEST_F(AppDisplayTest, AnUntransformedPictureBypassesGlAndAZoomDrawsItWithGl)
     sent = sent.convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(sent.size(), shown.size());
     EXPECT_EQ(Psnr(sent, shown), 99.0);
-    // Zoomed about the centre, the middle of the picture barely moves.
+    // Zoomed about the centre, the middle of the picture barely moves (about
+    // 21 dB here; a texture left behind gives under 2).
     const QRect middle(size.width() / 2 - 32, size.height() / 2 - 32, 64, 64);
     const double zoomedPsnr = Psnr(sent.copy(middle), zoomed.copy(middle));
     std::printf("zoomed picture: PSNR %.2f dB in the middle against the peer's frame\n", zoomedPsnr);
-    EXPECT_GT(zoomedPsnr, 20.0);
+    EXPECT_GT(zoomedPsnr, 12.0);
     peer.Wait();
 }
 
