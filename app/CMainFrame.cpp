@@ -10,6 +10,7 @@
 #include "app/SAMvcViewFrmText.h"
 #include "app/SAUtilArtwork.h"
 #include "app/SAWndCtrlStatusBar.h"
+#include "app/SAWndCtrlXButton.h"
 #include "core/SALog.h"
 #include "pipeline/SAMvcModel.h"
 #include "render/qt/PSRendererSurfaceQt.h"
@@ -567,7 +568,7 @@ void CMainFrame::FullScreenEnter()
         // window of its own: there it is a native child of the frame (a
         // subsurface, raised above the view's), at the same place, as the
         // frame covers the monitor.
-        m_pXButton = new QPushButton(QStringLiteral("X"), this);
+        m_pXButton = new SAWndCtrlXButton(this);
         m_pXButton->setObjectName(QStringLiteral("XButton"));
         const int monitorRight = monitor.x() + monitor.width();
         int left = monitorRight - 50, top = monitor.y() + 25;

@@ -510,6 +510,15 @@ TEST_F(AppFrameTest, FullScreenIsAFramelessWindowOnTheWholeMonitorAndLeavingRest
     frame->FrameTargetGet().Send(SA_WM_APP_PRESENT, 0, 0);
     EXPECT_TRUE(AppTestWaitFor([&] { return counter.paints.load() > before; }, 5000));
     button->removeEventFilter(&counter);
+    // Its kept picture looks as the style draws a button, and follows a press.
+    QPushButton plain(QStringLiteral("X"));
+    plain.resize(button->size());
+    for (const bool down : {false, true, false})
+    {
+        button->setDown(down);
+        plain.setDown(down);
+        EXPECT_EQ(button->grab().toImage(), plain.grab().toImage()) << "down " << down;
+    }
 
     frame->FullScreenExit();
     ASSERT_TRUE(AppTestWaitFor([&] { return frame->geometry() == placed; }, 5000));
