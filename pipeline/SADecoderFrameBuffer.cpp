@@ -406,19 +406,10 @@ SADecodeResult SADecoderFrameBuffer::PrivateDecodeH264(const SAFrameBufferInfo& 
         return SADecodeResult::NoTarget;
     }
     SADecodeTarget& target = *pTarget;
-    if (shared.IsValid())
-    {
-        if (target.FramePlanarUpdate(shared))
-            return SADecodeResult::Decoded;
-        if (!m_DecLibJpeg.YuvPlanarRgbConvert(shared.Planes, shared.Strides, buffer, bufferSize, shared.Width,
-                                              shared.Height, pitch))
-        {
-            SALog(SA_LOG_FAILURE, "PSDecoderH264::Decode failed! m_LibJpeg.YuvPlanarRgbConvert\n");
-            return SADecodeResult::H264DecodeError;
-        }
-    }
+    if (shared.IsValid() && target.FramePlanarUpdate(shared))
+        return SADecodeResult::Decoded;
 
-    // The converted part of the picture, clipped to the target's frame.
+    // The picture's part inside the target's frame.
     PrivateRect rect = {0, 0, pictureWidth, pictureHeight};
     PrivateRect visible = rect;
     int32_t targetWidth = 0, targetHeight = 0;
@@ -432,6 +423,32 @@ SADecodeResult SADecoderFrameBuffer::PrivateDecodeH264(const SAFrameBufferInfo& 
         SALog(SA_LOG_FAILURE, "SADecoderFrameBuffer::Decode failed! picture %dx%d outside the frame %dx%d\n",
               pictureWidth, pictureHeight, targetWidth, targetHeight);
         return SADecodeResult::Failed;
+    }
+    if (shared.IsValid())
+    {
+        // Converted straight into the frame where it can lend its pixels:
+        // a whole picture moves once instead of twice.
+        int32_t regionPitch = 0;
+        uint8_t* region =
+            target.FrameRegionAcquire(visible.Left, visible.Top, visible.Right, visible.Bottom, regionPitch);
+        uint8_t* output = region != nullptr ? region : buffer;
+        const int32_t outputPitch = region != nullptr ? regionPitch : pitch;
+        const size_t outputSize = region != nullptr
+                                      ? PrivateRegionBytes(regionPitch, visible.Width(), visible.Height())
+                                      : bufferSize;
+        const int32_t width = region != nullptr ? visible.Width() : shared.Width;
+        const int32_t height = region != nullptr ? visible.Height() : shared.Height;
+        const bool converted = m_DecLibJpeg.YuvPlanarRgbConvert(shared.Planes, shared.Strides, output,
+                                                                outputSize, width, height, outputPitch);
+        if (region != nullptr)
+            target.FrameRegionRelease(visible.Left, visible.Top, visible.Right, visible.Bottom);
+        if (!converted)
+        {
+            SALog(SA_LOG_FAILURE, "PSDecoderH264::Decode failed! m_LibJpeg.YuvPlanarRgbConvert\n");
+            return SADecodeResult::H264DecodeError;
+        }
+        if (region != nullptr)
+            return SADecodeResult::Decoded;
     }
     PrivateHandOver(buffer, pitch, 4, rect, visible, target);
     return SADecodeResult::Decoded;

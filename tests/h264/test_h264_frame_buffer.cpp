@@ -8,6 +8,8 @@
 #include "pipeline/PSCodecTransform.h"
 #include "pipeline/SADecoderFrameBuffer.h"
 #include "pipeline/SAPipelineOptions.h"
+#include "render/PSRendererCpu.h"
+#include "render/PSRendererDecodeTarget.h"
 
 #include <gtest/gtest.h>
 
@@ -185,14 +187,35 @@ TEST(H264FrameBuffer, PictureSizeDifferentFromTheHeaderIsFollowedAndClipped)
     EXPECT_EQ(frame.m_Violations, 0);
 }
 
-// A target holding a smaller frame than the stream gets only what fits.
+// A target holding a smaller frame than the stream gets only what fits,
+// whether it takes the pixels as rectangles or lends its frame for the
+// conversion (a renderer that cannot draw planes, as on a software
+// rasteriser).
 TEST(H264FrameBuffer, PictureIsClippedToTheTargetsFrame)
 {
     const std::vector<H264TestUnit> units = H264TestStreamEncode(320, 240, 0, 2);
     SADecoderFrameBuffer decoder;
     TestFrame frame(200, 100);
+    struct PixelsOnly : PSRendererDecodeTarget
+    {
+        using PSRendererDecodeTarget::PSRendererDecodeTarget;
+        bool FramePlanarUpdate(const SAPlanarPicture&) override { return false; }
+    };
+    PSRendererCpu renderer;
+    ASSERT_TRUE(renderer.ResolutionSet(200, 100));
+    PixelsOnly lending(&renderer);
+    SADecoderFrameBuffer lendingDecoder;
     for (const H264TestUnit& unit : units)
+    {
         ASSERT_EQ(PacketDecode(decoder, unit.AccessUnit, 320, 240, frame), SADecodeResult::Decoded);
+        TestPacket packet = H264TestPacket(unit.AccessUnit, 320, 240);
+        ASSERT_EQ(lendingDecoder.Decode(packet.Bytes.get(), packet.Size, 0, lending),
+                  SADecodeResult::Decoded);
+    }
+    std::vector<uint8_t> lent;
+    int32_t lentWidth = 0, lentHeight = 0;
+    ASSERT_TRUE(renderer.FrameSnapshotGet(&lent, &lentWidth, &lentHeight));
+    EXPECT_EQ(lent, frame.m_Pixels);
     ASSERT_EQ(frame.m_Updates.size(), 2u);
     EXPECT_EQ(frame.m_Updates.back().Right, 200);
     EXPECT_EQ(frame.m_Updates.back().Bottom, 100);
