@@ -157,8 +157,8 @@ void PSRendererFrame::PrivatePlanarConvert()
     if (!m_pConverter)
         m_pConverter.reset(new (std::nothrow) SADecLibJpeg());
     if (!m_pConverter || picture.Width != m_Width || picture.Height != m_Height ||
-        !m_pConverter->YuvPlanarRgbConvert(picture.Planes, picture.Strides, m_Pixels.data(), m_Pixels.size(),
-                                           m_Width, m_Height, m_Width * 4))
+        !m_pConverter->YuvPlanarRgbConvert(picture.Planes, picture.Strides, m_pPixels, m_Bytes, m_Width,
+                                           m_Height, m_Width * 4))
         SALog(SA_LOG_FAILURE, "%s::FrameBufferPlanarUpdate failed! picture %dx%d not converted\n", m_Owner,
               picture.Width, picture.Height);
 }
@@ -174,6 +174,12 @@ bool PSRendererFrame::PlanarSet(const SAPlanarPicture& picture)
     return true;
 }
 
+void PSRendererFrame::BlockSourceSet(PSPixelBlockSource source)
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    m_BlockSource = std::move(source);
+}
+
 bool PSRendererFrame::ResolutionSet(int x, int y, bool keepPixels)
 {
     std::unique_lock<std::mutex> guard(m_Lock);
@@ -181,20 +187,37 @@ bool PSRendererFrame::ResolutionSet(int x, int y, bool keepPixels)
     if (x == m_Width && y == m_Height && !keepPixels)
     {
         m_Planar = {};
-        std::fill(m_Pixels.begin(), m_Pixels.end(), uint8_t{0});
+        if (m_Bytes > 0)
+            std::memset(m_pPixels, 0, m_Bytes);
     }
     else if (x != m_Width || y != m_Height)
     {
         m_Planar = {};
+        const size_t bytes = static_cast<size_t>(x) * static_cast<size_t>(y) * 4u;
+        // The old pixels go first: a frame and its successor need not fit
+        // in memory side by side.
+        m_pBlock.reset();
+        PSPixelVector().swap(m_Heap);
+        m_pPixels = nullptr;
+        m_Bytes = 0;
         try
         {
-            PSPixelVector pixels(static_cast<size_t>(x) * static_cast<size_t>(y) * 4u, 0);
-            m_Pixels.swap(pixels);
+            std::shared_ptr<PSPixelBlock> block = m_BlockSource ? m_BlockSource(bytes) : nullptr;
+            if (block != nullptr && block->SizeGet() >= bytes)
+            {
+                m_pBlock = std::move(block);
+                m_pPixels = m_pBlock->DataGet();
+            }
+            else
+            {
+                m_Heap.assign(bytes, 0);
+                m_pPixels = m_Heap.data();
+            }
+            m_Bytes = bytes;
         }
         catch (const std::bad_alloc&)
         {
             SALog(SA_LOG_FAILURE, "%s::ResolutionSet failed! no memory for %dx%d\n", m_Owner, x, y);
-            m_Pixels.clear();
             m_Width = 0;
             m_Height = 0;
             m_Dirty = {};
@@ -262,7 +285,7 @@ bool PSRendererFrame::RectangleCopy(const void* pixels, size_t pixelsBytes, int 
     }
     const size_t framePitch = static_cast<size_t>(m_Width) * 4u;
     uint8_t* target =
-        m_Pixels.data() + static_cast<size_t>(clipTop) * framePitch + static_cast<size_t>(clipLeft) * 4u;
+        m_pPixels + static_cast<size_t>(clipTop) * framePitch + static_cast<size_t>(clipLeft) * 4u;
     guard.unlock();
 
     // The copy runs outside the lock: other writers of other rectangles copy
@@ -308,7 +331,7 @@ uint8_t* PSRendererFrame::RegionAcquire(const PSRendererRect& rect, int* pitch)
         return nullptr;
     }
     *pitch = m_Width * 4;
-    return m_Pixels.data() +
+    return m_pPixels +
            (static_cast<size_t>(rect.top) * static_cast<size_t>(m_Width) + static_cast<size_t>(rect.left)) *
                4u;
 }
@@ -328,7 +351,7 @@ bool PSRendererFrame::DirtyUpload(const PixelsUpload& upload, const PlanarUpload
 {
     std::unique_lock<std::mutex> guard(m_Lock);
     PrivateWritersDrain(guard);
-    if (m_Dirty.right <= m_Dirty.left || m_Dirty.bottom <= m_Dirty.top || m_Pixels.empty())
+    if (m_Dirty.right <= m_Dirty.left || m_Dirty.bottom <= m_Dirty.top || m_Bytes == 0)
         return true;
     // m_Lock is held across the upload into the graphics driver (and a
     // conversion in TurboJPEG).
@@ -342,7 +365,7 @@ bool PSRendererFrame::DirtyUpload(const PixelsUpload& upload, const PlanarUpload
     {
         if (m_Planar.IsValid())
             PrivatePlanarConvert();
-        result = upload(m_Pixels.data(), m_Width, m_Height, m_Dirty);
+        result = upload(m_pPixels, m_Width, m_Height, m_Dirty);
     }
     m_Dirty = {};
     return result;
@@ -357,12 +380,12 @@ bool PSRendererFrame::SnapshotGet(std::vector<uint8_t>* pixels, int* width, int*
         PSExceptionGuardCleanup unlock(&PSExceptionGuardLock::PrivateUnlock, &m_Lock);
         PrivatePlanarConvert();
     }
-    if (m_Pixels.empty())
+    if (m_Bytes == 0)
     {
         SALog(SA_LOG_FAILURE, "%s::FrameSnapshotGet failed! no resolution set\n", m_Owner);
         return false;
     }
-    pixels->assign(m_Pixels.begin(), m_Pixels.end());
+    pixels->assign(m_pPixels, m_pPixels + m_Bytes);
     *width = m_Width;
     *height = m_Height;
     return true;

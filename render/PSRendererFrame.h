@@ -31,9 +31,13 @@
 //
 // Every rectangle is bounded against the frame and the source before a byte
 // moves: rectangles and pitches come from the network.
+//
+// The pixels live on the heap, or in a block a source lends (BlockSourceSet),
+// asked for at each resize.
 #include "core/PSExceptionGuard.h"
 #include "pipeline/SADecLibJpeg.h"
 #include "pipeline/SAPlanarPicture.h"
+#include "render/PSPixelBlock.h"
 #include "render/PSPixelVector.h"
 #include "render/PSRendererBase.h"
 
@@ -55,6 +59,8 @@ public:
     // unchanged, keeps the pixels if keepPixels is set and blackens them
     // otherwise; either way the whole frame becomes dirty.
     bool ResolutionSet(int x, int y, bool keepPixels = true);
+    // Where the pixels of the next resize come from (null: the heap).
+    void BlockSourceSet(PSPixelBlockSource source);
     void SizeGet(int* width, int* height);
     // The bounded copy behind FrameBufferPartialUpdate.
     bool RectangleCopy(const void* pixels, size_t pixelsBytes, int pitch, const PSRendererRect* rect);
@@ -107,7 +113,11 @@ private:
     std::condition_variable m_Changed;          // a writer finished or an exclusive operation ended
     std::vector<PrivateWriter> m_Writers;       // guarded by m_Lock; rectangles being written
     int m_ExclusiveWaiting = 0;                 // guarded by m_Lock; operations waiting for the writers
-    PSPixelVector m_Pixels;                     // size guarded by m_Lock; bytes as described above
+    PSPixelBlockSource m_BlockSource;           // guarded by m_Lock
+    PSPixelVector m_Heap;                       // guarded by m_Lock; the pixels unless a block holds them
+    std::shared_ptr<PSPixelBlock> m_pBlock;     // guarded by m_Lock; the lent pixels, if any
+    uint8_t* m_pPixels = nullptr;               // guarded by m_Lock; bytes as described above
+    size_t m_Bytes = 0;                         // guarded by m_Lock; width * height * 4
     int m_Width = 0;                            // guarded by m_Lock
     int m_Height = 0;                           // guarded by m_Lock
     PSRendererRect m_Dirty{};                   // guarded by m_Lock; empty when right <= left

@@ -135,6 +135,15 @@ void PSRendererGL::SurfaceSet(PSRendererSurface* surface)
 {
     PSExceptionGuardLock guard(m_GlLock);
     m_pSurface = surface;
+    // A frame that may be shown without GL lives where the window system
+    // reads it in place. Asked at each resize, under the GL lock.
+    m_Frame.BlockSourceSet(
+        [this](size_t bytes) -> std::shared_ptr<PSPixelBlock>
+        {
+            if (m_pSurface == nullptr || !m_SoftwareRasteriser.load() || m_PlanarAlways.load())
+                return nullptr;
+            return m_pSurface->PixelsBlockCreate(bytes);
+        });
 }
 
 void PSRendererGL::Uninitialize(bool /*all*/)

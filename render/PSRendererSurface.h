@@ -6,7 +6,10 @@
 // All calls come from the renderer, under its GL lock, on whichever thread
 // the renderer runs its GL work on; MakeCurrent is always followed by
 // DoneCurrent on the same thread before the lock is released.
+#include "render/PSPixelBlock.h"
+
 #include <cstdint>
+#include <memory>
 
 struct PSRendererRect;
 
@@ -46,4 +49,8 @@ public:
     {
         return false;
     }
+    // Memory for a frame of `bytes` that PixelsShow shows in place, without
+    // copying it first; null where the window system cannot read it. Only
+    // the newest block is shown in place.
+    virtual std::shared_ptr<PSPixelBlock> PixelsBlockCreate(size_t /*bytes*/) { return nullptr; }
 };

@@ -1,6 +1,7 @@
 #include "render/qt/PSRendererSurfaceQt.h"
 
 #include "core/SALog.h"
+#include "render/PSPixelVector.h"
 #include "render/PSRendererBase.h"
 
 #include <QGuiApplication>
@@ -39,10 +40,33 @@ struct PSRendererSurfaceQt::PrivateDirect
     uint32_t Window = 0; // the window checked last
     bool WindowUsable = false;
     xcb_gcontext_t Gc = 0;
-    xcb_shm_seg_t Segment = 0;
+    xcb_shm_seg_t Segment = 0; // the copy segment
     uint8_t* Memory = nullptr;
     size_t Bytes = 0;
+    // The newest frame's own segment, which the server reads in place.
+    std::weak_ptr<PSPixelBlock> Frame;
+    const uint8_t* FrameMemory = nullptr;
+    xcb_shm_seg_t FrameSegment = 0;
 };
+
+namespace
+{
+// A frame's pixels in a segment the X server has attached as well. The
+// process's side goes with the block; the server's side is given back by
+// the surface (a newer block, a released context), which may happen first.
+class PSRendererSurfaceQtBlock : public PSPixelBlock
+{
+public:
+    PSRendererSurfaceQtBlock(uint8_t* memory, size_t bytes) : m_pMemory(memory), m_Bytes(bytes) {}
+    ~PSRendererSurfaceQtBlock() override { shmdt(m_pMemory); }
+    uint8_t* DataGet() override { return m_pMemory + PSPixelAllocator<uint8_t>::OFFSET; }
+    size_t SizeGet() const override { return m_Bytes; }
+
+private:
+    uint8_t* m_pMemory;
+    size_t m_Bytes;
+};
+} // namespace
 #else
 struct PSRendererSurfaceQt::PrivateDirect
 {
@@ -333,18 +357,12 @@ bool PSRendererSurfaceQt::PrivateDirectWindowCheck(uint32_t window)
     direct.Gc = 0;
     direct.Window = window;
     direct.WindowUsable = false;
-    // The server must share memory with this process and lay out a 24-bit
-    // pixel as 4 bytes, blue first; the window must be true colour with red,
-    // green and blue in the frame's bytes 2, 1 and 0. A 32-bit window would
-    // read the frame's undefined fourth byte as alpha.
-    const xcb_query_extension_reply_t* shm = xcb_get_extension_data(connection, &xcb_shm_id);
-    const xcb_setup_t* setup = xcb_get_setup(connection);
-    if (shm == nullptr || !shm->present || setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST)
-    {
-        SALog(SA_LOG_RENDER, "PSRendererSurfaceQt::PixelsShowReady no shared memory images\n");
-        direct.Failed = true;
+    // The window must be true colour with red, green and blue in the frame's
+    // bytes 2, 1 and 0. A 32-bit window would read the frame's undefined
+    // fourth byte as alpha.
+    if (!PrivateDirectServerCheck())
         return false;
-    }
+    const xcb_setup_t* setup = xcb_get_setup(connection);
     bool format32 = false;
     for (xcb_format_iterator_t format = xcb_setup_pixmap_formats_iterator(setup); format.rem;
          xcb_format_next(&format))
@@ -386,12 +404,81 @@ bool PSRendererSurfaceQt::PrivateDirectWindowCheck(uint32_t window)
     return usable;
 }
 
+bool PSRendererSurfaceQt::PrivateDirectServerCheck()
+{
+    // The server must share memory with this process and lay out a 24-bit
+    // pixel as 4 bytes, blue first.
+    PrivateDirect& direct = *m_pDirect;
+    const xcb_query_extension_reply_t* shm = xcb_get_extension_data(direct.Connection, &xcb_shm_id);
+    const xcb_setup_t* setup = xcb_get_setup(direct.Connection);
+    if (shm == nullptr || !shm->present || setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST)
+    {
+        SALog(SA_LOG_RENDER, "PSRendererSurfaceQt::PixelsShowReady no shared memory images\n");
+        direct.Failed = true;
+        return false;
+    }
+    return true;
+}
+
+std::shared_ptr<PSPixelBlock> PSRendererSurfaceQt::PixelsBlockCreate(size_t bytes)
+{
+    if (!m_pDirect || m_pDirect->Failed)
+        return nullptr;
+    PrivateDirect& direct = *m_pDirect;
+    // Only the newest frame is shown in place; an older one is copied.
+    if (direct.FrameSegment != 0)
+    {
+        xcb_shm_detach(direct.Connection, direct.FrameSegment);
+        xcb_flush(direct.Connection);
+    }
+    direct.Frame.reset();
+    direct.FrameMemory = nullptr;
+    direct.FrameSegment = 0;
+    uint8_t* memory = nullptr;
+    xcb_shm_seg_t segment = 0;
+    if (bytes == 0 || !PrivateDirectServerCheck() ||
+        !PrivateDirectSegmentCreate(bytes + PSPixelAllocator<uint8_t>::OFFSET, &memory, &segment))
+        return nullptr;
+    std::shared_ptr<PSPixelBlock> block;
+    try
+    {
+        block = std::make_shared<PSRendererSurfaceQtBlock>(memory, bytes);
+    }
+    catch (const std::bad_alloc&)
+    {
+        xcb_shm_detach(direct.Connection, segment);
+        xcb_flush(direct.Connection);
+        shmdt(memory);
+        return nullptr;
+    }
+    direct.Frame = block;
+    direct.FrameMemory = memory;
+    direct.FrameSegment = segment;
+    SALog(SA_LOG_RENDER,
+          "PSRendererSurfaceQt::PixelsBlockCreate the frame's %zu bytes are shared with the X server\n",
+          bytes);
+    return block;
+}
+
 bool PSRendererSurfaceQt::PrivateDirectSegmentPrepare(size_t bytes)
 {
     PrivateDirect& direct = *m_pDirect;
     if (direct.Memory != nullptr && direct.Bytes >= bytes)
         return true;
     PrivateDirectRelease(false);
+    uint8_t* memory = nullptr;
+    xcb_shm_seg_t segment = 0;
+    if (!PrivateDirectSegmentCreate(bytes, &memory, &segment))
+        return false;
+    direct.Memory = memory;
+    direct.Bytes = bytes;
+    direct.Segment = segment;
+    return true;
+}
+
+bool PSRendererSurfaceQt::PrivateDirectSegmentCreate(size_t bytes, uint8_t** memoryOut, uint32_t* segmentOut)
+{
+    PrivateDirect& direct = *m_pDirect;
     const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
     if (id < 0)
     {
@@ -417,9 +504,8 @@ bool PSRendererSurfaceQt::PrivateDirectSegmentPrepare(size_t bytes)
         free(error);
         return false;
     }
-    direct.Memory = static_cast<uint8_t*>(memory);
-    direct.Bytes = bytes;
-    direct.Segment = segment;
+    *memoryOut = static_cast<uint8_t*>(memory);
+    *segmentOut = segment;
     return true;
 }
 
@@ -428,7 +514,7 @@ void PSRendererSurfaceQt::PrivateDirectRelease(bool all)
     if (!m_pDirect)
         return;
     PrivateDirect& direct = *m_pDirect;
-    const bool any = direct.Memory != nullptr || (all && direct.Gc != 0);
+    const bool any = direct.Memory != nullptr || (all && (direct.Gc != 0 || direct.FrameSegment != 0));
     if (direct.Memory != nullptr)
     {
         xcb_shm_detach(direct.Connection, direct.Segment);
@@ -436,6 +522,14 @@ void PSRendererSurfaceQt::PrivateDirectRelease(bool all)
         direct.Memory = nullptr;
         direct.Bytes = 0;
         direct.Segment = 0;
+    }
+    if (all && direct.FrameSegment != 0)
+    {
+        // The frame keeps its pixels; they are copied from now on.
+        xcb_shm_detach(direct.Connection, direct.FrameSegment);
+        direct.Frame.reset();
+        direct.FrameMemory = nullptr;
+        direct.FrameSegment = 0;
     }
     if (all && direct.Gc != 0)
     {
@@ -468,17 +562,33 @@ bool PSRendererSurfaceQt::PixelsShow(const uint8_t* frame, int frameWidth, int f
         return false;
     }
     const size_t pitch = static_cast<size_t>(frameWidth) * 4u;
-    if (!PrivateDirectSegmentPrepare(pitch * static_cast<size_t>(frameHeight)))
+    const size_t bytes = pitch * static_cast<size_t>(frameHeight);
+    const std::shared_ptr<PSPixelBlock> block = direct.Frame.lock();
+    xcb_shm_seg_t segment = direct.Segment;
+    uint32_t offset = 0;
+    if (block != nullptr && block->DataGet() == frame && block->SizeGet() >= bytes)
     {
-        direct.Failed = true;
-        return false;
+        // The frame lives in its own segment: the server reads it in place.
+        segment = direct.FrameSegment;
+        offset = static_cast<uint32_t>(frame - direct.FrameMemory);
+        if (direct.Memory != nullptr)
+            PrivateDirectRelease(false);
     }
-    // Same layout as the frame: only the changed rows move.
-    const size_t rowBytes = static_cast<size_t>(rect.right - rect.left) * 4u;
-    for (int row = rect.top; row < rect.bottom; ++row)
+    else
     {
-        const size_t offset = static_cast<size_t>(row) * pitch + static_cast<size_t>(rect.left) * 4u;
-        std::memcpy(direct.Memory + offset, frame + offset, rowBytes);
+        if (!PrivateDirectSegmentPrepare(bytes))
+        {
+            direct.Failed = true;
+            return false;
+        }
+        segment = direct.Segment;
+        // Same layout as the frame: only the changed rows move.
+        const size_t rowBytes = static_cast<size_t>(rect.right - rect.left) * 4u;
+        for (int row = rect.top; row < rect.bottom; ++row)
+        {
+            const size_t at = static_cast<size_t>(row) * pitch + static_cast<size_t>(rect.left) * 4u;
+            std::memcpy(direct.Memory + at, frame + at, rowBytes);
+        }
     }
     xcb_void_cookie_t fills[4];
     int fillCount = 0;
@@ -509,7 +619,7 @@ bool PSRendererSurfaceQt::PixelsShow(const uint8_t* frame, int frameWidth, int f
         static_cast<uint16_t>(frameHeight), static_cast<uint16_t>(rect.left), static_cast<uint16_t>(rect.top),
         static_cast<uint16_t>(rect.right - rect.left), static_cast<uint16_t>(rect.bottom - rect.top),
         static_cast<int16_t>(x + rect.left), static_cast<int16_t>(y + rect.top), 24,
-        XCB_IMAGE_FORMAT_Z_PIXMAP, 0, direct.Segment, 0);
+        XCB_IMAGE_FORMAT_Z_PIXMAP, 0, segment, offset);
     bool ok = true;
     for (int i = 0; i < fillCount; ++i)
     {
@@ -541,4 +651,9 @@ bool PSRendererSurfaceQt::PixelsShow(const uint8_t*, int, int, const PSRendererR
 }
 
 void PSRendererSurfaceQt::PrivateDirectRelease(bool) {}
+
+std::shared_ptr<PSPixelBlock> PSRendererSurfaceQt::PixelsBlockCreate(size_t)
+{
+    return nullptr;
+}
 #endif

@@ -37,10 +37,12 @@
 // Pixels without GL: under X11 with the MIT-SHM extension and a window of
 // 24-bit true colour whose pixels are the frame's B, G, R, X bytes,
 // PixelsShow copies the changed rows into a shared memory segment and has
-// the X server put them into the window. The server reads the segment while
-// it handles the request, so PixelsShow waits for its answer before the
-// segment is written again. It runs in a section like the GL calls, so
-// hiding the window waits for it as well.
+// the X server put them into the window. A frame whose pixels live in a
+// segment of their own (PixelsBlockCreate) is put from there without the
+// copy. The server reads the segment while it handles the request, so
+// PixelsShow waits for its answer before the segment is written again. It
+// runs in a section like the GL calls, so hiding the window waits for it as
+// well.
 #include "core/PSExceptionGuard.h"
 #include "render/PSRendererSurface.h"
 
@@ -86,6 +88,7 @@ public:
     bool PixelsShowReady() override;
     bool PixelsShow(const uint8_t* frame, int frameWidth, int frameHeight, const PSRendererRect& rect, int x,
                     int y, bool whole, uint8_t grey) override;
+    std::shared_ptr<PSPixelBlock> PixelsBlockCreate(size_t bytes) override;
 
     // True when this process can have an OpenGL 3.3 core or an OpenGL ES 3.0
     // context (GUI thread; the application's platform check).
@@ -112,7 +115,13 @@ private:
     // large. Release gives the segment back, with `all` the graphics
     // context too (the window is checked again at the next use).
     bool PrivateDirectWindowCheck(uint32_t window);
+    // Whether the server shares memory and lays out pixels as the frame does.
+    bool PrivateDirectServerCheck();
     bool PrivateDirectSegmentPrepare(size_t bytes);
+    // A new segment of `bytes`, attached on both sides.
+    bool PrivateDirectSegmentCreate(size_t bytes, uint8_t** memory, uint32_t* segment);
+    // Gives the copy segment back; with `all` also the graphics context and
+    // the server's side of the frame's own segment.
     void PrivateDirectRelease(bool all);
 
     struct PrivateDirect;

@@ -251,6 +251,11 @@ TEST_F(AppDisplayTest, AnUntransformedPictureBypassesGlAndAZoomDrawsItWithGl)
     ASSERT_TRUE(AppTestWaitFor([&] { return view->FramesPresentedGet() >= 1 && log.Count(bypass) == 1; }));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const QImage shown = ViewGrab(view);
+    // Put from the frame's own memory, not from a copy of it.
+    EXPECT_EQ(log.Count("PSRendererSurfaceQt::PixelsBlockCreate the frame's " +
+                        std::to_string(size.width() * size.height() * 4) +
+                        " bytes are shared with the X server\n"),
+              1u);
 
     QWheelEvent wheel(QPointF(size.width() / 2, size.height() / 2), QPointF(), QPoint(), QPoint(0, 120),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
