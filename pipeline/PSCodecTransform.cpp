@@ -3,6 +3,7 @@
 #include "core/SALog.h"
 #include "pipeline/PSCodecEnumerator.h"
 #include "pipeline/PSCodecGlobal.h"
+#include "pipeline/SADecoderFrameBuffer.h"
 
 extern "C"
 {
@@ -31,6 +32,26 @@ const char* PrivateFormatName(int format)
 {
     const char* name = av_get_pix_fmt_name(static_cast<AVPixelFormat>(format));
     return name ? name : "none";
+}
+
+// The stream, not the header, sizes libavcodec's pictures: a server could
+// announce any screen in its parameter sets and have a dozen reference
+// pictures of gigabytes allocated. A picture as coded (whole macroblocks,
+// before cropping) that no screen the viewer accepts could need is refused
+// before its memory is allocated.
+int PrivateBufferGet(AVCodecContext* context, AVFrame* frame, int flags)
+{
+    constexpr int64_t padding = 31; // a screen side rounded up to whole macroblock pairs
+    const int64_t width = frame->width, height = frame->height;
+    if (width - padding > SA_DECODE_SIDE_LIMIT || height - padding > SA_DECODE_SIDE_LIMIT ||
+        (width - padding) * (height - padding) > SA_DECODE_AREA_LIMIT)
+    {
+        SALog(SA_LOG_FAILURE,
+              "PSCodecTransform::BufferGet failed! picture %lldx%lld larger than any screen accepted\n",
+              static_cast<long long>(width), static_cast<long long>(height));
+        return AVERROR(EINVAL);
+    }
+    return avcodec_default_get_buffer2(context, frame, flags);
 }
 } // namespace
 
@@ -63,6 +84,7 @@ bool PSCodecTransform::PrivateAttributesSet(AVCodecContext* context)
     context->flags2 |= AV_CODEC_FLAG2_FAST;
     context->thread_count = PS_CODEC_THREADS;
     context->thread_type = FF_THREAD_SLICE;
+    context->get_buffer2 = PrivateBufferGet;
     return true;
 }
 

@@ -22,6 +22,7 @@ extern "C"
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -174,6 +175,63 @@ std::vector<std::vector<uint8_t>> FormatStreamEncode(const FormatCase& c, const 
     av_frame_free(&frame);
     avcodec_free_context(&context);
     return units;
+}
+
+// An access unit whose parameter sets announce a widthMbs x heightMbs
+// macroblock picture (baseline, CAVLC), with an intra slice header and no
+// macroblocks: a decoder sizes its picture from it before reading any.
+std::vector<uint8_t> AnnouncedPictureUnit(uint32_t widthMbs, uint32_t heightMbs)
+{
+    struct Bits
+    {
+        std::vector<uint8_t> Bytes;
+        int Used = 8;
+        void Put(uint32_t value, int count)
+        {
+            for (int i = count - 1; i >= 0; --i)
+            {
+                if (Used == 8)
+                    Bytes.push_back(0), Used = 0;
+                Bytes.back() |= uint8_t(((value >> i) & 1) << (7 - Used++));
+            }
+        }
+        void Ue(uint32_t value)
+        {
+            int length = 0;
+            while ((value + 1) >> (length + 1))
+                ++length;
+            Put(0, length);
+            Put(value + 1, length + 1);
+        }
+    };
+    std::vector<uint8_t> unit;
+    const auto nal = [&](uint8_t header, const std::function<void(Bits&)>& body)
+    {
+        Bits bits;
+        body(bits);
+        bits.Put(1, 1); // stop bit
+        unit.insert(unit.end(), {0, 0, 0, 1, header});
+        int zeros = 0;
+        for (uint8_t byte : bits.Bytes)
+        {
+            if (zeros == 2 && byte <= 3)
+                unit.push_back(3), zeros = 0; // emulation prevention
+            unit.push_back(byte);
+            zeros = byte == 0 ? zeros + 1 : 0;
+        }
+    };
+    nal(0x67, [&](Bits& b) { // sequence parameter set
+        b.Put(66, 8), b.Put(0xC0, 8), b.Put(51, 8), b.Ue(0), b.Ue(0), b.Ue(2), b.Ue(1), b.Put(0, 1);
+        b.Ue(widthMbs - 1), b.Ue(heightMbs - 1), b.Put(0b1100, 4);
+    });
+    nal(0x68, [&](Bits& b) { // picture parameter set
+        b.Ue(0), b.Ue(0), b.Put(0, 2), b.Ue(0), b.Ue(0), b.Ue(0), b.Put(0, 3);
+        b.Ue(0), b.Ue(0), b.Ue(0), b.Put(0b100, 3);
+    });
+    nal(0x65, [&](Bits& b) { // IDR slice header: I slice, frame 0, QP 26, no deblocking
+        b.Ue(0), b.Ue(7), b.Ue(0), b.Put(0, 4), b.Ue(0), b.Put(0, 2), b.Ue(0), b.Ue(1);
+    });
+    return unit;
 }
 
 bool UnitDecode(PSDecoderH264& decoder, const std::vector<uint8_t>& unit, Decoded& out, bool& noOutput)
@@ -417,6 +475,17 @@ TEST(PSDecoderH264Errors, HostilePayloadsNeverCrashAndAGoodStreamFollows)
             EXPECT_LE(w, 160);
             EXPECT_LE(h, 120);
         }
+    }
+    {
+        // Parameter sets announcing a picture larger than any screen (8192 x
+        // 4352): refused before libavcodec allocates pictures of that size.
+        TestLogCapture log;
+        Decoded out;
+        bool noOutput = false;
+        EXPECT_FALSE(UnitDecode(decoder, AnnouncedPictureUnit(512, 272), out, noOutput));
+        EXPECT_GE(
+            log.CountGet("PSCodecTransform::BufferGet failed! picture 8192x4352 larger than any screen"), 1u)
+            << log.AllGet();
     }
     for (const H264TestUnit& unit : units)
     {
