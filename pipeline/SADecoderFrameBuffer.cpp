@@ -426,29 +426,29 @@ SADecodeResult SADecoderFrameBuffer::PrivateDecodeH264(const SAFrameBufferInfo& 
     }
     if (shared.IsValid())
     {
-        // Converted straight into the frame where it can lend its pixels:
-        // a whole picture moves once instead of twice.
-        int32_t regionPitch = 0;
-        uint8_t* region =
-            target.FrameRegionAcquire(visible.Left, visible.Top, visible.Right, visible.Bottom, regionPitch);
-        uint8_t* output = region != nullptr ? region : buffer;
-        const int32_t outputPitch = region != nullptr ? regionPitch : pitch;
-        const size_t outputSize = region != nullptr
-                                      ? PrivateRegionBytes(regionPitch, visible.Width(), visible.Height())
-                                      : bufferSize;
-        const int32_t width = region != nullptr ? visible.Width() : shared.Width;
-        const int32_t height = region != nullptr ? visible.Height() : shared.Height;
-        const bool converted = m_DecLibJpeg.YuvPlanarRgbConvert(shared.Planes, shared.Strides, output,
-                                                                outputSize, width, height, outputPitch);
-        if (region != nullptr)
-            target.FrameRegionRelease(visible.Left, visible.Top, visible.Right, visible.Bottom);
-        if (!converted)
+        const auto convert =
+            [&](uint8_t* output, size_t outputSize, int32_t width, int32_t height, int32_t outputPitch)
         {
+            if (m_DecLibJpeg.YuvPlanarRgbConvert(shared.Planes, shared.Strides, output, outputSize, width,
+                                                 height, outputPitch))
+                return true;
             SALog(SA_LOG_FAILURE, "PSDecoderH264::Decode failed! m_LibJpeg.YuvPlanarRgbConvert\n");
-            return SADecodeResult::H264DecodeError;
+            return false;
+        };
+        // Converted straight into the frame where it lends its pixels: a
+        // whole picture moves once instead of twice.
+        int32_t regionPitch = 0;
+        if (uint8_t* region = target.FrameRegionAcquire(visible.Left, visible.Top, visible.Right,
+                                                        visible.Bottom, regionPitch))
+        {
+            const bool converted =
+                convert(region, PrivateRegionBytes(regionPitch, visible.Width(), visible.Height()),
+                        visible.Width(), visible.Height(), regionPitch);
+            target.FrameRegionRelease(visible.Left, visible.Top, visible.Right, visible.Bottom);
+            return converted ? SADecodeResult::Decoded : SADecodeResult::H264DecodeError;
         }
-        if (region != nullptr)
-            return SADecodeResult::Decoded;
+        if (!convert(buffer, bufferSize, shared.Width, shared.Height, pitch))
+            return SADecodeResult::H264DecodeError;
     }
     PrivateHandOver(buffer, pitch, 4, rect, visible, target);
     return SADecodeResult::Decoded;
