@@ -1,5 +1,9 @@
 #include "core/PSMemory.h"
 
+// Any C library header names the library; without one, __GLIBC__ is not yet
+// defined here and the tuning below would silently compile to nothing.
+#include <cstdlib>
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif

@@ -1,4 +1,5 @@
 #include "core/PSEvent.h"
+#include "core/PSMemory.h"
 #include "core/PSTime.h"
 #include "core/SALog.h"
 #include "core/SAUtilAddress.h"
@@ -6,9 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace
 {
@@ -98,3 +104,29 @@ TEST(SAUtilAddress, ConvertsHostOrderAddressesBothWays)
     EXPECT_EQ(address, 0u);
     EXPECT_FALSE(SAUtilAddressParse("10.0.0.256", address));
 }
+
+#if defined(__GLIBC__)
+// A packet-sized block taken and freed on a worker thread must come from the
+// heap and stay there: a mapping of its own, or a heap handed back on free,
+// costs a page fault per page for every packet that follows.
+TEST(PSMemory, LargeBlocksOfAWorkerComeFromTheHeapAndStayThere)
+{
+    PSMemoryLargeBlocksKeep();
+    std::thread worker(
+        []
+        {
+            constexpr size_t BLOCK = size_t(24) << 20;
+            const struct mallinfo2 before = mallinfo2();
+            auto* block = static_cast<volatile char*>(std::malloc(BLOCK));
+            ASSERT_NE(block, nullptr);
+            block[0] = 1;
+            block[BLOCK - 1] = 1;
+            const struct mallinfo2 held = mallinfo2();
+            std::free(const_cast<char*>(block));
+            const struct mallinfo2 after = mallinfo2();
+            EXPECT_EQ(held.hblks, before.hblks) << "the block was mapped on its own";
+            EXPECT_GE(after.arena, held.arena) << "the heap was given back on free";
+        });
+    worker.join();
+}
+#endif
