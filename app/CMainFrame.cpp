@@ -313,7 +313,7 @@ void CMainFrame::PrivateXButtonRedraw()
     if (m_TouchMode != SA_SETTINGS_TOUCH_OFF && m_pXButton != nullptr)
     {
         m_pXButton->raise();
-        m_pXButton->update(QRect(0, 0, 25, 25));
+        m_pXButton->Redraw();
     }
 }
 

@@ -13,6 +13,7 @@
 // the status bar; the model is released (its thread joined) before the
 // views it borrows.
 #include "app/SAQtMessageTarget.h"
+#include "app/SAWndCtrlXButton.h"
 #include "net/SAFrameBase.h"
 #include "net/SANetClient.h"
 #include "net/SANetHostRecord.h"
@@ -28,7 +29,6 @@
 
 class QAction;
 class QMenu;
-class QPushButton;
 class QStackedWidget;
 class QTimer;
 class SAMvcModel;
@@ -206,7 +206,7 @@ private:
     SAMvcViewFrmConnect* m_pViewConnect = nullptr;
     SAMvcViewFrmDisplay* m_pViewDisplay = nullptr;
     SAMvcViewFrmText* m_pViewText = nullptr;
-    QPushButton* m_pXButton = nullptr;
+    SAWndCtrlXButton* m_pXButton = nullptr;
     QTimer* m_pTimer = nullptr; // timer 1
     QTimer* m_pStatusPace = nullptr;
     QElapsedTimer m_StatusPaceBegun;
