@@ -63,7 +63,8 @@ bool SAWndCtrlXButton::PrivateServerBackgroundSet()
         return false;
     xcb_connection_t* connection = x11->connection();
     const auto window = static_cast<xcb_window_t>(internalWinId());
-    xcb_get_geometry_reply_t* geometry = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr);
+    xcb_get_geometry_reply_t* geometry =
+        xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr);
     if (geometry == nullptr)
         return false;
     const uint8_t depth = geometry->depth;
@@ -93,9 +94,9 @@ bool SAWndCtrlXButton::PrivateServerBackgroundSet()
     xcb_create_pixmap(connection, depth, pixmap, window, static_cast<uint16_t>(image.width()),
                       static_cast<uint16_t>(image.height()));
     xcb_create_gc(connection, context, pixmap, 0, nullptr);
-    xcb_put_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, pixmap, context, static_cast<uint16_t>(image.width()),
-                  static_cast<uint16_t>(image.height()), 0, 0, 0, depth, static_cast<uint32_t>(image.sizeInBytes()),
-                  image.constBits());
+    xcb_put_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, pixmap, context,
+                  static_cast<uint16_t>(image.width()), static_cast<uint16_t>(image.height()), 0, 0, 0, depth,
+                  static_cast<uint32_t>(image.sizeInBytes()), image.constBits());
     xcb_free_gc(connection, context);
     // The window keeps the pixmap for as long as it is its background.
     const uint32_t values[] = {pixmap};

@@ -524,10 +524,15 @@ TEST_F(AppFrameTest, FullScreenIsAFramelessWindowOnTheWholeMonitorAndLeavingRest
     {
         AppTestSpin(100);
         const QImage drawn = button->grab().toImage().convertToFormat(QImage::Format_RGB32);
-        const auto onScreen = [&]
-        { return button->screen()->grabWindow(button->winId()).toImage().convertToFormat(QImage::Format_RGB32); };
+        const auto onScreen = [&] {
+            return button->screen()
+                ->grabWindow(button->winId())
+                .toImage()
+                .convertToFormat(QImage::Format_RGB32);
+        };
         ASSERT_EQ(onScreen(), drawn);
-        xcb_connection_t* connection = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+        xcb_connection_t* connection =
+            qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
         const auto window = static_cast<xcb_window_t>(button->winId());
         const xcb_gcontext_t context = xcb_generate_id(connection);
         const uint32_t red = 0xff0000;
