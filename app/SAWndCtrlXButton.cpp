@@ -18,7 +18,9 @@ SAWndCtrlXButton::~SAWndCtrlXButton() = default;
 
 void SAWndCtrlXButton::Redraw()
 {
-    if (m_ServerBackground)
+    // A window made anew (the toolkit may recreate it) has lost the
+    // background: the toolkit repaints it, and that paint sets it again.
+    if (m_ServerBackground != 0 && m_ServerBackground == internalWinId())
     {
 #ifdef QM_APP_HAVE_XCB
         auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
@@ -50,7 +52,7 @@ void SAWndCtrlXButton::paintEvent(QPaintEvent* /*event*/)
         painter.end();
         m_Picture = picture;
         m_Look = look;
-        m_ServerBackground = PrivateServerBackgroundSet();
+        m_ServerBackground = PrivateServerBackgroundSet() ? internalWinId() : 0;
     }
     QPainter(this).drawPixmap(option.rect.topLeft(), m_Picture);
 }

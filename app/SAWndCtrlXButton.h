@@ -44,5 +44,5 @@ private:
 
     PrivateLook m_Look;
     QPixmap m_Picture;
-    bool m_ServerBackground = false;
+    WId m_ServerBackground = 0; // the window whose background is the picture
 };
