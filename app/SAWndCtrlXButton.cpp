@@ -18,9 +18,9 @@ SAWndCtrlXButton::~SAWndCtrlXButton() = default;
 
 void SAWndCtrlXButton::Redraw()
 {
-    // A window made anew (the toolkit may recreate it) has lost the
-    // background: the toolkit repaints it, and that paint sets it again.
-    if (m_ServerBackground != 0 && m_ServerBackground == internalWinId())
+    // A window made anew (the toolkit may recreate it) has no such
+    // background: the toolkit repaints it, and that paint gives it one.
+    if (m_ServerBackground && m_ServerWindow == internalWinId())
     {
 #ifdef QM_APP_HAVE_XCB
         auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
@@ -52,7 +52,12 @@ void SAWndCtrlXButton::paintEvent(QPaintEvent* /*event*/)
         painter.end();
         m_Picture = picture;
         m_Look = look;
-        m_ServerBackground = PrivateServerBackgroundSet() ? internalWinId() : 0;
+        m_ServerWindow = 0;
+    }
+    if (m_ServerWindow != internalWinId())
+    {
+        m_ServerWindow = internalWinId();
+        m_ServerBackground = PrivateServerBackgroundSet();
     }
     QPainter(this).drawPixmap(option.rect.topLeft(), m_Picture);
 }

@@ -44,5 +44,6 @@ private:
 
     PrivateLook m_Look;
     QPixmap m_Picture;
-    WId m_ServerBackground = 0; // the window whose background is the picture
+    WId m_ServerWindow = 0;          // the window the background was last set on
+    bool m_ServerBackground = false; // and whether that worked
 };
