@@ -318,11 +318,7 @@ int PSRendererGL::PrivateInitializeDeviceAndSwapChain()
     const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
     SALog(SA_LOG_THREAD, "PSRendererGL::PrivateInitializeDeviceAndSwapChain: GL_VERSION %s GL_RENDERER %s\n",
           reinterpret_cast<const char*>(glGetString(GL_VERSION)), renderer);
-    // Mesa's software rasterisers: llvmpipe, softpipe and the classic swrast.
-    const bool software = renderer != nullptr && (std::strstr(renderer, "llvmpipe") != nullptr ||
-                                                  std::strstr(renderer, "softpipe") != nullptr ||
-                                                  std::strstr(renderer, "swrast") != nullptr);
-    m_SoftwareRasteriser.store(software);
+    m_SoftwareRasteriser.store(PSRendererGLApi::SoftwareRasteriserIs());
     while (glGetError() != GL_NO_ERROR)
     {
     }

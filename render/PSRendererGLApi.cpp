@@ -4,6 +4,7 @@
 
 #include <epoxy/gl.h>
 
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -27,6 +28,14 @@ bool PSRendererGLApi::CurrentCheck(const char* owner, bool* es)
         return false;
     }
     return true;
+}
+
+bool PSRendererGLApi::SoftwareRasteriserIs()
+{
+    const char* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+    return renderer != nullptr &&
+           (std::strstr(renderer, "llvmpipe") != nullptr || std::strstr(renderer, "softpipe") != nullptr ||
+            std::strstr(renderer, "swrast") != nullptr);
 }
 
 const char* PSRendererGLApi::ShaderHeaderGet(bool es)

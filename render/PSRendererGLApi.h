@@ -32,6 +32,9 @@ public:
     // failed! <name> <info log>".
     static uint32_t ShaderCompile(uint32_t type, bool es, const char* body, const char* owner,
                                   const char* name);
+    // Whether the current context draws on the CPU (Mesa's llvmpipe, softpipe
+    // or the classic swrast), where every drawn pixel costs processor time.
+    static bool SoftwareRasteriserIs();
     // Whether anisotropic filtering can be set on the current context.
     static bool AnisotropySupportedGet(bool es);
 

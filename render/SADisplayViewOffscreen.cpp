@@ -4,6 +4,7 @@
 #include "core/SAMessageTarget.h"
 #include "render/PSRendererCpu.h"
 #include "render/PSRendererGL.h"
+#include "render/PSRendererGLApi.h"
 #include "render/PSRendererGLUpdateAreas.h"
 #include "render/PSRendererSurfaceEgl.h"
 
@@ -47,6 +48,15 @@ bool SADisplayViewOffscreen::PrivateRendererGlCreate(bool es, bool full, int32_t
                                                              : PSRendererSurfaceEgl::Api::OpenGL);
     if (!surface->Initialize())
         return false;
+    if (m_Kind == Kind::GlOrCpu && surface->MakeCurrent())
+    {
+        // Nobody looks at this surface: drawing it on the CPU would only
+        // take the time the decoders need.
+        m_GlSoftware = PSRendererGLApi::SoftwareRasteriserIs();
+        surface->DoneCurrent();
+        if (m_GlSoftware)
+            return false;
+    }
     std::unique_ptr<PSRendererBase> renderer = PrivateRendererGlBuild(surface.get(), full, width, height);
     if (!renderer)
         return false; // the renderer is gone before its surface
@@ -85,10 +95,13 @@ bool SADisplayViewOffscreen::PrivateRendererCreate(int32_t width, int32_t height
     {
         m_GlTried = true;
         if (!PrivateRendererGlCreate(false, full, width, height) &&
-            !PrivateRendererGlCreate(true, full, width, height))
+            (m_GlSoftware || !PrivateRendererGlCreate(true, full, width, height)))
         {
             if (m_Kind == Kind::Gl)
                 m_PictureShowable = false;
+            else if (m_GlSoftware)
+                SALog(SA_LOG_THREAD, "SADisplayViewOffscreen::ResolutionSet OpenGL draws on the CPU, using "
+                                     "PSRendererCpu\n");
             else
                 SALog(
                     SA_LOG_FAILURE,

@@ -28,7 +28,7 @@ class SADisplayViewOffscreen : public SADisplayView
 public:
     enum class Kind
     {
-        GlOrCpu, // GL when a context can be had, else the memory-only renderer
+        GlOrCpu, // GL when a context can be had and draws on a GPU, else the memory-only renderer
         Gl,
         Cpu,
     };
@@ -78,6 +78,7 @@ private:
     std::unique_ptr<PSRendererBase> m_pRenderer;
     std::unique_ptr<PSRendererDecodeTarget> m_pDecodeTarget;
     bool m_CreateTried = false;
+    bool m_GlSoftware = false; // the context offered draws on the CPU
     bool m_GlTried = false;
     bool m_RendererFull = true; // the mode m_pRenderer was made for
     std::atomic<bool> m_IsGl{false};

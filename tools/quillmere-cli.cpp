@@ -24,7 +24,7 @@ void CliUsage(FILE* out)
         "  --frames    end after N presented frames\n"
         "  --seconds   end after S seconds\n"
         "  --snapshot  write the last presented frame, at the server's size, as PNG\n"
-        "  --renderer  off-screen OpenGL (gl), memory only (cpu), or GL when available (auto)\n"
+        "  --renderer  off-screen OpenGL (gl), memory only (cpu), or GL when a GPU draws it (auto)\n"
         "  --display   the native resolution offered to the server (default 1920x1080)\n"
         "Settings come from the viewer's settings store (see quillmere-reg).\n",
         out);

@@ -4,6 +4,7 @@
 #include "RenderTestSupport.h"
 #include "render/PSRendererGL.h"
 #include "render/PSRendererSurfaceEgl.h"
+#include "render/SADisplayViewOffscreen.h"
 
 #include <gtest/gtest.h>
 
@@ -447,3 +448,18 @@ TEST_P(RendererGL, PlanarPicturesDrawLikeTheirCpuConversionAndTakeRectanglesOnTo
 }
 
 INSTANTIATE_TEST_SUITE_P(Contexts, RendererGL, RENDER_CONTEXTS, RenderContextName);
+
+TEST(DisplayViewOffscreen, AutomaticChoiceLeavesASoftwareRasteriserForMemory)
+{
+    // The test runs on llvmpipe (CMakeLists.txt): GL works there when asked
+    // for, but left to choose, the view keeps the CPU for the decoders.
+    RenderLogCapture log;
+    SADisplayViewOffscreen gl(SADisplayViewOffscreen::Kind::Gl, nullptr, 64, 48);
+    SADisplayViewOffscreen chosen(SADisplayViewOffscreen::Kind::GlOrCpu, nullptr, 64, 48);
+    ASSERT_TRUE(gl.ResolutionSet(64, 48, true));
+    ASSERT_TRUE(chosen.ResolutionSet(64, 48, true));
+    EXPECT_TRUE(gl.IsGlGet());
+    EXPECT_FALSE(chosen.IsGlGet());
+    EXPECT_NE(chosen.DecodeTargetGet(), nullptr);
+    EXPECT_EQ(log.Count(SA_LOG_THREAD, "OpenGL draws on the CPU, using PSRendererCpu"), 1) << log.All();
+}
