@@ -41,6 +41,11 @@ class PSTaskAsyncBase;
 
 // How long an idle worker spins before it sleeps.
 constexpr uint32_t PS_SPIN_WAIT_US = 100;
+// An idle worker spins only after a pause shorter than this: jobs that come
+// this often (a stream decoded as fast as it comes) are often caught by the
+// spin, while a stream paced by its sender leaves each worker idle for most
+// of a frame.
+constexpr uint32_t PS_SPIN_PAUSE_US = 4000;
 
 class PSTaskQueue
 {
@@ -77,6 +82,9 @@ public:
     int32_t OutstandingGet() const { return m_OutstandingCount.load(std::memory_order_acquire); }
 
     uint32_t WorkerCountGet() const { return m_WorkerCount; }
+    // How often an idle worker has spun before it slept (a diagnostic: a
+    // paced stream should see next to none).
+    uint64_t SpinsGet() const { return m_Spins.load(std::memory_order_relaxed); }
 
 private:
     friend class PSThreadTaskQueue;
@@ -107,6 +115,7 @@ private:
     // workers that spin.
     std::atomic<int32_t> m_PendingCount{0};
     std::atomic<int32_t> m_OutstandingCount{0}; // copy of m_Outstanding, as above
-    bool m_Stopping = false;                    // guarded by m_Lock
-    bool m_Running = false;                     // guarded by m_Lock
+    std::atomic<uint64_t> m_Spins{0};
+    bool m_Stopping = false; // guarded by m_Lock
+    bool m_Running = false;  // guarded by m_Lock
 };

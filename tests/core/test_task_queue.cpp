@@ -113,6 +113,41 @@ TEST(PSTaskQueue, EveryJobRunsWhileTheWorkerKeepsFallingAsleep)
     EXPECT_EQ(tally.executed.load(), 20000);
 }
 
+// An idle worker spins briefly for the next job only while jobs come often:
+// one submitted as soon as the last is done is caught by the spin, while
+// jobs paced by their sender (a frame's bands every few milliseconds) leave
+// the worker idle far longer, and a spin after each would only burn CPU.
+TEST(PSTaskQueue, WorkersSpinForTheNextJobOnlyWhileJobsComeOften)
+{
+    SATestJobTally tally;
+    PSTaskQueue queue(1);
+    ASSERT_TRUE(queue.Start());
+    const auto runOne = [&](int i)
+    {
+        PSEvent done(true, false);
+        queue.TaskSubmit(new SATestJobSelfOwned(tally, i, [&] { done.Set(); }));
+        return done.Wait(20000) == PS_WAIT_OBJECT_0;
+    };
+    for (int i = 0; i < 30; ++i)
+    {
+        PSTimeSleep(PS_SPIN_PAUSE_US / 1000 + 2);
+        ASSERT_TRUE(runOne(i));
+    }
+    // The one spin allowed: the worker's first, before any pause was seen.
+    EXPECT_LE(queue.SpinsGet(), 1u);
+    // Jobs a fraction of a spin apart: the worker goes idle between them.
+    const uint64_t paced = queue.SpinsGet();
+    for (int i = 30; i < 230; ++i)
+    {
+        const uint64_t until = PSTimeNanoseconds() + PS_SPIN_WAIT_US * 1000ULL / 4;
+        while (PSTimeNanoseconds() < until)
+            std::this_thread::yield();
+        ASSERT_TRUE(runOne(i));
+    }
+    EXPECT_GE(queue.SpinsGet() - paced, 150u);
+    queue.Stop();
+}
+
 TEST(PSTaskQueue, IdleEventFollowsOutstandingJobs)
 {
     SATestJobTally tally;
