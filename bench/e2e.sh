@@ -3,7 +3,8 @@
 # streams its synthetic desktop, panning as a whole every frame (--motion
 # full), at 60 frames a second to the GUI viewer (quillmere-viewer full
 # screen, as a second screen is used, under an Xvfb of its own whose screen
-# is the stream's size, Mesa's software rasteriser) and to quillmere-cli, over
+# is the stream's size, Mesa's software rasteriser) and to quillmere-cli (into
+# memory, as it chooses where only a software rasteriser draws), over
 # loopback in a network namespace that this script creates and that holds
 # nothing but loopback. For each size, codec and viewer, after a warm-up,
 # one line:
