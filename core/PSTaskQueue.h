@@ -46,6 +46,14 @@ constexpr uint32_t PS_SPIN_WAIT_US = 100;
 // spin, while a stream paced by its sender leaves each worker idle for most
 // of a frame.
 constexpr uint32_t PS_SPIN_PAUSE_US = 4000;
+// Nor does it spin while its spins have mostly missed: jobs a few spin
+// lengths apart (the bands of a frame received no faster than they decode)
+// come too seldom for a spin, though more often than PS_SPIN_PAUSE_US. A
+// catch counts one up, a miss one down, to at most PS_SPIN_SCORE_MAX; at zero
+// only every PS_SPIN_PROBE_EVERY-th pause spins, to notice when jobs come
+// often again.
+constexpr int PS_SPIN_SCORE_MAX = 8;
+constexpr uint32_t PS_SPIN_PROBE_EVERY = 8;
 
 class PSTaskQueue
 {

@@ -1,6 +1,7 @@
 #pragma once
 // One worker thread of a PSTaskQueue. With nothing to do it spins briefly
-// (PS_SPIN_WAIT_US) while its jobs come often (PS_SPIN_PAUSE_US), then sleeps
+// (PS_SPIN_WAIT_US) while its jobs come often (PS_SPIN_PAUSE_US) and its spins
+// catch them (PS_SPIN_SCORE_MAX), then sleeps
 // on its wake-up event; on every wake-up it
 // takes the oldest pending job of its queue, runs it under a
 // PSExceptionGuard and takes the next, until none is left. The exit flag is

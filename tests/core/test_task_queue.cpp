@@ -137,14 +137,27 @@ TEST(PSTaskQueue, WorkersSpinForTheNextJobOnlyWhileJobsComeOften)
     EXPECT_LE(queue.SpinsGet(), 1u);
     // Jobs a fraction of a spin apart: the worker goes idle between them.
     const uint64_t paced = queue.SpinsGet();
-    for (int i = 30; i < 230; ++i)
+    const auto runSpaced = [&](int first, uint64_t apartNs)
     {
-        const uint64_t until = PSTimeNanoseconds() + PS_SPIN_WAIT_US * 1000ULL / 4;
-        while (PSTimeNanoseconds() < until)
-            std::this_thread::yield();
-        ASSERT_TRUE(runOne(i));
-    }
+        for (int i = first; i < first + 200; ++i)
+        {
+            const uint64_t until = PSTimeNanoseconds() + apartNs;
+            while (PSTimeNanoseconds() < until)
+                std::this_thread::yield();
+            ASSERT_TRUE(runOne(i));
+        }
+    };
+    runSpaced(30, PS_SPIN_WAIT_US * 1000ULL / 4);
     EXPECT_GE(queue.SpinsGet() - paced, 150u);
+    // Jobs a few spins apart but well within PS_SPIN_PAUSE_US: the spins
+    // miss, so after a few the worker mostly sleeps at once.
+    const uint64_t missing = queue.SpinsGet();
+    runSpaced(230, PS_SPIN_WAIT_US * 3000ULL);
+    EXPECT_LE(queue.SpinsGet() - missing, 200u / PS_SPIN_PROBE_EVERY + PS_SPIN_SCORE_MAX + 20);
+    // And once they come often again, it spins again.
+    const uint64_t again = queue.SpinsGet();
+    runSpaced(430, PS_SPIN_WAIT_US * 1000ULL / 4);
+    EXPECT_GE(queue.SpinsGet() - again, 150u);
     queue.Stop();
 }
 
