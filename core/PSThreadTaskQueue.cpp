@@ -40,8 +40,8 @@ void PSThreadTaskQueue::Run()
     // pauses for most of a frame, where every spin only burnt its whole
     // length, a fifth of what a 1080p YUV frame costs. So the worker spins
     // only while its last pause was short, and while its spins catch jobs:
-    // the bands of such a frame come a few spin lengths apart, and spinning
-    // for them took a fifth of the viewer's CPU at 1080p60 YUV.
+    // the bands of such a frame come a few spin lengths apart, too far for
+    // a spin, and only one spin in five caught its band at 1080p60 YUV.
     bool spin = true;
     int spinScore = PS_SPIN_SCORE_MAX;
     uint32_t pausesUnspun = 0;

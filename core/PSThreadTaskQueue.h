@@ -1,9 +1,8 @@
 #pragma once
 // One worker thread of a PSTaskQueue. With nothing to do it spins briefly
-// (PS_SPIN_WAIT_US) while its jobs come often (PS_SPIN_PAUSE_US) and its spins
-// catch them (PS_SPIN_SCORE_MAX), then sleeps
-// on its wake-up event; on every wake-up it
-// takes the oldest pending job of its queue, runs it under a
+// (PS_SPIN_WAIT_US) while its jobs come often (PS_SPIN_PAUSE_US) and its
+// spins catch them (PS_SPIN_SCORE_MAX), then sleeps on its wake-up event; on
+// every wake-up it takes the oldest pending job of its queue, runs it under a
 // PSExceptionGuard and takes the next, until none is left. The exit flag is
 // looked at only between wake-ups: the worker ends after the wake-up that
 // follows setting it.
