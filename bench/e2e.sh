@@ -15,7 +15,8 @@
 # fps, ack_p50 and ack_p99 are the peer's --stats over the measured part;
 # cpu_ms is the viewer's CPU time (all threads) in the measured interval
 # per frame acknowledged in it; limit_cpu_ms is bench_decode's CPU time per
-# frame for decoding the same packets alone; peak_mb is the viewer's peak
+# frame for decoding the same packets alone, the mean of a measurement just
+# before and one just after that viewer's run; peak_mb is the viewer's peak
 # resident size (VmHWM) at the end.
 #
 # usage: bash bench/e2e.sh [--quick] [--only gui|cli] [--codec jpeg|yuv|raw|h264] [--build DIR]
@@ -243,6 +244,14 @@ case_end() {
     peer_pid=
 }
 
+# limit_measure NAME: bench_decode's CPU milliseconds a frame for the
+# current case's packets (options), on standard output.
+limit_measure() {
+    local ms
+    ms=$("$decode" "${options[@]}" 2>"$work/decode-$1.err" | sed -n 's/.*cpu_ms=\([0-9.]*\).*/\1/p')
+    [[ -n $ms ]] && echo "$ms"
+}
+
 status=0
 failed() {
     echo "e2e.sh: $1 failed (logs: $work; QM_E2E_KEEP=1 keeps them)" >&2
@@ -268,8 +277,11 @@ for size in "${sizes[@]}"; do
         h264) options=(--codec h264 --quality 70 --loop 60) ;;
         esac
         options+=(--size "$size" --motion full)
-        limit=$("$decode" "${options[@]}" 2>"$work/decode-$codec-$size.err" | sed -n 's/.*cpu_ms=\([0-9.]*\).*/\1/p')
-        [[ -n $limit ]] || { failed "bench_decode $codec $size"; continue; }
+        # The limit is taken right before and right after each viewer's run
+        # and averaged: this machine's speed drifts by a fifth within a
+        # minute, and one measurement some seconds away from the run put
+        # that drift into the ratio.
+        limit_before=$(limit_measure "$codec-$size") || { failed "bench_decode $codec $size"; continue; }
         for mode in "${modes[@]}"; do
             name=$mode-$codec-$size
             peer_start "$name" "${options[@]}" --fps "$fps" --stats --stats-warmup "$warmup" \
@@ -279,6 +291,9 @@ for size in "${sizes[@]}"; do
             case_end "$([[ $mode == gui ]] && echo TERM || echo INT)"
             stats=$(grep -m1 "^stats " "$work/$name.peer")
             [[ -n $stats ]] || { failed "$name (no stats)"; continue; }
+            limit_after=$(limit_measure "$name") || { failed "bench_decode $codec $size"; continue; }
+            limit=$(awk -v a="$limit_before" -v b="$limit_after" 'BEGIN {printf "%.3f", (a + b) / 2}')
+            limit_before=$limit_after
             awk -v mode="$mode" -v codec="$codec" -v size="$size" -v cpu="$cpu_s" -v wall="$wall_s" \
                 -v limit="$limit" -v peak="$peak_kb" '
                 {

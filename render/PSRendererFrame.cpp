@@ -296,8 +296,8 @@ bool PSRendererFrame::RectangleCopy(const void* pixels, size_t pixelsBytes, int 
     const size_t rowBytes = static_cast<size_t>(clipRight - clipLeft) * 4u;
     if (rowBytes == framePitch && static_cast<size_t>(pitch) == framePitch)
     {
-        // Whole rows back to back on both sides: one copy, which for a band
-        // of megabytes lets the C library stream past the cache.
+        // Whole rows back to back on both sides: one copy of the band rather
+        // than a call a row.
         std::memcpy(target, source, rowBytes * static_cast<size_t>(clipBottom - clipTop));
     }
     else
