@@ -16,11 +16,16 @@
 #include <QApplication>
 #include <QPixmap>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QSurfaceFormat>
 #include <QTimer>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 #ifndef QM_APP_HAVE_DISPLAY_MODE
 class SADisplayModeProviderScreen
@@ -62,8 +67,59 @@ CquillmereApp::~CquillmereApp()
     ExitInstance();
 }
 
+namespace
+{
+int g_SignalPipe[2] = {-1, -1};
+
+void CquillmereAppSignal(int signal)
+{
+    // Only what is safe in a handler: the event loop does the rest.
+    const int saved = errno;
+    const unsigned char number = static_cast<unsigned char>(signal);
+    [[maybe_unused]] const ssize_t written = write(g_SignalPipe[1], &number, 1);
+    errno = saved;
+}
+} // namespace
+
+void CquillmereApp::PrivateSignalsHandle()
+{
+    // Ctrl+C in a terminal and SIGTERM at the end of a session would end the
+    // process where it stands: the server would see the connection break
+    // instead of a Disconnect, and the window's placement would be lost.
+    // They close the window instead, as the user would.
+    if (pipe2(g_SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    {
+        SALog(SA_LOG_FAILURE, "CquillmereApp::PrivateSignalsHandle pipe2 failed! errno %d\n", errno);
+        return;
+    }
+    auto* notifier = new QSocketNotifier(g_SignalPipe[0], QSocketNotifier::Read, m_pApplication.get());
+    QObject::connect(notifier, &QSocketNotifier::activated, m_pApplication.get(),
+                     [this]
+                     {
+                         unsigned char number = 0;
+                         if (read(g_SignalPipe[0], &number, 1) != 1)
+                             return;
+                         // A second signal ends the process at once, for a
+                         // close that does not come to an end.
+                         std::signal(SIGINT, SIG_DFL);
+                         std::signal(SIGTERM, SIG_DFL);
+                         SALog(SA_LOG_ALWAYS, "CquillmereApp signal %d: closing the window\n", number);
+                         if (m_pFrame)
+                             m_pFrame->close();
+                         // Also ends the loop of a modal dialog that is open.
+                         QCoreApplication::quit();
+                     });
+    struct sigaction action = {};
+    action.sa_handler = CquillmereAppSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
 bool CquillmereApp::InitInstance()
 {
+    PrivateSignalsHandle();
 #ifdef QM_APP_HAVE_DISPLAY_MODE
     m_pDisplayMode = std::make_unique<SADisplayModeProviderScreen>();
     SADisplayModeProvider::ProviderSet(m_pDisplayMode.get());

@@ -15,6 +15,9 @@
 //                               been shown for a second. QUILLMERE_SCREENSHOT_FULLSCREEN=1 asks
 //                               for full screen before the picture.
 //
+// SIGINT and SIGTERM close the window as the user would (a second one ends
+// the process at once).
+//
 // Threads: GUI thread only.
 #include <QString>
 
@@ -43,6 +46,7 @@ public:
     static void SurfaceFormatDefaultSet();
 
 private:
+    void PrivateSignalsHandle();
     void PrivateDemoStart();
     void PrivateScreenshotTake();
 

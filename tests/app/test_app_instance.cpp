@@ -3,8 +3,10 @@
 // slot and with it that slot's identifier.
 #include "AppTestMain.h"
 #include "AppTestUtil.h"
+#include "app/CMainFrame.h"
 #include "core/SAUtilAddress.h"
 #include "settings/SAUtilInstanceIdFile.h"
+#include "settings/SAUtilRegistry.h"
 #include "settings/SAUtilUtf16.h"
 #include "tests/core/SATestLogCapture.h"
 #include "tests/peer/PeerTestProcess.h"
@@ -164,6 +166,29 @@ TEST(AppInstance, WithoutAUsableDataFolderTheViewerStartsWithoutASlotAndConnects
     EXPECT_TRUE(AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_CONNECTED_DISPLAY_ON; }))
         << frame->StateHistoryGet();
     frame->close();
+}
+
+// A terminal's Ctrl+C and the end of a session (SIGTERM) close the viewer as
+// closing its window does: it leaves the server properly and keeps the
+// window's placement, instead of dying where it stands.
+TEST(AppInstance, InterruptAndTerminateCloseTheViewerAsItsWindowWouldBe)
+{
+    for (const int signal : {SIGTERM, SIGINT})
+    {
+        SAUtilRegistryValueDelete(SA_REGISTRY_KEY_PROFILE_MAINFRAME, SA_REGISTRY_VALUE_WINDOW_PLACEMENT);
+        const pid_t viewer = ViewerStart();
+        ASSERT_GT(viewer, 0);
+        ASSERT_TRUE(WaitFor([] { return SlotHeld(0); }));
+        kill(viewer, signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(viewer, &status, 0), viewer);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "signal " << signal << " status " << status;
+        uint8_t stored[44] = {};
+        EXPECT_TRUE(SAUtilRegistryValueGet(SA_REGISTRY_KEY_PROFILE_MAINFRAME,
+                                           SA_REGISTRY_VALUE_WINDOW_PLACEMENT, stored, sizeof(stored)))
+            << "signal " << signal;
+    }
 }
 
 QM_APP_TEST_MAIN()
