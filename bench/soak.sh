@@ -4,14 +4,25 @@
 # in turn per connection) streams to quillmere-cli, which reconnects by itself
 # after every lost connection, for MINUTES minutes, while this script samples
 # the viewer's resident memory, threads and open descriptors once a second.
+# With --gui the viewer is quillmere-viewer instead, under an Xvfb of the
+# script's own, and every second the script also does one thing a user does
+# (via xdotool): full screen on or off, the menu bar, zoom with the wheel,
+# tilt with a right drag, a click or drag, keys, resizing or minimising the
+# window. That is where the window thread, the renderers' paths and their
+# switches meet the reconnects; run it on a sanitizer build of the viewer.
 # Prints one line:
 #   soak minutes=<m> rss_first_mb=<a> rss_last_mb=<b> rss_growth_pct=<g> fd_growth=<f> thread_growth=<t>
 # Everything runs in a network namespace of its own with only loopback up.
 #
-# usage: bash bench/soak.sh [MINUTES (default 2, at least 2)] [BUILD_DIR (default build)]
+# usage: bash bench/soak.sh [--gui] [MINUTES (default 2, at least 2)] [BUILD_DIR (default build)]
 # Environment: QM_SOAK_SEED (default 1), QM_SOAK_FPS (default 15),
 # QM_SOAK_SIZE (default 640x360), QM_SOAK_KEEP=1 keeps the working folder.
 set -u
+gui=0
+if [ "${1:-}" = --gui ]; then
+    gui=1
+    shift
+fi
 minutes=${1:-2}
 build=$(cd "${2:-build}" && pwd) || exit 2
 if ! [[ $minutes =~ ^[0-9]+$ ]] || ((minutes < 2)); then
@@ -22,17 +33,34 @@ fi
 if [ -z "${QM_SOAK_IN_NAMESPACE:-}" ]; then
     export QM_SOAK_IN_NAMESPACE=1
     script=$(readlink -f "$0")
+    mode=()
+    ((gui)) && mode=(--gui)
     if [ "$(id -u)" = 0 ]; then
-        exec unshare -n bash "$script" "$minutes" "$build"
+        exec unshare -n bash "$script" "${mode[@]}" "$minutes" "$build"
     fi
-    exec unshare -r -n bash "$script" "$minutes" "$build"
+    exec unshare -r -n bash "$script" "${mode[@]}" "$minutes" "$build"
 fi
 ip link set lo up || exit 1
+# The GUI viewer starts discovery, which broadcasts on every interface.
+if ((gui)) && [ "$(ip -o link show | wc -l)" != 1 ]; then
+    echo "soak.sh: not in a network namespace of loopback only; no viewer is started" >&2
+    exit 1
+fi
 
 peer_exe=$build/peer/quillmere-peer
 cli_exe=$build/tools/quillmere-cli
-for exe in "$peer_exe" "$cli_exe"; do
-    [ -x "$exe" ] || { echo "soak.sh: $exe is missing (build quillmere-peer and quillmere-cli)" >&2; exit 2; }
+viewer_exe=$build/app/quillmere-viewer
+reg_exe=$build/tools/quillmere-reg
+if ((gui)); then
+    needed=("$peer_exe" "$viewer_exe" "$reg_exe")
+    for tool in Xvfb xdotool; do
+        command -v $tool >/dev/null || { echo "soak.sh: --gui needs $tool" >&2; exit 2; }
+    done
+else
+    needed=("$peer_exe" "$cli_exe")
+fi
+for exe in "${needed[@]}"; do
+    [ -x "$exe" ] || { echo "soak.sh: $exe is missing (build quillmere-peer and quillmere-cli, or quillmere-viewer and quillmere-reg for --gui)" >&2; exit 2; }
 done
 
 work=$(mktemp -d /tmp/qm-soak.XXXXXX)
@@ -44,9 +72,11 @@ unset DISPLAY WAYLAND_DISPLAY
 
 peer_pid=
 cli_pid=
+xvfb_pid=
 finish() {
     [ -n "$cli_pid" ] && kill -INT "$cli_pid" 2>/dev/null && wait "$cli_pid" 2>/dev/null
     [ -n "$peer_pid" ] && kill -TERM "$peer_pid" 2>/dev/null && wait "$peer_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill -TERM "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     if [ "${QM_SOAK_KEEP:-0}" = 1 ]; then
         echo "soak.sh: output kept in $work" >&2
     else
@@ -65,9 +95,44 @@ done
 grep -q "listening" "$work/peer.out" || { echo "soak.sh: the peer did not start" >&2; cat "$work/peer.err" >&2; exit 1; }
 
 total=$((minutes * 60))
-# The viewer's own limit is a backstop; the script interrupts it on time.
-"$cli_exe" --seconds $((total + 60)) 127.0.0.1 >"$work/cli.out" 2>"$work/cli.err" &
+if ((gui)); then
+    "$reg_exe" set 'Software\harrowfenlab\quillmere' LocalHostConnectionEnable REG_DWORD 1 >/dev/null || exit 1
+    Xvfb -displayfd 9 -screen 0 1280x800x24 -nolisten tcp 9>"$work/display" 2>"$work/xvfb.err" &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+        [ -s "$work/display" ] && break
+        sleep 0.1
+    done
+    [ -s "$work/display" ] || { echo "soak.sh: Xvfb did not start" >&2; exit 1; }
+    DISPLAY=:$(head -1 "$work/display")
+    export DISPLAY
+    LIBGL_ALWAYS_SOFTWARE=1 QT_QPA_PLATFORM=xcb SDL_AUDIODRIVER=dummy QUILLMERE_CONNECT=127.0.0.1 "$viewer_exe" >"$work/cli.out" 2>"$work/cli.err" &
+else
+    # The viewer's own limit is a backstop; the script interrupts it on time.
+    "$cli_exe" --seconds $((total + 60)) 127.0.0.1 >"$work/cli.out" 2>"$work/cli.err" &
+fi
 cli_pid=$!
+
+# One thing a user does to the viewer's window, picked at random.
+user_act() {
+    local window
+    window=$(xdotool search --pid "$cli_pid" --onlyvisible | head -1)
+    [ -n "$window" ] || return 0
+    case $((RANDOM % 10)) in
+    0) xdotool key --window "$window" alt+Return ;;
+    1) xdotool key --window "$window" Escape ;;
+    2) xdotool mousemove --window "$window" $((RANDOM % 600)) $((RANDOM % 400)) click $((4 + RANDOM % 2)) ;;
+    3) xdotool mousemove --window "$window" 300 200 mousedown 3 mousemove_relative -- $((RANDOM % 80 - 40)) \
+        $((RANDOM % 80 - 40)) mouseup 3 ;;
+    4) xdotool windowsize "$window" $((300 + RANDOM % 900)) $((200 + RANDOM % 500)) ;;
+    5) xdotool mousemove --window "$window" $((RANDOM % 600)) $((RANDOM % 400)) click 1 ;;
+    6) xdotool key --window "$window" F10 Escape ;;
+    7) xdotool mousemove --window "$window" 200 150 mousedown 1 mousemove_relative -- 30 20 mouseup 1 ;;
+    8) xdotool key --window "$window" a b c ;;
+    9) xdotool windowminimize "$window" && sleep 0.3 && xdotool windowactivate "$window" ;;
+    esac
+} >/dev/null 2>&1
+RANDOM=${QM_SOAK_SEED:-1}
 
 start=$SECONDS
 while ((SECONDS - start < total)); do
@@ -83,10 +148,13 @@ while ((SECONDS - start < total)); do
     threads=$(ls "/proc/$cli_pid/task" 2>/dev/null | wc -l)
     fds=$(ls "/proc/$cli_pid/fd" 2>/dev/null | wc -l)
     [ -n "$rss" ] && echo "$((SECONDS - start)) $rss $threads $fds" >>"$work/samples"
+    ((gui)) && user_act
     sleep 1
 done
 
-kill -INT "$cli_pid"
+# Both must end cleanly: the GUI viewer closes its window on SIGTERM, as at
+# the end of a session, the cli on SIGINT.
+kill -"$( ((gui)) && echo TERM || echo INT)" "$cli_pid"
 wait "$cli_pid"
 cli_status=$?
 cli_pid=
