@@ -103,7 +103,8 @@ void CquillmereApp::PrivateSignalsHandle()
                          // close that does not come to an end.
                          std::signal(SIGINT, SIG_DFL);
                          std::signal(SIGTERM, SIG_DFL);
-                         SALog(SA_LOG_ALWAYS, "CquillmereApp signal %d: closing the window\n", number);
+                         SALog(SA_LOG_ALWAYS,
+                               "CquillmereApp::PrivateSignalsHandle signal %d: closing the window\n", number);
                          if (m_pFrame)
                              m_pFrame->close();
                          // Also ends the loop of a modal dialog that is open.
