@@ -26,6 +26,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <vector>
 
 #ifndef QM_APP_HAVE_DISPLAY_MODE
 class SADisplayModeProviderScreen
@@ -83,26 +84,40 @@ void CquillmereAppSignal(int signal)
 
 void CquillmereApp::PrivateSignalsHandle()
 {
-    // Ctrl+C in a terminal and SIGTERM at the end of a session would end the
-    // process where it stands: the server would see the connection break
-    // instead of a Disconnect, and the window's placement would be lost.
-    // They close the window instead, as the user would.
+    // Ctrl+C in a terminal, SIGTERM at the end of a session and SIGHUP when
+    // the terminal goes would end the process where it stands: the server
+    // would see the connection break instead of a Disconnect, and the
+    // window's placement would be lost. They close the window instead, as
+    // the user would. A signal the viewer was started to ignore (nohup, a
+    // shell's background job) stays ignored.
     if (pipe2(g_SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
     {
         SALog(SA_LOG_FAILURE, "CquillmereApp::PrivateSignalsHandle pipe2 failed! errno %d\n", errno);
         return;
     }
+    std::vector<int> handled;
+    struct sigaction action = {};
+    action.sa_handler = CquillmereAppSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+    {
+        struct sigaction inherited = {};
+        if (sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN &&
+            sigaction(signal, &action, nullptr) == 0)
+            handled.push_back(signal);
+    }
     auto* notifier = new QSocketNotifier(g_SignalPipe[0], QSocketNotifier::Read, m_pApplication.get());
     QObject::connect(notifier, &QSocketNotifier::activated, m_pApplication.get(),
-                     [this]
+                     [this, handled]
                      {
                          unsigned char number = 0;
                          if (read(g_SignalPipe[0], &number, 1) != 1)
                              return;
                          // A second signal ends the process at once, for a
                          // close that does not come to an end.
-                         std::signal(SIGINT, SIG_DFL);
-                         std::signal(SIGTERM, SIG_DFL);
+                         for (const int signal : handled)
+                             std::signal(signal, SIG_DFL);
                          SALog(SA_LOG_ALWAYS,
                                "CquillmereApp::PrivateSignalsHandle signal %d: closing the window\n", number);
                          if (m_pFrame)
@@ -110,12 +125,6 @@ void CquillmereApp::PrivateSignalsHandle()
                          // Also ends the loop of a modal dialog that is open.
                          QCoreApplication::quit();
                      });
-    struct sigaction action = {};
-    action.sa_handler = CquillmereAppSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
 }
 
 bool CquillmereApp::InitInstance()

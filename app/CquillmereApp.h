@@ -15,8 +15,9 @@
 //                               been shown for a second. QUILLMERE_SCREENSHOT_FULLSCREEN=1 asks
 //                               for full screen before the picture.
 //
-// SIGINT and SIGTERM close the window as the user would (a second one ends
-// the process at once).
+// SIGINT, SIGTERM and SIGHUP close the window as the user would (a second
+// one ends the process at once); one the process was started to ignore
+// stays ignored.
 //
 // Threads: GUI thread only.
 #include <QString>

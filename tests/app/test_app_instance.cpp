@@ -81,11 +81,13 @@ bool WaitFor(const std::function<bool()>& done)
     return true;
 }
 
-pid_t ViewerStart()
+pid_t ViewerStart(int ignored = 0)
 {
     const pid_t pid = fork();
     if (pid == 0)
     {
+        if (ignored != 0)
+            std::signal(ignored, SIG_IGN);
         execl(QM_VIEWER_EXE, QM_VIEWER_EXE, static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -168,12 +170,23 @@ TEST(AppInstance, WithoutAUsableDataFolderTheViewerStartsWithoutASlotAndConnects
     frame->close();
 }
 
-// A terminal's Ctrl+C and the end of a session (SIGTERM) close the viewer as
-// closing its window does: it leaves the server properly and keeps the
-// window's placement, instead of dying where it stands.
+// A terminal's Ctrl+C or hang-up and the end of a session (SIGTERM) close
+// the viewer as closing its window does: it leaves the server properly and
+// keeps the window's placement, instead of dying where it stands. A signal
+// it was started to ignore (a shell's background job, nohup) stays ignored.
 TEST(AppInstance, InterruptAndTerminateCloseTheViewerAsItsWindowWouldBe)
 {
-    for (const int signal : {SIGTERM, SIGINT})
+    {
+        const pid_t viewer = ViewerStart(SIGINT);
+        ASSERT_GT(viewer, 0);
+        ASSERT_TRUE(WaitFor([] { return SlotHeld(0); }));
+        kill(viewer, SIGINT);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        EXPECT_EQ(waitpid(viewer, nullptr, WNOHANG), 0) << "an ignored SIGINT ended the viewer";
+        ViewerStop(viewer);
+        ASSERT_TRUE(WaitFor([] { return !SlotHeld(0); }));
+    }
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
     {
         SAUtilRegistryValueDelete(SA_REGISTRY_KEY_PROFILE_MAINFRAME, SA_REGISTRY_VALUE_WINDOW_PLACEMENT);
         const pid_t viewer = ViewerStart();
