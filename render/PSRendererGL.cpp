@@ -58,8 +58,11 @@ void main()
 // Desktop GL keeps the bytes B, G, R, X as a BGRA texture (so that the
 // picture can also be copied to the window as it is); OpenGL ES has no such
 // format and holds them as R, G, B, A, so red and blue are exchanged in the
-// shader there (SWIZZLE). The fourth byte of a pixel is undefined: the output
-// is opaque.
+// shader there (SWIZZLE). A software rasteriser holds them as R, G, B, A as
+// well: llvmpipe (Mesa 22.3) switches to a faster way of drawing a plain
+// textured quad into a 32-bit window once it has drawn it a few times, and
+// that way shows a BGRA texture with red and blue exchanged. The fourth byte
+// of a pixel is undefined: the output is opaque.
 #define QM_FRAGMENT_SHADER(SWIZZLE)                                                                          \
     "in vec2 texCoord;\n"                                                                                    \
     "uniform sampler2D txDiffuse;\n"                                                                         \
@@ -319,6 +322,7 @@ int PSRendererGL::PrivateInitializeDeviceAndSwapChain()
     SALog(SA_LOG_THREAD, "PSRendererGL::PrivateInitializeDeviceAndSwapChain: GL_VERSION %s GL_RENDERER %s\n",
           reinterpret_cast<const char*>(glGetString(GL_VERSION)), renderer);
     m_SoftwareRasteriser.store(PSRendererGLApi::SoftwareRasteriserIs());
+    m_BytesAsRgba = m_Es || m_SoftwareRasteriser.load();
     while (glGetError() != GL_NO_ERROR)
     {
     }
@@ -358,7 +362,7 @@ int PSRendererGL::PrivateModelViewProjectionBufferInitialize()
 
 int PSRendererGL::PrivateShaderCreate()
 {
-    int result = PrivateProgramBuild(m_Es ? FRAGMENT_SHADER_ES : FRAGMENT_SHADER, &m_Program);
+    int result = PrivateProgramBuild(m_BytesAsRgba ? FRAGMENT_SHADER_ES : FRAGMENT_SHADER, &m_Program);
     if (result != 0)
         return result;
     glUseProgram(m_Program);
@@ -484,12 +488,13 @@ int PSRendererGL::PrivateSetTextureDisplayAsShaderResourceView(int x, int y)
         glGetFloatv(GL_MAX_TEXTURE_MAX_ANISOTROPY_EXT, &supported);
         m_Anisotropy = std::fmin(ANISOTROPY_MAX, supported);
     }
-    glTexImage2D(GL_TEXTURE_2D, 0, m_Es ? GL_RGBA8 : GL_RGBA, x, y, 0, m_Es ? GL_RGBA : GL_BGRA,
-                 GL_UNSIGNED_BYTE, nullptr);
+    glTexImage2D(GL_TEXTURE_2D, 0, m_BytesAsRgba ? GL_RGBA8 : GL_RGBA, x, y, 0,
+                 m_BytesAsRgba ? GL_RGBA : GL_BGRA, GL_UNSIGNED_BYTE, nullptr);
     m_TextureWidth = x;
     m_TextureHeight = y;
     int result = ErrorOr(0);
-    if (result != 0 || m_Es)
+    // A copy cannot exchange red and blue.
+    if (result != 0 || m_BytesAsRgba)
         return result;
     // The picture shown untransformed is copied from the texture rather
     // than drawn: a software rasteriser then copies rows instead of running
@@ -547,7 +552,7 @@ int PSRendererGL::PrivateDraw(int* width, int* height)
                 glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
                 glPixelStorei(GL_UNPACK_ROW_LENGTH, frameWidth);
                 glTexSubImage2D(GL_TEXTURE_2D, 0, dirty.left, dirty.top, dirty.right - dirty.left,
-                                dirty.bottom - dirty.top, m_Es ? GL_RGBA : GL_BGRA, GL_UNSIGNED_BYTE,
+                                dirty.bottom - dirty.top, m_BytesAsRgba ? GL_RGBA : GL_BGRA, GL_UNSIGNED_BYTE,
                                 frame + (static_cast<size_t>(dirty.top) * frameWidth + dirty.left) * 4u);
                 glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
                 return glGetError() == GL_NO_ERROR;

@@ -133,6 +133,7 @@ private:
     float m_Anisotropy = 1.0f;        // the most the GL offers, up to 16
     float m_AnisotropyApplied = 1.0f; // what the texture is set to now
     bool m_Es = false;                // the context is OpenGL ES (else desktop OpenGL core)
+    bool m_BytesAsRgba = false;       // the picture's B, G, R, X bytes are held as R, G, B, A
     bool m_PipelineBuilt = false;
     bool m_PipelineFailed = false; // the last build failed: the same size is not retried
     bool m_NoPipelineLogged = false;
