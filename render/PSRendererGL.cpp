@@ -497,8 +497,8 @@ int PSRendererGL::PrivateSetTextureDisplayAsShaderResourceView(int x, int y)
     if (result != 0 || m_BytesAsRgba)
         return result;
     // The picture shown untransformed is copied from the texture rather
-    // than drawn: a software rasteriser then copies rows instead of running
-    // the fragment program for every pixel of the window.
+    // than drawn: rows are copied instead of the fragment program running
+    // for every pixel of the window.
     glGenFramebuffers(1, &m_CopyFramebuffer);
     glBindFramebuffer(GL_READ_FRAMEBUFFER, m_CopyFramebuffer);
     glFramebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, m_TextureDisplay, 0);
