@@ -530,6 +530,11 @@ void SAMvcViewFrmDisplay::OnLButtonUp(const QPointF& point)
                               static_cast<int32_t>(point.x()), static_cast<int32_t>(point.y()));
         return;
     }
+    // A release whose press this view never saw (it went to the server
+    // before ALT+SHIFT or a focus change ended remote control) is no click
+    // on the picture: taken as one, it would ask to capture again at once.
+    if (!m_LeftDown)
+        return;
     m_LeftDown = false;
     if (m_Moved)
         return; // the end of a drag, not a click
