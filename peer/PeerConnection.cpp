@@ -377,6 +377,15 @@ void PeerConnection::PrivateReceiveLoop()
             break;
         }
     }
+#ifdef QM_PEER_X11
+    // Gone without its releases (a crash, a lost network, another viewer
+    // taking over), the viewer must not leave the shared desktop with keys
+    // or buttons held.
+    if (m_pInject)
+    {
+        m_pInject->ReleaseAll();
+    }
+#endif
     {
         std::lock_guard<std::mutex> guard(m_Lock);
         m_ViewerGone = true;

@@ -96,6 +96,17 @@ void PeerConnection::PrivateStreamX11()
     auto due = Clock::now();
     std::vector<std::pair<int, int>> runs;
     int captureFailures = 0;
+    // The display went away under the stream (a log out, the X server
+    // ended): the viewer is told the stream is over, as at any other end.
+    auto displayLost = [&]
+    {
+        SALog(SA_LOG_FAILURE, "PeerConnection::PrivateStreamX11 connection %u: the X display is gone\n",
+              m_Id);
+        if (PrivateHeaderSend(PeerPacket::Disconnect(0)))
+        {
+            PrivateGracefulClose();
+        }
+    };
     uint32_t scenarioDone = UINT32_MAX; // a frame not sent is tried again
     for (uint32_t frameNumber = 0;;)
     {
@@ -121,6 +132,11 @@ void PeerConnection::PrivateStreamX11()
         // A still screen sends nothing; the first frame is the whole screen.
         while (!source.ChangeWait(PEER_X11_IDLE_MS))
         {
+            if (source.LostGet())
+            {
+                displayLost();
+                return;
+            }
             if (PrivateEnding())
             {
                 return;
@@ -138,6 +154,10 @@ void PeerConnection::PrivateStreamX11()
         bool resized = false;
         if (!source.RunsTake(maxRuns, minRuns, runs, resized))
         {
+            if (source.LostGet())
+            {
+                displayLost();
+            }
             return;
         }
         if (runs.empty())
@@ -168,6 +188,11 @@ void PeerConnection::PrivateStreamX11()
         }
         if (!captured)
         {
+            if (source.LostGet())
+            {
+                displayLost();
+                return;
+            }
             if (++captureFailures > PEER_X11_CAPTURE_RETRIES)
             {
                 return;

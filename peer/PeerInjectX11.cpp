@@ -2,6 +2,7 @@
 
 #include "core/SAInputKeyTable.h"
 #include "core/SALog.h"
+#include "peer/PeerX11Display.h"
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -27,17 +28,6 @@ constexpr uint32_t WHEEL = 0x0800;
 constexpr int WHEEL_DELTA = 120;
 // X key codes are the kernel's key codes plus 8.
 constexpr uint32_t X_KEYCODE_OFFSET = 8;
-
-// A refused request (a key code the server lacks) must not end the whole
-// server, as Xlib's default handler would.
-int PrivateErrorLog(Display* display, XErrorEvent* event)
-{
-    char text[128] = {};
-    XGetErrorText(display, event->error_code, text, sizeof(text));
-    SALog(SA_LOG_FAILURE, "PeerInjectX11 failed! X error %d (%s) request %d.%d\n", event->error_code, text,
-          event->request_code, event->minor_code);
-    return 0;
-}
 } // namespace
 
 PeerInjectX11::PeerInjectX11() = default;
@@ -46,17 +36,16 @@ PeerInjectX11::~PeerInjectX11()
 {
     if (m_pDisplay != nullptr)
     {
+        ReleaseAll();
         XCloseDisplay(static_cast<Display*>(m_pDisplay));
     }
 }
 
 bool PeerInjectX11::Open(const std::string& display)
 {
-    XSetErrorHandler(PrivateErrorLog);
-    Display* dpy = XOpenDisplay(display.empty() ? nullptr : display.c_str());
+    Display* dpy = PeerX11DisplayOpen(display, "PeerInjectX11", &m_Lost);
     if (dpy == nullptr)
     {
-        SALog(SA_LOG_FAILURE, "PeerInjectX11::Open failed! XOpenDisplay %s\n", display.c_str());
         return false;
     }
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
@@ -70,18 +59,83 @@ bool PeerInjectX11::Open(const std::string& display)
     return true;
 }
 
-bool PeerInjectX11::PrivateMoveTo(int x, int y)
+Display* PeerInjectX11::PrivateDisplayGet() const
+{
+    return m_Lost ? nullptr : static_cast<Display*>(m_pDisplay);
+}
+
+bool PeerInjectX11::PrivateScreenSizeGet(int& width, int& height)
+{
+    // Asked each time: Xlib's own figures keep the size the screen had when
+    // this connection opened, and RandR may have changed it since.
+    Display* dpy = static_cast<Display*>(m_pDisplay);
+    Window root = 0;
+    int x = 0, y = 0;
+    unsigned w = 0, h = 0, border = 0, depth = 0;
+    if (!XGetGeometry(dpy, DefaultRootWindow(dpy), &root, &x, &y, &w, &h, &border, &depth) || w == 0 ||
+        h == 0)
+    {
+        return false;
+    }
+    width = static_cast<int>(w);
+    height = static_cast<int>(h);
+    return true;
+}
+
+bool PeerInjectX11::PrivateMoveTo(int64_t x, int64_t y)
 {
     Display* dpy = static_cast<Display*>(m_pDisplay);
-    const int screen = DefaultScreen(dpy);
-    x = std::clamp(x, 0, DisplayWidth(dpy, screen) - 1);
-    y = std::clamp(y, 0, DisplayHeight(dpy, screen) - 1);
-    return XTestFakeMotionEvent(dpy, screen, x, y, CurrentTime) != 0;
+    int width = 0, height = 0;
+    if (!PrivateScreenSizeGet(width, height))
+    {
+        return false;
+    }
+    return XTestFakeMotionEvent(dpy, DefaultScreen(dpy),
+                                static_cast<int>(std::clamp<int64_t>(x, 0, width - 1)),
+                                static_cast<int>(std::clamp<int64_t>(y, 0, height - 1)), CurrentTime) != 0;
+}
+
+bool PeerInjectX11::PrivateButton(unsigned button, bool down)
+{
+    if (button <= BUTTONS_TRACKED)
+    {
+        m_ButtonsDown.set(button - 1, down);
+    }
+    return XTestFakeButtonEvent(static_cast<Display*>(m_pDisplay), button, down ? True : False,
+                                CurrentTime) != 0;
+}
+
+void PeerInjectX11::ReleaseAll()
+{
+    Display* dpy = PrivateDisplayGet();
+    if (dpy == nullptr || (m_KeysDown.none() && m_ButtonsDown.none()))
+    {
+        return;
+    }
+    SALog(SA_LOG_INPUT, "PeerInjectX11::ReleaseAll %zu keys and %zu buttons the viewer left down\n",
+          m_KeysDown.count(), m_ButtonsDown.count());
+    for (unsigned keycode = 0; keycode < m_KeysDown.size(); ++keycode)
+    {
+        if (m_KeysDown.test(keycode))
+        {
+            XTestFakeKeyEvent(dpy, keycode, False, CurrentTime);
+        }
+    }
+    for (unsigned button = 1; button <= BUTTONS_TRACKED; ++button)
+    {
+        if (m_ButtonsDown.test(button - 1))
+        {
+            XTestFakeButtonEvent(dpy, button, False, CurrentTime);
+        }
+    }
+    m_KeysDown.reset();
+    m_ButtonsDown.reset();
+    XFlush(dpy);
 }
 
 bool PeerInjectX11::MouseApply(int32_t x, int32_t y, uint32_t buttonData, uint32_t buttonFlags)
 {
-    Display* dpy = static_cast<Display*>(m_pDisplay);
+    Display* dpy = PrivateDisplayGet();
     if (dpy == nullptr)
     {
         return false;
@@ -96,13 +150,13 @@ bool PeerInjectX11::MouseApply(int32_t x, int32_t y, uint32_t buttonData, uint32
         int rootX = 0, rootY = 0, winX = 0, winY = 0;
         unsigned mask = 0;
         XQueryPointer(dpy, DefaultRootWindow(dpy), &root, &child, &rootX, &rootY, &winX, &winY, &mask);
-        done = PrivateMoveTo(rootX + x, rootY + y);
+        done = PrivateMoveTo(static_cast<int64_t>(rootX) + x, static_cast<int64_t>(rootY) + y);
     }
     for (const ButtonFlag& button : BUTTONS)
     {
         if ((buttonFlags & button.Flag) != 0)
         {
-            done = XTestFakeButtonEvent(dpy, button.Button, button.Down, CurrentTime) != 0 && done;
+            done = PrivateButton(button.Button, button.Down) && done;
         }
     }
     if ((buttonFlags & WHEEL) != 0)
@@ -124,7 +178,7 @@ bool PeerInjectX11::MouseApply(int32_t x, int32_t y, uint32_t buttonData, uint32
 
 bool PeerInjectX11::KeyboardApply(uint32_t vKeyCode, uint32_t scanCode, uint32_t flags)
 {
-    Display* dpy = static_cast<Display*>(m_pDisplay);
+    Display* dpy = PrivateDisplayGet();
     uint32_t evdev = 0;
     if (dpy == nullptr || !SAInputKeyReverse(static_cast<uint16_t>(vKeyCode), static_cast<uint16_t>(scanCode),
                                              (flags & 0x1) != 0, evdev))
@@ -134,8 +188,13 @@ bool PeerInjectX11::KeyboardApply(uint32_t vKeyCode, uint32_t scanCode, uint32_t
               scanCode, flags);
         return false;
     }
-    const bool done =
-        XTestFakeKeyEvent(dpy, evdev + X_KEYCODE_OFFSET, (flags & 0x2) != 0 ? False : True, CurrentTime) != 0;
+    const unsigned keycode = evdev + X_KEYCODE_OFFSET;
+    const bool down = (flags & 0x2) == 0;
+    if (keycode < m_KeysDown.size())
+    {
+        m_KeysDown.set(keycode, down);
+    }
+    const bool done = XTestFakeKeyEvent(dpy, keycode, down ? True : False, CurrentTime) != 0;
     XFlush(dpy);
     return done;
 }
@@ -143,25 +202,24 @@ bool PeerInjectX11::KeyboardApply(uint32_t vKeyCode, uint32_t scanCode, uint32_t
 bool PeerInjectX11::TouchApply(int32_t x, int32_t y, int32_t resolutionWidth, int32_t resolutionHeight,
                                uint32_t flags)
 {
-    Display* dpy = static_cast<Display*>(m_pDisplay);
-    if (dpy == nullptr || resolutionWidth <= 0 || resolutionHeight <= 0)
+    Display* dpy = PrivateDisplayGet();
+    int width = 0, height = 0;
+    if (dpy == nullptr || resolutionWidth <= 0 || resolutionHeight <= 0 ||
+        !PrivateScreenSizeGet(width, height))
     {
         return false;
     }
     // The viewer places the point on the screen size it was last sent; the
     // screen may have changed its size since.
-    const int screen = DefaultScreen(dpy);
-    const int64_t sx = static_cast<int64_t>(x) * DisplayWidth(dpy, screen) / resolutionWidth;
-    const int64_t sy = static_cast<int64_t>(y) * DisplayHeight(dpy, screen) / resolutionHeight;
-    bool done = PrivateMoveTo(static_cast<int>(std::clamp<int64_t>(sx, 0, 1 << 20)),
-                              static_cast<int>(std::clamp<int64_t>(sy, 0, 1 << 20)));
+    bool done = PrivateMoveTo(static_cast<int64_t>(x) * width / resolutionWidth,
+                              static_cast<int64_t>(y) * height / resolutionHeight);
     if ((flags & 0x2) != 0)
     {
-        done = XTestFakeButtonEvent(dpy, 1, True, CurrentTime) != 0 && done;
+        done = PrivateButton(1, true) && done;
     }
     if ((flags & 0x4) != 0)
     {
-        done = XTestFakeButtonEvent(dpy, 1, False, CurrentTime) != 0 && done;
+        done = PrivateButton(1, false) && done;
     }
     XFlush(dpy);
     return done;

@@ -6,8 +6,11 @@
 //
 // Used on the connection's receiver thread only (it owns its own connection
 // to the X server).
+#include <bitset>
 #include <cstdint>
 #include <string>
+
+struct _XDisplay;
 
 class PeerInjectX11
 {
@@ -30,9 +33,25 @@ public:
     // InputTouch: a position on a resolutionWidth x resolutionHeight screen;
     // flags 0x2 down, 0x4 up.
     bool TouchApply(int32_t x, int32_t y, int32_t resolutionWidth, int32_t resolutionHeight, uint32_t flags);
+    // Releases the keys and buttons this viewer pressed and has not
+    // released. XTEST's presses outlive the client that made them: a viewer
+    // that crashed or lost its network would leave the shared desktop with
+    // Ctrl or a button held, which its own keyboard cannot undo. Also done
+    // on destruction.
+    void ReleaseAll();
 
 private:
-    bool PrivateMoveTo(int x, int y);
+    // Buttons 1 to 3 are held; the wheel's buttons are pressed and released
+    // at once.
+    static constexpr unsigned BUTTONS_TRACKED = 3;
+
+    _XDisplay* PrivateDisplayGet() const; // null when not open or lost
+    bool PrivateScreenSizeGet(int& width, int& height);
+    bool PrivateMoveTo(int64_t x, int64_t y);
+    bool PrivateButton(unsigned button, bool down);
 
     void* m_pDisplay = nullptr; // Display*
+    bool m_Lost = false;
+    std::bitset<256> m_KeysDown; // by X key code
+    std::bitset<BUTTONS_TRACKED> m_ButtonsDown;
 };

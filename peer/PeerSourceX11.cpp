@@ -1,6 +1,7 @@
 #include "peer/PeerSourceX11.h"
 
 #include "core/SALog.h"
+#include "peer/PeerX11Display.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -14,20 +15,6 @@
 
 #include <algorithm>
 
-namespace
-{
-// An X error must not end the whole server (Xlib's default): a vanished
-// window or a failed attach is logged, and the call that caused it fails.
-int PrivateErrorLog(Display* display, XErrorEvent* event)
-{
-    char text[128] = {};
-    XGetErrorText(display, event->error_code, text, sizeof(text));
-    SALog(SA_LOG_FAILURE, "PeerSourceX11 failed! X error %d (%s) request %d.%d\n", event->error_code, text,
-          event->request_code, event->minor_code);
-    return 0;
-}
-} // namespace
-
 struct PeerSourceX11::State
 {
     Display* Dpy = nullptr;
@@ -38,6 +25,7 @@ struct PeerSourceX11::State
     int RandrEventBase = 0;
     XImage* Image = nullptr;
     XShmSegmentInfo Shm = {};
+    bool Lost = false;
 };
 
 PeerSourceX11::PeerSourceX11() : m_pState(new State) {}
@@ -62,12 +50,10 @@ PeerSourceX11::~PeerSourceX11()
 
 bool PeerSourceX11::Open(const std::string& display)
 {
-    XSetErrorHandler(PrivateErrorLog);
     State& s = *m_pState;
-    s.Dpy = XOpenDisplay(display.empty() ? nullptr : display.c_str());
+    s.Dpy = PeerX11DisplayOpen(display, "PeerSourceX11", &s.Lost);
     if (s.Dpy == nullptr)
     {
-        SALog(SA_LOG_FAILURE, "PeerSourceX11::Open failed! XOpenDisplay %s\n", display.c_str());
         return false;
     }
     int error = 0;
@@ -165,6 +151,11 @@ void PeerSourceX11::PrivateImageDestroy()
     }
 }
 
+bool PeerSourceX11::LostGet() const
+{
+    return m_pState->Lost;
+}
+
 const uint8_t* PeerSourceX11::PixelsGet() const
 {
     return m_pState->Image != nullptr ? reinterpret_cast<const uint8_t*>(m_pState->Image->data) : nullptr;
@@ -224,6 +215,10 @@ bool PeerSourceX11::ChangeWait(int timeoutMs)
     auto pending = [this]
     { return m_Damaged || m_Resized || std::find(m_Bands.begin(), m_Bands.end(), true) != m_Bands.end(); };
     PrivateEventsRead();
+    if (m_pState->Lost)
+    {
+        return false;
+    }
     if (!pending())
     {
         pollfd fd = {ConnectionNumber(m_pState->Dpy), POLLIN, 0};

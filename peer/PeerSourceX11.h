@@ -27,6 +27,9 @@ public:
     // the display or one of the extensions is missing.
     bool Open(const std::string& display);
 
+    // The display went away (a log out, the X server ended): nothing more
+    // comes from it.
+    bool LostGet() const;
     int WidthGet() const { return m_Width; }
     int HeightGet() const { return m_Height; }
     // The last picture read: BGRX rows PitchGet() bytes apart.

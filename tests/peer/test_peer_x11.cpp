@@ -1,6 +1,6 @@
 // The peer showing a real X display: ctest starts this under Xvfb (640x480),
 // the test draws its own full-screen window there, and the real peer
-// (--source x11) reads it on loopback addresses 127.0.0.161 .. 127.0.0.163,
+// (--source x11) reads it on loopback addresses 127.0.0.161 .. 127.0.0.166,
 // seen by the real quillmere-cli or by the test's own minimal viewer.
 #include "core/SAInputKeyTable.h"
 #include "core/SAUtilPng.h"
@@ -27,6 +27,7 @@
 // Last: Xlib defines macros (None, Bool, Status) other headers use as names.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
 
 namespace
 {
@@ -215,6 +216,72 @@ std::pair<int, int> Rows(const PeerTestPacket& packet)
 {
     return {packet.Top(), packet.Bottom()};
 }
+
+// An X server of the test's own, on the first display number no server
+// holds: its pid and its name.
+std::pair<pid_t, std::string> XvfbStart(const char* size)
+{
+    int number = 150 + getpid() % 50;
+    while (access(("/tmp/.X" + std::to_string(number) + "-lock").c_str(), F_OK) == 0)
+        ++number;
+    const std::string display = ":" + std::to_string(number);
+    const pid_t xvfb = fork();
+    if (xvfb == 0)
+    {
+        execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", size, "-nolisten", "tcp",
+               static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+    for (int i = 0; i < 1000 && access(socket.c_str(), F_OK) != 0; ++i)
+        usleep(10000);
+    return {xvfb, display};
+}
+
+// What the test's X connection sees held: the keys down and the pointer's
+// position and button mask.
+struct HeldInput
+{
+    int Keys = 0;
+    int X = -1, Y = -1;
+    unsigned Buttons = 0;
+};
+HeldInput HeldInputGet(Display* dpy)
+{
+    HeldInput held;
+    char keys[32] = {};
+    XQueryKeymap(dpy, keys);
+    for (char byte : keys)
+        held.Keys += __builtin_popcount(static_cast<unsigned char>(byte));
+    Window root = 0, child = 0;
+    int winX = 0, winY = 0;
+    XQueryPointer(dpy, DefaultRootWindow(dpy), &root, &child, &held.X, &held.Y, &winX, &winY, &held.Buttons);
+    held.Buttons &= Button1Mask | Button2Mask | Button3Mask;
+    return held;
+}
+
+// Xvfb has one output with one mode, the size it started at; a screen
+// smaller than the mode is refused, so the output is off while it is.
+bool ScreenSizeSet(Display* dpy, int width, int height)
+{
+    XRRScreenResources* resources = XRRGetScreenResources(dpy, DefaultRootWindow(dpy));
+    if (resources == nullptr || resources->ncrtc < 1 || resources->nmode < 1 || resources->noutput < 1)
+        return false;
+    const XRRModeInfo& mode = resources->modes[0];
+    const bool full = static_cast<int>(mode.width) == width && static_cast<int>(mode.height) == height;
+    if (!full)
+        XRRSetCrtcConfig(dpy, resources, resources->crtcs[0], CurrentTime, 0, 0, 0, RR_Rotate_0, nullptr, 0);
+    XRRSetScreenSize(dpy, DefaultRootWindow(dpy), width, height, width / 4, height / 4);
+    if (full)
+        XRRSetCrtcConfig(dpy, resources, resources->crtcs[0], CurrentTime, 0, 0, mode.id, RR_Rotate_0,
+                         resources->outputs, 1);
+    XRRFreeScreenResources(resources);
+    Window root = 0;
+    int x = 0, y = 0;
+    unsigned w = 0, h = 0, border = 0, depth = 0;
+    XGetGeometry(dpy, DefaultRootWindow(dpy), &root, &x, &y, &w, &h, &border, &depth);
+    return static_cast<int>(w) == width && static_cast<int>(h) == height;
+}
 } // namespace
 
 TEST(PeerX11, CapturedDisplayMatchesThePictureInEachCodec)
@@ -360,6 +427,78 @@ TEST(PeerX11, InjectedKeysClicksAndTouchesReachAWindow)
     EXPECT_EQ(window.Clicks[1], std::make_pair(300, 200));
 }
 
+// Input follows the screen's size as RandR changes it, and whatever the
+// viewer held down is let go when it vanishes without its releases: XTEST's
+// presses outlive the client that made them.
+TEST(PeerX11, InjectedInputFollowsTheScreensSizeAndIsReleasedWhenTheViewerVanishes)
+{
+    Display* dpy = TestWindow::Open();
+    ASSERT_NE(dpy, nullptr);
+    ASSERT_TRUE(ScreenSizeSet(dpy, 320, 240));
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.165", "--source", "x11", "--inject", "--quiet"}));
+    PeerTestClient client;
+    ASSERT_TRUE(client.Connect("127.0.0.165"));
+    ASSERT_TRUE(client.ConnectRequestSend());
+    PeerTestPacket packet;
+    ASSERT_TRUE(client.PacketRead(packet)); // Visibility: the injector is open at 320x240
+    ASSERT_TRUE(ScreenSizeSet(dpy, 640, 480));
+    ASSERT_TRUE(client.HeaderSend(10, {{8, 5000}, {12, 5000}, {20, 0x1}}));
+    auto heldWhen = [&](auto done)
+    {
+        HeldInput held;
+        for (int i = 0; i < 500 && !done(held = HeldInputGet(dpy)); ++i)
+            usleep(10000);
+        return held;
+    };
+    HeldInput held = heldWhen([](const HeldInput& h) { return h.X != 319 || h.Y != 239; });
+    EXPECT_EQ(std::make_pair(held.X, held.Y), std::make_pair(639, 479));
+    // A touch held down on the grown screen, and Ctrl.
+    ASSERT_TRUE(client.HeaderSend(12, {{8, 600}, {12, 400}, {16, 640}, {20, 480}, {24, 0x3}}));
+    SAInputKeyCode ctrl;
+    ASSERT_TRUE(SAInputKeyTranslate(KEY_LEFTCTRL, true, ctrl));
+    ASSERT_TRUE(client.HeaderSend(11, {{8, ctrl.VKeyCode}, {12, ctrl.ScanCode}}));
+    held = heldWhen([](const HeldInput& h) { return h.Keys > 0 && h.Buttons != 0; });
+    EXPECT_EQ(std::make_pair(held.X, held.Y), std::make_pair(600, 400));
+    ASSERT_EQ(held.Keys, 1);
+    ASSERT_EQ(held.Buttons, static_cast<unsigned>(Button1Mask));
+    client.Close();
+    held = heldWhen([](const HeldInput& h) { return h.Keys == 0 && h.Buttons == 0; });
+    EXPECT_EQ(held.Keys, 0) << "a key is still held after the viewer went";
+    EXPECT_EQ(held.Buttons, 0u) << "a button is still held after the viewer went";
+    XCloseDisplay(dpy);
+}
+
+// The shared display going away (a log out, the X server ending) ends its
+// streams with a Disconnect, not the whole server: the listener, and the
+// audio connection beside it, stay for the next session.
+TEST(PeerX11, TheDisplayGoingAwayEndsItsStreamWithADisconnectAndThePeerStaysUp)
+{
+    const auto [xvfb, display] = XvfbStart("320x240x24");
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.166", "--source", "x11" + display, "--inject", "--quiet"}));
+    PeerTestClient client;
+    ASSERT_TRUE(client.Connect("127.0.0.166"));
+    ASSERT_TRUE(client.ConnectRequestSend());
+    ASSERT_FALSE(FrameRead(client).empty());
+    kill(xvfb, SIGTERM);
+    waitpid(xvfb, nullptr, 0);
+    // Input applied to the lost display changes nothing either.
+    client.HeaderSend(10, {{8, 5}, {12, 5}, {20, 0x3}});
+    PeerTestPacket packet;
+    bool disconnected = false;
+    while (!disconnected && client.PacketRead(packet))
+        disconnected = packet.Type() == 8;
+    EXPECT_TRUE(disconnected) << "the stream ended without a Disconnect";
+    EXPECT_TRUE(client.EndOfStreamRead());
+    // Still listening: a new viewer is told the display is missing.
+    PeerTestClient next;
+    ASSERT_TRUE(next.Connect("127.0.0.166"));
+    ASSERT_TRUE(next.ConnectRequestSend());
+    ASSERT_TRUE(next.PacketRead(packet));
+    EXPECT_EQ(packet.Type(), 8u);
+}
+
 #ifdef QM_VIEWER_EXE
 // The whole way: keys typed into the viewer (its own Xvfb, xdotool as the
 // user) reach the window on the captured display as the same characters.
@@ -367,21 +506,8 @@ TEST(PeerX11, KeysTypedIntoTheViewerArriveAsTheSameCharacters)
 {
     TestWindow window;
     ASSERT_EQ(window.Width, 640);
-    // The viewer's own display: the first number no server holds.
-    int number = 150 + getpid() % 50;
-    while (access(("/tmp/.X" + std::to_string(number) + "-lock").c_str(), F_OK) == 0)
-        ++number;
-    const std::string display = ":" + std::to_string(number);
-    const pid_t xvfb = fork();
-    if (xvfb == 0)
-    {
-        execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-               static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-    for (int i = 0; i < 1000 && access(socket.c_str(), F_OK) != 0; ++i)
-        usleep(10000);
+    // The viewer's own display.
+    const auto [xvfb, display] = XvfbStart("1024x768x24");
     const std::string dir = TempDir();
     const std::string env = "XDG_CONFIG_HOME='" + dir + "/config' ";
     const std::string key = " set 'Software\\harrowfenlab\\quillmere' ";
