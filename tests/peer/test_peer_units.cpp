@@ -207,6 +207,31 @@ TEST(PeerOptions, OutOfRangeAndUnknownAreRefused)
     }
 }
 
+// A 4:2:0 H.264 picture has even sides: the synthetic desktop cannot be one
+// at an odd size, so the combination is refused at the start rather than
+// every connection failing.
+TEST(PeerOptions, H264NeedsAnEvenSize)
+{
+    for (const auto& args : std::vector<std::vector<const char*>>{{"--codec", "h264", "--size", "801x600"},
+                                                                  {"--size", "800x601", "--codec", "h264"},
+                                                                  {"--chaos", "1", "--size", "321x240"}})
+    {
+        PeerOptions options;
+        std::string error;
+        EXPECT_FALSE(OptionsParse(args, options, error))
+            << args[0] << " " << args[1] << " " << args[2] << " " << args[3];
+        EXPECT_NE(error.find("even"), std::string::npos) << error;
+    }
+    for (const auto& args : std::vector<std::vector<const char*>>{{"--codec", "h264", "--size", "800x600"},
+                                                                  {"--codec", "jpeg", "--size", "801x601"},
+                                                                  {"--chaos", "1", "--size", "320x240"}})
+    {
+        PeerOptions options;
+        std::string error;
+        EXPECT_TRUE(OptionsParse(args, options, error)) << error;
+    }
+}
+
 TEST(PeerScenario, ParsesKindsFramesValuesAndDefaults)
 {
     PeerScenario scenario;
