@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -14,6 +15,12 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+namespace
+{
+// How long the listener rests after accept4 found no descriptor free.
+constexpr int PEER_ACCEPT_REST_MS = 100;
+} // namespace
 
 PeerServer::PeerServer(const PeerOptions& options) : m_Options(options) {}
 
@@ -181,10 +188,20 @@ void PeerServer::ConnectionEnded(uint32_t connectionId)
 
 void PeerServer::PrivateAcceptLoop()
 {
+    using Clock = std::chrono::steady_clock;
+    // Out of descriptors, the pending connection stays queued and the
+    // listener stays readable: polling it again at once would spin (and log)
+    // until a descriptor is free. It rests instead, and the episode is logged
+    // once.
+    Clock::time_point restUntil;
+    bool starved = false;
     while (!m_StopRequested.load())
     {
-        pollfd fds[2] = {{m_ListenFd, POLLIN, 0}, {m_WakePipe[0], POLLIN, 0}};
-        int ready = poll(fds, 2, -1);
+        const auto rest = std::chrono::ceil<std::chrono::milliseconds>(restUntil - Clock::now());
+        const bool resting = rest.count() > 0;
+        // poll skips a negative descriptor: only the wake pipe while resting.
+        pollfd fds[2] = {{resting ? -1 : m_ListenFd, POLLIN, 0}, {m_WakePipe[0], POLLIN, 0}};
+        int ready = poll(fds, 2, resting ? static_cast<int>(rest.count()) : -1);
         if (ready < 0)
         {
             if (errno == EINTR)
@@ -222,12 +239,27 @@ void PeerServer::PrivateAcceptLoop()
             int fd = accept4(m_ListenFd, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0)
             {
-                if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED)
+                const int error = errno;
+                if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM)
                 {
-                    SALog(SA_LOG_FAILURE, "PeerServer::PrivateAcceptLoop failed! accept4 %d\n", errno);
+                    if (!starved)
+                    {
+                        SALog(
+                            SA_LOG_FAILURE,
+                            "PeerServer::PrivateAcceptLoop failed! accept4 %d - %s; trying again every %d ms "
+                            "until it succeeds\n",
+                            error, std::strerror(error), PEER_ACCEPT_REST_MS);
+                        starved = true;
+                    }
+                    restUntil = Clock::now() + std::chrono::milliseconds(PEER_ACCEPT_REST_MS);
+                }
+                else if (error != EINTR && error != EAGAIN && error != ECONNABORTED)
+                {
+                    SALog(SA_LOG_FAILURE, "PeerServer::PrivateAcceptLoop failed! accept4 %d\n", error);
                 }
                 continue;
             }
+            starved = false;
             int one = 1;
             // Header-only packets (Visibility, StreamReset, Disconnect) go out at once.
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));

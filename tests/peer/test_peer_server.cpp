@@ -15,6 +15,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <sys/resource.h>
 
 namespace
 {
@@ -701,6 +703,68 @@ TEST(PeerConnections, AudioFromAWavFileLoopsAndSurvivesAStall)
     }
     ASSERT_TRUE(audio.HeaderSend(8));
     EXPECT_EQ(peer.Wait(), 0);
+}
+
+namespace
+{
+// Processor time (user and system) the process `pid` has used so far.
+double CpuSeconds(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i >= 14)
+            ticks += std::stod(field);
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+} // namespace
+
+// Out of descriptors the peer waits quietly for one to be freed: one log
+// line for the episode and hardly any processor time, and once the idle
+// sockets have gone the next viewer is served.
+TEST(PeerConnections, RunningOutOfDescriptorsIsOneQuietEpisode)
+{
+    const std::string log = TempPath("descriptors.log");
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.151", "--size", "64x48", "--codec", "raw", "--quiet"}, log));
+    // Room for 16 connections beyond what the peer holds already.
+    const auto held =
+        std::distance(std::filesystem::directory_iterator("/proc/" + std::to_string(peer.PidGet()) + "/fd"),
+                      std::filesystem::directory_iterator());
+    const rlimit limit = {static_cast<rlim_t>(held) + 16, static_cast<rlim_t>(held) + 16};
+    ASSERT_EQ(prlimit(peer.PidGet(), RLIMIT_NOFILE, &limit, nullptr), 0) << std::strerror(errno);
+    std::vector<int> idle;
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(28252);
+    inet_pton(AF_INET, "127.0.0.151", &address.sin_addr);
+    for (int i = 0; i < 64; ++i)
+    {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ASSERT_GE(fd, 0);
+        idle.push_back(fd);
+        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const double before = CpuSeconds(peer.PidGet());
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const double used = CpuSeconds(peer.PidGet()) - before;
+    EXPECT_LT(used, 0.4) << "the peer spun while out of descriptors";
+    std::ifstream in(log);
+    std::string line;
+    int lines = 0;
+    while (std::getline(in, line))
+        lines += line.find("accept4") != std::string::npos;
+    EXPECT_EQ(lines, 1);
+    for (int fd : idle)
+        close(fd);
+    PeerTestClient viewer;
+    ASSERT_TRUE(viewer.Connect("127.0.0.151"));
+    ASSERT_TRUE(viewer.ConnectRequestSend());
+    ExpectVisibility(viewer, 1);
 }
 
 TEST(PeerSaveLast, PngEqualsTheLastFrameSent)
