@@ -216,9 +216,28 @@ void PeerConnection::PrivateReceiverStop()
 bool PeerConnection::PrivateConnectRequestRead(uint32_t& requestKind)
 {
     uint8_t packet[SA_CONNECT_REQUEST_SIZE] = {};
-    if (!m_Socket.Receive(packet, SA_PACKET_HEADER_SIZE))
+    // Until the request is in, a socket costs a thread and a descriptor
+    // without serving anyone: it gets a deadline, after which it is closed.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(m_Options.RequestTimeoutMs);
+    bool late = false;
+    auto lateLog = [&]
     {
-        SALog(SA_LOG_FAILURE, "PeerConnection::PrivateConnectRequestRead failed! Receive (header)\n");
+        SALog(SA_LOG_FAILURE,
+              "PeerConnection::PrivateConnectRequestRead failed! Connection %u from %s: no connect request "
+              "within %u ms; closing\n",
+              m_Id, m_Socket.RemoteText().c_str(), m_Options.RequestTimeoutMs);
+    };
+    if (!m_Socket.ReceiveBefore(packet, SA_PACKET_HEADER_SIZE, deadline, late))
+    {
+        if (late)
+        {
+            lateLog();
+        }
+        else
+        {
+            SALog(SA_LOG_FAILURE, "PeerConnection::PrivateConnectRequestRead failed! Receive (header)\n");
+        }
         return false;
     }
     uint32_t type = SAWireU32Get(packet);
@@ -237,9 +256,17 @@ bool PeerConnection::PrivateConnectRequestRead(uint32_t& requestKind)
         PrivateRecord(line);
         return false;
     }
-    if (!m_Socket.Receive(packet + SA_PACKET_HEADER_SIZE, SA_CONNECT_REQUEST_PAYLOAD_SIZE))
+    if (!m_Socket.ReceiveBefore(packet + SA_PACKET_HEADER_SIZE, SA_CONNECT_REQUEST_PAYLOAD_SIZE, deadline,
+                                late))
     {
-        SALog(SA_LOG_FAILURE, "PeerConnection::PrivateConnectRequestRead failed! Receive (payload)\n");
+        if (late)
+        {
+            lateLog();
+        }
+        else
+        {
+            SALog(SA_LOG_FAILURE, "PeerConnection::PrivateConnectRequestRead failed! Receive (payload)\n");
+        }
         return false;
     }
     PeerConnectRequest& request = m_Request;

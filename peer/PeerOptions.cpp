@@ -162,6 +162,8 @@ std::string PeerOptions::UsageText()
            "(default $DISPLAY), sent as it changes in the codec, quality and frame rate the viewer asks for\n"
            "  --inject                 apply the viewer's mouse, keyboard and touch input to the X display\n"
            "  --exit-after-clients N   exit once N connections have ended\n"
+           "  --request-timeout SECONDS  close a connection that has not sent its connect request\n"
+           "                           by then, 0.05..3600 (default 10)\n"
            "  --chaos SEED             random drops, resets, visibility flips and malformed packets;\n"
            "                           JPEG and H.264 alternate per connection (for soak runs)\n"
            "  --motion window|full     synthetic desktop: only a window moves (default), or the whole\n"
@@ -442,6 +444,17 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
                 return false;
             }
             options.ExitAfterClients = static_cast<uint32_t>(number);
+        }
+        else if (name == "--request-timeout")
+        {
+            char* end = nullptr;
+            const double seconds = std::strtod(value.c_str(), &end);
+            if (end == value.c_str() || *end != '\0' || !(seconds >= 0.05 && seconds <= 3600.0))
+            {
+                error = "invalid --request-timeout " + value + " (0.05..3600 seconds)";
+                return false;
+            }
+            options.RequestTimeoutMs = static_cast<uint32_t>(std::llround(seconds * 1000.0));
         }
         else if (name == "--motion")
         {

@@ -767,6 +767,42 @@ TEST(PeerConnections, RunningOutOfDescriptorsIsOneQuietEpisode)
     ExpectVisibility(viewer, 1);
 }
 
+// A socket that sends no connect request, or only part of one, is closed
+// at the deadline; a viewer whose request comes in time is served, and no
+// deadline applies once the request is in.
+TEST(PeerConnections, TheConnectRequestHasADeadline)
+{
+    const std::string log = TempPath("deadline.log");
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.149", "--size", "64x48", "--codec", "raw", "--still",
+                            "--request-timeout", "0.5", "--quiet"},
+                           log));
+    const auto start = std::chrono::steady_clock::now();
+    PeerTestClient idle, partial, slow;
+    ASSERT_TRUE(idle.Connect("127.0.0.149"));
+    ASSERT_TRUE(partial.Connect("127.0.0.149"));
+    ASSERT_TRUE(slow.Connect("127.0.0.149"));
+    std::vector<uint8_t> request = PeerTestClient::ConnectRequestBuild(PeerTestConnectFields());
+    ASSERT_TRUE(partial.SendBytes(request.data(), 200));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(slow.ConnectRequestSend());
+    ExpectVisibility(slow, 1);
+    std::vector<PeerTestPacket> packets;
+    ASSERT_NO_FATAL_FAILURE(FrameRead(slow, 64, 48, 1, 0, packets));
+    // The client gives up after 15 s: a peer without a deadline fails here.
+    EXPECT_TRUE(idle.EndOfStreamRead());
+    EXPECT_TRUE(partial.EndOfStreamRead());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(1500));
+    EXPECT_TRUE(slow.IsOpen());
+    std::ifstream in(log);
+    std::string line;
+    int closed = 0;
+    while (std::getline(in, line))
+        closed += line.find("no connect request") != std::string::npos;
+    EXPECT_EQ(closed, 2);
+}
+
 TEST(PeerSaveLast, PngEqualsTheLastFrameSent)
 {
     const std::string png = TempPath("last.png");

@@ -119,6 +119,7 @@ TEST(PeerOptions, DefaultsAndEveryOption)
     EXPECT_EQ(options.Height, 720);
     EXPECT_EQ(options.Fps, 30);
     EXPECT_EQ(options.Window, 4u);
+    EXPECT_EQ(options.RequestTimeoutMs, 10000u);
 
     ASSERT_TRUE(OptionsParse({"--bind",
                               "127.0.0.9",
@@ -152,6 +153,8 @@ TEST(PeerOptions, DefaultsAndEveryOption)
                               "-200",
                               "--audio-stall",
                               "2000@1.5",
+                              "--request-timeout",
+                              "0.25",
                               "--quiet"},
                              options, error))
         << error;
@@ -173,6 +176,7 @@ TEST(PeerOptions, DefaultsAndEveryOption)
     EXPECT_EQ(options.AudioSkewPpm, -200);
     EXPECT_EQ(options.AudioStallMs, 2000u);
     EXPECT_EQ(options.AudioStallAtMs, 1500u);
+    EXPECT_EQ(options.RequestTimeoutMs, 250u);
     EXPECT_TRUE(options.Quiet);
 }
 
@@ -197,6 +201,8 @@ TEST(PeerOptions, OutOfRangeAndUnknownAreRefused)
         {"--audio-stall", "100"},
         {"--audio-stall", "0@1"},
         {"--audio-stall", "100@x"},
+        {"--request-timeout", "0"},
+        {"--request-timeout", "ten"},
     };
     for (const auto& args : bad)
     {
