@@ -127,10 +127,18 @@ void PeerConnection::PrivateRun()
         std::fflush(stdout);
     }
     uint32_t requestKind = 0;
+    // Taken only once the request tells a display connection from an audio
+    // one; a viewer's audio connection does not count against its display.
+    bool slot = false;
     if (PrivateConnectRequestRead(requestKind))
     {
+        if (requestKind == 0)
+        {
+            slot = m_Observer->DisplaySlotTake(m_Id);
+        }
+        const bool turnedAway = requestKind == 0 && !slot;
 #ifdef QM_PEER_X11
-        if (requestKind == 0 && m_Options.Inject)
+        if (slot && m_Options.Inject)
         {
             m_pInject = std::make_unique<PeerInjectX11>();
             if (!m_pInject->Open(m_Options.X11Display))
@@ -149,8 +157,20 @@ void PeerConnection::PrivateRun()
         }
         if (m_ReceiverThread.joinable())
         {
+            if (turnedAway)
+            {
+                SALog(SA_LOG_FAILURE,
+                      "PeerConnection::PrivateRun connection %u from %s turned away: %u display connections "
+                      "are served already (--max-clients)\n",
+                      m_Id, remote.c_str(), m_Options.MaxClients);
+                if (PrivateHeaderSend(PeerPacket::Disconnect(0)))
+                {
+                    PrivateGracefulClose();
+                }
+            }
+            else
 #ifdef QM_PEER_X11
-            if (requestKind == 0 && m_Options.Source == PeerSource::X11)
+                if (requestKind == 0 && m_Options.Source == PeerSource::X11)
             {
                 PrivateStreamX11();
             }
@@ -173,11 +193,17 @@ void PeerConnection::PrivateRun()
                     PrivateGracefulClose();
                 }
             }
-            if (requestKind == 0 && m_Options.Stats)
+            if (slot && m_Options.Stats)
             {
                 PrivateStatsPrint(std::chrono::steady_clock::now());
             }
         }
+    }
+    // Before the socket is shut: a viewer that saw its connection end may
+    // take the slot again at once.
+    if (slot)
+    {
+        m_Observer->DisplaySlotRelease(m_Id);
     }
     PrivateReceiverStop();
     if (!m_Options.Quiet)

@@ -162,6 +162,8 @@ std::string PeerOptions::UsageText()
            "(default $DISPLAY), sent as it changes in the codec, quality and frame rate the viewer asks for\n"
            "  --inject                 apply the viewer's mouse, keyboard and touch input to the X display\n"
            "  --exit-after-clients N   exit once N connections have ended\n"
+           "  --max-clients N          display connections served at once, 1..1024; one more gets\n"
+           "                           Disconnect 0 (default 8; audio connections do not count)\n"
            "  --request-timeout SECONDS  close a connection that has not sent its connect request\n"
            "                           by then, 0.05..3600 (default 10)\n"
            "  --chaos SEED             random drops, resets, visibility flips and malformed packets;\n"
@@ -444,6 +446,15 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
                 return false;
             }
             options.ExitAfterClients = static_cast<uint32_t>(number);
+        }
+        else if (name == "--max-clients")
+        {
+            if (!PrivateIntegerParse(value, 1, 1024, number))
+            {
+                error = "invalid --max-clients " + value + " (1..1024)";
+                return false;
+            }
+            options.MaxClients = static_cast<uint32_t>(number);
         }
         else if (name == "--request-timeout")
         {

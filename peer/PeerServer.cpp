@@ -147,6 +147,24 @@ void PeerServer::Wait()
     }
 }
 
+bool PeerServer::DisplaySlotTake(uint32_t)
+{
+    uint32_t taken = m_DisplaySlotsTaken.load();
+    do
+    {
+        if (taken >= m_Options.MaxClients)
+        {
+            return false;
+        }
+    } while (!m_DisplaySlotsTaken.compare_exchange_weak(taken, taken + 1));
+    return true;
+}
+
+void PeerServer::DisplaySlotRelease(uint32_t)
+{
+    m_DisplaySlotsTaken.fetch_sub(1);
+}
+
 void PeerServer::ConnectionFrameSent(uint32_t frameNumber)
 {
     m_LastFrame.store(frameNumber);

@@ -803,6 +803,40 @@ TEST(PeerConnections, TheConnectRequestHasADeadline)
     EXPECT_EQ(closed, 2);
 }
 
+// Display connections beyond --max-clients get Disconnect 0 at once; audio
+// connections do not count, and a display slot that frees up is taken again.
+TEST(PeerConnections, DisplayConnectionsBeyondTheCapAreTurnedAway)
+{
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.150", "--size", "64x48", "--codec", "raw", "--still",
+                            "--max-clients", "2", "--quiet"}));
+    PeerTestClient first, second, third, audio, fourth;
+    for (PeerTestClient* c : {&first, &second})
+    {
+        ASSERT_TRUE(c->Connect("127.0.0.150"));
+        ASSERT_TRUE(c->ConnectRequestSend());
+        ExpectVisibility(*c, 1);
+    }
+    ASSERT_TRUE(third.Connect("127.0.0.150"));
+    ASSERT_TRUE(third.ConnectRequestSend());
+    ExpectDisconnectAndEnd(third, 0);
+    ASSERT_TRUE(audio.Connect("127.0.0.150"));
+    PeerTestConnectFields fields;
+    fields.Kind = 3;
+    ASSERT_TRUE(audio.ConnectRequestSend(fields));
+    ExpectAudioPackets(audio, 2);
+    // The first viewer leaves; once its connection has ended the slot is free.
+    ASSERT_TRUE(first.HeaderSend(8));
+    PeerTestPacket p;
+    while (first.PacketRead(p))
+    {
+    }
+    ASSERT_TRUE(fourth.Connect("127.0.0.150"));
+    ASSERT_TRUE(fourth.ConnectRequestSend());
+    ExpectVisibility(fourth, 1);
+    EXPECT_TRUE(second.IsOpen());
+}
+
 TEST(PeerSaveLast, PngEqualsTheLastFrameSent)
 {
     const std::string png = TempPath("last.png");

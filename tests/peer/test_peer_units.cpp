@@ -119,6 +119,7 @@ TEST(PeerOptions, DefaultsAndEveryOption)
     EXPECT_EQ(options.Height, 720);
     EXPECT_EQ(options.Fps, 30);
     EXPECT_EQ(options.Window, 4u);
+    EXPECT_EQ(options.MaxClients, 8u);
     EXPECT_EQ(options.RequestTimeoutMs, 10000u);
 
     ASSERT_TRUE(OptionsParse({"--bind",
@@ -153,6 +154,8 @@ TEST(PeerOptions, DefaultsAndEveryOption)
                               "-200",
                               "--audio-stall",
                               "2000@1.5",
+                              "--max-clients",
+                              "3",
                               "--request-timeout",
                               "0.25",
                               "--quiet"},
@@ -176,6 +179,7 @@ TEST(PeerOptions, DefaultsAndEveryOption)
     EXPECT_EQ(options.AudioSkewPpm, -200);
     EXPECT_EQ(options.AudioStallMs, 2000u);
     EXPECT_EQ(options.AudioStallAtMs, 1500u);
+    EXPECT_EQ(options.MaxClients, 3u);
     EXPECT_EQ(options.RequestTimeoutMs, 250u);
     EXPECT_TRUE(options.Quiet);
 }
@@ -201,6 +205,7 @@ TEST(PeerOptions, OutOfRangeAndUnknownAreRefused)
         {"--audio-stall", "100"},
         {"--audio-stall", "0@1"},
         {"--audio-stall", "100@x"},
+        {"--max-clients", "0"},
         {"--request-timeout", "0"},
         {"--request-timeout", "ten"},
     };
