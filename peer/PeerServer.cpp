@@ -281,6 +281,19 @@ void PeerServer::PrivateAcceptLoop()
             int one = 1;
             // Header-only packets (Visibility, StreamReset, Disconnect) go out at once.
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+            // A viewer that vanishes without closing (asleep, out of reach)
+            // would hold its connection and thread for good: a quiet
+            // connection is probed after 5 s, every 2 s, and given up after
+            // 3 probes unanswered; data unacknowledged for 10 s ends it too.
+            const int idleSeconds = 5;
+            const int probeSeconds = 2;
+            const int probes = 3;
+            const unsigned int unacknowledgedMs = 10000;
+            setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof(one));
+            setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof(idleSeconds));
+            setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &probeSeconds, sizeof(probeSeconds));
+            setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof(probes));
+            setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledgedMs, sizeof(unacknowledgedMs));
             auto connection = std::make_unique<PeerConnection>(
                 fd, m_NextId++, m_Options, m_Scenario, m_Options.RecordPath.empty() ? nullptr : &m_Recorder,
                 this, m_Options.Loop > 0 ? &m_Loop : nullptr);

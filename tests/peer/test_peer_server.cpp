@@ -13,10 +13,13 @@
 #include <turbojpeg.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sched.h>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/wait.h>
 
 namespace
 {
@@ -835,6 +838,130 @@ TEST(PeerConnections, DisplayConnectionsBeyondTheCapAreTurnedAway)
     ASSERT_TRUE(fourth.ConnectRequestSend());
     ExpectVisibility(fourth, 1);
     EXPECT_TRUE(second.IsOpen());
+}
+
+namespace
+{
+// The body of the vanishing viewer test, in a child process that has made
+// its own network namespace (it must not run where other tests run): the
+// peer on 10.77.0.1 here, the viewer on 10.77.0.2 in a second namespace
+// behind a veth pair. 0 when the peer ended both of the viewer's
+// connections after the viewer's link went down, 77 when no namespace can
+// be made, 1 otherwise.
+int VanishedViewerRun()
+{
+    if (unshare(CLONE_NEWNET) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
+        return 77;
+    // The viewer's namespace lives as long as a child that waits in it.
+    int ready[2];
+    if (pipe2(ready, O_CLOEXEC) != 0)
+        return 77;
+    const pid_t holder = fork();
+    if (holder == 0)
+    {
+        const char made = unshare(CLONE_NEWNET) == 0 ? 1 : 0;
+        ssize_t written = write(ready[1], &made, 1);
+        (void)written;
+        pause();
+        _exit(0);
+    }
+    struct HolderStop
+    {
+        pid_t Pid;
+        ~HolderStop()
+        {
+            if (Pid > 0)
+            {
+                kill(Pid, SIGKILL);
+                waitpid(Pid, nullptr, 0);
+            }
+        }
+    } holderStop{holder};
+    char made = 0;
+    if (holder < 0 || read(ready[0], &made, 1) != 1 || made != 1)
+        return 77;
+    const std::string holderText = std::to_string(holder);
+    if (std::system(("ip link set lo up && ip link add qm0 type veth peer name qm1 && "
+                     "ip addr add 10.77.0.1/24 dev qm0 && ip link set qm0 up && ip link set qm1 netns " +
+                     holderText)
+                        .c_str()) != 0)
+        return 77;
+    const int home = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+    const int away = open(("/proc/" + holderText + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
+    // Runs a command in the viewer's namespace.
+    auto awayRun = [&](const char* command)
+    {
+        const bool done = setns(away, CLONE_NEWNET) == 0 && std::system(command) == 0;
+        return setns(home, CLONE_NEWNET) == 0 && done;
+    };
+    if (home < 0 || away < 0 ||
+        !awayRun("ip link set lo up && ip addr add 10.77.0.2/24 dev qm1 && "
+                 "ip link set qm1 up"))
+        return 77;
+    PeerTestProcess peer;
+    if (!peer.Start({"--bind", "10.77.0.1", "--size", "64x48", "--codec", "raw", "--fps", "5", "--window",
+                     "0", "--audio", "off"}))
+    {
+        std::fprintf(stderr, "the peer did not start\n");
+        return 1;
+    }
+    // Both connections are made from the viewer's namespace (a socket stays
+    // in the namespace it was made in).
+    PeerTestClient display, audio;
+    bool connected =
+        setns(away, CLONE_NEWNET) == 0 && display.Connect("10.77.0.1") && audio.Connect("10.77.0.1");
+    if (setns(home, CLONE_NEWNET) != 0 || !connected)
+    {
+        std::fprintf(stderr, "the viewer could not connect\n");
+        return 1;
+    }
+    // The display connection keeps sending (no flow control); the silent
+    // audio connection (--audio off) sends nothing at all.
+    PeerTestConnectFields audioFields;
+    audioFields.Kind = 3;
+    PeerTestPacket visibility, frame;
+    if (!display.ConnectRequestSend() || !audio.ConnectRequestSend(audioFields) ||
+        !display.PacketRead(visibility) || !display.PacketRead(frame) || frame.Type() != 2)
+    {
+        std::fprintf(stderr, "the viewer got no frame\n");
+        return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (!awayRun("ip link set qm1 down"))
+        return 1;
+    const auto gone = std::chrono::steady_clock::now();
+    auto ended = [&]
+    {
+        const std::string output = peer.OutputGet();
+        int count = 0;
+        for (size_t at = output.find(" ended after"); at != std::string::npos;
+             at = output.find(" ended after", at + 1))
+            ++count;
+        return count;
+    };
+    while (ended() < 2 && std::chrono::steady_clock::now() - gone < std::chrono::seconds(40))
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - gone).count();
+    std::fprintf(stderr, "%d of 2 connections ended %.1f s after the viewer vanished\n", ended(), seconds);
+    return ended() == 2 ? 0 : 1;
+}
+} // namespace
+
+// A viewer that vanishes without closing (a laptop goes to sleep, the Wi-Fi
+// drops) loses its connections within seconds: the peer gives up on data
+// that nothing acknowledges and probes a connection that is quiet.
+TEST(PeerConnections, AViewerThatVanishesIsDroppedWithinSeconds)
+{
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(VanishedViewerRun());
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no private network namespace here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(PeerSaveLast, PngEqualsTheLastFrameSent)
