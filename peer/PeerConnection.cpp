@@ -127,10 +127,18 @@ void PeerConnection::PrivateRun()
         std::fflush(stdout);
     }
     uint32_t requestKind = 0;
+    // Taken only once the request tells a display connection from an audio
+    // one; a viewer's audio connection does not count against its display.
+    bool slot = false;
     if (PrivateConnectRequestRead(requestKind))
     {
+        if (requestKind == 0)
+        {
+            slot = m_Observer->DisplaySlotTake(m_Id);
+        }
+        const bool turnedAway = requestKind == 0 && !slot;
 #ifdef QM_PEER_X11
-        if (requestKind == 0 && m_Options.Inject)
+        if (slot && m_Options.Inject)
         {
             m_pInject = std::make_unique<PeerInjectX11>();
             if (!m_pInject->Open(m_Options.X11Display))
@@ -149,8 +157,20 @@ void PeerConnection::PrivateRun()
         }
         if (m_ReceiverThread.joinable())
         {
+            if (turnedAway)
+            {
+                SALog(SA_LOG_FAILURE,
+                      "PeerConnection::PrivateRun connection %u from %s turned away: %u display connections "
+                      "are served already (--max-clients)\n",
+                      m_Id, remote.c_str(), m_Options.MaxClients);
+                if (PrivateHeaderSend(PeerPacket::Disconnect(0)))
+                {
+                    PrivateGracefulClose();
+                }
+            }
+            else
 #ifdef QM_PEER_X11
-            if (requestKind == 0 && m_Options.Source == PeerSource::X11)
+                if (requestKind == 0 && m_Options.Source == PeerSource::X11)
             {
                 PrivateStreamX11();
             }
@@ -173,11 +193,17 @@ void PeerConnection::PrivateRun()
                     PrivateGracefulClose();
                 }
             }
-            if (requestKind == 0 && m_Options.Stats)
+            if (slot && m_Options.Stats)
             {
                 PrivateStatsPrint(std::chrono::steady_clock::now());
             }
         }
+    }
+    // Before the socket is shut: a viewer that saw its connection end may
+    // take the slot again at once.
+    if (slot)
+    {
+        m_Observer->DisplaySlotRelease(m_Id);
     }
     PrivateReceiverStop();
     if (!m_Options.Quiet)
@@ -216,9 +242,28 @@ void PeerConnection::PrivateReceiverStop()
 bool PeerConnection::PrivateConnectRequestRead(uint32_t& requestKind)
 {
     uint8_t packet[SA_CONNECT_REQUEST_SIZE] = {};
-    if (!m_Socket.Receive(packet, SA_PACKET_HEADER_SIZE))
+    // Until the request is in, a socket costs a thread and a descriptor
+    // without serving anyone: it gets a deadline, after which it is closed.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(m_Options.RequestTimeoutMs);
+    bool late = false;
+    auto lateLog = [&]
     {
-        SALog(SA_LOG_FAILURE, "PeerConnection::PrivateConnectRequestRead failed! Receive (header)\n");
+        SALog(SA_LOG_FAILURE,
+              "PeerConnection::PrivateConnectRequestRead failed! Connection %u from %s: no connect request "
+              "within %u ms; closing\n",
+              m_Id, m_Socket.RemoteText().c_str(), m_Options.RequestTimeoutMs);
+    };
+    if (!m_Socket.ReceiveBefore(packet, SA_PACKET_HEADER_SIZE, deadline, late))
+    {
+        if (late)
+        {
+            lateLog();
+        }
+        else
+        {
+            SALog(SA_LOG_FAILURE, "PeerConnection::PrivateConnectRequestRead failed! Receive (header)\n");
+        }
         return false;
     }
     uint32_t type = SAWireU32Get(packet);
@@ -237,9 +282,17 @@ bool PeerConnection::PrivateConnectRequestRead(uint32_t& requestKind)
         PrivateRecord(line);
         return false;
     }
-    if (!m_Socket.Receive(packet + SA_PACKET_HEADER_SIZE, SA_CONNECT_REQUEST_PAYLOAD_SIZE))
+    if (!m_Socket.ReceiveBefore(packet + SA_PACKET_HEADER_SIZE, SA_CONNECT_REQUEST_PAYLOAD_SIZE, deadline,
+                                late))
     {
-        SALog(SA_LOG_FAILURE, "PeerConnection::PrivateConnectRequestRead failed! Receive (payload)\n");
+        if (late)
+        {
+            lateLog();
+        }
+        else
+        {
+            SALog(SA_LOG_FAILURE, "PeerConnection::PrivateConnectRequestRead failed! Receive (payload)\n");
+        }
         return false;
     }
     PeerConnectRequest& request = m_Request;

@@ -170,7 +170,16 @@ void PeerConnection::PrivateStreamX11()
         {
             // A new size restarts the stream: a new encoder (for H.264 a
             // new sequence starting with a key frame) and the whole screen.
-            encoder = std::make_unique<PeerEncoder>(codec, quality, m_Options.Gop, m_Options.Bitrate,
+            const PeerCodec fit = PeerEncoder::CodecFit(codec, width, height);
+            if (fit != codec && !m_Options.Quiet)
+            {
+                std::printf(
+                    "quillmere-peer: connection %u: the screen is %dx%d, and an H.264 picture has even "
+                    "sides; sending %s\n",
+                    m_Id, width, height, PeerOptions::CodecName(fit));
+                std::fflush(stdout);
+            }
+            encoder = std::make_unique<PeerEncoder>(fit, quality, m_Options.Gop, m_Options.Bitrate,
                                                     std::max(fps, 1));
         }
         if (wholeScreen)

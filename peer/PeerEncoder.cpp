@@ -31,6 +31,15 @@ PeerEncoder::~PeerEncoder()
     }
 }
 
+PeerCodec PeerEncoder::CodecFit(PeerCodec codec, int width, int height)
+{
+    if (codec == PeerCodec::H264 && (width % 2 != 0 || height % 2 != 0))
+    {
+        return PeerCodec::Jpeg;
+    }
+    return codec;
+}
+
 uint32_t PeerEncoder::CompressionTypeGet() const
 {
     switch (m_Codec)

@@ -22,6 +22,16 @@ public:
     PeerEncoder(const PeerEncoder&) = delete;
     PeerEncoder& operator=(const PeerEncoder&) = delete;
 
+    // The codec that can carry a width x height screen: `codec`, or JPEG in
+    // place of H.264 when a side is odd. libx264's 4:2:0 pictures have even
+    // sides, and there is no sound way round that on the wire: the screen
+    // size of a FrameBuffer is the size the viewer sets its H.264 decoder up
+    // for, so a padded picture would not match it, and a cropped one would
+    // leave the last row or column unpainted. Every FrameBuffer names its
+    // own compression type, so the viewer takes JPEG in the middle of a
+    // connection as well; that keeps the stream going where ending it
+    // (Disconnect 3, "encoder start failed") would leave the user nothing.
+    static PeerCodec CodecFit(PeerCodec codec, int width, int height);
     // Wire compression type of this codec (0, 1, 3 or 4).
     uint32_t CompressionTypeGet() const;
     // Quality field of the header: the JPEG or H.264 quality, 0 for raw and yuv.

@@ -133,7 +133,7 @@ std::string PeerOptions::UsageText()
            "  --size WxH               stream size (default 1280x720)\n"
            "  --fps N                  frames per second, 0 = as fast as flow control allows (default 30)\n"
            "  --fragments 1..4         horizontal bands per frame (default 1)\n"
-           "  --codec raw|yuv|jpeg|h264  payload format (default jpeg)\n"
+           "  --codec raw|yuv|jpeg|h264  payload format (default jpeg; h264 needs an even --size)\n"
            "  --quality 1..100         JPEG quality, or H.264 quality as CRF 51-0.4*Q (default 80)\n"
            "  --gop N                  H.264 frames from one IDR to the next, 1..10000 (default 60)\n"
            "  --bitrate BPS            H.264 average bit rate instead of constant quality\n"
@@ -162,6 +162,10 @@ std::string PeerOptions::UsageText()
            "(default $DISPLAY), sent as it changes in the codec, quality and frame rate the viewer asks for\n"
            "  --inject                 apply the viewer's mouse, keyboard and touch input to the X display\n"
            "  --exit-after-clients N   exit once N connections have ended\n"
+           "  --max-clients N          display connections served at once, 1..1024; one more gets\n"
+           "                           Disconnect 0 (default 8; audio connections do not count)\n"
+           "  --request-timeout SECONDS  close a connection that has not sent its connect request\n"
+           "                           by then, 0.05..3600 (default 10)\n"
            "  --chaos SEED             random drops, resets, visibility flips and malformed packets;\n"
            "                           JPEG and H.264 alternate per connection (for soak runs)\n"
            "  --motion window|full     synthetic desktop: only a window moves (default), or the whole\n"
@@ -443,6 +447,26 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
             }
             options.ExitAfterClients = static_cast<uint32_t>(number);
         }
+        else if (name == "--max-clients")
+        {
+            if (!PrivateIntegerParse(value, 1, 1024, number))
+            {
+                error = "invalid --max-clients " + value + " (1..1024)";
+                return false;
+            }
+            options.MaxClients = static_cast<uint32_t>(number);
+        }
+        else if (name == "--request-timeout")
+        {
+            char* end = nullptr;
+            const double seconds = std::strtod(value.c_str(), &end);
+            if (end == value.c_str() || *end != '\0' || !(seconds >= 0.05 && seconds <= 3600.0))
+            {
+                error = "invalid --request-timeout " + value + " (0.05..3600 seconds)";
+                return false;
+            }
+            options.RequestTimeoutMs = static_cast<uint32_t>(std::llround(seconds * 1000.0));
+        }
         else if (name == "--motion")
         {
             if (value != "window" && value != "full")
@@ -492,6 +516,18 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
     if (options.Inject && options.Source != PeerSource::X11)
     {
         error = "--inject needs --source x11";
+        return false;
+    }
+    // A 4:2:0 H.264 picture has even sides. The synthetic desktop has the
+    // one size for every connection, so at an odd size no connection could
+    // ever get its H.264 stream; refused here instead. (A real display's
+    // size is known only while streaming; there an odd one goes as JPEG.)
+    if (options.Source == PeerSource::Synth && (options.Codec == PeerCodec::H264 || options.Chaos) &&
+        (options.Width % 2 != 0 || options.Height % 2 != 0))
+    {
+        error = std::string(options.Chaos ? "--chaos (half its connections are H.264)" : "--codec h264") +
+                " needs an even --size: an H.264 picture has even sides, " + std::to_string(options.Width) +
+                "x" + std::to_string(options.Height) + " has an odd one";
         return false;
     }
     // A looped frame is sent as it was encoded: nothing may change it on

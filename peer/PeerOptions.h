@@ -82,6 +82,11 @@ struct PeerOptions
     bool Inject = false;
     // Exit once this many connections have ended; 0 = run until a signal.
     uint32_t ExitAfterClients = 0;
+    // Display connections served at once; one more gets Disconnect 0.
+    uint32_t MaxClients = 8;
+    // A new connection that has not sent its whole connect request by then
+    // is closed, so that idle sockets do not hold a thread each for good.
+    uint32_t RequestTimeoutMs = 10000;
     bool Quiet = false;
     // Chaos mode (--chaos SEED): every connection suffers random drops,
     // resets, visibility flips and hostile packets, and the codec alternates

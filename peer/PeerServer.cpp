@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -14,6 +15,12 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+namespace
+{
+// How long the listener rests after accept4 found no descriptor free.
+constexpr int PEER_ACCEPT_REST_MS = 100;
+} // namespace
 
 PeerServer::PeerServer(const PeerOptions& options) : m_Options(options) {}
 
@@ -140,6 +147,24 @@ void PeerServer::Wait()
     }
 }
 
+bool PeerServer::DisplaySlotTake(uint32_t)
+{
+    uint32_t taken = m_DisplaySlotsTaken.load();
+    do
+    {
+        if (taken >= m_Options.MaxClients)
+        {
+            return false;
+        }
+    } while (!m_DisplaySlotsTaken.compare_exchange_weak(taken, taken + 1));
+    return true;
+}
+
+void PeerServer::DisplaySlotRelease(uint32_t)
+{
+    m_DisplaySlotsTaken.fetch_sub(1);
+}
+
 void PeerServer::ConnectionFrameSent(uint32_t frameNumber)
 {
     m_LastFrame.store(frameNumber);
@@ -181,10 +206,20 @@ void PeerServer::ConnectionEnded(uint32_t connectionId)
 
 void PeerServer::PrivateAcceptLoop()
 {
+    using Clock = std::chrono::steady_clock;
+    // Out of descriptors, the pending connection stays queued and the
+    // listener stays readable: polling it again at once would spin (and log)
+    // until a descriptor is free. It rests instead, and the episode is logged
+    // once.
+    Clock::time_point restUntil;
+    bool starved = false;
     while (!m_StopRequested.load())
     {
-        pollfd fds[2] = {{m_ListenFd, POLLIN, 0}, {m_WakePipe[0], POLLIN, 0}};
-        int ready = poll(fds, 2, -1);
+        const auto rest = std::chrono::ceil<std::chrono::milliseconds>(restUntil - Clock::now());
+        const bool resting = rest.count() > 0;
+        // poll skips a negative descriptor: only the wake pipe while resting.
+        pollfd fds[2] = {{resting ? -1 : m_ListenFd, POLLIN, 0}, {m_WakePipe[0], POLLIN, 0}};
+        int ready = poll(fds, 2, resting ? static_cast<int>(rest.count()) : -1);
         if (ready < 0)
         {
             if (errno == EINTR)
@@ -222,15 +257,46 @@ void PeerServer::PrivateAcceptLoop()
             int fd = accept4(m_ListenFd, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0)
             {
-                if (errno != EINTR && errno != EAGAIN && errno != ECONNABORTED)
+                const int error = errno;
+                if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM)
                 {
-                    SALog(SA_LOG_FAILURE, "PeerServer::PrivateAcceptLoop failed! accept4 %d\n", errno);
+                    if (!starved)
+                    {
+                        SALog(
+                            SA_LOG_FAILURE,
+                            "PeerServer::PrivateAcceptLoop failed! accept4 %d - %s; trying again every %d ms "
+                            "until it succeeds\n",
+                            error, std::strerror(error), PEER_ACCEPT_REST_MS);
+                        starved = true;
+                    }
+                    restUntil = Clock::now() + std::chrono::milliseconds(PEER_ACCEPT_REST_MS);
+                }
+                else if (error != EINTR && error != EAGAIN && error != ECONNABORTED)
+                {
+                    SALog(SA_LOG_FAILURE, "PeerServer::PrivateAcceptLoop failed! accept4 %d\n", error);
                 }
                 continue;
             }
+            starved = false;
             int one = 1;
             // Header-only packets (Visibility, StreamReset, Disconnect) go out at once.
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+            // A viewer that vanishes without closing (asleep, out of reach)
+            // would hold its connection and thread for good: a quiet
+            // connection is probed after 5 s, every 2 s, and given up after
+            // 3 probes unanswered; data unacknowledged for 30 s ends it too.
+            // Linux counts a closed receive window as unacknowledged: a
+            // viewer that is alive but has stopped reading (stopped in a
+            // debugger, its machine swapping) is given the longer time.
+            const int idleSeconds = 5;
+            const int probeSeconds = 2;
+            const int probes = 3;
+            const unsigned int unacknowledgedMs = 30000;
+            setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof(one));
+            setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idleSeconds, sizeof(idleSeconds));
+            setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &probeSeconds, sizeof(probeSeconds));
+            setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof(probes));
+            setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledgedMs, sizeof(unacknowledgedMs));
             auto connection = std::make_unique<PeerConnection>(
                 fd, m_NextId++, m_Options, m_Scenario, m_Options.RecordPath.empty() ? nullptr : &m_Recorder,
                 this, m_Options.Loop > 0 ? &m_Loop : nullptr);

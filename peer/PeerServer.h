@@ -8,7 +8,8 @@
 // a signal handler may call it. Wait is called by the owner's thread.
 //
 // m_Connections is touched only by the accept thread. m_SaveLock serialises
-// the PNG writes of --save-last; m_LastFrame and m_ConnectionsEnded are atomic.
+// the PNG writes of --save-last; m_LastFrame, m_ConnectionsEnded and
+// m_DisplaySlotsTaken are atomic.
 #include "peer/PeerConnection.h"
 #include "peer/PeerConnectionObserver.h"
 #include "peer/PeerDiscovery.h"
@@ -43,6 +44,8 @@ public:
     const std::string& ErrorGet() const { return m_Error; }
     uint32_t ConnectionsEndedGet() const { return m_ConnectionsEnded.load(); }
 
+    bool DisplaySlotTake(uint32_t connectionId) override;
+    void DisplaySlotRelease(uint32_t connectionId) override;
     void ConnectionFrameSent(uint32_t frameNumber) override;
     void ConnectionEnded(uint32_t connectionId) override;
 
@@ -65,5 +68,6 @@ private:
     uint32_t m_NextId = 1;                                      // accept thread only
     std::atomic<int64_t> m_LastFrame{-1};
     std::atomic<uint32_t> m_ConnectionsEnded{0};
+    std::atomic<uint32_t> m_DisplaySlotsTaken{0}; // at most --max-clients
     std::mutex m_SaveLock;
 };

@@ -1,8 +1,11 @@
 #include "peer/PeerSocket.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdint>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -58,6 +61,47 @@ bool PeerSocket::Receive(void* buffer, size_t bytes)
     {
         ssize_t got = recv(m_Fd, p, bytes, 0);
         if (got < 0 && errno == EINTR)
+        {
+            continue;
+        }
+        if (got <= 0)
+        {
+            return false;
+        }
+        p += got;
+        bytes -= static_cast<size_t>(got);
+    }
+    return true;
+}
+
+bool PeerSocket::ReceiveBefore(void* buffer, size_t bytes, std::chrono::steady_clock::time_point deadline,
+                               bool& late)
+{
+    late = false;
+    uint8_t* p = static_cast<uint8_t*>(buffer);
+    while (bytes > 0)
+    {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+        {
+            late = true;
+            return false;
+        }
+        // A shutdown from another thread wakes the poll (the socket reads
+        // end of stream).
+        pollfd fd = {m_Fd, POLLIN, 0};
+        const int ready = poll(&fd, 1, static_cast<int>(std::min<int64_t>(left.count(), INT32_MAX)));
+        if (ready < 0 && errno != EINTR)
+        {
+            return false;
+        }
+        if (ready <= 0)
+        {
+            continue;
+        }
+        ssize_t got = recv(m_Fd, p, bytes, MSG_DONTWAIT);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
         {
             continue;
         }

@@ -3,6 +3,7 @@
 // receives at a time; Shutdown may be called from any thread to wake both.
 // The descriptor is closed only by the destructor or Close, after both users
 // have finished.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -20,6 +21,10 @@ public:
     bool Send(const void* first, size_t firstBytes, const void* second = nullptr, size_t secondBytes = 0);
     // Reads exactly `bytes`; false on end of stream or error.
     bool Receive(void* buffer, size_t bytes);
+    // The same, but gives up at `deadline` (then `late` is set): the whole
+    // read, not each chunk of it, so a sender cannot stretch it byte by byte.
+    bool ReceiveBefore(void* buffer, size_t bytes, std::chrono::steady_clock::time_point deadline,
+                       bool& late);
     // Reads and drops `bytes`.
     bool Skip(size_t bytes);
     // Ends our sending side (the viewer sees end of stream after what was sent).

@@ -8,6 +8,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -234,6 +235,14 @@ public:
     {
         uint8_t byte;
         return recv(m_Fd, &byte, 1, 0) == 0;
+    }
+
+    // True while the peer has not closed its side, without blocking.
+    bool IsOpen()
+    {
+        uint8_t byte;
+        ssize_t got = recv(m_Fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        return got > 0 || (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
     }
 
     // Bytes already waiting to be read, without blocking.

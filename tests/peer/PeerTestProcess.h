@@ -34,8 +34,9 @@ public:
     }
 
     // Starts the peer with `arguments` and waits (at most 20 s, a guard
-    // against a hang, not a timing check) for "listening on".
-    bool Start(const std::vector<std::string>& arguments)
+    // against a hang, not a timing check) for "listening on". With
+    // `errorPath` its standard error (the log) goes to that file.
+    bool Start(const std::vector<std::string>& arguments, const std::string& errorPath = std::string())
     {
         int out[2];
         if (pipe2(out, O_CLOEXEC) != 0)
@@ -54,6 +55,14 @@ public:
         if (m_Pid == 0)
         {
             dup2(out[1], 1);
+            if (!errorPath.empty())
+            {
+                int error = open(errorPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+                if (error < 0 || dup2(error, 2) < 0)
+                {
+                    _exit(126);
+                }
+            }
             execv(argv[0], argv.data());
             _exit(127);
         }
@@ -146,6 +155,8 @@ public:
             kill(m_Pid, signal);
         }
     }
+
+    pid_t PidGet() const { return m_Pid; }
 
     std::string OutputGet()
     {

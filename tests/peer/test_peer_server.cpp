@@ -13,8 +13,13 @@
 #include <turbojpeg.h>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sched.h>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
 
 namespace
 {
@@ -701,6 +706,262 @@ TEST(PeerConnections, AudioFromAWavFileLoopsAndSurvivesAStall)
     }
     ASSERT_TRUE(audio.HeaderSend(8));
     EXPECT_EQ(peer.Wait(), 0);
+}
+
+namespace
+{
+// Processor time (user and system) the process `pid` has used so far.
+double CpuSeconds(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i >= 14)
+            ticks += std::stod(field);
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+} // namespace
+
+// Out of descriptors the peer waits quietly for one to be freed: one log
+// line for the episode and hardly any processor time, and once the idle
+// sockets have gone the next viewer is served.
+TEST(PeerConnections, RunningOutOfDescriptorsIsOneQuietEpisode)
+{
+    const std::string log = TempPath("descriptors.log");
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.151", "--size", "64x48", "--codec", "raw", "--quiet"}, log));
+    // Room for 16 connections beyond what the peer holds already.
+    const auto held =
+        std::distance(std::filesystem::directory_iterator("/proc/" + std::to_string(peer.PidGet()) + "/fd"),
+                      std::filesystem::directory_iterator());
+    const rlimit limit = {static_cast<rlim_t>(held) + 16, static_cast<rlim_t>(held) + 16};
+    ASSERT_EQ(prlimit(peer.PidGet(), RLIMIT_NOFILE, &limit, nullptr), 0) << std::strerror(errno);
+    std::vector<int> idle;
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(28252);
+    inet_pton(AF_INET, "127.0.0.151", &address.sin_addr);
+    for (int i = 0; i < 64; ++i)
+    {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        ASSERT_GE(fd, 0);
+        idle.push_back(fd);
+        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const double before = CpuSeconds(peer.PidGet());
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const double used = CpuSeconds(peer.PidGet()) - before;
+    EXPECT_LT(used, 0.4) << "the peer spun while out of descriptors";
+    std::ifstream in(log);
+    std::string line;
+    int lines = 0;
+    while (std::getline(in, line))
+        lines += line.find("accept4") != std::string::npos;
+    EXPECT_EQ(lines, 1);
+    for (int fd : idle)
+        close(fd);
+    PeerTestClient viewer;
+    ASSERT_TRUE(viewer.Connect("127.0.0.151"));
+    ASSERT_TRUE(viewer.ConnectRequestSend());
+    ExpectVisibility(viewer, 1);
+}
+
+// A socket that sends no connect request, or only part of one, is closed
+// at the deadline; a viewer whose request comes in time is served, and no
+// deadline applies once the request is in.
+TEST(PeerConnections, TheConnectRequestHasADeadline)
+{
+    const std::string log = TempPath("deadline.log");
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.149", "--size", "64x48", "--codec", "raw", "--still",
+                            "--request-timeout", "0.5", "--quiet"},
+                           log));
+    const auto start = std::chrono::steady_clock::now();
+    PeerTestClient idle, partial, slow;
+    ASSERT_TRUE(idle.Connect("127.0.0.149"));
+    ASSERT_TRUE(partial.Connect("127.0.0.149"));
+    ASSERT_TRUE(slow.Connect("127.0.0.149"));
+    std::vector<uint8_t> request = PeerTestClient::ConnectRequestBuild(PeerTestConnectFields());
+    ASSERT_TRUE(partial.SendBytes(request.data(), 200));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(slow.ConnectRequestSend());
+    ExpectVisibility(slow, 1);
+    std::vector<PeerTestPacket> packets;
+    ASSERT_NO_FATAL_FAILURE(FrameRead(slow, 64, 48, 1, 0, packets));
+    // The client gives up after 15 s: a peer without a deadline fails here.
+    EXPECT_TRUE(idle.EndOfStreamRead());
+    EXPECT_TRUE(partial.EndOfStreamRead());
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(450));
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(1500));
+    EXPECT_TRUE(slow.IsOpen());
+    std::ifstream in(log);
+    std::string line;
+    int closed = 0;
+    while (std::getline(in, line))
+        closed += line.find("no connect request") != std::string::npos;
+    EXPECT_EQ(closed, 2);
+}
+
+// Display connections beyond --max-clients get Disconnect 0 at once; audio
+// connections do not count, and a display slot that frees up is taken again.
+TEST(PeerConnections, DisplayConnectionsBeyondTheCapAreTurnedAway)
+{
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.150", "--size", "64x48", "--codec", "raw", "--still",
+                            "--max-clients", "2", "--quiet"}));
+    PeerTestClient first, second, third, audio, fourth;
+    for (PeerTestClient* c : {&first, &second})
+    {
+        ASSERT_TRUE(c->Connect("127.0.0.150"));
+        ASSERT_TRUE(c->ConnectRequestSend());
+        ExpectVisibility(*c, 1);
+    }
+    ASSERT_TRUE(third.Connect("127.0.0.150"));
+    ASSERT_TRUE(third.ConnectRequestSend());
+    ExpectDisconnectAndEnd(third, 0);
+    ASSERT_TRUE(audio.Connect("127.0.0.150"));
+    PeerTestConnectFields fields;
+    fields.Kind = 3;
+    ASSERT_TRUE(audio.ConnectRequestSend(fields));
+    ExpectAudioPackets(audio, 2);
+    // The first viewer leaves; once its connection has ended the slot is free.
+    ASSERT_TRUE(first.HeaderSend(8));
+    PeerTestPacket p;
+    while (first.PacketRead(p))
+    {
+    }
+    ASSERT_TRUE(fourth.Connect("127.0.0.150"));
+    ASSERT_TRUE(fourth.ConnectRequestSend());
+    ExpectVisibility(fourth, 1);
+    EXPECT_TRUE(second.IsOpen());
+}
+
+namespace
+{
+// The body of the vanishing viewer test, in a child process that has made
+// its own network namespace (it must not run where other tests run): the
+// peer on 10.77.0.1 here, the viewer on 10.77.0.2 in a second namespace
+// behind a veth pair. 0 when the peer ended both of the viewer's
+// connections after the viewer's link went down, 77 when no namespace can
+// be made, 1 otherwise.
+int VanishedViewerRun()
+{
+    if (unshare(CLONE_NEWNET) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
+        return 77;
+    // The viewer's namespace lives as long as a child that waits in it.
+    int ready[2];
+    if (pipe2(ready, O_CLOEXEC) != 0)
+        return 77;
+    const pid_t holder = fork();
+    if (holder == 0)
+    {
+        const char made = unshare(CLONE_NEWNET) == 0 ? 1 : 0;
+        ssize_t written = write(ready[1], &made, 1);
+        (void)written;
+        pause();
+        _exit(0);
+    }
+    struct HolderStop
+    {
+        pid_t Pid;
+        ~HolderStop()
+        {
+            if (Pid > 0)
+            {
+                kill(Pid, SIGKILL);
+                waitpid(Pid, nullptr, 0);
+            }
+        }
+    } holderStop{holder};
+    char made = 0;
+    if (holder < 0 || read(ready[0], &made, 1) != 1 || made != 1)
+        return 77;
+    const std::string holderText = std::to_string(holder);
+    if (std::system(("ip link set lo up && ip link add qm0 type veth peer name qm1 && "
+                     "ip addr add 10.77.0.1/24 dev qm0 && ip link set qm0 up && ip link set qm1 netns " +
+                     holderText)
+                        .c_str()) != 0)
+        return 77;
+    const int home = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+    const int away = open(("/proc/" + holderText + "/ns/net").c_str(), O_RDONLY | O_CLOEXEC);
+    // Runs a command in the viewer's namespace.
+    auto awayRun = [&](const char* command)
+    {
+        const bool done = setns(away, CLONE_NEWNET) == 0 && std::system(command) == 0;
+        return setns(home, CLONE_NEWNET) == 0 && done;
+    };
+    if (home < 0 || away < 0 ||
+        !awayRun("ip link set lo up && ip addr add 10.77.0.2/24 dev qm1 && "
+                 "ip link set qm1 up"))
+        return 77;
+    PeerTestProcess peer;
+    if (!peer.Start({"--bind", "10.77.0.1", "--size", "64x48", "--codec", "raw", "--fps", "5", "--window",
+                     "0", "--audio", "off"}))
+    {
+        std::fprintf(stderr, "the peer did not start\n");
+        return 1;
+    }
+    // Both connections are made from the viewer's namespace (a socket stays
+    // in the namespace it was made in).
+    PeerTestClient display, audio;
+    bool connected =
+        setns(away, CLONE_NEWNET) == 0 && display.Connect("10.77.0.1") && audio.Connect("10.77.0.1");
+    if (setns(home, CLONE_NEWNET) != 0 || !connected)
+    {
+        std::fprintf(stderr, "the viewer could not connect\n");
+        return 1;
+    }
+    // The display connection keeps sending (no flow control); the silent
+    // audio connection (--audio off) sends nothing at all.
+    PeerTestConnectFields audioFields;
+    audioFields.Kind = 3;
+    PeerTestPacket visibility, frame;
+    if (!display.ConnectRequestSend() || !audio.ConnectRequestSend(audioFields) ||
+        !display.PacketRead(visibility) || !display.PacketRead(frame) || frame.Type() != 2)
+    {
+        std::fprintf(stderr, "the viewer got no frame\n");
+        return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (!awayRun("ip link set qm1 down"))
+        return 1;
+    const auto gone = std::chrono::steady_clock::now();
+    auto ended = [&]
+    {
+        const std::string output = peer.OutputGet();
+        int count = 0;
+        for (size_t at = output.find(" ended after"); at != std::string::npos;
+             at = output.find(" ended after", at + 1))
+            ++count;
+        return count;
+    };
+    while (ended() < 2 && std::chrono::steady_clock::now() - gone < std::chrono::seconds(40))
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - gone).count();
+    std::fprintf(stderr, "%d of 2 connections ended %.1f s after the viewer vanished\n", ended(), seconds);
+    return ended() == 2 ? 0 : 1;
+}
+} // namespace
+
+// A viewer that vanishes without closing (a laptop goes to sleep, the Wi-Fi
+// drops) loses its connections within seconds: the peer gives up on data
+// that nothing acknowledges and probes a connection that is quiet.
+TEST(PeerConnections, AViewerThatVanishesIsDroppedWithinSeconds)
+{
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+        _exit(VanishedViewerRun());
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no private network namespace here";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST(PeerSaveLast, PngEqualsTheLastFrameSent)

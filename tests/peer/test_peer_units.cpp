@@ -119,6 +119,8 @@ TEST(PeerOptions, DefaultsAndEveryOption)
     EXPECT_EQ(options.Height, 720);
     EXPECT_EQ(options.Fps, 30);
     EXPECT_EQ(options.Window, 4u);
+    EXPECT_EQ(options.MaxClients, 8u);
+    EXPECT_EQ(options.RequestTimeoutMs, 10000u);
 
     ASSERT_TRUE(OptionsParse({"--bind",
                               "127.0.0.9",
@@ -152,6 +154,10 @@ TEST(PeerOptions, DefaultsAndEveryOption)
                               "-200",
                               "--audio-stall",
                               "2000@1.5",
+                              "--max-clients",
+                              "3",
+                              "--request-timeout",
+                              "0.25",
                               "--quiet"},
                              options, error))
         << error;
@@ -173,6 +179,8 @@ TEST(PeerOptions, DefaultsAndEveryOption)
     EXPECT_EQ(options.AudioSkewPpm, -200);
     EXPECT_EQ(options.AudioStallMs, 2000u);
     EXPECT_EQ(options.AudioStallAtMs, 1500u);
+    EXPECT_EQ(options.MaxClients, 3u);
+    EXPECT_EQ(options.RequestTimeoutMs, 250u);
     EXPECT_TRUE(options.Quiet);
 }
 
@@ -197,6 +205,9 @@ TEST(PeerOptions, OutOfRangeAndUnknownAreRefused)
         {"--audio-stall", "100"},
         {"--audio-stall", "0@1"},
         {"--audio-stall", "100@x"},
+        {"--max-clients", "0"},
+        {"--request-timeout", "0"},
+        {"--request-timeout", "ten"},
     };
     for (const auto& args : bad)
     {
@@ -204,6 +215,31 @@ TEST(PeerOptions, OutOfRangeAndUnknownAreRefused)
         std::string error;
         EXPECT_FALSE(OptionsParse(args, options, error)) << args[0];
         EXPECT_FALSE(error.empty()) << args[0];
+    }
+}
+
+// A 4:2:0 H.264 picture has even sides: the synthetic desktop cannot be one
+// at an odd size, so the combination is refused at the start rather than
+// every connection failing.
+TEST(PeerOptions, H264NeedsAnEvenSize)
+{
+    for (const auto& args : std::vector<std::vector<const char*>>{{"--codec", "h264", "--size", "801x600"},
+                                                                  {"--size", "800x601", "--codec", "h264"},
+                                                                  {"--chaos", "1", "--size", "321x240"}})
+    {
+        PeerOptions options;
+        std::string error;
+        EXPECT_FALSE(OptionsParse(args, options, error))
+            << args[0] << " " << args[1] << " " << args[2] << " " << args[3];
+        EXPECT_NE(error.find("even"), std::string::npos) << error;
+    }
+    for (const auto& args : std::vector<std::vector<const char*>>{{"--codec", "h264", "--size", "800x600"},
+                                                                  {"--codec", "jpeg", "--size", "801x601"},
+                                                                  {"--chaos", "1", "--size", "320x240"}})
+    {
+        PeerOptions options;
+        std::string error;
+        EXPECT_TRUE(OptionsParse(args, options, error)) << error;
     }
 }
 

@@ -1,6 +1,6 @@
 // The peer showing a real X display: ctest starts this under Xvfb (640x480),
 // the test draws its own full-screen window there, and the real peer
-// (--source x11) reads it on loopback addresses 127.0.0.161 .. 127.0.0.166,
+// (--source x11) reads it on loopback addresses 127.0.0.161 .. 127.0.0.167,
 // seen by the real quillmere-cli or by the test's own minimal viewer.
 #include "core/SAInputKeyTable.h"
 #include "core/SAUtilPng.h"
@@ -382,6 +382,60 @@ TEST(PeerX11, StillScreenSendsNothingAndAChangeOnlyItsBands)
     for (int i = 0; i < 500 && peer.OutputGet().find("ended after") == std::string::npos; ++i)
         usleep(10000);
     EXPECT_NE(peer.OutputGet().find(line), std::string::npos) << peer.OutputGet() << "expected: " << line;
+}
+
+// A 4:2:0 H.264 picture has even sides, so an odd-sized screen cannot be
+// one: a viewer asking for H.264 gets the screen as JPEG, whole and at its
+// own size, and the stream goes on.
+TEST(PeerX11, OddSizedScreenAskedForH264ComesAsJpeg)
+{
+    // A display of its own with odd sides.
+    const auto [xvfb, display] = XvfbStart("641x481x24");
+    struct Reaper
+    {
+        pid_t Pid;
+        ~Reaper()
+        {
+            kill(Pid, SIGTERM);
+            waitpid(Pid, nullptr, 0);
+        }
+    } reaper{xvfb};
+    const std::string shared = getenv("DISPLAY") != nullptr ? getenv("DISPLAY") : "";
+    setenv("DISPLAY", display.c_str(), 1);
+    TestWindow window;
+    setenv("DISPLAY", shared.c_str(), 1);
+    ASSERT_EQ(window.Width, 641);
+    ASSERT_EQ(window.Height, 481);
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.167", "--source", "x11:" + display, "--quiet"}));
+    PeerTestClient client;
+    ASSERT_TRUE(client.Connect("127.0.0.167"));
+    PeerTestConnectFields fields;
+    fields.CompressionType = 4;
+    fields.Quality = 85;
+    ASSERT_TRUE(client.ConnectRequestSend(fields));
+    std::vector<PeerTestPacket> frame = FrameRead(client);
+    ASSERT_EQ(frame.size(), 1u) << "no frame: the connection ended";
+    EXPECT_EQ(frame[0].Compression(), 3u);
+    EXPECT_EQ(frame[0].Quality(), 85);
+    EXPECT_EQ(frame[0].ScreenWidth(), 641);
+    EXPECT_EQ(frame[0].ScreenHeight(), 481);
+    EXPECT_EQ(Rows(frame[0]), std::make_pair(0, 481));
+    EXPECT_EQ(frame[0].Right(), 641);
+    std::vector<uint8_t> decoded(window.Picture.size());
+    tjhandle handle = tjInitDecompress();
+    EXPECT_EQ(tjDecompress2(handle, frame[0].Payload.data(), frame[0].Payload.size(), decoded.data(), 641,
+                            641 * 4, 481, TJPF_BGRX, 0),
+              0);
+    tjDestroy(handle);
+    EXPECT_GE(Psnr(window.PictureRgb(), window.Rgb(decoded.data(), 641 * 4)), 28.0);
+    // A change is the next frame, still JPEG.
+    ASSERT_TRUE(client.AckSend());
+    window.RectFill(300, 200, 8, 8, 0x00FF00);
+    frame = FrameRead(client);
+    ASSERT_EQ(frame.size(), 1u);
+    EXPECT_EQ(frame[0].Compression(), 3u);
+    client.HeaderSend(8);
 }
 
 TEST(PeerX11, InjectedKeysClicksAndTouchesReachAWindow)
