@@ -166,15 +166,56 @@ void CMainFrame::PlacementRestore()
                                placement, sizeof(placement)) &&
         PlacementWordGet(placement, 0) == static_cast<int32_t>(PLACEMENT_BYTES))
     {
-        const int32_t left = PlacementWordGet(placement, 7), top = PlacementWordGet(placement, 8);
-        const int32_t right = PlacementWordGet(placement, 9), bottom = PlacementWordGet(placement, 10);
+        const int64_t left = PlacementWordGet(placement, 7), top = PlacementWordGet(placement, 8);
+        const int64_t right = PlacementWordGet(placement, 9), bottom = PlacementWordGet(placement, 10);
         if (right > left && bottom > top)
-            rect = QRect(left, top, right - left, bottom - top);
+            rect = PrivatePlacementOnScreen(left, top, right - left, bottom - top);
         maximized = PlacementWordGet(placement, 2) == SHOW_MAXIMIZED;
     }
     setGeometry(rect);
     if (maximized)
         setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+QRect CMainFrame::PrivatePlacementOnScreen(int64_t left, int64_t top, int64_t width, int64_t height)
+{
+    // The stored rectangle may come from a larger or another screen (or from
+    // an administrator's tool): as the desktop does for a saved placement,
+    // the window is kept no larger than the screen it is most on and, when
+    // it would be wholly off that screen, brought onto it (the primary
+    // screen when it is on none). Left as it is,
+    // it opened where the user could not reach it, or as large as 32767
+    // pixels square with gigabytes of window memory.
+    QScreen* target = QGuiApplication::primaryScreen();
+    if (target == nullptr)
+        return QRect(0, 0, 800, 600);
+    const auto overlap = [&](const QRect& area)
+    {
+        const int64_t w = std::min<int64_t>(left + width, area.x() + int64_t{area.width()}) -
+                          std::max<int64_t>(left, area.x());
+        const int64_t h = std::min<int64_t>(top + height, area.y() + int64_t{area.height()}) -
+                          std::max<int64_t>(top, area.y());
+        return w > 0 && h > 0 ? w * h : 0;
+    };
+    int64_t best = 0;
+    for (QScreen* screen : QGuiApplication::screens())
+    {
+        if (const int64_t area = overlap(screen->availableGeometry()); area > best)
+        {
+            best = area;
+            target = screen;
+        }
+    }
+    const QRect area = target->availableGeometry();
+    width = std::min<int64_t>(width, area.width());
+    height = std::min<int64_t>(height, area.height());
+    if (overlap(area) == 0)
+    {
+        left = area.x();
+        top = area.y();
+    }
+    return QRect(static_cast<int>(left), static_cast<int>(top), static_cast<int>(width),
+                 static_cast<int>(height));
 }
 
 void CMainFrame::PlacementSave()

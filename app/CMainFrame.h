@@ -158,6 +158,8 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
 
 private:
+    // A stored window rectangle fitted to the screens.
+    static QRect PrivatePlacementOnScreen(int64_t left, int64_t top, int64_t width, int64_t height);
     void PrivateMenusCreate(bool menuAdvanced);
     // icon: a QMessageBox::Icon.
     void PrivateMessageBoxShow(int icon, const std::string& text, const std::string& title);

@@ -683,6 +683,31 @@ TEST_F(AppFrameTest, PlacementIsSavedOnCloseAndRestoredByTheNextWindow)
     ASSERT_TRUE(next);
     EXPECT_EQ(next->geometry(), QRect(100, 120, 640, 480));
     next->close();
+
+    // A placement from a larger or another screen, or written by a tool,
+    // opens the window on this screen and no larger than it.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const struct
+    {
+        int32_t Left, Top, Right, Bottom;
+    } storedRects[] = {{5000, 4000, 5640, 4480},
+                       {0, 0, 100000, 100000},
+                       {INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX},
+                       {-9000, 100, -8000, 700}};
+    for (const auto& r : storedRects)
+    {
+        SCOPED_TRACE(testing::Message() << r.Left << "," << r.Top << " " << r.Right << "," << r.Bottom);
+        const int32_t words[11] = {44, 0, 1, -1, -1, -1, -1, r.Left, r.Top, r.Right, r.Bottom};
+        ASSERT_TRUE(SAUtilRegistryValueSet(SA_REGISTRY_KEY_PROFILE_MAINFRAME,
+                                           SA_REGISTRY_VALUE_WINDOW_PLACEMENT, REG_BINARY, words,
+                                           sizeof(words), REG_OPTION_NON_VOLATILE));
+        auto placed = AppTestFrameOpen(true);
+        ASSERT_TRUE(placed);
+        EXPECT_TRUE(screen.contains(placed->geometry()))
+            << placed->geometry().x() << "," << placed->geometry().y() << " " << placed->geometry().width()
+            << "x" << placed->geometry().height();
+        placed->close();
+    }
 }
 
 TEST_F(AppFrameTest, SendFromAWorkerWaitsForTheHandlerAndReturnsZeroOnceClosed)
