@@ -68,6 +68,12 @@ bool SAAudioRenderer::PrivateEnumerateSpeakers(std::vector<std::string>& list)
 bool SAAudioRenderer::Initialize()
 {
     m_RenderCancel.store(false);
+    m_DeviceLost = false;
+    return PrivateOpen();
+}
+
+bool SAAudioRenderer::PrivateOpen()
+{
     {
         std::lock_guard<std::mutex> guard(SAAudioSubsystem::LockGet());
         std::string error;
@@ -251,6 +257,17 @@ void SAAudioRenderer::Stop()
 
 void SAAudioRenderer::Release()
 {
+    PrivateClose();
+    m_Channels = 0;
+    m_BlockAlign = 0;
+    m_BufferBytes = 0;
+    m_QueueLimitFrames = 0;
+    m_DeviceLost = false;
+    SAAudioSubsystem::ThreadCleanup();
+}
+
+void SAAudioRenderer::PrivateClose()
+{
     std::lock_guard<std::mutex> guard(SAAudioSubsystem::LockGet());
     if (m_DeviceId != 0)
     {
@@ -263,11 +280,47 @@ void SAAudioRenderer::Release()
         SAAudioSubsystem::ReleaseLocked();
         m_SubsystemHeld = false;
     }
-    m_Channels = 0;
-    m_BlockAlign = 0;
-    m_BufferBytes = 0;
-    m_QueueLimitFrames = 0;
-    SAAudioSubsystem::ThreadCleanup();
+}
+
+bool SAAudioRenderer::PrivateDeviceReady()
+{
+    if (!m_DeviceLost)
+    {
+        if (m_DeviceId == 0 || m_BlockAlign == 0)
+        {
+            SALog(SA_LOG_FAILURE, "SAAudioRenderer::Render SDL_GetQueuedAudioSize failed! no device\n");
+            return false;
+        }
+        // Queued audio is taken by a lost device no more, and SDL says so
+        // only here: the queue itself still takes packets.
+        if (SDL_GetAudioDeviceStatus(m_DeviceId) != SDL_AUDIO_STOPPED)
+            return true;
+        m_DeviceLost = true;
+        m_DeviceLostMs = PSTimeTickCount64();
+        m_ReopenNextMs = m_DeviceLostMs;
+        SALog(SA_LOG_FAILURE,
+              "SAAudioRenderer::Render device lost! Opening it again at most once a second\n");
+    }
+    // A stop is under way: nothing more is played.
+    if (m_RenderCancel.load())
+        return false;
+    const uint64_t now = PSTimeTickCount64();
+    if (now < m_ReopenNextMs)
+        return false;
+    m_ReopenNextMs = now + SA_AUDIO_REOPEN_INTERVAL_MS;
+    // The subsystem is given back too: when this is its last user, the
+    // driver starts afresh, as a sound server that restarted needs (its
+    // connection to the old one is dead).
+    PrivateClose();
+    if (!PrivateOpen() || !Start())
+    {
+        PrivateClose();
+        return false;
+    }
+    m_DeviceLost = false;
+    SALog(SA_LOG_ALWAYS, "SAAudioRenderer::Render device open again after %llu ms\n",
+          static_cast<unsigned long long>(PSTimeTickCount64() - m_DeviceLostMs));
+    return true;
 }
 
 uint32_t SAAudioRenderer::PaddingGet() const
@@ -282,11 +335,9 @@ uint32_t SAAudioRenderer::QueuedFramesGet() const
 
 void SAAudioRenderer::Render(uint8_t* data, size_t n)
 {
-    if (m_DeviceId == 0 || m_BlockAlign == 0)
-    {
-        SALog(SA_LOG_FAILURE, "SAAudioRenderer::Render SDL_GetQueuedAudioSize failed! no device\n");
+    // Before the fold: a device opened again may have another channel count.
+    if (!PrivateDeviceReady())
         return;
-    }
     // Sizes come from the network: only whole stereo frames are read, so an
     // odd or ragged byte count never reads past the payload nor plays half a
     // frame.
@@ -340,9 +391,11 @@ void SAAudioRenderer::Render(uint8_t* data, size_t n)
         if (m_RenderCancel.load())
             return;
         const SDL_AudioStatus status = SDL_GetAudioDeviceStatus(m_DeviceId);
+        if (status == SDL_AUDIO_STOPPED)
+            return; // lost: the next packet sees to it
         if (status != SDL_AUDIO_PLAYING)
         {
-            // A paused or lost device never frees room again.
+            // A paused device never frees room again.
             SALog(SA_LOG_FAILURE, "SAAudioRenderer::Render SDL_GetAudioDeviceStatus failed! status %d\n",
                   static_cast<int>(status));
             return;

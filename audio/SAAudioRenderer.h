@@ -14,6 +14,11 @@
 // keeps in check, and a backlog shows there instead of waiting unseen in the
 // socket.)
 //
+// A device that SDL reports lost (the sound server went away or restarted,
+// the headset was pulled) never plays again, so Render notices it, logs it
+// once, drops the sound without waiting and opens the default device again,
+// at most once a second, until it plays.
+//
 // Threads: EnumerateSpeakers on any thread (the window thread in practice).
 // Initialize, Start, Render, Stop and Release on one thread, the audio loop
 // thread. RenderCancel from any thread. The getters are for tests and
@@ -34,6 +39,10 @@ constexpr size_t SA_AUDIO_STREAM_FRAME_BYTES = 4;
 // The device period asked for: about 10 ms at the stream rate, the shortest
 // that devices play without gaps as a rule.
 constexpr unsigned SA_AUDIO_PERIOD_FRAMES = 512;
+// How long after an attempt to open a lost device again the next one may
+// come: a sound server that is down must not be asked a hundred times a
+// second, nor fill the log.
+constexpr uint64_t SA_AUDIO_REOPEN_INTERVAL_MS = 1000;
 
 class SAAudioRenderer
 {
@@ -55,7 +64,8 @@ public:
     // Plays n bytes of interleaved stereo S16 from data (folded in place for
     // a mono device). Only whole frames are played; a trailing partial frame
     // is ignored. Returns once every whole frame is queued, or on a failure
-    // (the rest of the packet is dropped), or after RenderCancel.
+    // (the rest of the packet is dropped), or after RenderCancel. While the
+    // device is lost the packet is dropped at once.
     void Render(uint8_t* data, size_t n);
     void Stop();
     // Closes the device and gives back the subsystem reference, each only if
@@ -69,6 +79,9 @@ public:
     void QueueLimitSet(uint32_t frames) { m_QueueLimitFrames = frames; }
 
     bool StartedGet() const { return m_Started; }
+    // True from the moment Render found the device lost until it is open
+    // again.
+    bool DeviceLostGet() const { return m_DeviceLost; }
     // Channels the device was opened with (1 or 2), 0 before Initialize.
     int ChannelsGet() const { return m_Channels; }
     // The device buffer in bytes of the opened format.
@@ -80,6 +93,13 @@ public:
 
 private:
     static bool PrivateEnumerateSpeakers(std::vector<std::string>& list);
+    // Takes the subsystem and opens the default device (paused).
+    bool PrivateOpen();
+    // Closes the device and gives back the subsystem reference.
+    void PrivateClose();
+    // Whether the device can take the packet now; notices a lost device and
+    // opens it again when an attempt is due.
+    bool PrivateDeviceReady();
     bool PrivateDeviceDefaultGet(int& deviceChannels);
     bool PrivateFormatGetAndConvert(int deviceChannels);
     bool PrivateAudioClientInitialize();
@@ -93,4 +113,7 @@ private:
     uint32_t m_QueueLimitFrames = 0; // 0: one device buffer
     uint32_t m_PollWaitMs = 1;
     std::atomic<bool> m_RenderCancel{false};
+    bool m_DeviceLost = false;
+    uint64_t m_DeviceLostMs = 0; // when Render found it lost
+    uint64_t m_ReopenNextMs = 0; // the next attempt to open it is due
 };

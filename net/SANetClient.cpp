@@ -326,10 +326,23 @@ void SANetClient::AudioStart(uint64_t connectId)
     if (!m_ThreadTaskLoopNetAudio.Start(&m_TaskLoopedNetReceiverAudio))
     {
         SALog(SA_LOG_FAILURE, "SANetClient::Start m_ThreadTaskLoopNetReceiver.Start failed!\n");
-        m_AudioActive.store(false);
-        SASettings::SettingsAudioOptionEnableSet(false);
+        {
+            std::lock_guard<std::mutex> guard(m_AudioLock);
+            m_AudioActive.store(false);
+            SASettings::SettingsAudioOptionEnableSet(false);
+        }
         m_pNotifyTarget->Post(SA_WM_APP_AUDIO_FAILURE, 0, 0);
     }
+}
+
+void SANetClient::AudioLoopEndWait()
+{
+    // Audio is off whenever a connect job runs, and whatever turned it off
+    // has stopped the loop (closed its socket), so this wait is short and
+    // never depends on the network. Without a previous loop it returns at
+    // once.
+    m_ThreadTaskLoopNetAudio.Wait(PS_INFINITE);
+    m_ThreadTaskLoopNetAudio.Close();
 }
 
 void SANetClient::AudioDisconnect()
@@ -357,7 +370,12 @@ void SANetClient::AudioDisconnect()
         task->StopRequest();
     if (!onLoopThread)
         m_ThreadTaskLoopNetAudio.Wait(PS_INFINITE);
-    SASettings::SettingsAudioOptionEnableSet(false);
+    // Only while the audio is still off: a start that came in the meantime
+    // (the user turned audio on again right after a server Disconnect) has
+    // stored 1, and that is what holds now.
+    std::lock_guard<std::mutex> guard(m_AudioLock);
+    if (!m_AudioActive.load())
+        SASettings::SettingsAudioOptionEnableSet(false);
 }
 
 void SANetClient::PrivateAudioQueueStop(bool cancel)

@@ -84,6 +84,13 @@ public:
     // The audio connect job connectId gives up; true when it was still
     // wanted, so that its failure is shown.
     bool AudioConnectEnd(uint64_t connectId);
+    // For the audio connect job, before it connects: waits for the audio loop
+    // of the previous audio connection to end. That loop was stopped when the
+    // audio went off (a server Disconnect stops it on its own thread, and the
+    // audio may be turned on again at once) and ends by itself, but until
+    // then it still reads the socket and plays through the renderer that the
+    // new connection takes over.
+    void AudioLoopEndWait();
     // True between a successful AudioStart and the next AudioDisconnect.
     bool AudioActiveGet() const { return m_AudioActive.load(); }
     // Audio headers received since the audio loop last started (tests,
@@ -123,7 +130,9 @@ private:
     // The audio connect job on its way and not cancelled (its number; 0 for
     // none), and the last number given. Guarded, with the step from a job to
     // m_AudioActive, by m_AudioLock: a disconnect must never fall between a
-    // job's look at it and the start of playing.
+    // job's look at it and the start of playing. The stored
+    // AudioStreamingEnabled is written under it too, so that it always tells
+    // what m_AudioActive last became.
     std::mutex m_AudioLock;
     uint64_t m_AudioConnectWanted = 0;
     uint64_t m_AudioConnectLast = 0;

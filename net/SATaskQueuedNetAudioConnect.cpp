@@ -23,6 +23,10 @@ SATaskQueuedNetAudioConnect::~SATaskQueuedNetAudioConnect() = default;
 bool SATaskQueuedNetAudioConnect::OnExecute()
 {
     SANetSocketStream& stream = m_pReceiver->ConnectionGet();
+    // The loop of the last audio connection may still be ending (a server
+    // Disconnect stops it on its own thread). Connected under it, the socket
+    // would be read by that loop, played on, and closed by its exit.
+    m_pClient->AudioLoopEndWait();
     // Cancelled while queued: a connect now could only be closed again.
     if (!m_pClient->AudioConnectWantedGet(m_ConnectId))
     {

@@ -10,13 +10,21 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <mutex>
+#include <poll.h>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -90,6 +98,73 @@ std::vector<uint8_t> AudioTestFrame(int16_t left, int16_t right)
     std::memcpy(&bytes[2], &right, 2);
     return bytes;
 }
+
+// The listening end of a pipe that the disk driver plays into: it keeps
+// what it reads until Stop, which closes it, so that the driver's next write
+// fails and SDL takes the device as lost. Opened without blocking, so the
+// driver finds it ready whenever it opens the pipe.
+class AudioTestPipeReader
+{
+public:
+    explicit AudioTestPipeReader(const std::string& path)
+    {
+        m_Fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (m_Fd >= 0)
+            m_Thread = std::thread([this] { PrivateRead(); });
+    }
+    ~AudioTestPipeReader() { Stop(); }
+    bool OkGet() const { return m_Fd >= 0; }
+    void Stop()
+    {
+        m_Stop = true;
+        if (m_Thread.joinable())
+            m_Thread.join();
+        if (m_Fd >= 0)
+            close(m_Fd);
+        m_Fd = -1;
+    }
+    // The stereo frames read so far that are not silence.
+    size_t SoundFramesGet()
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        return m_SoundFrames;
+    }
+
+private:
+    void PrivateRead()
+    {
+        std::vector<uint8_t> pending;
+        while (!m_Stop.load())
+        {
+            pollfd ready = {m_Fd, POLLIN, 0};
+            if (poll(&ready, 1, 10) <= 0)
+                continue;
+            uint8_t bytes[8192];
+            const ssize_t n = read(m_Fd, bytes, sizeof(bytes));
+            if (n <= 0)
+            {
+                PSTimeSleep(10); // no writer at the moment
+                continue;
+            }
+            pending.insert(pending.end(), bytes, bytes + n);
+            size_t at = 0;
+            size_t sound = 0;
+            for (; at + 4 <= pending.size(); at += 4)
+                sound += std::any_of(pending.begin() + static_cast<std::ptrdiff_t>(at),
+                                     pending.begin() + static_cast<std::ptrdiff_t>(at + 4),
+                                     [](uint8_t b) { return b != 0; });
+            pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(at));
+            std::lock_guard<std::mutex> guard(m_Lock);
+            m_SoundFrames += sound;
+        }
+    }
+
+    int m_Fd = -1;
+    std::atomic<bool> m_Stop{false};
+    std::mutex m_Lock;
+    size_t m_SoundFrames = 0; // guarded by m_Lock
+    std::thread m_Thread;
+};
 
 void AudioTestDrainAndRelease(SAAudioRenderer& renderer)
 {
@@ -256,6 +331,103 @@ TEST(AudioRendererDisk, RenderCancelEndsAWaitingRender)
     player.join();
     renderer.Stop();
     renderer.Release();
+}
+
+// The output device goes away while the stream plays (the sound server is
+// restarted, a headset is pulled) and comes back later: SDL then reports the
+// device stopped for good. Render notices it with the next packet, says so
+// once, drops the sound meanwhile without waiting, tries to open the device
+// again at most once a second, and plays once it can. Here the device is a
+// pipe whose reader goes away; while it is away the pipe's folder is gone
+// too, so that opening the device fails.
+TEST(AudioRendererDisk, LostDeviceIsOpenedAgainAtMostOnceASecondAndPlays)
+{
+    char pattern[] = "/tmp/qm-audio-test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    const std::string folder = dir + "/device";
+    const std::string pipe = folder + "/pipe";
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", pipe.c_str(), 1);
+    unsetenv("SDL_AUDIO_CHANNELS");
+    // A write into a pipe without reader must fail, not end the process.
+    void (*const pipeHandler)(int) = signal(SIGPIPE, SIG_IGN);
+    std::mutex linesLock;
+    std::vector<std::string> lines;
+    const int sink = SALogSinkAdd(
+        [&](uint32_t, std::string_view line)
+        {
+            std::lock_guard<std::mutex> guard(linesLock);
+            lines.emplace_back(line);
+        });
+    const auto count = [&](const std::string& prefix)
+    {
+        std::lock_guard<std::mutex> guard(linesLock);
+        return std::count_if(lines.begin(), lines.end(),
+                             [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+    };
+
+    SAAudioRenderer renderer;
+    uint32_t frame = 0;
+    uint64_t renderMaxMs = 0;
+    // Plays 10 ms packets in real time until done() or for at most ms.
+    const auto play = [&](uint32_t ms, const std::function<bool()>& done)
+    {
+        const uint64_t start = PSTimeTickCount64();
+        for (uint32_t k = 0; PSTimeTickCount64() - start < ms && !done(); ++k)
+        {
+            std::vector<uint8_t> packet = AudioTestStereo(frame, 480);
+            frame += 480;
+            const uint64_t before = PSTimeTickCount64();
+            renderer.Render(packet.data(), packet.size());
+            renderMaxMs = std::max(renderMaxMs, PSTimeTickCount64() - before);
+            const uint64_t due = start + 10 * (k + 1);
+            const uint64_t now = PSTimeTickCount64();
+            if (due > now)
+                PSTimeSleep(static_cast<uint32_t>(due - now));
+        }
+    };
+    {
+        AudioTestPipeReader first(pipe);
+        ASSERT_TRUE(first.OkGet());
+        ASSERT_TRUE(renderer.Initialize());
+        ASSERT_TRUE(renderer.Start());
+        play(5000, [&] { return first.SoundFramesGet() >= 4800; });
+        ASSERT_GE(first.SoundFramesGet(), 4800u);
+    }
+
+    // The device is lost, and stays away for a second and a half.
+    ASSERT_EQ(rename(folder.c_str(), (folder + ".away").c_str()), 0);
+    renderMaxMs = 0;
+    play(1500, [] { return false; });
+    EXPECT_EQ(count("SAAudioRenderer::Render device lost!"), 1);
+    const auto attempts = count("SAAudioRenderer::PrivateAudioClientInitialize SDL_OpenAudioDevice failed!");
+    EXPECT_GE(attempts, 1);
+    EXPECT_LE(attempts, 2);
+    EXPECT_LT(renderMaxMs, 100u) << "Render waits for a device that is gone";
+    EXPECT_TRUE(renderer.DeviceLostGet());
+
+    // Back: the next attempt opens it and the sound goes on.
+    ASSERT_EQ(rename((folder + ".away").c_str(), folder.c_str()), 0);
+    {
+        AudioTestPipeReader second(pipe);
+        ASSERT_TRUE(second.OkGet());
+        play(5000, [&] { return second.SoundFramesGet() >= 4800; });
+        EXPECT_GE(second.SoundFramesGet(), 4800u) << "the sound never came back";
+        EXPECT_EQ(count("SAAudioRenderer::Render device lost!"), 1);
+        EXPECT_EQ(count("SAAudioRenderer::Render device open again"), 1);
+        EXPECT_FALSE(renderer.DeviceLostGet());
+        renderer.Stop();
+        renderer.Release();
+    }
+    SALogSinkRemove(sink);
+    signal(SIGPIPE, pipeHandler);
+    unsetenv("SDL_AUDIODRIVER");
+    unlink(pipe.c_str());
+    rmdir(folder.c_str());
+    rmdir(dir.c_str());
 }
 
 // Speakers are SDL's output devices; with no usable audio driver there are

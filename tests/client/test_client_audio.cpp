@@ -18,9 +18,11 @@
 #include <fstream>
 #include <iterator>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -90,6 +92,128 @@ struct AudioTestSilentServer
     int m_Listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     int m_Filler = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     bool m_Ready = false;
+};
+
+// A scripted audio server: the odd connections it accepts (counted from 1)
+// get a server Disconnect at once, the even ones 10 ms AudioData packets
+// until the viewer closes. It notes on each connection whether the viewer's
+// own Disconnect arrived.
+class AudioTestAlternatingServer
+{
+public:
+    static constexpr int CONNECTIONS_MAX = 64;
+
+    explicit AudioTestAlternatingServer(uint32_t n)
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(SA_NET_SERVER_PORT);
+        address.sin_addr.s_addr = htonl(ClientTestLoopback(n));
+        int reuse = 1;
+        m_Ready = setsockopt(m_Listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse)) == 0 &&
+                  bind(m_Listener, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0 &&
+                  listen(m_Listener, 16) == 0;
+        if (m_Ready)
+            m_Accepter = std::thread([this] { PrivateAccept(); });
+    }
+    ~AudioTestAlternatingServer()
+    {
+        m_Stop = true;
+        if (m_Accepter.joinable())
+            m_Accepter.join();
+        for (std::thread& connection : m_Connections)
+            connection.join();
+        close(m_Listener);
+    }
+    bool ReadyGet() const { return m_Ready; }
+    bool DisconnectReceivedGet(int number) const { return m_DisconnectReceived[number].load(); }
+    uint64_t PacketsSentGet(int number) const { return m_PacketsSent[number].load(); }
+
+private:
+    void PrivateAccept()
+    {
+        while (!m_Stop.load())
+        {
+            pollfd ready = {m_Listener, POLLIN, 0};
+            if (poll(&ready, 1, 20) <= 0)
+                continue;
+            const int fd = accept4(m_Listener, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+                continue;
+            const int number = ++m_Accepted;
+            if (number >= CONNECTIONS_MAX)
+            {
+                close(fd);
+                continue;
+            }
+            m_Connections.emplace_back([this, fd, number] { PrivateServe(fd, number); });
+        }
+    }
+
+    void PrivateServe(int fd, int number)
+    {
+        timeval wait = {20, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
+        std::vector<uint8_t> request(SA_CONNECT_REQUEST_SIZE);
+        std::vector<uint8_t> received;
+        // Reads what the viewer sent; its headers are all it sends after the
+        // request.
+        const auto take = [&](int flags)
+        {
+            uint8_t bytes[4096];
+            const ssize_t n = recv(fd, bytes, sizeof(bytes), flags);
+            if (n > 0)
+                received.insert(received.end(), bytes, bytes + n);
+            for (size_t at = 0; at + SA_PACKET_HEADER_SIZE <= received.size(); at += SA_PACKET_HEADER_SIZE)
+            {
+                if (SAPacketHeader::FromBytes(received.data() + at).HeaderTypeGet() == SA_HEADER_DISCONNECT)
+                    m_DisconnectReceived[number] = true;
+            }
+            return n;
+        };
+        const auto sendAll = [fd](const void* data, size_t size)
+        { return send(fd, data, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size); };
+        if (recv(fd, request.data(), request.size(), MSG_WAITALL) == static_cast<ssize_t>(request.size()))
+        {
+            if (number % 2 == 1)
+            {
+                SAPacketHeader bye;
+                bye.HeaderTypeSet(SA_HEADER_DISCONNECT);
+                sendAll(bye.m_Bytes, SA_PACKET_HEADER_SIZE);
+            }
+            else
+            {
+                SAPacketHeader audio;
+                audio.HeaderTypeSet(SA_HEADER_AUDIO_DATA);
+                audio.ByteCountSet(1920);
+                std::vector<uint8_t> tone(1920);
+                for (uint64_t frame = 0; !m_Stop.load(); frame += 480)
+                {
+                    PeerConnection::AudioToneFill(frame, tone.data(), 480);
+                    if (!sendAll(audio.m_Bytes, SA_PACKET_HEADER_SIZE) || !sendAll(tone.data(), tone.size()))
+                        break;
+                    m_PacketsSent[number]++;
+                    const ssize_t n = take(MSG_DONTWAIT);
+                    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+                        break;
+                    PSTimeSleep(10);
+                }
+            }
+            while (take(0) > 0)
+            {
+            }
+        }
+        close(fd);
+    }
+
+    int m_Listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool m_Ready = false;
+    std::atomic<bool> m_Stop{false};
+    std::atomic<int> m_Accepted{0};
+    std::atomic<bool> m_DisconnectReceived[CONNECTIONS_MAX] = {};
+    std::atomic<uint64_t> m_PacketsSent[CONNECTIONS_MAX] = {};
+    std::thread m_Accepter;
+    std::vector<std::thread> m_Connections; // the accepter's until it is joined
 };
 
 bool AudioTestConnect(ClientTestHarness& viewer, uint32_t address, int32_t features)
@@ -329,4 +453,48 @@ TEST(ClientAudio, DroppedPayloadsAreReadPastAndAnOversizedPacketEndsTheAudioConn
     viewer.m_Loop.Invoke([&] { viewer.m_Client.AudioDisconnect(); });
     close(fd);
     AudioTestExpectTone(run.Sound(), 480);
+}
+
+// A server that ends the audio with its Disconnect, and an AudioConnect at
+// once after it (the user turns audio on again, a reconnect): the audio loop
+// that served the ended connection is over before the new connection is
+// made, so the new one starts without a failure box, is the only one that
+// plays, is the one the stored flag describes, and AudioDisconnect stops it.
+TEST(ClientAudio, AudioConnectRightAfterAServerDisconnectPlaysAloneAndAudioDisconnectStopsIt)
+{
+    AudioRun run;
+    AudioTestAlternatingServer server(138);
+    ASSERT_TRUE(server.ReadyGet());
+    ClientTestHarness viewer;
+    const uint32_t address = ClientTestLoopback(138);
+    for (int round = 0; round < 20; ++round)
+    {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const int ended = 2 * round + 1;
+        ASSERT_TRUE(AudioTestConnect(viewer, address, SA_NET_HOST_FEATURE_AUDIO));
+        // The viewer answers the server's Disconnect once its audio is off;
+        // its loop is still ending.
+        ASSERT_TRUE(ClientTestWaitFor([&] { return server.DisconnectReceivedGet(ended); }));
+        ASSERT_FALSE(viewer.m_Client.AudioActiveGet());
+
+        ASSERT_TRUE(AudioTestConnect(viewer, address, SA_NET_HOST_FEATURE_AUDIO));
+        ASSERT_TRUE(ClientTestWaitFor(
+            [&]
+            {
+                return !viewer.m_Frame.BoxesGet().empty() ||
+                       (viewer.m_Client.AudioActiveGet() && viewer.m_Client.AudioHeadersReceivedGet() >= 5);
+            }));
+        ASSERT_EQ(viewer.m_Frame.BoxesGet(), std::vector<std::string>{});
+        ASSERT_TRUE(viewer.m_Client.AudioActiveGet());
+        EXPECT_TRUE(SASettings::SettingsAudioOptionEnableGet());
+
+        viewer.m_Loop.Invoke([&] { viewer.m_Client.AudioDisconnect(); });
+        EXPECT_FALSE(viewer.m_Client.AudioActiveGet());
+        EXPECT_FALSE(SASettings::SettingsAudioOptionEnableGet());
+        ASSERT_TRUE(ClientTestWaitFor([&] { return server.DisconnectReceivedGet(ended + 1); }));
+        const uint64_t headers = viewer.m_Client.AudioHeadersReceivedGet();
+        PSTimeSleep(50);
+        ASSERT_EQ(viewer.m_Client.AudioHeadersReceivedGet(), headers)
+            << "audio plays on after AudioDisconnect";
+    }
 }
