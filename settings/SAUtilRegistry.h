@@ -22,8 +22,10 @@
 //
 // Values: whole-value writes, one SQLite transaction each (WAL journal,
 // synchronous=NORMAL, 5 s busy timeout), so a concurrent reader sees either
-// the old or the new bytes, never a mixture. Reads follow the registry's
-// query rules: ERROR_FILE_NOT_FOUND for a missing key or value,
+// the old or the new bytes, never a mixture. A write puts back the key's
+// parents in its transaction, so a value written while another process
+// deletes the tree above it never outlives its parents. Reads follow the
+// registry's query rules: ERROR_FILE_NOT_FOUND for a missing key or value,
 // ERROR_MORE_DATA (buffer untouched) when the value does not fit. A REG_SZ or
 // REG_MULTI_SZ value that does not end in a null unit is handed out with one
 // appended, which must fit too: a 16-character string stored without its

@@ -65,6 +65,26 @@ void ValuesExpect(const char* key, int id)
         EXPECT_EQ(value, id * 100000 + i) << key << " " << name;
     }
 }
+
+// Whether walking the key tree from the root, one enumeration per level,
+// comes to `key`: what export and tree deletion rely on.
+bool ReachableFromRoot(const std::string& key)
+{
+    std::string parent;
+    size_t start = 0;
+    while (start <= key.size())
+    {
+        const size_t end = std::min(key.find('\\', start), key.size());
+        const std::string name = key.substr(start, end - start);
+        std::vector<std::string> subkeys;
+        if (SAUtilRegistryKeyEnum(parent, subkeys) != ERROR_SUCCESS ||
+            std::find(subkeys.begin(), subkeys.end(), name) == subkeys.end())
+            return false;
+        parent = parent.empty() ? name : parent + "\\" + name;
+        start = end + 1;
+    }
+    return true;
+}
 } // namespace
 
 using SettingsConcurrency = SettingsTestStore;
@@ -244,4 +264,40 @@ TEST_F(SettingsConcurrency, AKilledWriterLosesAtMostItsLastWrite)
     EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
     sqlite3_finalize(check);
     sqlite3_close(db);
+}
+
+TEST_F(SettingsConcurrency, AValueWrittenWhileItsTreeIsDeletedKeepsItsParents)
+{
+    // A viewer keeps writing values deep below a key that the tool deletes
+    // again and again; whichever comes last, a value that is still there
+    // must hang in the tree (export finds it, deleting the tree removes it).
+    const char* top = "Software\\QmDeep";
+    const pid_t writer = ProcessStart(QM_SETTINGS_WRITER, {"deep", "3000"});
+    ASSERT_GT(writer, 0);
+    int deletions = 0;
+    int status = 0;
+    while (waitpid(writer, &status, WNOHANG) == 0)
+    {
+        if (SAUtilRegistryTreeDelete(top) == ERROR_SUCCESS)
+            ++deletions;
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_GE(deletions, 10);
+
+    for (const char* key : {"Software\\QmDeep\\B\\C", "Software\\QmDeep\\B\\Volatile"})
+    {
+        int32_t value = -1;
+        uint32_t size = sizeof(value);
+        if (SAUtilRegistryValueQuery(key, "Deep", nullptr, &value, &size) == ERROR_SUCCESS)
+        {
+            EXPECT_TRUE(ReachableFromRoot(key)) << key << " holds a value but its parents are gone";
+        }
+    }
+    // Deleting the tree removes whatever is left of it.
+    const int32_t removed = SAUtilRegistryTreeDelete(top);
+    EXPECT_TRUE(removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND) << removed;
+    std::vector<SAUtilRegistryValue> values;
+    EXPECT_EQ(SAUtilRegistryValueEnum("Software\\QmDeep\\B\\C", values), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(SAUtilRegistryValueEnum("Software\\QmDeep\\B\\Volatile", values), ERROR_FILE_NOT_FOUND);
 }
