@@ -434,7 +434,13 @@ sqlite3* ConnectionGet(Store store, bool create, int32_t& error)
         StatementsForget(connection.db, false); // inherited across fork: never touch it
         connection.db = nullptr;
     }
-    if (connection.db != nullptr && connection.path == path && !connection.damaged)
+    // Another process may have moved the file aside (finding it damaged) or
+    // removed it, and put a new store in its place: changes made through
+    // the old file would be lost, so the connection follows the path.
+    // Closing a moved file leaves the journal files at the path alone.
+    int moved = 0;
+    if (connection.db != nullptr && connection.path == path && !connection.damaged &&
+        sqlite3_file_control(connection.db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && !moved)
         return connection.db;
     if (connection.db != nullptr)
     {

@@ -301,3 +301,61 @@ TEST_F(SettingsConcurrency, AValueWrittenWhileItsTreeIsDeletedKeepsItsParents)
     EXPECT_EQ(SAUtilRegistryValueEnum("Software\\QmDeep\\B\\C", values), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(SAUtilRegistryValueEnum("Software\\QmDeep\\B\\Volatile", values), ERROR_FILE_NOT_FOUND);
 }
+
+TEST_F(SettingsConcurrency, AStoreReplacedUnderARunningProcessIsFollowed)
+{
+    // This process stands for a running viewer with the store open when
+    // another process sets the file aside (as it does with a damaged store)
+    // and starts a new one, which a third process keeps open and writes.
+    const int32_t before = 1;
+    ASSERT_TRUE(SAUtilRegistryValueSet(SA_REGISTRY_KEY_MAIN, "Before", REG_DWORD, &before, 4, 0));
+    const std::string file = SAUtilRegistryPathPersistentGet();
+    for (const char* suffix : {"", "-wal", "-shm"})
+        ASSERT_EQ(rename((file + suffix).c_str(), (file + ".aside" + suffix).c_str()), 0) << suffix;
+    ASSERT_EQ(WriterWait(ProcessStart(QM_REG_TOOL, {"set", SA_REGISTRY_KEY_MAIN, "Other", "REG_DWORD", "2"})),
+              0);
+    int pipeFds[2];
+    ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+    const pid_t writer = ProcessStart(QM_SETTINGS_WRITER, {"forever", "9"}, pipeFds[1]);
+    close(pipeFds[1]);
+    ASSERT_GT(writer, 0);
+    FILE* reports = fdopen(pipeFds[0], "r");
+    int reported = -1;
+    while (reported < 2 && fscanf(reports, "%d", &reported) == 1)
+    {
+    }
+
+    // The next write goes to the new store, and what is there is read.
+    const int32_t after = 3;
+    EXPECT_TRUE(SAUtilRegistryValueSet(SA_REGISTRY_KEY_MAIN, "After", REG_DWORD, &after, 4, 0));
+    int32_t other = -1;
+    EXPECT_TRUE(SAUtilRegistryValueGet(SA_REGISTRY_KEY_MAIN, "Other", &other, 4));
+    EXPECT_EQ(other, 2);
+    EXPECT_EQ(WriterWait(ProcessStart(QM_REG_TOOL, {"get", SA_REGISTRY_KEY_MAIN, "After"})), 0);
+
+    // Leaving the old file left the new store's journal alone: nothing the
+    // other writer stored before or after is lost.
+    const int seen = reported;
+    while (reported < seen + 3 && fscanf(reports, "%d", &reported) == 1)
+    {
+    }
+    kill(writer, SIGKILL);
+    while (fscanf(reports, "%d", &reported) == 1)
+    {
+    }
+    fclose(reports);
+    int status = 0;
+    ASSERT_EQ(waitpid(writer, &status, 0), writer);
+    std::vector<SAUtilRegistryValue> values;
+    ASSERT_EQ(SAUtilRegistryValueEnum(SA_REGISTRY_KEY_MAIN, values), ERROR_SUCCESS);
+    int found = 0;
+    for (const SAUtilRegistryValue& value : values)
+        found += value.name.rfind("K9_", 0) == 0 ? 1 : 0;
+    EXPECT_GE(found, reported + 1);
+    EXPECT_LE(found, reported + 2);
+
+    // A store removed altogether is not read any more either.
+    for (const char* suffix : {"", "-wal", "-shm"})
+        unlink((file + suffix).c_str());
+    EXPECT_FALSE(SAUtilRegistryValueGet(SA_REGISTRY_KEY_MAIN, "After", &other, 4));
+}
