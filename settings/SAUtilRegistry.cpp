@@ -434,7 +434,13 @@ sqlite3* ConnectionGet(Store store, bool create, int32_t& error)
         StatementsForget(connection.db, false); // inherited across fork: never touch it
         connection.db = nullptr;
     }
-    if (connection.db != nullptr && connection.path == path && !connection.damaged)
+    // Another process may have moved the file aside (finding it damaged) or
+    // removed it, and put a new store in its place: changes made through
+    // the old file would be lost, so the connection follows the path.
+    // Closing a moved file leaves the journal files at the path alone.
+    int moved = 0;
+    if (connection.db != nullptr && connection.path == path && !connection.damaged &&
+        sqlite3_file_control(connection.db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && !moved)
         return connection.db;
     if (connection.db != nullptr)
     {
@@ -526,8 +532,60 @@ bool KeyRowInsert(sqlite3* db, const std::string& key)
     return insert.Step() == SQLITE_DONE;
 }
 
-// Creates the missing components of `key`; only the leaf takes `options`.
-// A key below a volatile key is volatile.
+// Inside a write transaction on `db`, the store that holds `key`: puts back
+// the rows of the key and of every parent, so that a tree deletion committed
+// since the key was located or created cannot leave it (and its values)
+// without parents, out of reach of enumeration and of deleting the tree. A
+// volatile key's parents down to the first volatile one are persistent: those
+// go into the persistent store, which is safe because a tree deletion takes
+// the volatile store's write lock (held here) before it touches either store.
+bool KeyPathRowsInsert(Store store, sqlite3* db, const std::string& key)
+{
+    bool here = store == Store::Persistent; // this and the remaining rows go into `db`
+    sqlite3* persistentDb = nullptr;
+    for (size_t end = key.find('\\');; end = key.find('\\', end + 1))
+    {
+        const std::string prefix = key.substr(0, end);
+        const bool leaf = end == std::string::npos;
+        int32_t error = ERROR_SUCCESS;
+        if (leaf || here)
+        {
+            if (!KeyRowInsert(db, prefix))
+                return false;
+        }
+        else if (KeyRowExists(db, prefix, error))
+        {
+            here = true;
+        }
+        else
+        {
+            if (error != ERROR_SUCCESS)
+                return false;
+            if (persistentDb == nullptr)
+                persistentDb = ConnectionGet(Store::Persistent, true, error);
+            if (persistentDb == nullptr)
+                return false;
+            // Checked first: an insert takes the persistent store's write lock.
+            if (!KeyRowExists(persistentDb, prefix, error) &&
+                (error != ERROR_SUCCESS || !KeyRowInsert(persistentDb, prefix)))
+                return false;
+        }
+        if (leaf)
+            return true;
+    }
+}
+
+// Ends the write transaction on `db`: commits when `ok`, else rolls back.
+bool TransactionEnd(sqlite3* db, bool ok)
+{
+    if (ok && Execute(db, "COMMIT;"))
+        return true;
+    Execute(db, "ROLLBACK;");
+    return false;
+}
+
+// Creates the missing components of `key`, all in one transaction; only the
+// leaf takes `options`. A key below a volatile key is volatile.
 int32_t KeyCreateLocked(const std::string& key, uint32_t options, Store& store, sqlite3*& db)
 {
     if (key.empty())
@@ -539,36 +597,28 @@ int32_t KeyCreateLocked(const std::string& key, uint32_t options, Store& store, 
     }
     if (KeyLocate(key, store, db) == ERROR_SUCCESS)
         return ERROR_SUCCESS;
-    bool belowVolatile = false;
-    size_t end = 0;
-    while (true)
+    bool belowVolatile = (options & REG_OPTION_VOLATILE) != 0;
+    for (size_t end = key.find('\\'); !belowVolatile && end != std::string::npos;
+         end = key.find('\\', end + 1))
     {
-        end = key.find('\\', end + 1);
-        const std::string prefix = key.substr(0, end);
-        const bool leaf = (end == std::string::npos);
         Store found;
         sqlite3* foundDb = nullptr;
-        if (KeyLocate(prefix, found, foundDb) == ERROR_SUCCESS)
-        {
-            belowVolatile = belowVolatile || found == Store::Volatile;
-        }
-        else
-        {
-            const Store target = (belowVolatile || (leaf && (options & REG_OPTION_VOLATILE)))
-                                     ? Store::Volatile
-                                     : Store::Persistent;
-            int32_t error = ERROR_SUCCESS;
-            sqlite3* targetDb = ConnectionGet(target, true, error);
-            if (targetDb == nullptr)
-                return error;
-            if (!KeyRowInsert(targetDb, prefix))
-                return ERROR_REGISTRY_IO_FAILED;
-            belowVolatile = belowVolatile || target == Store::Volatile;
-        }
-        if (leaf)
-            break;
+        belowVolatile =
+            KeyLocate(key.substr(0, end), found, foundDb) == ERROR_SUCCESS && found == Store::Volatile;
     }
-    return KeyLocate(key, store, db);
+    const Store target = belowVolatile ? Store::Volatile : Store::Persistent;
+    int32_t error = ERROR_SUCCESS;
+    sqlite3* targetDb = ConnectionGet(target, true, error);
+    if (targetDb == nullptr)
+        return error;
+    if (!Execute(targetDb, "BEGIN IMMEDIATE;") ||
+        !TransactionEnd(targetDb, KeyPathRowsInsert(target, targetDb, key)))
+        return ERROR_REGISTRY_IO_FAILED;
+    // Not located again: a tree deletion may already have removed the key,
+    // and a value write puts it back in its own transaction.
+    store = target;
+    db = targetDb;
+    return ERROR_SUCCESS;
 }
 
 bool StringType(uint32_t type)
@@ -601,28 +651,21 @@ bool LessNoCase(const std::string& a, const std::string& b)
     return strcasecmp(a.c_str(), b.c_str()) < 0;
 }
 
-int32_t TreeDeleteIn(sqlite3* db, const std::string& key)
+// Inside a write transaction: removes the key and its subtree from one store.
+bool TreeRowsDelete(sqlite3* db, const std::string& key)
 {
-    if (!Execute(db, "BEGIN IMMEDIATE;"))
-        return ERROR_REGISTRY_IO_FAILED;
     const char* where = " WHERE path = ?1 OR substr(path, 1, length(?2)) = ?2 COLLATE NOCASE;";
-    bool ok = true;
     for (const char* table : {"DELETE FROM registry_values", "DELETE FROM registry_keys"})
     {
         Statement remove(db, (std::string(table) + where).c_str());
-        ok = ok && remove.Ok();
-        if (!ok)
-            break;
+        if (!remove.Ok())
+            return false;
         remove.Text(1, key);
         remove.Text(2, key + "\\");
-        ok = remove.Step() == SQLITE_DONE;
+        if (remove.Step() != SQLITE_DONE)
+            return false;
     }
-    if (!ok)
-    {
-        Execute(db, "ROLLBACK;");
-        return ERROR_REGISTRY_IO_FAILED;
-    }
-    return Execute(db, "COMMIT;") ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+    return true;
 }
 } // namespace
 
@@ -740,11 +783,11 @@ int32_t SAUtilRegistryValueWrite(const std::string& subkey, const std::string& v
     const int32_t created = KeyCreateLocked(key, options, store, db);
     if (created != ERROR_SUCCESS)
         return created;
-    // One transaction per value; the key row is re-asserted inside it so a
+    // One transaction per value; the key's path is put back inside it so a
     // tree deletion racing with this write cannot leave an orphaned value.
     if (!Execute(db, "BEGIN IMMEDIATE;"))
         return ERROR_REGISTRY_IO_FAILED;
-    bool ok = KeyRowInsert(db, key);
+    bool ok = KeyPathRowsInsert(store, db, key);
     if (ok)
     {
         Statement upsert(
@@ -820,7 +863,7 @@ int32_t SAUtilRegistryValueUpdate(const std::string& subkey, const std::string& 
                 write = change(data, result == SQLITE_ROW);
                 if (write)
                 {
-                    ok = KeyRowInsert(db, key);
+                    ok = KeyPathRowsInsert(store, db, key);
                     Statement upsert(
                         db, "INSERT INTO registry_values(path, name, type, data) VALUES(?1, ?2, ?3, ?4)"
                             " ON CONFLICT(path, name) DO UPDATE SET type = excluded.type, data = "
@@ -951,18 +994,36 @@ int32_t SAUtilRegistryTreeDelete(const std::string& subkey)
     const int32_t located = KeyLocate(key, store, db);
     if (located != ERROR_SUCCESS)
         return located;
-    // Parts of the tree may live in either store.
+    // Parts of the tree may live in either store. Both are changed under
+    // both write locks, the volatile store's taken first as writers of
+    // volatile keys take it: such a writer, which puts back the key's
+    // persistent parents, then comes wholly before or wholly after this.
+    // The volatile part is committed first, so that a failure in between
+    // leaves no volatile key without its persistent parents.
+    sqlite3* dbs[2] = {};
+    size_t begun = 0;
+    bool ok = true;
     for (Store candidate : {Store::Volatile, Store::Persistent})
     {
         int32_t error = ERROR_SUCCESS;
         sqlite3* candidateDb = ConnectionGet(candidate, false, error);
         if (candidateDb == nullptr)
             continue;
-        const int32_t result = TreeDeleteIn(candidateDb, key);
-        if (result != ERROR_SUCCESS)
-            return result;
+        if (!Execute(candidateDb, "BEGIN IMMEDIATE;"))
+        {
+            ok = false;
+            break;
+        }
+        dbs[begun++] = candidateDb;
+        if (!TreeRowsDelete(candidateDb, key))
+        {
+            ok = false;
+            break;
+        }
     }
-    return ERROR_SUCCESS;
+    for (size_t i = 0; i < begun; ++i)
+        ok = TransactionEnd(dbs[i], ok);
+    return ok ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
 }
 
 bool SAUtilRegistryValueGet(const std::string& subkey, const std::string& valueName, void* buffer,

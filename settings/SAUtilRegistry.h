@@ -11,7 +11,8 @@
 //   unset the folder /tmp/quillmere-<uid> (created 0700 and refused unless it
 //   is our own private directory) takes its place.
 // The environment is read on every operation, so switching XDG_* switches
-// stores; one connection per store path is cached.
+// stores; one connection per store path is cached, and opened again when
+// the file at the path was replaced or removed.
 //
 // Keys: paths with backslashes, case-insensitive, relative to the user's root
 // ("Software\harrowfenlab\quillmere"). A key exists as a row of its own, so a
@@ -22,8 +23,10 @@
 //
 // Values: whole-value writes, one SQLite transaction each (WAL journal,
 // synchronous=NORMAL, 5 s busy timeout), so a concurrent reader sees either
-// the old or the new bytes, never a mixture. Reads follow the registry's
-// query rules: ERROR_FILE_NOT_FOUND for a missing key or value,
+// the old or the new bytes, never a mixture. A write puts back the key's
+// parents in its transaction, so a value written while another process
+// deletes the tree above it never outlives its parents. Reads follow the
+// registry's query rules: ERROR_FILE_NOT_FOUND for a missing key or value,
 // ERROR_MORE_DATA (buffer untouched) when the value does not fit. A REG_SZ or
 // REG_MULTI_SZ value that does not end in a null unit is handed out with one
 // appended, which must fit too: a 16-character string stored without its
@@ -34,8 +37,9 @@
 // "<file>.corrupt-<time>-<pid>" with its journal files (kept for a look,
 // never deleted), one log line says so, and a new empty store takes its
 // place: the settings start again from their defaults instead of failing
-// for good. A writer killed in the middle of a write loses only that write
-// (the journal rolls it back).
+// for good; processes that have the old file open move to the new store
+// at their next operation. A writer killed in the middle of a write loses
+// only that write (the journal rolls it back).
 //
 // Threads: every function may be called from any thread; calls of one process
 // are serialised by one lock. Processes: use the store from a forked child

@@ -27,7 +27,9 @@ int HexDigit(char c)
     return -1;
 }
 
-// Reads a quoted string starting at text[pos] (which is '"'); pos ends after it.
+// Reads a quoted string starting at text[pos] (which is '"'); pos ends after
+// it. Export writes \n, \r, \t and \xHH for control characters; before
+// any other character a backslash only keeps it literal (\" and \\).
 bool QuotedParse(const std::string& text, size_t& pos, std::string& out)
 {
     out.clear();
@@ -35,7 +37,32 @@ bool QuotedParse(const std::string& text, size_t& pos, std::string& out)
     {
         if (text[pos] == '\\' && pos + 1 < text.size())
         {
-            out.push_back(text[++pos]);
+            const char c = text[++pos];
+            if (c == 'n')
+            {
+                out.push_back('\n');
+            }
+            else if (c == 'r')
+            {
+                out.push_back('\r');
+            }
+            else if (c == 't')
+            {
+                out.push_back('\t');
+            }
+            else if (c == 'x')
+            {
+                const int high = pos + 1 < text.size() ? HexDigit(text[pos + 1]) : -1;
+                const int low = pos + 2 < text.size() ? HexDigit(text[pos + 2]) : -1;
+                if (high < 0 || low < 0)
+                    return false;
+                out.push_back(static_cast<char>(high * 16 + low));
+                pos += 2;
+            }
+            else
+            {
+                out.push_back(c);
+            }
         }
         else if (text[pos] == '"')
         {

@@ -333,16 +333,60 @@ int CommandDelete(const std::vector<std::string>& args)
     return 0;
 }
 
-std::string Quote(const std::string& text)
+// A text as export writes it, which import reads back byte for byte: no
+// character of it can end the line or the quotes it stands in.
+std::string Escaped(const std::string& text)
 {
-    std::string quoted = "\"";
+    std::string escaped;
     for (char c : text)
     {
+        const unsigned char byte = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\')
-            quoted.push_back('\\');
-        quoted.push_back(c);
+        {
+            escaped += '\\';
+            escaped += c;
+        }
+        else if (c == '\n')
+        {
+            escaped += "\\n";
+        }
+        else if (c == '\r')
+        {
+            escaped += "\\r";
+        }
+        else if (c == '\t')
+        {
+            escaped += "\\t";
+        }
+        else if (byte < 0x20 || byte == 0x7f)
+        {
+            char hex[5];
+            snprintf(hex, sizeof(hex), "\\x%02x", byte);
+            escaped += hex;
+        }
+        else
+        {
+            escaped += c;
+        }
     }
-    return quoted + "\"";
+    return escaped;
+}
+
+std::string Quote(const std::string& text)
+{
+    return "\"" + Escaped(text) + "\"";
+}
+
+// Key lines carry the path as it is: import ends it at the first ']'.
+bool KeyWritable(const std::string& key)
+{
+    for (char c : key)
+    {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (c == ']' || byte < 0x20 || byte == 0x7f)
+            return false;
+    }
+    return true;
 }
 
 // A REG_SZ that export may write as plain text: it reads back byte for byte.
@@ -360,8 +404,9 @@ bool PlainText(const std::vector<uint8_t>& data)
     return SAUtilUtf16LeBytesFromUtf8(text) == data;
 }
 
-// Long hex data continues on the next line after a backslash, as in .reg files.
-std::string LineWrap(const std::string& line)
+// Long hex data continues on the next line after a backslash, as in .reg
+// files; only the data from `start` on, since import joins nothing else.
+std::string LineWrap(const std::string& line, size_t start)
 {
     constexpr size_t WIDTH = 78;
     std::string wrapped;
@@ -370,7 +415,7 @@ std::string LineWrap(const std::string& line)
     {
         wrapped.push_back(line[i]);
         ++column;
-        if (line[i] == ',' && column >= WIDTH - 4 && i + 1 < line.size())
+        if (i >= start && line[i] == ',' && column >= WIDTH - 4 && i + 1 < line.size())
         {
             wrapped += "\\\n  ";
             column = 2;
@@ -383,6 +428,7 @@ std::string ValueLine(const SAUtilRegistryValue& value)
 {
     std::string line = value.name.empty() ? std::string("@") : Quote(value.name);
     line += "=";
+    const size_t data = line.size();
     if (value.type == REG_DWORD && value.data.size() == 4)
     {
         char text[16];
@@ -394,17 +440,25 @@ std::string ValueLine(const SAUtilRegistryValue& value)
     if (value.type == REG_SZ && PlainText(value.data))
         return line + Quote(SAUtilUtf8FromUtf16LeBytes(value.data.data(), value.data.size()));
     if (value.type == REG_BINARY)
-        return line + "hex:" + HexText(value.data, ",");
-    return line + "hex(" + std::to_string(value.type) + "):" + HexText(value.data, ",");
+        return LineWrap(line + "hex:" + HexText(value.data, ","), data);
+    return LineWrap(line + "hex(" + std::to_string(value.type) + "):" + HexText(value.data, ","), data);
 }
 
-bool KeyExport(const std::string& key, std::string& out)
+bool KeyExport(const std::string& key, std::string& out, std::string& error)
 {
     std::vector<SAUtilRegistryValue> values;
     if (!key.empty())
     {
-        if (SAUtilRegistryValueEnum(key, values) != ERROR_SUCCESS)
+        if (!KeyWritable(key))
+        {
+            error = "cannot export key \"" + Escaped(key) + "\": its name holds a control character or ']'";
             return false;
+        }
+        if (SAUtilRegistryValueEnum(key, values) != ERROR_SUCCESS)
+        {
+            error = "cannot read the store";
+            return false;
+        }
         out += "\n[" + std::string(ROOT_NAME) + "\\" + key + "]";
         if (SAUtilRegistryKeyVolatile(key))
             out += std::string(" ") + VOLATILE_MARK;
@@ -415,18 +469,21 @@ bool KeyExport(const std::string& key, std::string& out)
             {
                 out += "; items:";
                 for (const std::string& item : MultiSzItems(value.data))
-                    out += " " + item;
+                    out += " " + Escaped(item);
                 out += "\n";
             }
-            out += LineWrap(ValueLine(value)) + "\n";
+            out += ValueLine(value) + "\n";
         }
     }
     std::vector<std::string> subkeys;
     if (SAUtilRegistryKeyEnum(key, subkeys) != ERROR_SUCCESS)
+    {
+        error = "cannot read the store";
         return false;
+    }
     for (const std::string& subkey : subkeys)
     {
-        if (!KeyExport(key.empty() ? subkey : key + "\\" + subkey, out))
+        if (!KeyExport(key.empty() ? subkey : key + "\\" + subkey, out, error))
             return false;
     }
     return true;
@@ -440,8 +497,9 @@ int CommandExport(const std::vector<std::string>& args)
     if (!key.empty() && SAUtilRegistryKeyOpen(key) != ERROR_SUCCESS)
         return Fail(1, "key not found: " + key);
     std::string out = std::string(EXPORT_HEADER) + "\n";
-    if (!KeyExport(key, out))
-        return Fail(1, "cannot read the store");
+    std::string error;
+    if (!KeyExport(key, out, error))
+        return Fail(1, error);
     fwrite(out.data(), 1, out.size(), stdout);
     return 0;
 }

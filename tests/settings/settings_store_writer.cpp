@@ -8,6 +8,10 @@
 //   settings_store_writer viewer ID COUNT
 //     as a viewer does: a value and an item of the shared list "RaceList"
 //     ("<ID>.<i>") per step.
+//   settings_store_writer deep COUNT
+//     writes DWORD "Deep" = i, `count` times, into the persistent key
+//     Software\QmDeep\B\C and the volatile key Software\QmDeep\B\Volatile
+//     (whose parents are persistent), for a race with deletions of the tree.
 //   settings_store_writer forever ID
 //     writes 64 KiB values "K<ID>_<i>" (every byte i % 251) until it is killed,
 //     printing i on standard output once value i is stored.
@@ -84,6 +88,20 @@ int Viewer(int id, int count)
     return 0;
 }
 
+int Deep(int count)
+{
+    for (int32_t i = 0; i < count; ++i)
+    {
+        if (!DwordWrite("Software\\QmDeep\\B\\C", "Deep", i, REG_OPTION_NON_VOLATILE) ||
+            !DwordWrite("Software\\QmDeep\\B\\Volatile", "Deep", i, REG_OPTION_VOLATILE))
+        {
+            fprintf(stderr, "deep: write %d failed\n", i);
+            return 3;
+        }
+    }
+    return 0;
+}
+
 int Forever(int id)
 {
     std::vector<uint8_t> data(64 * 1024);
@@ -103,10 +121,12 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && strcmp(argv[1], "forever") == 0)
         return Forever(atoi(argv[2]));
+    if (argc == 3 && strcmp(argv[1], "deep") == 0)
+        return Deep(atoi(argv[2]));
     if (argc == 4 && strcmp(argv[1], "viewer") == 0)
         return Viewer(atoi(argv[2]), atoi(argv[3]));
     if (argc == 3)
         return Values(atoi(argv[1]), atoi(argv[2]));
-    fprintf(stderr, "usage: settings_store_writer [viewer] ID COUNT | forever ID\n");
+    fprintf(stderr, "usage: settings_store_writer [viewer] ID COUNT | deep COUNT | forever ID\n");
     return 2;
 }

@@ -65,6 +65,26 @@ void ValuesExpect(const char* key, int id)
         EXPECT_EQ(value, id * 100000 + i) << key << " " << name;
     }
 }
+
+// Whether walking the key tree from the root, one enumeration per level,
+// comes to `key`: what export and tree deletion rely on.
+bool ReachableFromRoot(const std::string& key)
+{
+    std::string parent;
+    size_t start = 0;
+    while (start <= key.size())
+    {
+        const size_t end = std::min(key.find('\\', start), key.size());
+        const std::string name = key.substr(start, end - start);
+        std::vector<std::string> subkeys;
+        if (SAUtilRegistryKeyEnum(parent, subkeys) != ERROR_SUCCESS ||
+            std::find(subkeys.begin(), subkeys.end(), name) == subkeys.end())
+            return false;
+        parent = parent.empty() ? name : parent + "\\" + name;
+        start = end + 1;
+    }
+    return true;
+}
 } // namespace
 
 using SettingsConcurrency = SettingsTestStore;
@@ -244,4 +264,98 @@ TEST_F(SettingsConcurrency, AKilledWriterLosesAtMostItsLastWrite)
     EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
     sqlite3_finalize(check);
     sqlite3_close(db);
+}
+
+TEST_F(SettingsConcurrency, AValueWrittenWhileItsTreeIsDeletedKeepsItsParents)
+{
+    // A viewer keeps writing values deep below a key that the tool deletes
+    // again and again; whichever comes last, a value that is still there
+    // must hang in the tree (export finds it, deleting the tree removes it).
+    const char* top = "Software\\QmDeep";
+    const pid_t writer = ProcessStart(QM_SETTINGS_WRITER, {"deep", "3000"});
+    ASSERT_GT(writer, 0);
+    int deletions = 0;
+    int status = 0;
+    while (waitpid(writer, &status, WNOHANG) == 0)
+    {
+        if (SAUtilRegistryTreeDelete(top) == ERROR_SUCCESS)
+            ++deletions;
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_GE(deletions, 10);
+
+    for (const char* key : {"Software\\QmDeep\\B\\C", "Software\\QmDeep\\B\\Volatile"})
+    {
+        int32_t value = -1;
+        uint32_t size = sizeof(value);
+        if (SAUtilRegistryValueQuery(key, "Deep", nullptr, &value, &size) == ERROR_SUCCESS)
+        {
+            EXPECT_TRUE(ReachableFromRoot(key)) << key << " holds a value but its parents are gone";
+        }
+    }
+    // Deleting the tree removes whatever is left of it.
+    const int32_t removed = SAUtilRegistryTreeDelete(top);
+    EXPECT_TRUE(removed == ERROR_SUCCESS || removed == ERROR_FILE_NOT_FOUND) << removed;
+    std::vector<SAUtilRegistryValue> values;
+    EXPECT_EQ(SAUtilRegistryValueEnum("Software\\QmDeep\\B\\C", values), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(SAUtilRegistryValueEnum("Software\\QmDeep\\B\\Volatile", values), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(SettingsConcurrency, AStoreReplacedUnderARunningProcessIsFollowed)
+{
+    // This process stands for a running viewer with the store open when
+    // another process sets the file aside (as it does with a damaged store)
+    // and starts a new one, which a third process keeps open and writes.
+    const int32_t before = 1;
+    ASSERT_TRUE(SAUtilRegistryValueSet(SA_REGISTRY_KEY_MAIN, "Before", REG_DWORD, &before, 4, 0));
+    const std::string file = SAUtilRegistryPathPersistentGet();
+    for (const char* suffix : {"", "-wal", "-shm"})
+        ASSERT_EQ(rename((file + suffix).c_str(), (file + ".aside" + suffix).c_str()), 0) << suffix;
+    ASSERT_EQ(WriterWait(ProcessStart(QM_REG_TOOL, {"set", SA_REGISTRY_KEY_MAIN, "Other", "REG_DWORD", "2"})),
+              0);
+    int pipeFds[2];
+    ASSERT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+    const pid_t writer = ProcessStart(QM_SETTINGS_WRITER, {"forever", "9"}, pipeFds[1]);
+    close(pipeFds[1]);
+    ASSERT_GT(writer, 0);
+    FILE* reports = fdopen(pipeFds[0], "r");
+    int reported = -1;
+    while (reported < 2 && fscanf(reports, "%d", &reported) == 1)
+    {
+    }
+
+    // The next write goes to the new store, and what is there is read.
+    const int32_t after = 3;
+    EXPECT_TRUE(SAUtilRegistryValueSet(SA_REGISTRY_KEY_MAIN, "After", REG_DWORD, &after, 4, 0));
+    int32_t other = -1;
+    EXPECT_TRUE(SAUtilRegistryValueGet(SA_REGISTRY_KEY_MAIN, "Other", &other, 4));
+    EXPECT_EQ(other, 2);
+    EXPECT_EQ(WriterWait(ProcessStart(QM_REG_TOOL, {"get", SA_REGISTRY_KEY_MAIN, "After"})), 0);
+
+    // Leaving the old file left the new store's journal alone: nothing the
+    // other writer stored before or after is lost.
+    const int seen = reported;
+    while (reported < seen + 3 && fscanf(reports, "%d", &reported) == 1)
+    {
+    }
+    kill(writer, SIGKILL);
+    while (fscanf(reports, "%d", &reported) == 1)
+    {
+    }
+    fclose(reports);
+    int status = 0;
+    ASSERT_EQ(waitpid(writer, &status, 0), writer);
+    std::vector<SAUtilRegistryValue> values;
+    ASSERT_EQ(SAUtilRegistryValueEnum(SA_REGISTRY_KEY_MAIN, values), ERROR_SUCCESS);
+    int found = 0;
+    for (const SAUtilRegistryValue& value : values)
+        found += value.name.rfind("K9_", 0) == 0 ? 1 : 0;
+    EXPECT_GE(found, reported + 1);
+    EXPECT_LE(found, reported + 2);
+
+    // A store removed altogether is not read any more either.
+    for (const char* suffix : {"", "-wal", "-shm"})
+        unlink((file + suffix).c_str());
+    EXPECT_FALSE(SAUtilRegistryValueGet(SA_REGISTRY_KEY_MAIN, "After", &other, 4));
 }

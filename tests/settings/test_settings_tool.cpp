@@ -261,6 +261,65 @@ TEST_F(SettingsTool, ExportImportRoundTripsEveryByte)
     EXPECT_EQ(Run({"export", "Software\\Nope"}).status, 1);
 }
 
+TEST_F(SettingsTool, ExportKeepsEveryTextOnItsOwnLine)
+{
+    // Host names come from servers and are remembered as they are; a line
+    // break in one, in a value name or in a text must not become a line of
+    // the export that import would act on (here: deleting Framerate).
+    ASSERT_TRUE(SASettings::FramerateSet(90));
+    SARegistryList hosts("LookUpHostInfoList");
+    ASSERT_TRUE(hosts.ItemInsert("pc\n\"Framerate\"=-"));
+    ASSERT_TRUE(hosts.ItemInsert("a\r]b\"c\\d\te\x01"));
+    const std::string name = "n\n\"Framerate\"=-\r]\"\\\t\x7f";
+    ASSERT_TRUE(SAUtilRegistryValueSet(MAIN, name, REG_DWORD, "\x01\x02\x03\x04", 4, 0));
+    for (const std::string& text : {std::string("]\"\\ plain"), std::string("line\nbreak\r]\"\\")})
+    {
+        const std::vector<uint8_t> data = SAUtilUtf16LeBytesFromUtf8(text);
+        ASSERT_TRUE(SAUtilRegistryValueSet(MAIN, "Text " + text, REG_SZ, data.data(),
+                                           static_cast<uint32_t>(data.size()), 0));
+    }
+    // Long enough to be wrapped: only hex data continues on the next line.
+    std::string commas;
+    for (int i = 0; i < 30; ++i)
+        commas += "word,";
+    const std::vector<uint8_t> long_text = SAUtilUtf16LeBytesFromUtf8(commas);
+    ASSERT_TRUE(SAUtilRegistryValueSet(MAIN, "Long", REG_SZ, long_text.data(),
+                                       static_cast<uint32_t>(long_text.size()), 0));
+    ASSERT_TRUE(SAUtilRegistryValueSet(MAIN, commas, REG_BINARY, long_text.data(),
+                                       static_cast<uint32_t>(long_text.size()), 0));
+    std::vector<SAUtilRegistryValue> before;
+    ASSERT_EQ(SAUtilRegistryValueEnum(MAIN, before), ERROR_SUCCESS);
+
+    RunResult exported = Run({"export"});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    const std::string file = m_Root + "/export.txt";
+    FileWrite(file, exported.out);
+    setenv("XDG_CONFIG_HOME", (m_Root + "/config2").c_str(), 1);
+    RunResult imported = Run({"import", file});
+    ASSERT_EQ(imported.status, 0) << imported.err << exported.out;
+    EXPECT_EQ(SASettings::FramerateGet(), 90);
+    std::vector<SAUtilRegistryValue> after;
+    ASSERT_EQ(SAUtilRegistryValueEnum(MAIN, after), ERROR_SUCCESS);
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t i = 0; i < before.size(); ++i)
+    {
+        EXPECT_EQ(after[i].name, before[i].name);
+        EXPECT_EQ(after[i].type, before[i].type) << before[i].name;
+        EXPECT_EQ(after[i].data, before[i].data) << before[i].name;
+    }
+    EXPECT_EQ(Run({"export"}).out, exported.out);
+
+    // A key name that no line can hold fails the export instead of breaking it.
+    ASSERT_EQ(SAUtilRegistryKeyCreate("Software\\bad\nkey", 0), ERROR_SUCCESS);
+    RunResult refused = Run({"export"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_NE(refused.err.find("Software\\\\bad\\nkey"), std::string::npos) << refused.err;
+    ASSERT_EQ(SAUtilRegistryTreeDelete("Software\\bad\nkey"), ERROR_SUCCESS);
+    ASSERT_EQ(SAUtilRegistryKeyCreate("Software\\bad]key", 0), ERROR_SUCCESS);
+    EXPECT_EQ(Run({"export"}).status, 1);
+}
+
 TEST_F(SettingsTool, ImportAppliesDeletionsAndRejectsBadFilesWhole)
 {
     ASSERT_TRUE(SASettings::FramerateSet(90));
@@ -295,6 +354,8 @@ TEST_F(SettingsTool, ImportAppliesDeletionsAndRejectsBadFilesWhole)
         {"[HKEY_CURRENT_USER\\Software\\harrowfenlab\\quillmere]\n\"Framerate\"=\"open\n",
          ":2: unterminated"},
         {"[HKEY_CURRENT_USER\\Software\\harrowfenlab\\quillmere]\n\"Blob\"=hex:1,2\n", ":2: bad hex bytes"},
+        {"[HKEY_CURRENT_USER\\Software\\harrowfenlab\\quillmere]\n\"Name\"=\"C:\\xfiles\"\n",
+         ":2: unterminated or trailing text after a string"},
         {"[HKEY_CURRENT_USER\\Software\\harrowfenlab\\quillmere]\nFramerate=1\n",
          ":2: expected \"name\"=data"},
         // The root itself, as a fuzzer wrote it: no key of its own.
