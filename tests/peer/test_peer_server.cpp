@@ -730,6 +730,11 @@ double CpuSeconds(pid_t pid)
 // sockets have gone the next viewer is served.
 TEST(PeerConnections, RunningOutOfDescriptorsIsOneQuietEpisode)
 {
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers' own checks open a pipe to probe memory: without a
+    // free descriptor they report a fault that is not there, and end the peer.
+    GTEST_SKIP() << "out of descriptors, the sanitizers cannot check the peer";
+#endif
     const std::string log = TempPath("descriptors.log");
     PeerTestProcess peer;
     ASSERT_TRUE(peer.Start({"--bind", "127.0.0.151", "--size", "64x48", "--codec", "raw", "--quiet"}, log));
