@@ -50,6 +50,20 @@ std::vector<uint8_t> Raw(const std::string& key, const std::string& name)
     return {};
 }
 
+// The values of the main key are exactly `before`, byte for byte.
+void ExpectValuesOfMain(const std::vector<SAUtilRegistryValue>& before)
+{
+    std::vector<SAUtilRegistryValue> after;
+    ASSERT_EQ(SAUtilRegistryValueEnum(MAIN, after), ERROR_SUCCESS);
+    ASSERT_EQ(after.size(), before.size());
+    for (size_t i = 0; i < before.size(); ++i)
+    {
+        EXPECT_EQ(after[i].name, before[i].name);
+        EXPECT_EQ(after[i].type, before[i].type) << before[i].name;
+        EXPECT_EQ(after[i].data, before[i].data) << before[i].name;
+    }
+}
+
 class SettingsTool : public SettingsTestStore
 {
 protected:
@@ -237,15 +251,7 @@ TEST_F(SettingsTool, ExportImportRoundTripsEveryByte)
     EXPECT_EQ(SASettings::FramerateGet(), 60);
     RunResult imported = Run({"import", file});
     ASSERT_EQ(imported.status, 0) << imported.err;
-    std::vector<SAUtilRegistryValue> after;
-    ASSERT_EQ(SAUtilRegistryValueEnum(MAIN, after), ERROR_SUCCESS);
-    ASSERT_EQ(after.size(), before.size());
-    for (size_t i = 0; i < before.size(); ++i)
-    {
-        EXPECT_EQ(after[i].name, before[i].name);
-        EXPECT_EQ(after[i].type, before[i].type) << before[i].name;
-        EXPECT_EQ(after[i].data, before[i].data) << before[i].name;
-    }
+    ExpectValuesOfMain(before);
     EXPECT_EQ(SASettings::FramerateGet(), 90);
     EXPECT_TRUE(SASettings::SettingsAudioOptionEnableGet());
     EXPECT_TRUE(SAUtilRegistryKeyVolatile(SA_REGISTRY_KEY_AUDIO));
@@ -298,15 +304,7 @@ TEST_F(SettingsTool, ExportKeepsEveryTextOnItsOwnLine)
     RunResult imported = Run({"import", file});
     ASSERT_EQ(imported.status, 0) << imported.err << exported.out;
     EXPECT_EQ(SASettings::FramerateGet(), 90);
-    std::vector<SAUtilRegistryValue> after;
-    ASSERT_EQ(SAUtilRegistryValueEnum(MAIN, after), ERROR_SUCCESS);
-    ASSERT_EQ(after.size(), before.size());
-    for (size_t i = 0; i < before.size(); ++i)
-    {
-        EXPECT_EQ(after[i].name, before[i].name);
-        EXPECT_EQ(after[i].type, before[i].type) << before[i].name;
-        EXPECT_EQ(after[i].data, before[i].data) << before[i].name;
-    }
+    ExpectValuesOfMain(before);
     EXPECT_EQ(Run({"export"}).out, exported.out);
 
     // A key name that no line can hold fails the export instead of breaking it.
