@@ -34,7 +34,9 @@ constexpr int PROGRESS_STEP = 10;
 constexpr int PROGRESS_STEPS_PER_CYCLE = 10;
 // Servers the tree lists, as many as the discovery list holds: anyone on the
 // LAN can answer, and a flood of made-up servers must not grow the tree and
-// slow every lookup in it without end.
+// slow every lookup in it without end. When it is full, the server heard from
+// longest ago makes room: a real server answers every cycle, so a burst of
+// made-up ones cannot keep it out for good.
 constexpr int TREE_CONNECTIONS_MAX = static_cast<int>(SA_LIST_DISCOVERY_RECEIVED_LIMIT);
 } // namespace
 
@@ -232,6 +234,34 @@ int SAMvcViewFrmConnect::PrivateTreeConnectionCountGet() const
     return count;
 }
 
+bool SAMvcViewFrmConnect::PrivateTreeStalestDelete()
+{
+    QTreeWidgetItem* stalest = nullptr;
+    qulonglong stalestHeard = 0;
+    const QTreeWidgetItem* current = m_pTree->currentItem();
+    for (int i = 0; i < m_pTree->topLevelItemCount(); ++i)
+    {
+        QTreeWidgetItem* computer = m_pTree->topLevelItem(i);
+        for (int j = 0; j < computer->childCount(); ++j)
+        {
+            QTreeWidgetItem* connection = computer->child(j);
+            const qulonglong heard = connection->data(0, SAWndCtrlTreeView::ROLE_HEARD).toULongLong();
+            if (connection != current && (stalest == nullptr || heard < stalestHeard))
+            {
+                stalest = connection;
+                stalestHeard = heard;
+            }
+        }
+    }
+    if (stalest == nullptr)
+        return false;
+    QTreeWidgetItem* computer = stalest->parent();
+    delete stalest;
+    if (computer != nullptr && computer->childCount() == 0 && computer != current)
+        delete computer;
+    return true;
+}
+
 intptr_t SAMvcViewFrmConnect::OnAppDiscoveryHostInterfaceFound()
 {
     bool full = false; // logged once per drain
@@ -256,9 +286,10 @@ intptr_t SAMvcViewFrmConnect::OnAppDiscoveryHostInterfaceFound()
         }
         const std::string hostName = record.HostNameGet();
         uint32_t listed = 0;
-        const bool present = m_pTree->ItemConnectionFind(found.AddressText, listed) != nullptr;
-        if (present)
+        const qulonglong heard = ++m_RepliesHeard;
+        if (QTreeWidgetItem* present = m_pTree->ItemConnectionFind(found.AddressText, listed))
         {
+            present->setData(0, SAWndCtrlTreeView::ROLE_HEARD, heard);
             // A server whose features changed goes until it answers again.
             if (listed != record.FeatureBitmap)
                 delete m_pTree->ItemComputerFind(hostName);
@@ -272,13 +303,16 @@ intptr_t SAMvcViewFrmConnect::OnAppDiscoveryHostInterfaceFound()
             if (!full)
                 SALog(SA_LOG_FAILURE,
                       "SAMvcViewFrmConnect::OnAppDiscoveryHostInterfaceFound failed! the tree lists %d "
-                      "servers\n",
+                      "servers: the one heard from longest ago makes room\n",
                       TREE_CONNECTIONS_MAX);
             full = true;
-            continue;
+            if (!PrivateTreeStalestDelete())
+                continue;
         }
         if (!m_pTree->ItemHostInterfaceInsert(hostName, found.AddressText, record.FeatureBitmap))
             SALog(SA_LOG_FAILURE, "SAWndCtrlTreeView::ItemHostInterfaceInsert PrivateItemInsert failed!");
+        else if (QTreeWidgetItem* inserted = m_pTree->ItemConnectionFind(found.AddressText, listed))
+            inserted->setData(0, SAWndCtrlTreeView::ROLE_HEARD, heard);
     }
     return 0;
 }

@@ -94,6 +94,9 @@ private:
     bool PrivateSearchingGet() const;
     // Connection items in the tree, under every computer.
     int PrivateTreeConnectionCountGet() const;
+    // Removes the connection heard from longest ago (not the current item),
+    // and its computer when that is left empty. False when none could go.
+    bool PrivateTreeStalestDelete();
     // Runs the progress dialog for m_HostInfo, modally.
     void PrivateProgressDialogRun();
     // Closes the progress dialog through its Cancel path, if it is up.
@@ -123,6 +126,7 @@ private:
     SANetHostInfo m_HostInfo;                            // the host of the current targeted search
     SAWndDlgProgressCancel* m_pProgressDialog = nullptr; // on the stack of PrivateProgressDialogRun
     bool m_DiscoveryStarted = false;
+    uint64_t m_RepliesHeard = 0; // replies taken by discovery, for the tree's ROLE_HEARD
 
     SANetDiscovery m_Discovery;                 // posts to m_Target; stopped in the destructor
     PSThreadNetNameResolution m_NameResolution; // writes m_HostInfo; joined in the destructor

@@ -38,9 +38,12 @@ public:
     static constexpr int IMAGE_CONNECTION = 5;
     static constexpr int IMAGE_COUNT = 8;
     static constexpr int IMAGE_SIDE = 45;
-    // Item data: the feature bitmap of a connection, the image index of any item.
+    // Item data: the feature bitmap of a connection, the image index of any
+    // item, and when a connection's server was last heard from (the view's
+    // count of replies).
     static constexpr int ROLE_FEATURES = Qt::UserRole;
     static constexpr int ROLE_IMAGE = Qt::UserRole + 1;
+    static constexpr int ROLE_HEARD = Qt::UserRole + 2;
 
     explicit SAWndCtrlTreeView(QWidget* parent);
 

@@ -260,8 +260,9 @@ TEST_F(AppDiscoveryTreeTest, SelectingAComputerOrASecuredServerConnectsNothingAn
 }
 
 // Anyone on the LAN can answer: replies from more servers than the tree
-// lists stop at 256 connections.
-TEST_F(AppDiscoveryTreeTest, TheTreeListsAtMost256Connections)
+// lists stop at 256 connections, and the server heard from longest ago makes
+// room, so a burst of made-up servers cannot keep a real one out.
+TEST_F(AppDiscoveryTreeTest, TheTreeListsAtMost256ConnectionsAndKeepsThoseThatAnswer)
 {
     QM_DISCOVERY_NETWORK_REQUIRE();
     auto frame = AppTestFrameOpen(true);
@@ -283,6 +284,29 @@ TEST_F(AppDiscoveryTreeTest, TheTreeListsAtMost256Connections)
     QTreeWidget* tree = view->TreeGet();
     ASSERT_EQ(tree->topLevelItemCount(), 1);
     EXPECT_EQ(tree->topLevelItem(0)->childCount(), 256);
+
+    // A real server answers now and then while made-up ones keep coming.
+    SANetHostRecord real;
+    real.HostNameSet("real");
+    real.Address = 0x0A640001u; // 10.100.0.1
+    for (uint32_t i = 0; i < 300; ++i)
+    {
+        if (i % 50 == 0)
+            list.ReceivedAppend(real);
+        record.Address = 0x0A630000u + 300 + i;
+        list.ReceivedAppend(record);
+        if (i % 50 == 49)
+        {
+            ASSERT_TRUE(AppTestWaitFor([&] { return list.ReceivedCount() == 0; }));
+        }
+    }
+    AppTestSpin(50);
+    uint32_t features = 0;
+    EXPECT_NE(view->TreeViewGet()->ItemConnectionFind("10.100.0.1", features), nullptr);
+    int connections = 0;
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        connections += tree->topLevelItem(i)->childCount();
+    EXPECT_EQ(connections, 256);
     frame->close();
 }
 
