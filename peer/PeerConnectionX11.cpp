@@ -95,6 +95,7 @@ void PeerConnection::PrivateStreamX11()
     const auto period = fps > 0 ? std::chrono::nanoseconds(1000000000LL / fps) : std::chrono::nanoseconds(0);
     auto due = Clock::now();
     std::vector<std::pair<int, int>> runs;
+    size_t lastFragments = 0; // of the last frame sent
     int captureFailures = 0;
     // The display went away under the stream (a log out, the X server
     // ended): the viewer is told the stream is over, as at any other end.
@@ -210,6 +211,17 @@ void PeerConnection::PrivateStreamX11()
             continue;
         }
         captureFailures = 0;
+        // The viewer takes the n-th packet of a stream as fragment n modulo
+        // the frame's count: a frame of another count than the last one
+        // starts the counting afresh, or its bands would be taken out of
+        // place and its last one left waiting for a frame end that never
+        // comes.
+        if (lastFragments != 0 && runs.size() != lastFragments &&
+            !PrivateHeaderSend(PeerPacket::StreamReset(0)))
+        {
+            return;
+        }
+        lastFragments = runs.size();
         const size_t pitch = source.PitchGet();
         for (const auto& [top, bottom] : runs)
         {
