@@ -342,6 +342,37 @@ bool StoreIntact(sqlite3* db)
     return !DamageCode(result);
 }
 
+// A store in a folder this process may not write to (an administrator's way
+// of fixing a user's settings): its journal files cannot be made, so it can
+// neither be set up nor read as usual. It is opened to be read as it stands,
+// and changes fail. Null when it cannot be read either.
+sqlite3* StoreOpenReadOnly(const std::string& path)
+{
+    std::string uri = "file:";
+    for (char c : path)
+    {
+        char escaped[4];
+        snprintf(escaped, sizeof(escaped), "%%%02X", static_cast<unsigned char>(c));
+        uri += (c == '%' || c == '?' || c == '#' || static_cast<unsigned char>(c) < 0x20) ? escaped
+                                                                                          : std::string(1, c);
+    }
+    uri += "?immutable=1";
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(uri.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) == SQLITE_OK &&
+        Execute(db, "SELECT 1 FROM registry_keys LIMIT 1; SELECT 1 FROM registry_values LIMIT 1;"))
+    {
+        SALog(
+            SA_LOG_FAILURE,
+            "SAUtilRegistry StoreOpen %s is in a folder this process cannot write to: its settings are read, "
+            "changes are not stored\n",
+            path.c_str());
+        return db;
+    }
+    StoreClose(db);
+    return nullptr;
+}
+
 // Opens and sets up the store file; a damaged file is left for the caller
 // (damaged true), any other failure is logged here.
 sqlite3* StoreOpen(const std::string& path, bool& damaged)
@@ -359,6 +390,14 @@ sqlite3* StoreOpen(const std::string& path, bool& damaged)
     else
     {
         damaged = result == SQLITE_OK && DamageCode(sqlite3_errcode(db));
+        if (result == SQLITE_OK && (sqlite3_errcode(db) & 0xFF) == SQLITE_READONLY)
+        {
+            if (sqlite3* readOnly = StoreOpenReadOnly(path))
+            {
+                StoreClose(db);
+                return readOnly;
+            }
+        }
     }
     if (!damaged)
         SALog(SA_LOG_FAILURE, "SAUtilRegistry %s failed! %s %s %d\n",

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace
 {
@@ -551,6 +553,52 @@ TEST_F(SettingsValues, SetterFailuresAreLoggedAndReported)
     EXPECT_EQ(LogCount("SASettings::AutoConnectHostInfoSet failed!\n", SA_LOG_FAILURE), 1);
     // Reads still give defaults.
     EXPECT_EQ(SASettings::FramerateGet(), 60);
+}
+
+// An administrator fixes a user's settings by making the store's folder
+// read-only: the viewer reads the stored settings, not the defaults, and a
+// change fails. The read runs in a child that, under root (which may write
+// anywhere), takes an unprivileged user's identity.
+TEST_F(SettingsValues, AStoreInAReadOnlyFolderIsReadAndChangesFail)
+{
+    ASSERT_TRUE(SASettings::FramerateSet(30));
+    // Another folder's store closes this one's connection: its journal is
+    // written back and removed, as when the viewer ends.
+    const std::string folder = m_ConfigHome + "/harrowfenlab/quillmere";
+    setenv("XDG_CONFIG_HOME", (m_Root + "/other").c_str(), 1);
+    EXPECT_EQ(SASettings::FramerateGet(), 60);
+    setenv("XDG_CONFIG_HOME", m_ConfigHome.c_str(), 1);
+    ASSERT_FALSE(std::filesystem::exists(folder + "/registry.sqlite3-wal"));
+    using std::filesystem::perms;
+    for (const std::string& path : {m_Root, m_ConfigHome, m_ConfigHome + "/harrowfenlab", folder})
+        std::filesystem::permissions(path, perms::owner_all | perms::group_read | perms::group_exec |
+                                               perms::others_read | perms::others_exec);
+    std::filesystem::permissions(folder, perms::owner_write | perms::group_write | perms::others_write,
+                                 std::filesystem::perm_options::remove);
+    std::filesystem::permissions(folder + "/registry.sqlite3", perms::others_read | perms::group_read,
+                                 std::filesystem::perm_options::add);
+    LogClear();
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+    {
+        if (geteuid() == 0 && (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0))
+            _exit(10);
+        int failed = 0;
+        for (int i = 0; i < 3; ++i)
+            failed |= SASettings::FramerateGet() == 30 ? 0 : 1;
+        failed |= SASettings::FramerateSet(31) ? 2 : 0;
+        failed |= SASettings::FramerateGet() == 30 ? 0 : 1;
+        failed |= LogContains("its settings are read, changes are not stored") ? 0 : 4;
+        _exit(failed);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    // 1: the stored setting was not read, 2: a change was reported stored,
+    // 4: the folder's state went unsaid.
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::filesystem::permissions(folder, perms::owner_all);
 }
 
 TEST_F(SettingsValues, ACorruptStoreIsSetAsideAndReplacedByDefaults)
