@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace
 {
@@ -25,9 +26,21 @@ SAAudioRenderer::~SAAudioRenderer()
 
 bool SAAudioRenderer::EnumerateSpeakers(std::vector<std::string>& list)
 {
-    const bool found = PrivateEnumerateSpeakers(list);
-    SAAudioSubsystem::ThreadCleanup();
-    return found;
+    struct Found
+    {
+        bool m_Any = false;
+        std::vector<std::string> m_List;
+    };
+    auto found = std::make_shared<Found>();
+    if (!SAAudioSubsystem::Call([found] { found->m_Any = PrivateEnumerateSpeakers(found->m_List); }, {},
+                                SA_AUDIO_SOUND_SERVER_WAIT_MS))
+    {
+        SALog(SA_LOG_FAILURE,
+              "SAAudioRenderer::EnumerateSpeakers failed! The sound system does not answer\n");
+        return false;
+    }
+    list.insert(list.end(), found->m_List.begin(), found->m_List.end());
+    return found->m_Any;
 }
 
 bool SAAudioRenderer::PrivateEnumerateSpeakers(std::vector<std::string>& list)
@@ -74,19 +87,51 @@ bool SAAudioRenderer::Initialize()
 
 bool SAAudioRenderer::PrivateOpen()
 {
+    if (m_DeviceId != 0 || m_SubsystemHeld)
+        PrivateClose();
+    auto held = std::make_shared<Held>();
+    auto opened = std::make_shared<bool>(false);
+    if (!SAAudioSubsystem::Call([held, opened] { *opened = PrivateOpenHeld(*held); },
+                                [held] { PrivateCloseHeld(*held); }, SA_AUDIO_SOUND_SERVER_WAIT_MS,
+                                &m_RenderCancel))
+    {
+        SALog(SA_LOG_FAILURE, "SAAudioRenderer::Initialize failed! The sound system does not answer\n");
+        return false;
+    }
+    // What was taken is this renderer's now, opened or not, for Release.
+    m_SubsystemHeld = held->m_Subsystem;
+    m_DeviceId = held->m_DeviceId;
+    m_Started = false;
+    m_Channels = held->m_Channels;
+    m_BlockAlign = static_cast<size_t>(m_Channels) * sizeof(int16_t);
+    if (!*opened)
+        return false;
+    m_BufferBytes = held->m_BufferBytes - static_cast<uint32_t>(held->m_BufferBytes % m_BlockAlign);
+    // A full buffer is polled again after a quarter of its playing time:
+    // often enough that the device never runs dry, rarely enough that a
+    // steady stream does not keep a core busy.
+    const uint64_t bufferMs =
+        static_cast<uint64_t>(m_BufferBytes / m_BlockAlign) * 1000 / SA_AUDIO_STREAM_RATE;
+    m_PollWaitMs = static_cast<uint32_t>(std::clamp<uint64_t>(bufferMs / 4, 1, 20));
+    SALog(SA_LOG_ALWAYS,
+          "SAAudioRenderer::PrivateAudioClientInitialize device period %u frames (%u ms) asked %u, %d "
+          "channels\n",
+          held->m_Samples, static_cast<unsigned>(bufferMs), SA_AUDIO_PERIOD_FRAMES, m_Channels);
+    return true;
+}
+
+bool SAAudioRenderer::PrivateOpenHeld(Held& held)
+{
     {
         std::lock_guard<std::mutex> guard(SAAudioSubsystem::LockGet());
         std::string error;
-        if (!m_SubsystemHeld)
+        if (!SAAudioSubsystem::AcquireLocked(error))
         {
-            if (!SAAudioSubsystem::AcquireLocked(error))
-            {
-                SALog(SA_LOG_FAILURE, "SAAudioRenderer::Initialize SDL_InitSubSystem failed! %s\n",
-                      error.c_str());
-                return false;
-            }
-            m_SubsystemHeld = true;
+            SALog(SA_LOG_FAILURE, "SAAudioRenderer::Initialize SDL_InitSubSystem failed! %s\n",
+                  error.c_str());
+            return false;
         }
+        held.m_Subsystem = true;
     }
     int deviceChannels = 0;
     if (!PrivateDeviceDefaultGet(deviceChannels))
@@ -94,17 +139,28 @@ bool SAAudioRenderer::PrivateOpen()
         SALog(SA_LOG_FAILURE, "SAAudioRenderer::Initialize PrivateDeviceDefaultGet failed!\n");
         return false;
     }
-    if (!PrivateFormatGetAndConvert(deviceChannels))
+    if (!PrivateFormatGetAndConvert(deviceChannels, held))
     {
         SALog(SA_LOG_FAILURE, "SAAudioRenderer::Initialize PrivateFormatGetAndConvert failed!\n");
         return false;
     }
-    if (!PrivateAudioClientInitialize())
+    if (!PrivateAudioClientInitialize(held))
     {
         SALog(SA_LOG_FAILURE, "SAAudioRenderer::Initialize PrivateAudioClientInitialize failed!\n");
         return false;
     }
     return true;
+}
+
+void SAAudioRenderer::PrivateCloseHeld(Held& held)
+{
+    std::lock_guard<std::mutex> guard(SAAudioSubsystem::LockGet());
+    if (held.m_DeviceId != 0)
+        SDL_CloseAudioDevice(held.m_DeviceId);
+    held.m_DeviceId = 0;
+    if (held.m_Subsystem)
+        SAAudioSubsystem::ReleaseLocked();
+    held.m_Subsystem = false;
 }
 
 bool SAAudioRenderer::PrivateDeviceDefaultGet(int& deviceChannels)
@@ -139,7 +195,7 @@ bool SAAudioRenderer::PrivateDeviceDefaultGet(int& deviceChannels)
     return true;
 }
 
-bool SAAudioRenderer::PrivateFormatGetAndConvert(int deviceChannels)
+bool SAAudioRenderer::PrivateFormatGetAndConvert(int deviceChannels, Held& held)
 {
     if (deviceChannels <= 0)
     {
@@ -152,25 +208,18 @@ bool SAAudioRenderer::PrivateFormatGetAndConvert(int deviceChannels)
     // SDL maps it onto the device's channels: handing a 5.1 device stereo
     // bytes as if they were its own interleaving would scramble and speed up
     // the sound.
-    m_Channels = deviceChannels == 1 ? 1 : SA_AUDIO_STREAM_CHANNELS;
-    m_BlockAlign = static_cast<size_t>(m_Channels) * sizeof(int16_t);
+    held.m_Channels = deviceChannels == 1 ? 1 : SA_AUDIO_STREAM_CHANNELS;
     return true;
 }
 
-bool SAAudioRenderer::PrivateAudioClientInitialize()
+bool SAAudioRenderer::PrivateAudioClientInitialize(Held& held)
 {
     std::lock_guard<std::mutex> guard(SAAudioSubsystem::LockGet());
-    if (m_DeviceId != 0)
-    {
-        SDL_CloseAudioDevice(m_DeviceId);
-        m_DeviceId = 0;
-        m_Started = false;
-    }
     SDL_AudioSpec want;
     SDL_zero(want);
     want.freq = SA_AUDIO_STREAM_RATE;
     want.format = AUDIO_S16SYS;
-    want.channels = static_cast<Uint8>(m_Channels);
+    want.channels = static_cast<Uint8>(held.m_Channels);
     // Left to itself SDL picks a period of 4096 frames (85 ms), and with as
     // much again queued the sound would lag the picture by up to 170 ms.
     want.samples = SA_AUDIO_PERIOD_FRAMES;
@@ -190,26 +239,17 @@ bool SAAudioRenderer::PrivateAudioClientInitialize()
               SDL_GetError());
         return false;
     }
-    m_DeviceId = id;
-    if (have.size == 0 || have.size < m_BlockAlign)
+    held.m_DeviceId = id;
+    const size_t blockAlign = static_cast<size_t>(held.m_Channels) * sizeof(int16_t);
+    if (have.size == 0 || have.size < blockAlign)
     {
         SALog(SA_LOG_FAILURE,
               "SAAudioRenderer::PrivateAudioClientInitialize SDL_OpenAudioDevice failed! buffer size %u\n",
               have.size);
         return false;
     }
-    m_BufferBytes = have.size - static_cast<uint32_t>(have.size % m_BlockAlign);
-    // A full buffer is polled again after a quarter of its playing time:
-    // often enough that the device never runs dry, rarely enough that a
-    // steady stream does not keep a core busy.
-    const uint64_t bufferMs =
-        static_cast<uint64_t>(m_BufferBytes / m_BlockAlign) * 1000 / SA_AUDIO_STREAM_RATE;
-    m_PollWaitMs = static_cast<uint32_t>(std::clamp<uint64_t>(bufferMs / 4, 1, 20));
-    SALog(SA_LOG_ALWAYS,
-          "SAAudioRenderer::PrivateAudioClientInitialize device period %u frames (%u ms) asked %u, %d "
-          "channels\n",
-          static_cast<unsigned>(have.samples), static_cast<unsigned>(bufferMs), SA_AUDIO_PERIOD_FRAMES,
-          m_Channels);
+    held.m_BufferBytes = have.size;
+    held.m_Samples = have.samples;
     return true;
 }
 
@@ -268,18 +308,20 @@ void SAAudioRenderer::Release()
 
 void SAAudioRenderer::PrivateClose()
 {
-    std::lock_guard<std::mutex> guard(SAAudioSubsystem::LockGet());
-    if (m_DeviceId != 0)
-    {
-        SDL_CloseAudioDevice(m_DeviceId);
-        m_DeviceId = 0;
-        m_Started = false;
-    }
-    if (m_SubsystemHeld)
-    {
-        SAAudioSubsystem::ReleaseLocked();
-        m_SubsystemHeld = false;
-    }
+    if (m_DeviceId == 0 && !m_SubsystemHeld)
+        return;
+    auto held = std::make_shared<Held>();
+    held->m_Subsystem = m_SubsystemHeld;
+    held->m_DeviceId = m_DeviceId;
+    m_DeviceId = 0;
+    m_SubsystemHeld = false;
+    m_Started = false;
+    // Given up on, the close still happens, when the sound system answers.
+    const auto close = [held] { PrivateCloseHeld(*held); };
+    if (!SAAudioSubsystem::Call(close, close, SA_AUDIO_SOUND_SERVER_WAIT_MS))
+        SALog(SA_LOG_FAILURE,
+              "SAAudioRenderer::Release SDL_CloseAudioDevice failed! The sound system does not answer; the "
+              "device closes when it does\n");
 }
 
 bool SAAudioRenderer::PrivateDeviceReady()

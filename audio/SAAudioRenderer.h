@@ -26,6 +26,11 @@
 //
 // Lifetime: Release (or the destructor) gives back the device and the
 // process-wide audio subsystem reference that Initialize took.
+//
+// A sound server that hangs: enumerating, opening and closing wait for it
+// at most SA_AUDIO_SOUND_SERVER_WAIT_MS and then fail (Release closes
+// nothing more itself); whatever such a call took later is given back when
+// it returns (see SAAudioSubsystem::Call).
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -43,6 +48,10 @@ constexpr unsigned SA_AUDIO_PERIOD_FRAMES = 512;
 // come: a sound server that is down must not be asked a hundred times a
 // second, nor fill the log.
 constexpr uint64_t SA_AUDIO_REOPEN_INTERVAL_MS = 1000;
+// The longest a caller waits for the sound server to enumerate, open or
+// close a device. Answers take milliseconds, a server started on demand
+// about a second.
+constexpr uint32_t SA_AUDIO_SOUND_SERVER_WAIT_MS = 3000;
 
 class SAAudioRenderer
 {
@@ -92,6 +101,17 @@ public:
     uint32_t QueuedFramesGet() const;
 
 private:
+    // What an open took, filled on the sound-server thread: the renderer's
+    // once the open answered in time, given back there otherwise.
+    struct Held
+    {
+        bool m_Subsystem = false;
+        uint32_t m_DeviceId = 0; // SDL_AudioDeviceID, 0 = none
+        int m_Channels = 0;
+        uint32_t m_BufferBytes = 0; // as SDL granted it
+        unsigned m_Samples = 0;
+    };
+
     static bool PrivateEnumerateSpeakers(std::vector<std::string>& list);
     // Takes the subsystem and opens the default device (paused).
     bool PrivateOpen();
@@ -100,9 +120,12 @@ private:
     // Whether the device can take the packet now; notices a lost device and
     // opens it again when an attempt is due.
     bool PrivateDeviceReady();
-    bool PrivateDeviceDefaultGet(int& deviceChannels);
-    bool PrivateFormatGetAndConvert(int deviceChannels);
-    bool PrivateAudioClientInitialize();
+    // On the sound-server thread.
+    static bool PrivateOpenHeld(Held& held);
+    static void PrivateCloseHeld(Held& held);
+    static bool PrivateDeviceDefaultGet(int& deviceChannels);
+    static bool PrivateFormatGetAndConvert(int deviceChannels, Held& held);
+    static bool PrivateAudioClientInitialize(Held& held);
 
     bool m_Started = false;
     bool m_SubsystemHeld = false;

@@ -8,7 +8,17 @@
 // through one process-wide lock, and the subsystem is quit only when its
 // last user leaves.
 //
+// Those same calls wait on the sound server (a PulseAudio connect, a stream
+// becoming ready, the device thread of a closing device), and a sound server
+// that hangs holds them without end. They therefore run on one thread of
+// their own through Call, whose callers wait for them only so long: the
+// window thread never freezes on sound, and a stop never waits on a device
+// that cannot close.
+//
 // Threads: any. The lock is never held while audio is queued or played.
+#include <atomic>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -32,4 +42,18 @@ public:
     // threads that used SDL calls this when it is done with SDL for now;
     // otherwise every audio connection's loop thread would leave it behind.
     static void ThreadCleanup();
+
+    // Runs `call` on the process's sound-server thread, after the calls
+    // before it, and waits for it at most `timeoutMs`, less when `cancel`
+    // (may be null) turns true. True when it ran to its end in that time.
+    //
+    // False when the caller gave up. The call is then left to that thread:
+    // begun, it finishes and `abandoned` (may be empty) follows it to give
+    // back what it took; not begun, only `abandoned` runs, in its place. So
+    // neither may touch the caller's memory; they share their state through
+    // what they hold. Once a caller has given up on the call under way, the
+    // sound server is taken as hung until it returns, and callers meanwhile
+    // give up at once instead of freezing behind it.
+    static bool Call(std::function<void()> call, std::function<void()> abandoned, uint32_t timeoutMs,
+                     const std::atomic<bool>* cancel = nullptr);
 };

@@ -4,6 +4,7 @@
 // file. The peer's tone has no zero sample, so dropping the silent frames
 // SDL writes while nothing is queued leaves exactly the played tone.
 #include "ClientTestHarness.h"
+#include "audio/SAAudioRenderer.h"
 #include "peer/PeerConnection.h"
 #include "settings/SASettings.h"
 #include "tests/net/NetTestHeap.h"
@@ -12,14 +13,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -497,4 +501,82 @@ TEST(ClientAudio, AudioConnectRightAfterAServerDisconnectPlaysAloneAndAudioDisco
         ASSERT_EQ(viewer.m_Client.AudioHeadersReceivedGet(), headers)
             << "audio plays on after AudioDisconnect";
     }
+}
+
+// A sound device that stops taking sound holds SDL's close until it takes
+// sound again; a hung sound server does so without end. Here the pipe that
+// SDL's disk driver plays into stops being read. Turning audio off then
+// returns once the sound system's wait is over, turning it on again fails
+// at once while the close still hangs, and once the device takes sound
+// again the audio plays as before.
+TEST(ClientAudio, ADeviceThatStopsTakingSoundNeverHoldsTheWindowThread)
+{
+    AudioRun run;
+    const std::string pipe = run.store.DirGet() + "/device.pipe";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    setenv("SDL_DISKAUDIOFILE", pipe.c_str(), 1);
+    struct Device
+    {
+        int m_Fd = -1;
+        std::atomic<bool> m_Reading{true};
+        std::atomic<bool> m_Stop{false};
+        std::atomic<uint64_t> m_Sound{0}; // bytes that are not silence
+        std::thread m_Thread;
+        ~Device()
+        {
+            m_Stop = true;
+            if (m_Thread.joinable())
+                m_Thread.join();
+            close(m_Fd);
+        }
+    } device;
+    device.m_Fd = open(pipe.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(device.m_Fd, 0);
+    device.m_Thread = std::thread(
+        [&device]
+        {
+            while (!device.m_Stop.load())
+            {
+                uint8_t bytes[8192];
+                const ssize_t n = device.m_Reading.load() ? read(device.m_Fd, bytes, sizeof(bytes)) : 0;
+                if (n <= 0)
+                    PSTimeSleep(5);
+                else
+                    device.m_Sound += static_cast<uint64_t>(
+                        std::count_if(bytes, bytes + n, [](uint8_t b) { return b != 0; }));
+            }
+        });
+    ASSERT_TRUE(run.Start(139));
+    ClientTestHarness viewer;
+    const uint32_t address = ClientTestLoopback(139);
+    const auto elapsedMs = [](const std::function<void()>& step)
+    {
+        const uint64_t start = PSTimeTickCount64();
+        step();
+        return PSTimeTickCount64() - start;
+    };
+    ASSERT_TRUE(AudioTestConnect(viewer, address, SA_NET_HOST_FEATURE_AUDIO));
+    ASSERT_TRUE(ClientTestWaitFor([&] { return device.m_Sound.load() >= 48000; }));
+
+    device.m_Reading = false;
+    PSTimeSleep(1000); // the pipe fills and SDL's device thread blocks in its write
+    const uint64_t offMs =
+        elapsedMs([&] { viewer.m_Loop.Invoke([&] { viewer.m_Client.AudioDisconnect(); }); });
+    EXPECT_LT(offMs, SA_AUDIO_SOUND_SERVER_WAIT_MS + 2000u);
+    EXPECT_FALSE(viewer.m_Client.AudioActiveGet());
+    bool again = true;
+    const uint64_t onMs =
+        elapsedMs([&] { again = AudioTestConnect(viewer, address, SA_NET_HOST_FEATURE_AUDIO); });
+    EXPECT_FALSE(again) << "no speakers while the sound system does not answer";
+    EXPECT_LT(onMs, 1000u);
+
+    device.m_Reading = true;
+    ASSERT_TRUE(
+        ClientTestWaitFor([&] { return AudioTestConnect(viewer, address, SA_NET_HOST_FEATURE_AUDIO); }));
+    ASSERT_TRUE(ClientTestWaitFor([&] { return viewer.m_Client.AudioActiveGet(); }));
+    const uint64_t before = device.m_Sound.load();
+    EXPECT_TRUE(ClientTestWaitFor([&] { return device.m_Sound.load() >= before + 48000; }))
+        << "the audio does not play again";
+    viewer.m_Loop.Invoke([&] { viewer.m_Client.AudioDisconnect(); });
+    EXPECT_TRUE(viewer.m_Frame.BoxesGet().empty());
 }
