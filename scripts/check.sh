@@ -7,9 +7,9 @@ status=0
 
 files=$(git ls-files '*.cpp' '*.h' 2>/dev/null)
 if [ -n "$files" ]; then
-    if ! echo "$files" | xargs clang-format --dry-run --Werror 2>/tmp/qm-format.log; then
+    if ! report=$(echo "$files" | xargs clang-format --dry-run --Werror 2>&1 >/dev/null); then
         echo "check: files are not clang-formatted:"
-        grep -o '^[^:]*\.\(cpp\|h\)' /tmp/qm-format.log | sort -u | sed 's/^/  /'
+        echo "$report" | grep -o '^[^:]*\.\(cpp\|h\)' | sort -u | sed 's/^/  /'
         status=1
     fi
 fi

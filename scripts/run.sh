@@ -78,6 +78,7 @@ if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
         XDG_RUNTIME_DIR="$(mktemp -d)"
         chmod 700 "$XDG_RUNTIME_DIR"
         export XDG_RUNTIME_DIR
+        trap 'rm -rf "$XDG_RUNTIME_DIR"' EXIT
     fi
     xvfb-run -a -s "-screen 0 1280x800x24" bash -c "$run_both"
     echo "run: screenshot saved to $QUILLMERE_SCREENSHOT"

@@ -39,7 +39,11 @@ run_ctest() {
 
 status=0
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-xcb}
-export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d /tmp/qm-runtime.XXXXXX)}
+if [[ -z ${XDG_RUNTIME_DIR:-} ]]; then
+    XDG_RUNTIME_DIR=$(mktemp -d /tmp/qm-runtime.XXXXXX)
+    trap 'rm -rf "$XDG_RUNTIME_DIR"' EXIT
+fi
+export XDG_RUNTIME_DIR
 chmod 700 "$XDG_RUNTIME_DIR"
 
 echo "== checks: format and layering"

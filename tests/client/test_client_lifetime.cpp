@@ -143,8 +143,12 @@ TEST(ClientStop, UserDisconnectEndsAConnectWhoseSynIsNeverAnswered)
                         "ip addr add 10.77.0.1/24 dev qm0 && ip link set qm0 up && ip link set qm1 up && "
                         "ip neigh add 10.77.0.2 lladdr 02:00:00:00:00:02 dev qm0 nud permanent") != 0)
             _exit(77);
-        ClientTestStore store;
-        _exit(DisconnectWhileReconnecting(0x0A4D0002u, [] { PSTimeSleep(100); }) ? 0 : 1);
+        bool ended = false;
+        {
+            ClientTestStore store;
+            ended = DisconnectWhileReconnecting(0x0A4D0002u, [] { PSTimeSleep(100); });
+        }
+        _exit(ended ? 0 : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);

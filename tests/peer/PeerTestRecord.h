@@ -1,8 +1,41 @@
 #pragma once
 // Reads the peer's --record file: one flat JSON object per line.
+#include <gtest/gtest.h>
+
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <system_error>
+#include <unistd.h>
 #include <vector>
+
+// This process's own folder for records and settings, made on first use and
+// removed after the last test, so that runs leave nothing behind.
+inline std::filesystem::path PeerTestDirectory(const std::string& prefix)
+{
+    class Remover : public ::testing::Environment
+    {
+    public:
+        explicit Remover(std::filesystem::path dir) : m_Dir(std::move(dir)) {}
+        void TearDown() override
+        {
+            std::error_code ignored;
+            std::filesystem::remove_all(m_Dir, ignored);
+        }
+
+    private:
+        std::filesystem::path m_Dir;
+    };
+    static const std::filesystem::path dir = [&prefix]
+    {
+        std::filesystem::path made =
+            std::filesystem::temp_directory_path() / (prefix + std::to_string(getpid()));
+        std::filesystem::create_directories(made);
+        ::testing::AddGlobalTestEnvironment(new Remover(made));
+        return made;
+    }();
+    return dir;
+}
 
 inline std::vector<std::string> PeerTestRecordLines(const std::string& path)
 {

@@ -20,10 +20,7 @@ namespace
 {
 std::filesystem::path TestDirectory()
 {
-    std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("qm-peer-net-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    return dir;
+    return PeerTestDirectory("qm-peer-net-");
 }
 
 // The viewer's settings store must not touch the user's own configuration.

@@ -25,10 +25,7 @@ namespace
 {
 std::string TempPath(const std::string& name)
 {
-    std::filesystem::path dir =
-        std::filesystem::temp_directory_path() / ("qm-peer-test-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    return (dir / name).string();
+    return (PeerTestDirectory("qm-peer-test-") / name).string();
 }
 
 std::vector<uint8_t> SynthFrame(int width, int height, uint32_t frameNumber)
