@@ -63,6 +63,7 @@ SAInputMouse::~SAInputMouse()
 {
     // The frame is going away: nothing is sent from here.
     m_ButtonsDown = 0;
+    m_ForwardingGet = nullptr;
     if (m_RemoteControl)
         PrivateRemoteControlStop();
     if (m_TouchEmulation)
@@ -178,7 +179,10 @@ void SAInputMouse::ButtonsRelease()
 {
     const uint16_t down = m_ButtonsDown;
     m_ButtonsDown = 0;
-    if (down == 0 || !m_ForwardingGet || !m_ForwardingGet())
+    const bool forwarding = m_ForwardingGet && m_ForwardingGet();
+    if (m_pView != nullptr)
+        m_pView->TouchContactLift(forwarding);
+    if (down == 0 || !forwarding)
         return;
     // Each button's up flag is the bit above its down flag.
     SAInputMouseRecord record;
@@ -235,7 +239,11 @@ void SAInputMouse::PrivateTouchEmulationStop()
     }
     m_CursorSaved = false;
     if (m_pView != nullptr)
+    {
+        // The release of a contact held now would come as a plain click.
+        m_pView->TouchContactLift(m_ForwardingGet && m_ForwardingGet());
         m_pView->TouchEmulationSet(false);
+    }
     m_TouchEmulation = false;
 }
 

@@ -60,7 +60,8 @@ public:
     // Leave capture.
     void Uninitialize(bool keyboardEnabled);
     // Sends the release of every button forwarded as down and not up since,
-    // while the state forwards input; forgets them in any case.
+    // and the lift of an emulated touch contact still down, while the state
+    // forwards input; forgets them in any case.
     void ButtonsRelease();
 
     bool RemoteControlGet() const { return m_RemoteControl; }

@@ -507,6 +507,8 @@ void SAMvcViewFrmDisplay::OnLButtonDown(const QPointF& point)
 {
     if (m_TouchEmulation)
     {
+        m_TouchContactDown = true;
+        m_TouchContactLast = point;
         PrivateTouchEventSend(SA_TOUCHEVENTF_DOWN | SA_TOUCHEVENTF_MOVE, 1, true,
                               static_cast<int32_t>(point.x()), static_cast<int32_t>(point.y()));
         return;
@@ -518,14 +520,18 @@ void SAMvcViewFrmDisplay::OnLButtonDown(const QPointF& point)
 void SAMvcViewFrmDisplay::OnLButtonDblClk(const QPointF& point)
 {
     if (m_TouchEmulation)
+    {
+        m_TouchContactDown = false;
         PrivateTouchEventSend(SA_TOUCHEVENTF_DOWN | SA_TOUCHEVENTF_MOVE | SA_TOUCHEVENTF_UP, 1, true,
                               static_cast<int32_t>(point.x()), static_cast<int32_t>(point.y()));
+    }
 }
 
 void SAMvcViewFrmDisplay::OnLButtonUp(const QPointF& point)
 {
     if (m_TouchEmulation)
     {
+        m_TouchContactDown = false;
         PrivateTouchEventSend(SA_TOUCHEVENTF_MOVE | SA_TOUCHEVENTF_UP, 1, true,
                               static_cast<int32_t>(point.x()), static_cast<int32_t>(point.y()));
         return;
@@ -574,8 +580,11 @@ void SAMvcViewFrmDisplay::OnMouseMove(const QPointF& point, bool leftDown)
     if (m_TouchEmulation)
     {
         if (leftDown)
+        {
+            m_TouchContactLast = point;
             PrivateTouchEventSend(SA_TOUCHEVENTF_MOVE, 1, true, static_cast<int32_t>(x),
                                   static_cast<int32_t>(y));
+        }
         return;
     }
     if (x == m_PreviousX && y == m_PreviousY)
@@ -615,6 +624,17 @@ void SAMvcViewFrmDisplay::OnMouseWheel(int delta)
         return;
     }
     m_pRenderer->ParameterScaleAdjust(delta > 0 ? 0.01f : -0.01f);
+}
+
+void SAMvcViewFrmDisplay::TouchContactLift(bool send)
+{
+    if (!m_TouchContactDown)
+        return;
+    m_TouchContactDown = false;
+    if (send)
+        PrivateTouchEventSend(SA_TOUCHEVENTF_MOVE | SA_TOUCHEVENTF_UP, 1, true,
+                              static_cast<int32_t>(m_TouchContactLast.x()),
+                              static_cast<int32_t>(m_TouchContactLast.y()));
 }
 
 void SAMvcViewFrmDisplay::PrivateTouchEventSend(uint32_t touchFlags, uint8_t absolute, bool inside, int32_t x,

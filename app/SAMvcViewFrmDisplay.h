@@ -113,6 +113,10 @@ public:
     // touch emulation on, the left button sends touch events instead.
     void TouchEmulationSet(bool on) { m_TouchEmulation = on; }
     bool TouchEmulationGet() const { return m_TouchEmulation; }
+    // Lifts an emulated contact that is still down (`send`: tell the server,
+    // else only forget it). Emulation can end while the left button is held,
+    // and the release then never reaches this view as a touch.
+    void TouchContactLift(bool send);
     // Touch events of the window go to `touch` (borrowed; the frame owns
     // it and clears it before destroying it).
     void InputTouchSet(SAInputTouch* touch) { m_pInputTouch = touch; }
@@ -171,6 +175,8 @@ private:
     // Mouse state (GUI thread).
     SAInputTouch* m_pInputTouch = nullptr;
     bool m_TouchEmulation = false;
+    bool m_TouchContactDown = false;
+    QPointF m_TouchContactLast;
     bool m_Moved = false;
     bool m_LeftDown = false;
     bool m_MiddleDown = false;

@@ -759,11 +759,23 @@ TEST_F(AppInputTest, TouchEmulationSendsTouchPointsOnThePictureAndKeepsThePointe
                    local.y() < window->height();
         }));
 
+    // ALT+SHIFT in the middle of a touch lifts it: the button's release
+    // comes after emulation has ended and is no touch any more.
+    m_X.MoveTo(Global(width / 2, height / 2));
+    m_X.Button(1, true);
+    ASSERT_TRUE(AppTestWaitFor([&] { return Packets("InputTouch").back()["flags"] == 3; }));
+    const size_t touchesHeld = Packets("InputTouch").size();
     m_X.Key(KEY_LEFTALT, true);
     m_X.Key(KEY_LEFTSHIFT, true);
     ASSERT_TRUE(AppTestWaitFor([&] { return !view->TouchEmulationGet(); }));
     m_X.Key(KEY_LEFTSHIFT, false);
     m_X.Key(KEY_LEFTALT, false);
+    m_X.Button(1, false);
+    AppTestSpin(300);
+    const auto lifted = Packets("InputTouch");
+    ASSERT_EQ(lifted.size(), touchesHeld + 1);
+    EXPECT_EQ(lifted.back()["flags"], 5);
+    EXPECT_NEAR(fraction(lifted.back(), "x", "resolutionWidth"), 0.5, 0.01);
     EXPECT_TRUE(AppTestWaitFor([&] { return !m_X.PointerGrabbedGet(); }));
     EXPECT_NE(DisplayWindow()->cursor().shape(), Qt::CrossCursor);
     ASSERT_NO_FATAL_FAILURE(Disconnect());
