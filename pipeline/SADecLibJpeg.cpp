@@ -82,6 +82,36 @@ bool SADecLibJpeg::HeaderRead(const uint8_t* jpeg, size_t jpegSize, SAJpegHeader
     return true;
 }
 
+int SADecLibJpeg::ScanCountGet(const uint8_t* jpeg, size_t jpegSize)
+{
+    auto restart = [](uint8_t marker) { return marker >= 0xD0 && marker <= 0xD7; };
+    int scans = 0;
+    size_t i = 2; // past SOI
+    while (i + 1 < jpegSize)
+    {
+        if (jpeg[i] != 0xFF || jpeg[i + 1] == 0xFF)
+        {
+            ++i; // stray byte, or fill before a marker
+            continue;
+        }
+        const uint8_t marker = jpeg[i + 1];
+        i += 2;
+        if (marker == 0xD9)
+            break; // EOI
+        if (marker == 0x01 || restart(marker) || i + 1 >= jpegSize)
+            continue; // no length follows
+        i += (size_t(jpeg[i]) << 8) | jpeg[i + 1];
+        if (marker != 0xDA)
+            continue;
+        ++scans;
+        // The scan's data runs to the next marker other than a stuffed zero
+        // or a restart.
+        while (i + 1 < jpegSize && !(jpeg[i] == 0xFF && jpeg[i + 1] != 0x00 && !restart(jpeg[i + 1])))
+            ++i;
+    }
+    return scans;
+}
+
 bool SADecLibJpeg::Decode(const uint8_t* jpeg, size_t jpegSize, const SAJpegHeaderInfo& info,
                           uint8_t* destination, size_t destinationSize, int32_t pitch)
 {
@@ -95,6 +125,13 @@ bool SADecLibJpeg::Decode(const uint8_t* jpeg, size_t jpegSize, const SAJpegHead
     }
     if (!PrivateDestinationCheck("Decode", destinationSize, info.Width, pitch, info.Height))
         return false;
+    const int scans = ScanCountGet(jpeg, jpegSize);
+    if (scans > SA_JPEG_SCAN_LIMIT)
+    {
+        SALog(SA_LOG_FAILURE, "SADecLibJpeg::Decode failed! %d scans, more than %d\n", scans,
+              SA_JPEG_SCAN_LIMIT);
+        return false;
+    }
     // Width and height equal to the image's own mean no scaling, so exactly
     // info.Height rows of info.Width pixels are written.
     if (tjDecompress2(m_hInstance, jpeg, static_cast<unsigned long>(jpegSize), destination, info.Width, pitch,

@@ -30,11 +30,20 @@ public:
     // affects the next; so does a fault inside one (in a guarded job).
     bool IsValid() const { return m_hInstance != nullptr; }
 
+    // Every scan of a progressive image is a pass over the whole picture: a
+    // few kilobytes of repeated scans would keep a decoder busy for minutes.
+    // Encoders use about ten.
+    static constexpr int SA_JPEG_SCAN_LIMIT = 64;
+    // The scans (start-of-scan markers) of a JPEG, found by walking its marker
+    // segments and skipping entropy-coded data.
+    static int ScanCountGet(const uint8_t* jpeg, size_t jpegSize);
+
     // Reads the JPEG's own width, height and chroma subsampling.
     bool HeaderRead(const uint8_t* jpeg, size_t jpegSize, SAJpegHeaderInfo& info);
 
     // Decompresses a JPEG whose header read gave `info`, at its own size, into
     // `destination`: info.Height rows `pitch` bytes apart, pitch >= 4 x width.
+    // An image of more than SA_JPEG_SCAN_LIMIT scans is refused unread.
     bool Decode(const uint8_t* jpeg, size_t jpegSize, const SAJpegHeaderInfo& info, uint8_t* destination,
                 size_t destinationSize, int32_t pitch);
 

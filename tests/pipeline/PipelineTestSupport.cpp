@@ -148,14 +148,14 @@ double TestPsnr(const uint8_t* a, int32_t pitchA, const uint8_t* b, int32_t pitc
     return 10.0 * std::log10(255.0 * 255.0 / mse);
 }
 
-std::vector<uint8_t> TestJpegEncode(const TestImage& image, int quality, int subsampling)
+std::vector<uint8_t> TestJpegEncode(const TestImage& image, int quality, int subsampling, int flags)
 {
     tjhandle handle = tjInitCompress();
     EXPECT_NE(handle, nullptr);
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
     const int rc = tjCompress2(handle, image.Bgrx.data(), image.Width, image.Pitch(), image.Height, TJPF_BGRX,
-                               &jpeg, &size, subsampling, quality, 0);
+                               &jpeg, &size, subsampling, quality, flags);
     EXPECT_EQ(rc, 0) << tjGetErrorStr2(handle);
     std::vector<uint8_t> out(jpeg, jpeg + (rc == 0 ? size : 0));
     tjFree(jpeg);

@@ -30,7 +30,7 @@ double TestPsnr(const uint8_t* a, int32_t pitchA, const uint8_t* b, int32_t pitc
                 int32_t height);
 
 // Real encoders. subsampling is a TJSAMP_* value.
-std::vector<uint8_t> TestJpegEncode(const TestImage& image, int quality, int subsampling);
+std::vector<uint8_t> TestJpegEncode(const TestImage& image, int quality, int subsampling, int flags = 0);
 // YUV 4:2:0 planar with rows padded to 4 bytes.
 std::vector<uint8_t> TestYuvEncode(const TestImage& image);
 

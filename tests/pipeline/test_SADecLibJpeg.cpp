@@ -208,3 +208,37 @@ TEST(SADecLibJpeg, AfterEveryKindOfDamageTheNextImageStillDecodes)
     }
     EXPECT_TRUE(decoder.IsValid());
 }
+
+TEST(SADecLibJpeg, AProgressiveImageOfEndlessScansIsRefusedUnread)
+{
+    const TestImage source = TestDesktopPicture(256, 192);
+    const std::vector<uint8_t> progressive = TestJpegEncode(source, 90, TJSAMP_420, TJFLAG_PROGRESSIVE);
+    const int ownScans = SADecLibJpeg::ScanCountGet(progressive.data(), progressive.size());
+    ASSERT_GT(ownScans, 5);
+    const std::vector<uint8_t> baseline = TestJpegEncode(source, 90, TJSAMP_420);
+    EXPECT_EQ(SADecLibJpeg::ScanCountGet(baseline.data(), baseline.size()), 1);
+
+    // The last scan (SOS to EOI) once more, a hundred times.
+    size_t last = 0;
+    for (size_t i = 2; i + 1 < progressive.size(); ++i)
+        if (progressive[i] == 0xFF && progressive[i + 1] == 0xDA)
+            last = i;
+    ASSERT_GT(last, 0u);
+    std::vector<uint8_t> bomb(progressive.begin(), progressive.end() - 2);
+    for (int r = 0; r < 100; ++r)
+        bomb.insert(bomb.end(), progressive.begin() + last, progressive.end() - 2);
+    bomb.insert(bomb.end(), {0xFF, 0xD9});
+    EXPECT_EQ(SADecLibJpeg::ScanCountGet(bomb.data(), bomb.size()), ownScans + 100);
+
+    SADecLibJpeg decoder;
+    TestLogCapture log;
+    SAJpegHeaderInfo info;
+    std::vector<uint8_t> out(size_t(256) * 192 * 4);
+    ASSERT_TRUE(decoder.HeaderRead(bomb.data(), bomb.size(), info));
+    EXPECT_FALSE(decoder.Decode(bomb.data(), bomb.size(), info, out.data(), out.size(), 256 * 4));
+    EXPECT_TRUE(log.Contains("SADecLibJpeg::Decode failed! " + std::to_string(ownScans + 100) + " scans"));
+    EXPECT_FALSE(log.Contains("tjDecompress2"));
+    ASSERT_TRUE(decoder.HeaderRead(progressive.data(), progressive.size(), info));
+    EXPECT_TRUE(
+        decoder.Decode(progressive.data(), progressive.size(), info, out.data(), out.size(), 256 * 4));
+}
