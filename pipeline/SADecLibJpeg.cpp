@@ -5,6 +5,8 @@
 
 #include <turbojpeg.h>
 
+#include <cstring>
+
 SADecLibJpeg::SADecLibJpeg() : m_hInstance(tjInitDecompress())
 {
     if (!m_hInstance)
@@ -105,9 +107,18 @@ int SADecLibJpeg::ScanCountGet(const uint8_t* jpeg, size_t jpegSize)
             continue;
         ++scans;
         // The scan's data runs to the next marker other than a stuffed zero
-        // or a restart.
-        while (i + 1 < jpegSize && !(jpeg[i] == 0xFF && jpeg[i + 1] != 0x00 && !restart(jpeg[i + 1])))
-            ++i;
+        // or a restart. It is most of the image, and 0xFF is rare in it:
+        // memchr keeps the walk a small part of the decode.
+        while (i + 1 < jpegSize)
+        {
+            const void* found = std::memchr(jpeg + i, 0xFF, jpegSize - 1 - i);
+            if (found == nullptr)
+                return scans;
+            i = static_cast<size_t>(static_cast<const uint8_t*>(found) - jpeg);
+            if (jpeg[i + 1] != 0x00 && !restart(jpeg[i + 1]))
+                break;
+            i += 2;
+        }
     }
     return scans;
 }
