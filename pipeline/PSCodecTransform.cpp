@@ -14,6 +14,7 @@ extern "C"
 #include <libavutil/pixdesc.h>
 }
 
+#include <algorithm>
 #include <climits>
 
 namespace
@@ -38,17 +39,30 @@ const char* PrivateFormatName(int format)
 // announce any screen in its parameter sets and have a dozen reference
 // pictures of gigabytes allocated. A picture as coded (whole macroblocks,
 // before cropping) that no screen the viewer accepts could need is refused
-// before its memory is allocated.
+// before its memory is allocated, and so is one of more than twice the area
+// of the screen announced in the packets' headers: only that much of it is
+// ever shown, and up to 16 references plus the pictures in flight are held
+// at its size.
 int PrivateBufferGet(AVCodecContext* context, AVFrame* frame, int flags)
 {
     constexpr int64_t padding = 31; // a screen side rounded up to whole macroblock pairs
     const int64_t width = frame->width, height = frame->height;
+    const int64_t area = std::max<int64_t>(width - padding, 0) * std::max<int64_t>(height - padding, 0);
     if (width - padding > SA_DECODE_SIDE_LIMIT || height - padding > SA_DECODE_SIDE_LIMIT ||
-        (width - padding) * (height - padding) > SA_DECODE_AREA_LIMIT)
+        area > SA_DECODE_AREA_LIMIT)
     {
         SALog(SA_LOG_FAILURE,
               "PSCodecTransform::BufferGet failed! picture %lldx%lld larger than any screen accepted\n",
               static_cast<long long>(width), static_cast<long long>(height));
+        return AVERROR(EINVAL);
+    }
+    const auto* announced = static_cast<const PSCodecAnnouncedSize*>(context->opaque);
+    if (announced != nullptr && area > 2 * int64_t(announced->Width) * announced->Height)
+    {
+        SALog(SA_LOG_FAILURE,
+              "PSCodecTransform::BufferGet failed! picture %lldx%lld larger than the %dx%d screen allows\n",
+              static_cast<long long>(width), static_cast<long long>(height), announced->Width,
+              announced->Height);
         return AVERROR(EINVAL);
     }
     return avcodec_default_get_buffer2(context, frame, flags);
@@ -97,6 +111,8 @@ bool PSCodecTransform::PrivateMediaTypesSet(AVCodecContext* context, int32_t wid
     }
     context->width = width;
     context->height = height;
+    m_Announced = PSCodecAnnouncedSize{width, height};
+    context->opaque = &m_Announced;
     context->framerate = AVRational{60, 1};
     // Sample times are in 100-ns units.
     context->pkt_timebase = AVRational{1, 10000000};

@@ -26,6 +26,13 @@ struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
 
+// The screen size the packets' headers announce; pictures are held to it.
+struct PSCodecAnnouncedSize
+{
+    int32_t Width = 0;
+    int32_t Height = 0;
+};
+
 class PSCodecTransform
 {
 public:
@@ -74,6 +81,7 @@ private:
     AVFrame* m_pFrame = nullptr;          // owned, the picture being received
     AVFrame* m_pFrameNewest = nullptr;    // owned, the picture handed out
     AVFrame* m_pFrameSoftware = nullptr;  // owned, a hardware picture in memory
+    PSCodecAnnouncedSize m_Announced;     // what the context's opaque points at
     std::string m_InstanceName;
     bool m_Hardware = false;
     bool m_HardwareFailed = false;

@@ -487,6 +487,19 @@ TEST(PSDecoderH264Errors, HostilePayloadsNeverCrashAndAGoodStreamFollows)
             log.CountGet("PSCodecTransform::BufferGet failed! picture 8192x4352 larger than any screen"), 1u)
             << log.AllGet();
     }
+    {
+        // A picture that a screen could have but that dwarfs the one
+        // announced: a dozen references of it would be held for pictures
+        // cropped to 160 x 120.
+        TestLogCapture log;
+        Decoded out;
+        bool noOutput = false;
+        EXPECT_FALSE(UnitDecode(decoder, AnnouncedPictureUnit(40, 30), out, noOutput));
+        EXPECT_GE(log.CountGet("PSCodecTransform::BufferGet failed! picture 640x480 larger than the "
+                               "160x120 screen allows"),
+                  1u)
+            << log.AllGet();
+    }
     for (const H264TestUnit& unit : units)
     {
         Decoded out;
