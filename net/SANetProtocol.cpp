@@ -3,6 +3,7 @@
 #include "core/SALog.h"
 #include "settings/SASettings.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <unistd.h>
@@ -412,6 +413,19 @@ SAPacketVerdict SANetProtocol::PacketCheck(const SAPacketHeader& header)
             SALog(SA_LOG_FAILURE,
                   "SANetProtocol::PacketValidate - PartialUpdateRect out of range: %d/%d/%d/%d\n", fb.Left,
                   fb.Top, fb.Right, fb.Bottom);
+            return SAPacketVerdict::PayloadSkip;
+        }
+        // A payload is read whole before it is decoded, and held by the
+        // queue and a decode task: a tiny screen must not come with a
+        // gigabyte. Rows of the rectangle at its pitch hold a raw update;
+        // twice four bytes a pixel of the screen hold any compressed one.
+        const int64_t rowsBytes = int64_t(fb.PitchInBytes) * (int64_t(fb.Bottom) - fb.Top);
+        const int64_t screenBytes = 8 * int64_t(fb.ScreenWidth) * fb.ScreenHeight;
+        if (int64_t(byteCount) > std::max(rowsBytes, screenBytes) + SA_FRAME_BUFFER_BYTE_COUNT_SLACK)
+        {
+            SALog(SA_LOG_FAILURE,
+                  "SANetProtocol::PacketValidate - Invalid byte count:%u for a %dx%d screen\n", byteCount,
+                  fb.ScreenWidth, fb.ScreenHeight);
             return SAPacketVerdict::PayloadSkip;
         }
     }

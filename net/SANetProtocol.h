@@ -35,6 +35,9 @@ constexpr int32_t SA_FRAME_BUFFER_COORD_MIN = -SA_FRAME_BUFFER_SIDE_LIMIT;
 constexpr int32_t SA_FRAME_BUFFER_COORD_MAX = 2 * SA_FRAME_BUFFER_SIDE_LIMIT;
 constexpr uint32_t SA_FRAME_BUFFER_BYTE_COUNT_LIMIT =
     uint32_t(SA_FRAME_BUFFER_PITCH_LIMIT) * uint32_t(SA_FRAME_BUFFER_SIDE_LIMIT);
+// What a payload may hold beyond its own screen's needs (headers and tables
+// of a compressed image of a tiny screen).
+constexpr int64_t SA_FRAME_BUFFER_BYTE_COUNT_SLACK = int64_t(1) << 20;
 
 enum class SAPacketVerdict
 {

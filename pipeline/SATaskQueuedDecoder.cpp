@@ -50,6 +50,9 @@ bool SATaskQueuedDecoder::OnExecute()
         else if (result == SADecodeResult::H264DecodeError)
             m_pView->MessageTargetGet()->Send(SA_WM_APP_H264_ERROR, 0, SA_H264_ERROR_DECODING);
     }
+    // Held until the next fragment came, four tasks would keep four
+    // fragments of a large screen for as long as the picture stands still.
+    m_Packet = SAScreenUpdate{};
     m_Busy.store(false, std::memory_order_release);
     return decoded;
 }

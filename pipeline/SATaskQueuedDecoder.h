@@ -27,8 +27,8 @@ public:
     explicit SATaskQueuedDecoder(SADisplayView* view);
     ~SATaskQueuedDecoder() override;
 
-    // Takes the packet of fragment `fragmentIndex`, freeing the previous one,
-    // and where to decode it (null while the view has no renderer). The
+    // Takes the packet of fragment `fragmentIndex`, which OnExecute frees
+    // once decoded, and where to decode it (null while the view has no renderer). The
     // processor keeps the target alive until the task has run.
     void PacketSet(SAScreenUpdate&& packet, int32_t fragmentIndex, SADecodeTarget* target);
     bool OnExecute() override;

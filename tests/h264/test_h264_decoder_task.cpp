@@ -1,13 +1,15 @@
 // H.264 through a whole decoder task (SATaskQueuedDecoder) as the frame
 // buffer processor runs it: pictures reach the view's target, and a decoding
 // error reaches the view as exactly one WM_APP+22 message with kind 2, sent
-// (the task waits for the view), never posted.
+// (the task waits for the view), never posted. And what any task holds once
+// its packet is decoded.
 #include "H264TestSupport.h"
 
 #include "core/SAMessageTarget.h"
 #include "peer/PeerFrameSynth.h"
 #include "pipeline/SADisplayView.h"
 #include "pipeline/SATaskQueuedDecoder.h"
+#include "tests/net/NetTestHeap.h"
 
 #include <gtest/gtest.h>
 
@@ -113,4 +115,26 @@ TEST(H264DecoderTask, AccessUnitWithoutARendererKeepsTheReferenceChain)
         EXPECT_EQ(stamp, unit.FrameNumber);
     }
     EXPECT_TRUE(view.m_Messages.m_Sent.empty());
+}
+
+// A task lets go of its packet once it is decoded: at a still picture the four
+// tasks would otherwise hold four fragments of the largest screen for good.
+TEST(H264DecoderTask, APacketIsFreedOnceDecoded)
+{
+    const int32_t side = 4096; // 64 MiB of raw pixels
+    TestView view(320, 240);
+    SATaskQueuedDecoder task(&view);
+    TestPacketFields fields;
+    fields.ScreenWidth = fields.ScreenHeight = fields.Right = fields.Bottom = side;
+    fields.PitchInBytes = side * 4;
+    TestPacket packet = TestPacketBuild(fields, std::vector<uint8_t>(size_t(side) * side * 4, 0x55));
+    SAScreenUpdate update;
+    update.m_Kind = SAScreenUpdateKind::Packet;
+    update.m_pPacket = std::move(packet.Bytes);
+    update.m_PacketSize = packet.Size;
+    const int64_t before = static_cast<int64_t>(NetTestHeapHeldGet());
+    task.BusySet();
+    task.PacketSet(std::move(update), 0, nullptr);
+    task.OnExecute();
+    EXPECT_LT(static_cast<int64_t>(NetTestHeapHeldGet()) - before, -(int64_t(60) << 20));
 }

@@ -147,8 +147,14 @@ std::vector<ValidateCase> Cases()
     v.push_back({"AudioByteCountJustBelowTheLimit", Plain(14, 0xFFFFFF7F), ""});
     v.push_back({"FrameBufferByteCountAtTheLimit", FrameBuffer([](auto&) {}, 0xFFFFFF80),
                  P + "Header type:2 invalid byte count:4294967168\n"});
-    v.push_back(
-        {"FrameBufferByteCountOneGiB", FrameBuffer([](auto&) {}, SA_FRAME_BUFFER_BYTE_COUNT_LIMIT), ""});
+    v.push_back({"FrameBufferByteCountOneGiB",
+                 FrameBuffer(
+                     [](auto& f) {
+                         f.ScreenWidth = 16384, f.ScreenHeight = 2025, f.PitchInBytes = 65536, f.Right = 1,
+                         f.Bottom = 16384;
+                     },
+                     SA_FRAME_BUFFER_BYTE_COUNT_LIMIT),
+                 ""});
     v.push_back({"FrameBufferByteCountAboveOneGiB",
                  FrameBuffer([](auto&) {}, SA_FRAME_BUFFER_BYTE_COUNT_LIMIT + 1),
                  P + "Header type:2 invalid byte count:1073741825\n"});
@@ -174,6 +180,17 @@ std::vector<ValidateCase> Cases()
     v.push_back({"PitchAtItsLimit", FrameBuffer([](auto& f) { f.PitchInBytes = 65536; }), ""});
     v.push_back({"PitchAboveItsLimit", FrameBuffer([](auto& f) { f.PitchInBytes = 65537; }),
                  P + "Invalid PitchInBytes:65537\n"});
+    // A payload beyond what its own screen could need, rows of its
+    // rectangle at its pitch or 8 bytes a pixel, and 1 MiB.
+    const auto tiny = [](auto& f)
+    { f.ScreenWidth = 1, f.ScreenHeight = 1, f.PitchInBytes = 4, f.Right = 1, f.Bottom = 1; };
+    v.push_back({"ByteCountAtATinyScreensBound", FrameBuffer(tiny, 8 + (1 << 20)), ""});
+    v.push_back({"ByteCountBeyondATinyScreensBound", FrameBuffer(tiny, 9 + (1 << 20)),
+                 P + "Invalid byte count:1048585 for a 1x1 screen\n"});
+    v.push_back(
+        {"ByteCountOfItsRowsAtAWidePitch",
+         FrameBuffer([](auto& f) { f.PitchInBytes = 65536, f.Bottom = 1080; }, 65536 * 1080 + (1 << 20)),
+         ""});
     v.push_back({"RectInvertedHorizontally", FrameBuffer([](auto& f) { f.Left = 100, f.Right = 99; }),
                  P + "PartialUpdateRect out of range: 100/0/99/540\n"});
     v.push_back({"RectInvertedVertically", FrameBuffer([](auto& f) { f.Top = 10, f.Bottom = 0; }),
@@ -367,6 +384,8 @@ TEST(SANetProtocolPackets, VerdictsTellTheReceiverHowToGoOn)
     EXPECT_EQ(
         SANetProtocol::PacketCheck(FrameBuffer([](SAFrameBufferInfo& fb) { std::swap(fb.Left, fb.Right); })),
         V::PayloadSkip);
+    EXPECT_EQ(SANetProtocol::PacketCheck(FrameBuffer([](SAFrameBufferInfo&) {}, 8 * 1920 * 1080 + (2 << 20))),
+              V::PayloadSkip);
     EXPECT_EQ(SANetProtocol::PacketCheck(
                   FrameBuffer([](SAFrameBufferInfo&) {}, SA_FRAME_BUFFER_BYTE_COUNT_LIMIT + 1)),
               V::StreamBroken);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <random>
 #include <vector>
@@ -71,7 +72,7 @@ bool ReferenceValid(const SAPacketHeader& h)
             return false;
     if (r < l || b < t || r - l > 16384 || b - t > 16384)
         return false;
-    return count <= 1073741824LL;
+    return count <= 1073741824LL && count <= std::max(pitch * (b - t), 8 * w * hh) + (1 << 20);
 }
 
 SAPacketHeader HostileHeader(Source& s)
