@@ -45,7 +45,17 @@ bool SAFrameBase::AppMessageHandle(uint32_t message, uintptr_t wParam, intptr_t 
 
 intptr_t SAFrameBase::OnAppAudioFailure()
 {
+    // The box waits for the user inside the window's event loop. A link that
+    // flaps fails the audio connect on every reconnect, and a box opened
+    // within the box for each failure ran the window thread's stack out.
+    if (m_AudioFailureShown)
+    {
+        SALog(SA_LOG_FAILURE, "SAFrameBase::OnAppAudioFailure failure while its box is open\n");
+        return 0;
+    }
+    m_AudioFailureShown = true;
     MessageBoxQuestionShow("Audio Disconneted", "Msg title");
+    m_AudioFailureShown = false;
     return 0;
 }
 

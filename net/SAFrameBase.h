@@ -70,7 +70,8 @@ public:
     // SA_WM_APP_RECONNECT_DUE: starts the paced attempt of that generation.
     intptr_t OnAppReconnectDue(uintptr_t generation);
     // SA_WM_APP_AUDIO_FAILURE: the audio failure box, shown on the window
-    // thread for the audio worker threads that detect the failure.
+    // thread for the audio worker threads that detect the failure; one at a
+    // time (failures while it is open are only logged).
     intptr_t OnAppAudioFailure();
 
     // One-time initialisation step: state 0 and the Disconnected entry
@@ -180,6 +181,7 @@ private:
     bool m_KeepMonitorActive = false;
     bool m_AudioEnabled = false;
     bool m_ConnectionActive = false;
+    bool m_AudioFailureShown = false;
 
     uint64_t m_ConnectionStartTime = 0;
     std::string m_StateHistory;
