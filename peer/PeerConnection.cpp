@@ -437,6 +437,10 @@ void PeerConnection::PrivateReceiveLoop()
     if (m_pInject)
     {
         m_pInject->ReleaseAll();
+        // Closed by the thread that used it: a call that found the display
+        // lost leaves it locked by this thread, and a close elsewhere would
+        // wait for that lock for good.
+        m_pInject.reset();
     }
 #endif
     {

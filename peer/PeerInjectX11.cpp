@@ -37,12 +37,14 @@ PeerInjectX11::~PeerInjectX11()
     if (m_pDisplay != nullptr)
     {
         ReleaseAll();
+        std::lock_guard<std::mutex> guard(PeerX11DisplayLock());
         XCloseDisplay(static_cast<Display*>(m_pDisplay));
     }
 }
 
 bool PeerInjectX11::Open(const std::string& display)
 {
+    std::lock_guard<std::mutex> guard(PeerX11DisplayLock());
     Display* dpy = PeerX11DisplayOpen(display, "PeerInjectX11", &m_Lost);
     if (dpy == nullptr)
     {

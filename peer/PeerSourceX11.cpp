@@ -34,6 +34,7 @@ PeerSourceX11::~PeerSourceX11()
 {
     if (m_pState->Dpy != nullptr)
     {
+        std::lock_guard<std::mutex> guard(PeerX11DisplayLock());
         PrivateImageDestroy();
         if (m_pState->Region != 0)
         {
@@ -51,6 +52,7 @@ PeerSourceX11::~PeerSourceX11()
 bool PeerSourceX11::Open(const std::string& display)
 {
     State& s = *m_pState;
+    std::lock_guard<std::mutex> guard(PeerX11DisplayLock());
     s.Dpy = PeerX11DisplayOpen(display, "PeerSourceX11", &s.Lost);
     if (s.Dpy == nullptr)
     {

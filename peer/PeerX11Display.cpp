@@ -27,6 +27,12 @@ void PrivateLostNote(Display*, void* lost)
 }
 } // namespace
 
+std::mutex& PeerX11DisplayLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
 Display* PeerX11DisplayOpen(const std::string& display, const char* user, bool* lost)
 {
     // Process-wide in Xlib; set before the first display is opened.

@@ -6,6 +6,7 @@
 // to.
 #include <X11/Xlib.h>
 
+#include <mutex>
 #include <string>
 
 // Opens `display` (empty: $DISPLAY) for `user`, the name in the log. An X
@@ -14,3 +15,10 @@
 // the caller ends what it does with it and still closes it. Null (logged)
 // when it cannot be opened.
 Display* PeerX11DisplayOpen(const std::string& display, const char* user, bool* lost);
+
+// libXext keeps one list of displays per extension for the whole process,
+// and a display's first use of an extension adds it while XCloseDisplay
+// takes it out; threads that open and close displays at once corrupted the
+// heap. Held from XOpenDisplay through the extensions' set-up, and around
+// every XCloseDisplay.
+std::mutex& PeerX11DisplayLock();

@@ -11,6 +11,7 @@
 #include "tests/peer/PeerTestProcess.h"
 
 #include <gtest/gtest.h>
+
 #include <linux/input-event-codes.h>
 #include <turbojpeg.h>
 
@@ -22,6 +23,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <vector>
 
 // Last: Xlib defines macros (None, Bool, Status) other headers use as names.
@@ -573,6 +575,44 @@ TEST(PeerX11, TheDisplayGoingAwayEndsItsStreamWithADisconnectAndThePeerStaysUp)
     ASSERT_TRUE(next.ConnectRequestSend());
     ASSERT_TRUE(next.PacketRead(packet));
     EXPECT_EQ(packet.Type(), 8u);
+    // The injector that met the loss is closed without waiting for a lock
+    // the lost display keeps.
+    peer.Signal(SIGTERM);
+    EXPECT_EQ(peer.Wait(), 0);
+}
+
+// Viewers that come and go at once, several at a time: each connection
+// opens and closes its own X connections while others do. Then the peer
+// still serves, once the slots of those that went are free again.
+TEST(PeerX11, ViewersComingAndGoingAtOnceLeaveThePeerServing)
+{
+    PeerTestProcess peer;
+    ASSERT_TRUE(peer.Start({"--bind", "127.0.0.168", "--source", "x11", "--inject", "--quiet"}));
+    std::vector<std::thread> viewers;
+    for (int v = 0; v < 4; ++v)
+        viewers.emplace_back(
+            []
+            {
+                for (int i = 0; i < 50; ++i)
+                {
+                    PeerTestClient client;
+                    if (client.Connect("127.0.0.168"))
+                        client.ConnectRequestSend();
+                }
+            });
+    for (std::thread& viewer : viewers)
+        viewer.join();
+    bool served = false;
+    for (int i = 0; i < 100 && !served; ++i)
+    {
+        PeerTestClient client;
+        served = client.Connect("127.0.0.168") && client.ConnectRequestSend() && !FrameRead(client).empty();
+        if (!served)
+            usleep(100000);
+    }
+    EXPECT_TRUE(served);
+    peer.Signal(SIGTERM);
+    EXPECT_EQ(peer.Wait(), 0);
 }
 
 #ifdef QM_VIEWER_EXE
