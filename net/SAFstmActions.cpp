@@ -66,9 +66,11 @@ void PrivateMenuConnect(const SAFstmEventData& data, const char* line1, const ch
     PrivateLinesShow(*data.frame);
 }
 
-// paced: false for the first attempt after a lost connection, true for the
-// attempts that follow a failed one.
-void PrivateReconnectAttempt(const SAFstmEventData& data, bool paced)
+// Attempts are at least a second apart: after a failed attempt, and after a
+// connection lost soon after its attempt (a server that accepts and closes
+// at once would otherwise be connected to hundreds of times a second). A
+// connection that lived longer is followed at once.
+void PrivateReconnectAttempt(const SAFstmEventData& data)
 {
     PrivateConnectionStop(data);
     uint32_t address = data.client->ServerAddressGet();
@@ -78,10 +80,7 @@ void PrivateReconnectAttempt(const SAFstmEventData& data, bool paced)
         if (data.frame->ReconnectAddressNext(listed) && listed != 0)
             address = listed;
     }
-    if (paced)
-        data.frame->ReconnectPaced(address);
-    else
-        data.frame->ConnectStart(address);
+    data.frame->ReconnectPaced(address);
 }
 
 void PrivateDisconnect(const SAFstmEventData& data, const char* method)
@@ -149,14 +148,14 @@ void SAFstmEvent_State02_OnServerDisconnected(SAFstmEventData data)
 {
     if (!PrivateDataCheck(data, "SAFstmEvent_State02_OnServerDisconnected"))
         return;
-    PrivateReconnectAttempt(data, true);
+    PrivateReconnectAttempt(data);
 }
 
 void SAFstmEvent_State0304_OnServerDisconnectedReconnectOn(SAFstmEventData data)
 {
     if (!PrivateDataCheck(data, "SAFstmEvent_State0304_OnServerDisconnectedReconnectOn"))
         return;
-    PrivateReconnectAttempt(data, false);
+    PrivateReconnectAttempt(data);
 }
 
 void SAFstmEvent_State0304_OnServerDisconnectedReconnectOff(SAFstmEventData data)
@@ -283,7 +282,7 @@ void SAFstmEvent_State06_OnServerDisconnectedReconnectOn(SAFstmEventData data)
     if (!PrivateDataCheck(data, "SAFstmEvent_State06_OnServerDisconnectedReconnectOn"))
         return;
     data.frame->FullScreenExit();
-    PrivateReconnectAttempt(data, false);
+    PrivateReconnectAttempt(data);
 }
 
 void SAFstmEvent_State06_OnServerDisconnectedReconnectOff(SAFstmEventData data)

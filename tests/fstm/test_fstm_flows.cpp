@@ -242,6 +242,7 @@ TEST_F(SAFstmFlowTest, ReconnectRotatesThroughTheStoredAddressesAndTheLostServer
     ASSERT_TRUE(SASettings::AutoConnectHostInfoSet(SA_SETTINGS_AUTO_CONNECT_IP_LIST, "10.0.0.1"));
     ConnectToDisplayOn();
     m_Client.m_Connects.clear();
+    m_Frame.m_Now += 60000; // the connection lived a minute
 
     Event(SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON);
     EXPECT_EQ(m_Frame.FstmStateGet(), SA_FSTM_STATE_UNCONNECTED_RECONNECTING_SERVER);
@@ -274,6 +275,7 @@ TEST_F(SAFstmFlowTest, ReconnectGoesOnThroughTheListTheAutomaticConnectRotated)
     EXPECT_EQ(started, A);
     ConnectToDisplayOn();
     m_Client.m_Connects.clear();
+    m_Frame.m_Now += 60000; // the connection lived a minute
 
     Event(SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON);
     EXPECT_EQ(m_Client.m_Connects, std::vector<uint32_t>({B}));
@@ -286,6 +288,7 @@ TEST_F(SAFstmFlowTest, ReconnectWithAnyOtherSettingAlwaysGoesToTheLostServer)
     ASSERT_TRUE(SASettings::AutoConnectHostInfoSet(SA_SETTINGS_AUTO_CONNECT_IP_LIST, "10.0.0.1"));
     ConnectToDisplayOn();
     m_Client.m_Connects.clear();
+    m_Frame.m_Now += 60000; // the connection lived a minute
     Event(SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON);
     for (int attempt = 0; attempt < 3; ++attempt)
     {
@@ -329,6 +332,25 @@ TEST_F(SAFstmFlowTest, RetriesAfterTheFirstArePacedToOneASecondWithoutBlocking)
     Event(SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON);
     EXPECT_EQ(m_Client.m_Connects.size(), 4u);
     EXPECT_EQ(m_Frame.m_TimerDelays.size(), 2u);
+
+    // A server that accepts and closes at once: a connection lost soon after
+    // its attempt is paced too, or the viewer spins on it hundreds of times a
+    // second.
+    for (int32_t state : {SA_FSTM_STATE_CONNECTED_DISPLAY_ON, SA_FSTM_STATE_CONNECTED_DISPLAY_OFF})
+    {
+        const size_t connects = m_Client.m_Connects.size();
+        Event(SA_FSTM_EVENT_SERVER_CONNECTED);
+        if (state == SA_FSTM_STATE_CONNECTED_DISPLAY_ON)
+            Event(SA_FSTM_EVENT_SERVER_DISPLAY_VISIBILITY_ON);
+        ASSERT_EQ(m_Frame.FstmStateGet(), state);
+        m_Frame.m_Now += 10;
+        Event(SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON);
+        EXPECT_EQ(m_Client.m_Connects.size(), connects) << state;
+        EXPECT_EQ(m_Frame.m_TimerDelays.back(), 990u) << state;
+        m_Frame.m_Now += 990;
+        m_Frame.TimerFire();
+        EXPECT_EQ(m_Client.m_Connects.size(), connects + 1) << state;
+    }
 }
 
 TEST_F(SAFstmFlowTest, AUserDisconnectCancelsThePendingAttempt)
