@@ -768,12 +768,31 @@ bool PSRendererGL::Present(int count)
         if (m_pSurface->MakeCurrent())
         {
             result = 0;
-            if (!PrivateShowWithoutGl(count))
+            float windowWidth = 0.0f, windowHeight = 0.0f;
+            m_Camera.WindowSizeGet(&windowWidth, &windowHeight);
+            const int size[2] = {static_cast<int>(std::lround(windowWidth)),
+                                 static_cast<int>(std::lround(windowHeight))};
+            const bool sizeSwapped = std::equal(size, size + 2, m_SwapSize);
+            const bool afterShow = m_ShownWithoutGl;
+            if (PrivateShowWithoutGl(count))
             {
+                m_DrawableStale = m_DrawableStale || !sizeSwapped;
+            }
+            else
+            {
+                // A software rasteriser's drawable takes the window's size
+                // again only after a swap, and PixelsShow swaps nothing: after
+                // it ran at another size, GL would draw into a drawable of a
+                // size the window no longer has, and the picture would land
+                // shifted and cut. One swap first lets the drawable follow.
+                if (m_DrawableStale || (afterShow && !sizeSwapped))
+                    m_pSurface->SwapBuffers();
                 int width = 0, height = 0;
                 result = PrivateDraw(&width, &height);
                 if (result == 0 && !m_pSurface->SwapBuffers())
                     result = ErrorOr(-1);
+                std::copy(size, size + 2, m_SwapSize);
+                m_DrawableStale = false;
             }
             m_pSurface->DoneCurrent();
         }

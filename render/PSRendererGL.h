@@ -119,6 +119,8 @@ private:
     bool m_ShownWithoutGl = false;                 // the last present went through PixelsShow
     bool m_TextureStale = false;                   // PixelsShow took changes the texture has not had
     int m_Shown[6] = {};                           // window size, frame size and place PixelsShow had
+    int m_SwapSize[2] = {};                        // window size at the last swap
+    bool m_DrawableStale = false;                  // PixelsShow ran at another size since that swap
     std::atomic<bool> m_SoftwareRasteriser{false}; // read by decoder threads
     std::atomic<bool> m_PlanarAlways{false};
     // A planar video picture is drawn from its own Y, U and V textures by a

@@ -267,12 +267,20 @@ TEST_F(AppDisplayTest, AnUntransformedPictureBypassesGlAndAZoomDrawsItWithGl)
                         std::to_string(size.width() * size.height() * 4) +
                         " bytes are shared with the X server\n"),
               1u);
+    // A smaller window, where GL draws the picture scaled: at the window's
+    // new size, not at the size its drawable had when GL last stepped aside.
+    const std::string drawn = "PSRendererGL::Present the picture is drawn with GL\n";
+    frame->resize(frame->size() - QSize(160, 120));
+    ASSERT_TRUE(AppTestWaitFor([&] { return log.Count(drawn) == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const QImage resized = ViewGrab(view);
+    frame->resize(frame->size() + QSize(160, 120));
+    ASSERT_TRUE(AppTestWaitFor([&] { return log.Count(bypass) == 2; }));
 
     QWheelEvent wheel(QPointF(size.width() / 2, size.height() / 2), QPointF(), QPoint(), QPoint(0, 120),
                       Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(view->WindowGet(), &wheel);
-    ASSERT_TRUE(AppTestWaitFor(
-        [&] { return log.Count("PSRendererGL::Present the picture is drawn with GL\n") == 1; }));
+    ASSERT_TRUE(AppTestWaitFor([&] { return log.Count(drawn) == 2; }));
     // Some rasterisers take a faster way for a picture they have drawn a few
     // times: it is drawn again a few times (zoomed out and in again) before
     // it is looked at.
@@ -299,6 +307,17 @@ TEST_F(AppDisplayTest, AnUntransformedPictureBypassesGlAndAZoomDrawsItWithGl)
     const double zoomedPsnr = Psnr(sent.copy(middle), zoomed.copy(middle));
     std::printf("zoomed picture: PSNR %.2f dB in the middle against the peer's frame\n", zoomedPsnr);
     EXPECT_GT(zoomedPsnr, 12.0);
+    // Scaled to fit, the middle of the picture stays in the middle of the
+    // window (about 17 dB here; drawn at the old size, about 10).
+    const double scale =
+        std::min(double(resized.width()) / sent.width(), double(resized.height()) / sent.height());
+    const QImage fitted = sent.scaled(std::lround(sent.width() * scale), std::lround(sent.height() * scale),
+                                      Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const double resizedPsnr =
+        Psnr(fitted.copy(fitted.width() / 2 - 32, fitted.height() / 2 - 32, 64, 64),
+             resized.copy(resized.width() / 2 - 32, resized.height() / 2 - 32, 64, 64));
+    std::printf("resized picture: PSNR %.2f dB in the middle against the peer's frame\n", resizedPsnr);
+    EXPECT_GT(resizedPsnr, 14.0);
     // Drawn, the colours stay what they were: the peer's desktop is much
     // bluer than red.
     EXPECT_GT(BlueOverRed(sent), 40.0);
