@@ -17,6 +17,7 @@
 #include <QDBusObjectPath>
 #include <QDBusVirtualObject>
 #include <QThread>
+#include <filesystem>
 
 #include <csignal>
 #include <cstdio>
@@ -89,7 +90,10 @@ public:
             waitpid(m_Pid, &status, 0);
         }
         if (!m_Folder.empty())
-            std::system(("rm -rf '" + m_Folder + "'").c_str());
+        {
+            std::error_code error;
+            std::filesystem::remove_all(m_Folder, error);
+        }
     }
     const std::string& AddressGet() const { return m_Address; }
 

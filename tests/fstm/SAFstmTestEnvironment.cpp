@@ -3,6 +3,7 @@
 #include "settings/SASettings.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -30,8 +31,8 @@ public:
     {
         if (!m_Dir.empty())
         {
-            const std::string command = "rm -rf '" + m_Dir + "'";
-            (void)std::system(command.c_str());
+            std::error_code error;
+            std::filesystem::remove_all(m_Dir, error);
         }
     }
 

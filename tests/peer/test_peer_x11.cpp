@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <poll.h>
 #include <string>
 #include <sys/stat.h>
@@ -321,7 +322,8 @@ TEST(PeerX11, CapturedDisplayMatchesThePictureInEachCodec)
         EXPECT_GE(alone, 28.0);
         EXPECT_GE(pipeline, alone - 0.25);
     }
-    std::system(("rm -rf '" + dir + "'").c_str());
+    std::error_code removeError;
+    std::filesystem::remove_all(dir, removeError);
 }
 
 TEST(PeerX11, StillScreenSendsNothingAndAChangeOnlyItsBands)
@@ -642,7 +644,8 @@ TEST(PeerX11, KeysTypedIntoTheViewerArriveAsTheSameCharacters)
         setenv("XDG_RUNTIME_DIR", (dir + "/runtime").c_str(), 1);
         setenv("QT_QPA_PLATFORM", "xcb", 1);
         setenv("QUILLMERE_CONNECT", "127.0.0.164", 1);
-        freopen("/dev/null", "w", stderr);
+        if (std::freopen("/dev/null", "w", stderr) == nullptr)
+            _exit(126);
         execl(QM_VIEWER_EXE, QM_VIEWER_EXE, static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -657,7 +660,7 @@ TEST(PeerX11, KeysTypedIntoTheViewerArriveAsTheSameCharacters)
     // until one arrives, then the text.
     for (int i = 0; i < 50 && window.Typed.empty(); ++i)
     {
-        std::system((xdotool + "type z").c_str());
+        ASSERT_EQ(std::system((xdotool + "type z").c_str()), 0);
         window.InputAwait(1, 0, 200);
     }
     ASSERT_FALSE(window.Typed.empty());
@@ -670,6 +673,7 @@ TEST(PeerX11, KeysTypedIntoTheViewerArriveAsTheSameCharacters)
     waitpid(viewer, nullptr, 0);
     kill(xvfb, SIGTERM);
     waitpid(xvfb, nullptr, 0);
-    std::system(("rm -rf '" + dir + "'").c_str());
+    std::error_code removeError;
+    std::filesystem::remove_all(dir, removeError);
 }
 #endif
