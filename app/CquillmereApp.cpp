@@ -58,6 +58,9 @@ CquillmereApp::CquillmereApp(int& argc, char** argv)
     SurfaceFormatDefaultSet();
     m_pApplication = std::make_unique<QApplication>(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quillmere-viewer"));
+    // Wayland desktops find the window's menu entry, and so its icon, by this
+    // name alone.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.harrowfenlab.QuillmereViewer"));
     // Needs the application; a machine with neither kind of context is
     // refused by the frame's platform check.
     PSRendererSurfaceQt::PlatformFormatChoose();

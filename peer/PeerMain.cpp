@@ -22,6 +22,11 @@ void PeerSignalHandle(int)
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::string(argv[1]) == "--version")
+    {
+        std::printf("quillmere-peer %s\n", QM_VERSION);
+        return 0;
+    }
     PeerOptions options;
     std::string error;
     if (!PeerOptions::Parse(argc, argv, options, error))

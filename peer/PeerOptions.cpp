@@ -179,7 +179,8 @@ std::string PeerOptions::UsageText()
            "  --stats-warmup SECONDS   time after the first frame that --stats leaves out (default 2)\n"
            "  --stats-seconds SECONDS  time after the warm-up that --stats counts (default 0 = the rest of\n"
            "                           the connection)\n"
-           "  --quiet                  no progress lines (the listening line is always printed)\n";
+           "  --quiet                  no progress lines (the listening line is always printed)\n"
+           "  --version                print the version and exit (alone)\n";
 }
 
 bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options, std::string& error)

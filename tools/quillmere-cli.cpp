@@ -26,6 +26,7 @@ void CliUsage(FILE* out)
         "  --snapshot  write the last presented frame, at the server's size, as PNG\n"
         "  --renderer  off-screen OpenGL (gl), memory only (cpu), or GL when a GPU draws it (auto)\n"
         "  --display   the native resolution offered to the server (default 1920x1080)\n"
+        "  --version   print the version and exit\n"
         "Settings come from the viewer's settings store (see quillmere-reg).\n",
         out);
 }
@@ -64,6 +65,11 @@ int main(int argc, char** argv)
         if (arg == "--help" || arg == "-h")
         {
             CliUsage(stdout);
+            return 0;
+        }
+        else if (arg == "--version")
+        {
+            std::printf("quillmere-cli %s\n", QM_VERSION);
             return 0;
         }
         else if (arg == "--frames")

@@ -39,6 +39,7 @@ const char* USAGE =
     "  export [KEY]                             print the store (or KEY's subtree) as text\n"
     "  import FILE                              apply a file written by export ('-' = stdin)\n"
     "  --help                                   this text\n"
+    "  --version                                print the version\n"
     "\n"
     "KEY is a path with backslashes, e.g. 'Software\\harrowfenlab\\quillmere'\n"
     "(a leading HKEY_CURRENT_USER\\ or HKCU\\ is accepted). The key\n"
@@ -569,6 +570,11 @@ int main(int argc, char** argv)
     if (command == "--help" || command == "-h" || command == "help")
     {
         fputs(USAGE, stdout);
+        return 0;
+    }
+    if (command == "--version")
+    {
+        printf("quillmere-reg %s\n", QM_VERSION);
         return 0;
     }
     if (command == "set")
