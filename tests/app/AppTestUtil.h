@@ -67,14 +67,17 @@ private:
 };
 
 // A created, placed, shown and initialised frame, as the application makes it.
-inline std::unique_ptr<CMainFrame> AppTestFrameOpen(bool menuAdvanced = true)
+// Without the one-time initialisation no processor runs, so no renderer
+// appears behind a test's back.
+inline std::unique_ptr<CMainFrame> AppTestFrameOpen(bool menuAdvanced = true, bool initialize = true)
 {
     auto frame = std::make_unique<CMainFrame>(menuAdvanced);
     if (!frame->Create())
         return nullptr;
     frame->PlacementRestore();
     frame->show();
-    frame->FrameTargetGet().Send(SA_WM_APP_ONE_TIME_INITIALIZATION, 0, 0);
+    if (initialize)
+        frame->FrameTargetGet().Send(SA_WM_APP_ONE_TIME_INITIALIZATION, 0, 0);
     AppTestWaitFor([&] { return frame->isVisible(); });
     return frame;
 }

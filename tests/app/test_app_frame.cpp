@@ -203,7 +203,7 @@ TEST_F(AppFrameTest, AnAudioFailureMessageShowsItsBoxWithTheQuestionIcon)
 
 TEST_F(AppFrameTest, StatusBarShowsIndicatorsThenIdleTextsThenStatistics)
 {
-    auto frame = AppTestFrameOpen(true);
+    auto frame = AppTestFrameOpen(true, false);
     ASSERT_TRUE(frame);
     SAWndCtrlStatusBar* bar = frame->StatusBarGet();
     EXPECT_TRUE(bar->PaneTextGet(0).startsWith("IP local:"));
@@ -231,6 +231,7 @@ TEST_F(AppFrameTest, StatusBarShowsIndicatorsThenIdleTextsThenStatistics)
     EXPECT_EQ(bar->PaneTextGet(3).toStdString(), "Fps:-");
     EXPECT_EQ(bar->PaneTextGet(7).toStdString(), "Enc:None");
     EXPECT_EQ(bar->PaneTextGet(0).toStdString(), "Loc: -");
+    frame->FrameTargetGet().Send(SA_WM_APP_ONE_TIME_INITIALIZATION, 0, 0);
 
     // A real connection: neither the address nor the port reads the same
     // with its bytes swapped. The local end is the one the peer saw.
