@@ -281,6 +281,14 @@ void PeerServer::PrivateAcceptLoop()
             int one = 1;
             // Header-only packets (Visibility, StreamReset, Disconnect) go out at once.
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+            // Frames wait in the peer, not in the kernel: with at most this
+            // much queued unsent, the connection's thread hands the kernel
+            // each part of a frame as the viewer's window opens and sends it
+            // itself. A long queue would be sent by whichever thread brings
+            // the viewer's acknowledgements in; on loopback, that is the
+            // viewer's receiving thread, which then pays for both ends.
+            const int unsentBytes = 128 * 1024;
+            setsockopt(fd, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &unsentBytes, sizeof(unsentBytes));
             // A viewer that vanishes without closing (asleep, out of reach)
             // would hold its connection and thread for good: a quiet
             // connection is probed after 5 s, every 2 s, and given up after
