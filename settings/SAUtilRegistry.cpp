@@ -6,7 +6,9 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -26,6 +28,12 @@ enum class Store
     Volatile
 };
 
+struct BusyWaiter
+{
+    std::atomic<bool>* locked;
+    std::chrono::steady_clock::time_point begun;
+};
+
 struct StoreConnection
 {
     std::string path;
@@ -34,6 +42,11 @@ struct StoreConnection
     // A statement found the file damaged: the next use opens it again, which
     // sets the damaged file aside.
     bool damaged = false;
+    // Another process held the store locked for a whole wait: later uses
+    // wait only briefly until one gets through, instead of freezing their
+    // caller (the window thread) for the full time each.
+    std::atomic<bool> locked{false};
+    BusyWaiter waiter{&locked, {}};
 };
 
 // Guards both cached connections; held for the whole of each public operation
@@ -43,7 +56,32 @@ std::mutex g_Lock;
 StoreConnection g_Persistent;
 StoreConnection g_Volatile;
 
-constexpr int BUSY_TIMEOUT_MS = 5000;
+constexpr std::chrono::milliseconds BUSY_TIMEOUT{5000};
+// The wait while the store is known to be held by another process: long
+// enough for an ordinary write of another viewer or the tool to finish.
+constexpr std::chrono::milliseconds BUSY_TIMEOUT_LOCKED{100};
+
+// SQLite's busy handler: called again and again while another connection
+// holds the lock, with count 0 at the start of each wait.
+int BusyWait(void* context, int count)
+{
+    auto* waiter = static_cast<BusyWaiter*>(context);
+    const auto now = std::chrono::steady_clock::now();
+    if (count == 0)
+        waiter->begun = now;
+    const bool locked = waiter->locked->load();
+    if (now - waiter->begun >= (locked ? BUSY_TIMEOUT_LOCKED : BUSY_TIMEOUT))
+    {
+        if (!locked)
+            SALog(SA_LOG_FAILURE,
+                  "SAUtilRegistry another process holds the store locked: settings are not read or stored "
+                  "until it lets go\n");
+        waiter->locked->store(true);
+        return 0;
+    }
+    usleep(static_cast<useconds_t>(std::min(count + 1, 10) * 1000));
+    return 1;
+}
 
 const char* SCHEMA = "CREATE TABLE IF NOT EXISTS registry_keys("
                      " path TEXT NOT NULL PRIMARY KEY COLLATE NOCASE);"
@@ -62,11 +100,16 @@ bool DamageCode(int result)
 
 void DamageNote(sqlite3* db, int result)
 {
-    if (!DamageCode(result))
+    const bool through = result == SQLITE_OK || result == SQLITE_ROW || result == SQLITE_DONE;
+    if (!through && !DamageCode(result))
         return;
     for (StoreConnection* connection : {&g_Persistent, &g_Volatile})
     {
-        if (connection->db == db)
+        if (connection->db != db)
+            continue;
+        if (through)
+            connection->locked.store(false);
+        else
             connection->damaged = true;
     }
 }
@@ -312,21 +355,37 @@ std::string StorePathGet(Store store)
     return base + "/harrowfenlab/quillmere/registry-volatile.sqlite3";
 }
 
-bool StoreSetUp(sqlite3* db)
+// Whether the store already journals ahead: switching takes a write lock,
+// which a reader elsewhere (a store browser on a file in rollback mode)
+// would withhold for as long as it reads.
+bool StoreInWal(sqlite3* db)
 {
-    sqlite3_busy_timeout(db, BUSY_TIMEOUT_MS);
+    Statement mode(db, "PRAGMA journal_mode;");
+    return mode.Ok() && mode.Step() == SQLITE_ROW && mode.ColumnText(0) == "wal";
+}
+
+bool StoreSetUp(sqlite3* db, BusyWaiter* waiter)
+{
+    sqlite3_busy_handler(db, BusyWait, waiter);
     // Switching to WAL and creating the tables take write locks; a second
-    // process doing the same at the same moment is waited for.
-    for (int attempt = 0; attempt < 50; ++attempt)
+    // process doing the same at the same moment is waited for, but a store
+    // held locked is given up on after one wait.
+    const auto deadline = std::chrono::steady_clock::now() + BUSY_TIMEOUT;
+    for (;;)
     {
-        if (Execute(db, "PRAGMA journal_mode=WAL;") && Execute(db, "PRAGMA synchronous=NORMAL;") &&
+        // A store that cannot be switched now is used as it is; a later
+        // start switches it.
+        bool wal = StoreInWal(db);
+        if (!wal && sqlite3_errcode(db) != SQLITE_BUSY)
+            wal = Execute(db, "PRAGMA journal_mode=WAL;");
+        if ((wal || sqlite3_errcode(db) == SQLITE_BUSY) && Execute(db, "PRAGMA synchronous=NORMAL;") &&
             Execute(db, SCHEMA))
             return true;
-        if (sqlite3_errcode(db) != SQLITE_BUSY && sqlite3_errcode(db) != SQLITE_LOCKED)
+        if ((sqlite3_errcode(db) != SQLITE_BUSY && sqlite3_errcode(db) != SQLITE_LOCKED) ||
+            waiter->locked->load() || std::chrono::steady_clock::now() >= deadline)
             return false;
         usleep(100 * 1000);
     }
-    return false;
 }
 
 // False only when SQLite reports the store's contents damaged (garbage, a
@@ -375,16 +434,19 @@ sqlite3* StoreOpenReadOnly(const std::string& path)
 
 // Opens and sets up the store file; a damaged file is left for the caller
 // (damaged true), any other failure is logged here.
-sqlite3* StoreOpen(const std::string& path, bool& damaged)
+sqlite3* StoreOpen(const std::string& path, bool& damaged, BusyWaiter* waiter)
 {
     damaged = false;
     sqlite3* db = nullptr;
     const int result = sqlite3_open_v2(
         path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
-    if (result == SQLITE_OK && StoreSetUp(db))
+    if (result == SQLITE_OK && StoreSetUp(db, waiter))
     {
         if (StoreIntact(db))
+        {
+            waiter->locked->store(false);
             return db;
+        }
         damaged = true;
     }
     else
@@ -412,7 +474,7 @@ sqlite3* StoreOpen(const std::string& path, bool& damaged)
 // failing for good. Several processes may find the same damage at once:
 // under an exclusive lock on a side file each looks again, and only the
 // first moves the file; the others find the fresh store it made and keep it.
-bool StoreSetAside(const std::string& path)
+bool StoreSetAside(const std::string& path, BusyWaiter* waiter)
 {
     const int lock = open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lock < 0)
@@ -425,7 +487,7 @@ bool StoreSetAside(const std::string& path)
     }
     bool ok = true;
     bool damaged = false;
-    if (sqlite3* db = StoreOpen(path, damaged))
+    if (sqlite3* db = StoreOpen(path, damaged, waiter))
         StoreClose(db);
     if (damaged)
     {
@@ -498,9 +560,9 @@ sqlite3* ConnectionGet(Store store, bool create, int32_t& error)
         return nullptr;
     }
     bool damaged = false;
-    sqlite3* db = StoreOpen(path, damaged);
-    if (db == nullptr && damaged && StoreSetAside(path))
-        db = StoreOpen(path, damaged);
+    sqlite3* db = StoreOpen(path, damaged, &connection.waiter);
+    if (db == nullptr && damaged && StoreSetAside(path, &connection.waiter))
+        db = StoreOpen(path, damaged, &connection.waiter);
     if (db == nullptr)
     {
         error = ERROR_REGISTRY_IO_FAILED;

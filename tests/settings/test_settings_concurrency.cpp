@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <thread>
 
@@ -358,4 +359,34 @@ TEST_F(SettingsConcurrency, AStoreReplacedUnderARunningProcessIsFollowed)
     for (const char* suffix : {"", "-wal", "-shm"})
         unlink((file + suffix).c_str());
     EXPECT_FALSE(SAUtilRegistryValueGet(SA_REGISTRY_KEY_MAIN, "After", &other, 4));
+}
+
+TEST_F(SettingsConcurrency, AStoreHeldLockedElsewhereCostsOneWaitAndIsReadOnceLetGo)
+{
+    // The tool made the store; then a store browser holds it exclusively.
+    ASSERT_EQ(WriterWait(ProcessStart(QM_REG_TOOL, {"set", SA_REGISTRY_KEY_MAIN, "Held", "REG_DWORD", "7"})),
+              0);
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(SAUtilRegistryPathPersistentGet().c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_exec(holder, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE;", nullptr, nullptr, nullptr),
+        SQLITE_OK);
+
+    // A viewer reads a dozen settings before its window shows: the first
+    // waits for the lock, the others do not wait again.
+    const auto begun = std::chrono::steady_clock::now();
+    int32_t value = -1;
+    for (int i = 0; i < 12; ++i)
+        EXPECT_FALSE(SAUtilRegistryValueGet(SA_REGISTRY_KEY_MAIN, "Held", &value, 4));
+    EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(15));
+    EXPECT_EQ(
+        LogCount("SAUtilRegistry another process holds the store locked: settings are not read or stored "
+                 "until it lets go\n",
+                 SA_LOG_FAILURE),
+        1);
+
+    sqlite3_exec(holder, "ROLLBACK;", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    EXPECT_TRUE(SAUtilRegistryValueGet(SA_REGISTRY_KEY_MAIN, "Held", &value, 4));
+    EXPECT_EQ(value, 7);
 }
