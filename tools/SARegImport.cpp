@@ -3,6 +3,7 @@
 #include "settings/SAUtilRegistry.h"
 #include "settings/SAUtilUtf16.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -223,6 +224,23 @@ uint32_t SARegImport::OptionsFor(const std::string& key, bool forceVolatile)
                                                                       : REG_OPTION_NON_VOLATILE;
 }
 
+bool SARegImport::VolatileAllowed(const std::string& key)
+{
+    const auto within = [](const std::string& inner, const std::string& outer)
+    {
+        return inner.size() > outer.size() && inner[outer.size()] == '\\' &&
+               EqualNoCase(inner.substr(0, outer.size()), outer);
+    };
+    if (EqualNoCase(key, SA_REGISTRY_KEY_AUDIO) || within(key, SA_REGISTRY_KEY_AUDIO))
+        return true;
+    for (const std::string kept : {SA_REGISTRY_KEY_MAIN, SA_REGISTRY_KEY_PROFILE})
+    {
+        if (EqualNoCase(key, kept) || within(kept, key) || within(key, kept))
+            return false;
+    }
+    return true;
+}
+
 bool SARegImport::TextParse(const std::string& text, std::vector<SARegImportStep>& steps, std::string& error)
 {
     steps.clear();
@@ -282,6 +300,11 @@ bool SARegImport::TextParse(const std::string& text, std::vector<SARegImportStep
             step.kind = remove ? SARegImportStep::KEY_DELETE : SARegImportStep::KEY_CREATE;
             step.key = key;
             step.options = OptionsFor(key, rest == VOLATILE_MARK);
+            if (rest == VOLATILE_MARK && !VolatileAllowed(key))
+            {
+                error = std::to_string(number) + ": " + key + " " + VOLATILE_REFUSED;
+                return false;
+            }
             steps.push_back(step);
             if (remove)
                 key.clear();
@@ -296,6 +319,17 @@ bool SARegImport::TextParse(const std::string& text, std::vector<SARegImportStep
         }
         step.options = steps.back().options;
         steps.push_back(step);
+    }
+    // A file cut inside a value's hex lines would store the value short.
+    if (!pending.empty())
+    {
+        error = std::to_string(number) + ": the file ends inside a value";
+        return false;
+    }
+    if (text.find_first_not_of(" \t\r\n") == std::string::npos)
+    {
+        error = std::to_string(std::max(number, 1)) + ": the file is empty";
+        return false;
     }
     return true;
 }

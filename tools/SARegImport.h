@@ -42,4 +42,10 @@ public:
     static bool HexParse(const std::string& text, std::vector<uint8_t>& bytes);
     // The Audio key is always volatile, as the viewer makes it.
     static uint32_t OptionsFor(const std::string& key, bool forceVolatile);
+    // False for the keys the viewer keeps its settings in, those above them
+    // and those below them but for Audio: made volatile, they would take
+    // every later setting with them at the end of the session.
+    static bool VolatileAllowed(const std::string& key);
+    static constexpr const char* VOLATILE_REFUSED =
+        "holds settings that must outlive the session: it cannot be volatile";
 };

@@ -11,10 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <sstream>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -262,6 +261,8 @@ int CommandSet(std::vector<std::string> args)
     const std::string key = KeyArgument(args[0]);
     if (key.empty())
         return Fail(2, "set needs a key below " + std::string(ROOT_NAME));
+    if (forceVolatile && !SARegImport::VolatileAllowed(key))
+        return Fail(2, key + " " + SARegImport::VOLATILE_REFUSED);
     uint32_t type = 0;
     if (!TypeParse(args[2], type))
         return Fail(2,
@@ -276,6 +277,26 @@ int CommandSet(std::vector<std::string> args)
     if (result != ERROR_SUCCESS)
         return Fail(1, "cannot write " + key + "\\" + args[1] + ": " + ErrorText(result));
     return 0;
+}
+
+std::string ByteEscaped(unsigned char byte)
+{
+    char hex[5];
+    snprintf(hex, sizeof(hex), "\\x%02x", byte);
+    return hex;
+}
+
+// A text as get shows it on a terminal: a name a server sent, stored by a
+// lookup, may hold the terminal's control sequences.
+std::string Printable(const std::string& text)
+{
+    std::string shown;
+    for (char c : text)
+    {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        shown += (byte < 0x20 || byte == 0x7f) ? ByteEscaped(byte) : std::string(1, c);
+    }
+    return shown;
 }
 
 int CommandGet(const std::vector<std::string>& args)
@@ -301,14 +322,14 @@ int CommandGet(const std::vector<std::string>& args)
         else if (value.type == REG_SZ || value.type == REG_EXPAND_SZ)
         {
             printf("%s %s\n", type.c_str(),
-                   SAUtilUtf8FromUtf16LeBytes(value.data.data(), value.data.size()).c_str());
+                   Printable(SAUtilUtf8FromUtf16LeBytes(value.data.data(), value.data.size())).c_str());
         }
         else if (value.type == REG_MULTI_SZ)
         {
             const std::vector<std::string> items = MultiSzItems(value.data);
             printf("%s %zu item%s\n", type.c_str(), items.size(), items.size() == 1 ? "" : "s");
             for (const std::string& item : items)
-                printf("%s\n", item.c_str());
+                printf("%s\n", Printable(item).c_str());
         }
         else
         {
@@ -361,9 +382,7 @@ std::string Escaped(const std::string& text)
         }
         else if (byte < 0x20 || byte == 0x7f)
         {
-            char hex[5];
-            snprintf(hex, sizeof(hex), "\\x%02x", byte);
-            escaped += hex;
+            escaped += ByteEscaped(byte);
         }
         else
         {
@@ -509,22 +528,33 @@ int CommandImport(const std::vector<std::string>& args)
 {
     if (args.size() != 1)
         return Fail(2, "import needs FILE");
-    std::stringstream content;
-    if (args[0] == "-")
+    const int fd = args[0] == "-" ? STDIN_FILENO : open(args[0].c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return Fail(1, "cannot open " + args[0] + ": " + strerror(errno));
+    // A read that fails part-way (a directory, an I/O error) must not pass
+    // for the end of the file: what was read would be imported as a whole.
+    std::string content;
+    char buffer[65536];
+    ssize_t got = 0;
+    while ((got = read(fd, buffer, sizeof(buffer))) != 0)
     {
-        content << std::cin.rdbuf();
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+        {
+            const int error = errno;
+            if (fd != STDIN_FILENO)
+                close(fd);
+            return Fail(1, "cannot read " + args[0] + ": " + strerror(error));
+        }
+        content.append(buffer, static_cast<size_t>(got));
     }
-    else
-    {
-        std::ifstream file(args[0]);
-        if (!file)
-            return Fail(1, "cannot open " + args[0] + ": " + strerror(errno));
-        content << file.rdbuf();
-    }
+    if (fd != STDIN_FILENO)
+        close(fd);
     // Everything is parsed and checked before anything is written.
     std::vector<SARegImportStep> steps;
     std::string error;
-    if (!SARegImport::TextParse(content.str(), steps, error))
+    if (!SARegImport::TextParse(content, steps, error))
         return Fail(2, args[0] + ":" + error);
     for (const SARegImportStep& step : steps)
     {
@@ -577,15 +607,21 @@ int main(int argc, char** argv)
         printf("quillmere-reg %s\n", QM_VERSION);
         return 0;
     }
+    int status = 0;
     if (command == "set")
-        return CommandSet(args);
-    if (command == "get")
-        return CommandGet(args);
-    if (command == "delete")
-        return CommandDelete(args);
-    if (command == "export")
-        return CommandExport(args);
-    if (command == "import")
-        return CommandImport(args);
-    return Fail(2, "unknown command '" + command + "' (see --help)");
+        status = CommandSet(args);
+    else if (command == "get")
+        status = CommandGet(args);
+    else if (command == "delete")
+        status = CommandDelete(args);
+    else if (command == "export")
+        status = CommandExport(args);
+    else if (command == "import")
+        status = CommandImport(args);
+    else
+        return Fail(2, "unknown command '" + command + "' (see --help)");
+    // An export to a full disk must not pass for a backup.
+    if (fflush(stdout) != 0 || ferror(stdout))
+        return Fail(1, std::string("cannot write the output: ") + strerror(errno));
+    return status;
 }

@@ -67,9 +67,10 @@ void ExpectValuesOfMain(const std::vector<SAUtilRegistryValue>& before)
 class SettingsTool : public SettingsTestStore
 {
 protected:
-    RunResult Run(const std::vector<std::string>& args)
+    // stdoutFull: standard output is a device that is always full.
+    RunResult Run(const std::vector<std::string>& args, bool stdoutFull = false)
     {
-        const std::string outPath = m_Root + "/tool.out";
+        const std::string outPath = stdoutFull ? "/dev/full" : m_Root + "/tool.out";
         const std::string errPath = m_Root + "/tool.err";
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -90,7 +91,8 @@ protected:
                 result.status = WEXITSTATUS(status);
         }
         posix_spawn_file_actions_destroy(&actions);
-        result.out = FileRead(outPath);
+        if (!stdoutFull)
+            result.out = FileRead(outPath);
         result.err = FileRead(errPath);
         return result;
     }
@@ -134,6 +136,10 @@ TEST_F(SettingsTool, HelpAndUsageErrors)
         {{"delete"}, "delete needs KEY"},
         {{"export", MAIN, "extra"}, "at most one KEY"},
         {{"import"}, "import needs FILE"},
+        // Settings the next session must find cannot go with this one.
+        {{"set", "--volatile", MAIN, "Framerate", "REG_DWORD", "1"}, "cannot be volatile"},
+        {{"set", "--volatile", "Software\\harrowfenlab", "X", "REG_NONE"}, "cannot be volatile"},
+        {{"set", "--volatile", SA_REGISTRY_KEY_PROFILE_MAINFRAME, "X", "REG_NONE"}, "cannot be volatile"},
     };
     for (const auto& b : bad)
     {
@@ -195,6 +201,10 @@ TEST_F(SettingsTool, WhatTheToolSetsTheViewerReads)
 
     EXPECT_EQ(Run({"set", MAIN, "EmptyList", "REG_MULTI_SZ"}).status, 0);
     EXPECT_EQ(Raw(MAIN, "EmptyList"), std::vector<uint8_t>(SA_REGISTRY_LIST_BYTES, 0));
+
+    // A name a server sent cannot drive the terminal get shows it on.
+    EXPECT_EQ(Run({"set", MAIN, "Named", "REG_MULTI_SZ", "\x1b]0;owned\a\x1b[2J"}).status, 0);
+    EXPECT_EQ(Run({"get", MAIN, "Named"}).out, "REG_MULTI_SZ 1 item\n\\x1b]0;owned\\x07\\x1b[2J\n");
 
     EXPECT_EQ(Run({"set", SA_REGISTRY_KEY_PROFILE_MAINFRAME, "WP", "REG_BINARY", "0a,1B", "ff00"}).status, 0);
     EXPECT_EQ(Raw(SA_REGISTRY_KEY_PROFILE_MAINFRAME, "WP"), std::vector<uint8_t>({0x0a, 0x1b, 0xff, 0x00}));
@@ -360,6 +370,13 @@ TEST_F(SettingsTool, ImportAppliesDeletionsAndRejectsBadFilesWhole)
         {"[HKEY_CURRENT_USER\\Software\\harrowfenlab\\quillmere]\n\"Framerate\"=dword:1\n"
          "[-HKEY_CURRENT_USER\\\\]\n",
          ":3: keys must be below HKEY_CURRENT_USER"},
+        // Cut inside a value's hex lines: the value would be stored short.
+        {"[HKEY_CURRENT_USER\\Software\\harrowfenlab\\quillmere]\n\"Framerate\"=dword:1\n\"Blob\"=hex:01,"
+         "\\\n",
+         ":3: the file ends inside a value"},
+        {"\r\n", ":1: the file is empty"},
+        {"[HKEY_CURRENT_USER\\Software\\harrowfenlab] ; volatile\n",
+         ":1: Software\\harrowfenlab holds settings"},
     };
     for (const auto& b : bad)
     {
@@ -374,6 +391,14 @@ TEST_F(SettingsTool, ImportAppliesDeletionsAndRejectsBadFilesWhole)
     result = Run({"import", m_Root + "/no-such-file"});
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("cannot open"), std::string::npos);
+    result = Run({"import", m_Root});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("cannot read"), std::string::npos);
+
+    // A backup written to a full disk is not reported as made.
+    result = Run({"export"}, true);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("cannot write the output: No space left on device"), std::string::npos);
 }
 
 TEST_F(SettingsTool, DeleteValuesAndKeys)
