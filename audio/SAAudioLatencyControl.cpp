@@ -80,6 +80,8 @@ bool SAAudioLatencyControl::Initialize()
     m_IntervalFrames = 0;
     m_LastMeanMs = 0.0;
     m_LogFrames = 0;
+    m_CatchUpLogFrames = LC_LOG_FRAMES;
+    m_CatchUpLogged = false;
     m_History.clear();
     m_PrimeDiscardFrames = 0;
     return true;
@@ -114,9 +116,14 @@ bool SAAudioLatencyControl::PacketProcess(const uint8_t* data, size_t n, uint32_
         m_CatchingUp = true;
         m_RunFrames = 0;
         m_RunPackets = 0;
-        SALog(SA_LOG_FSTM,
-              "SAAudioLatencyControl::PacketProcess latency %u ms over %u ms: dropping whole packets\n",
-              FramesToMs(queuedFrames), SA_AUDIO_LATENCY_CATCHUP_MS);
+        m_CatchUpLogged = m_CatchUpLogFrames >= LC_LOG_FRAMES;
+        if (m_CatchUpLogged)
+        {
+            m_CatchUpLogFrames = 0;
+            SALog(SA_LOG_FSTM,
+                  "SAAudioLatencyControl::PacketProcess latency %u ms over %u ms: dropping whole packets\n",
+                  FramesToMs(queuedFrames), SA_AUDIO_LATENCY_CATCHUP_MS);
+        }
     }
     if (m_CatchingUp)
     {
@@ -137,12 +144,13 @@ bool SAAudioLatencyControl::PacketProcess(const uint8_t* data, size_t n, uint32_
         m_CatchingUp = false;
         if (m_RunPackets != 0)
             PrivateCrossfade(m_Work.data(), frames);
-        SALog(SA_LOG_FSTM,
-              "SAAudioLatencyControl::PacketProcess caught up: dropped %u packets (%llu frames, %u ms), "
-              "latency "
-              "%u ms, %llu frames dropped since the start\n",
-              m_RunPackets, static_cast<unsigned long long>(m_RunFrames), FramesToMs(m_RunFrames),
-              FramesToMs(queuedFrames), static_cast<unsigned long long>(m_DroppedFrames));
+        if (m_CatchUpLogged)
+            SALog(SA_LOG_FSTM,
+                  "SAAudioLatencyControl::PacketProcess caught up: dropped %u packets (%llu frames, %u ms), "
+                  "latency "
+                  "%u ms, %llu frames dropped since the start\n",
+                  m_RunPackets, static_cast<unsigned long long>(m_RunFrames), FramesToMs(m_RunFrames),
+                  FramesToMs(queuedFrames), static_cast<unsigned long long>(m_DroppedFrames));
         // The mean so far describes the backlog, not the clocks.
         m_IntervalLatencySum = 0.0;
         m_IntervalFrames = 0;
@@ -211,6 +219,7 @@ bool SAAudioLatencyControl::PacketProcess(const uint8_t* data, size_t n, uint32_
     if (m_IntervalFrames >= LC_INTERVAL_FRAMES)
         PrivateControlUpdate();
     m_LogFrames += frames;
+    m_CatchUpLogFrames += frames;
     if (m_LogFrames >= LC_LOG_FRAMES)
     {
         m_LogFrames -= LC_LOG_FRAMES;

@@ -106,6 +106,13 @@ private:
     double m_LastMeanMs = 0.0;
     // Stream frames taken in since the last minute's log line.
     uint64_t m_LogFrames = 0;
+    // Stream frames passed on since the last catch-up that was logged (as
+    // the minute's, they come at the device's pace): a server that
+    // floods forces one every second or so, and the log must not grow by
+    // lines a second for as long as it does (the minute's line counts
+    // every dropped frame).
+    uint64_t m_CatchUpLogFrames = 0;
+    bool m_CatchUpLogged = false;
     // The last frames passed through unchanged: the resampler starts from
     // them so that it joins the bypassed stream without a click.
     std::vector<int16_t> m_History;
