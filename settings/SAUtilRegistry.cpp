@@ -434,9 +434,30 @@ sqlite3* StoreOpenReadOnly(const std::string& path)
 
 // Opens and sets up the store file; a damaged file is left for the caller
 // (damaged true), any other failure is logged here.
+// SQLite makes a store's journal files with the store's own mode: a store
+// that was write-protected when it was read (an administrator handing out
+// prepared settings) left them write-protected too, and they kept the store
+// read-only after its own mode was given back. This process's own journal
+// files follow the store's mode again.
+void StoreJournalModesFollow(const std::string& path)
+{
+    struct stat store;
+    if (stat(path.c_str(), &store) != 0 || access(path.c_str(), W_OK) != 0)
+        return;
+    for (const char* suffix : {"-wal", "-shm"})
+    {
+        const std::string journal = path + suffix;
+        struct stat side;
+        if (stat(journal.c_str(), &side) == 0 && side.st_uid == geteuid() &&
+            access(journal.c_str(), W_OK) != 0)
+            chmod(journal.c_str(), store.st_mode & 0666);
+    }
+}
+
 sqlite3* StoreOpen(const std::string& path, bool& damaged, BusyWaiter* waiter)
 {
     damaged = false;
+    StoreJournalModesFollow(path);
     sqlite3* db = nullptr;
     const int result = sqlite3_open_v2(
         path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);

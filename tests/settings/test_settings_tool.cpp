@@ -11,7 +11,10 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -399,6 +402,48 @@ TEST_F(SettingsTool, ImportAppliesDeletionsAndRejectsBadFilesWhole)
     result = Run({"export"}, true);
     EXPECT_EQ(result.status, 1);
     EXPECT_NE(result.err.find("cannot write the output: No space left on device"), std::string::npos);
+}
+
+// An administrator hands the settings out write-protected, and later makes
+// them writable again: the journal files a reader made meanwhile must not
+// keep them read-only.
+TEST_F(SettingsTool, AStoreWriteProtectedOnceIsWrittenOnceItsModeIsGivenBack)
+{
+    // Write protection means nothing to root: the steps run as a user.
+    const uid_t user = 65534;
+    if (geteuid() == 0)
+    {
+        ASSERT_EQ(chown(m_Root.c_str(), user, user), 0);
+        ASSERT_EQ(chown(m_RuntimeDir.c_str(), user, user), 0);
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0)
+    {
+        if (geteuid() == 0 && (setgid(user) != 0 || setuid(user) != 0))
+            _exit(10);
+        if (Run({"set", MAIN, "Framerate", "REG_DWORD", "30"}).status != 0)
+            _exit(11);
+        // Handed out as one clean file, without journal files beside it.
+        const std::string store = SAUtilRegistryPathPersistentGet();
+        sqlite3* db = nullptr;
+        if (sqlite3_open(store.c_str(), &db) != SQLITE_OK ||
+            sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE);", nullptr, nullptr, nullptr) != SQLITE_OK ||
+            sqlite3_close(db) != SQLITE_OK || access((store + "-shm").c_str(), F_OK) == 0)
+            _exit(15);
+        chmod(store.c_str(), 0444);
+        if (Run({"get", MAIN, "Framerate"}).out != "REG_DWORD 30 (0x0000001e)\n")
+            _exit(12);
+        chmod(store.c_str(), 0644);
+        if (Run({"set", MAIN, "Framerate", "REG_DWORD", "45"}).status != 0)
+            _exit(13);
+        _exit(Run({"get", MAIN, "Framerate"}).out == "REG_DWORD 45 (0x0000002d)\n" ? 0 : 14);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0)
+        << "10 no user, 11 first set, 15 no clean file, 12 protected read, 13 set after";
 }
 
 TEST_F(SettingsTool, DeleteValuesAndKeys)
