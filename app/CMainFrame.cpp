@@ -50,6 +50,12 @@ constexpr int32_t SHOW_MAXIMIZED = 3;
 constexpr uint16_t SERVER_PORT = 28252;
 // Status bar refreshes shown at once within one pace; more wait for its end.
 constexpr qint64 SA_STATUS_PACE_MS = 100;
+// How often the X button's window is put back on top while frames come:
+// something that covered it (the frame raised over it) is undone within
+// this time, and a stream does not restack it hundreds of times a second
+// (each restack a request the server acts on, the window thread's largest
+// cost per frame).
+constexpr qint64 SA_XBUTTON_RAISE_MS = 500;
 constexpr int SA_STATUS_PACE_BURST = 2;
 
 void PlacementWord(uint8_t* out, int index, int32_t value)
@@ -353,7 +359,11 @@ void CMainFrame::PrivateXButtonRedraw()
 {
     if (m_TouchMode != SA_SETTINGS_TOUCH_OFF && m_pXButton != nullptr)
     {
-        m_pXButton->raise();
+        if (!m_XButtonRaised.isValid() || m_XButtonRaised.elapsed() >= SA_XBUTTON_RAISE_MS)
+        {
+            m_pXButton->raise();
+            m_XButtonRaised.start();
+        }
         m_pXButton->Redraw();
     }
 }

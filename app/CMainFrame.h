@@ -212,7 +212,8 @@ private:
     QTimer* m_pTimer = nullptr; // timer 1
     QTimer* m_pStatusPace = nullptr;
     QElapsedTimer m_StatusPaceBegun;
-    int m_StatusPaceCount = 0; // refreshes shown since m_StatusPaceBegun
+    QElapsedTimer m_XButtonRaised; // the last raise of the X button's window
+    int m_StatusPaceCount = 0;     // refreshes shown since m_StatusPaceBegun
     std::unique_ptr<SAMvcModel> m_pModel;
     bool m_ModelRunning = false; // its processor thread was started and not stopped
     std::unique_ptr<SAFrameSessionWatch> m_pSessionWatch;
