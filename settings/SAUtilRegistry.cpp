@@ -432,8 +432,6 @@ sqlite3* StoreOpenReadOnly(const std::string& path)
     return nullptr;
 }
 
-// Opens and sets up the store file; a damaged file is left for the caller
-// (damaged true), any other failure is logged here.
 // SQLite makes a store's journal files with the store's own mode: a store
 // that was write-protected when it was read (an administrator handing out
 // prepared settings) left them write-protected too, and they kept the store
@@ -454,6 +452,8 @@ void StoreJournalModesFollow(const std::string& path)
     }
 }
 
+// Opens and sets up the store file; a damaged file is left for the caller
+// (damaged true), any other failure is logged here.
 sqlite3* StoreOpen(const std::string& path, bool& damaged, BusyWaiter* waiter)
 {
     damaged = false;
