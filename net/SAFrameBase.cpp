@@ -210,6 +210,8 @@ void SAFrameBase::ConnectStart(uint32_t address)
 {
     m_ConnectAttemptStarted = true;
     m_ConnectAttemptTime = ClockGet();
+    if (address != 0)
+        m_ConnectAddress = address;
     if (address == 0)
     {
         // Connecting to 0.0.0.0 would reach this machine itself.

@@ -113,6 +113,8 @@ public:
     // A connect attempt now. Address 0 is never connected: it is logged and
     // raises event 4 like any connect that cannot be started.
     void ConnectStart(uint32_t address);
+    // The server of the latest attempt, made or not (0 before any).
+    uint32_t ConnectAddressGet() const { return m_ConnectAddress; }
     // A reconnect attempt: now when the previous attempt started at least
     // SA_FRAME_RECONNECT_INTERVAL_MS ago, else when that interval is over.
     void ReconnectPaced(uint32_t address);
@@ -191,6 +193,7 @@ private:
 
     bool m_ConnectAttemptStarted = false;
     uint64_t m_ConnectAttemptTime = 0;
+    uint32_t m_ConnectAddress = 0;
     bool m_ReconnectPending = false;
     uint32_t m_ReconnectAddress = 0;
     uintptr_t m_ReconnectGeneration = 0;

@@ -73,7 +73,14 @@ void PrivateMenuConnect(const SAFstmEventData& data, const char* line1, const ch
 void PrivateReconnectAttempt(const SAFstmEventData& data)
 {
     PrivateConnectionStop(data);
-    uint32_t address = data.client->ServerAddressGet();
+    // The server of the current connection is the one its attempt went to,
+    // made or not: a first attempt that failed (an automatic connect to a
+    // server still starting) has no remote address to reconnect to, and
+    // after a connect to another server failed, the last one made is not
+    // the one the user asked for.
+    uint32_t address = data.frame->ConnectAddressGet();
+    if (address == 0)
+        address = data.client->ServerAddressGet();
     if (SASettings::AutoConnectSettingGet() == SA_SETTINGS_AUTO_CONNECT_IP_LIST)
     {
         uint32_t listed = 0;

@@ -218,6 +218,11 @@ TEST_F(SAFstmFlowTest, AutoConnectGoesToReconnectingWithItsOwnLineAndTheRecordsA
     EXPECT_EQ(m_Frame.m_Lines[1], "10.0.0.2");
     EXPECT_EQ(m_Client.m_Connects, std::vector<uint32_t>({B}));
     EXPECT_EQ(m_Frame.ReconnectAddressListGet(), std::vector<uint32_t>({B}));
+    // Its connect fails (the server is still starting): the retries go to
+    // the record's server, though no connection was made to take it from.
+    m_Frame.m_Now += 2000;
+    Event(SA_FSTM_EVENT_SERVER_DISCONNECTED_RECONNECT_ON);
+    EXPECT_EQ(m_Client.m_Connects, std::vector<uint32_t>({B, B}));
     Event(SA_FSTM_EVENT_SERVER_CONNECTED);
     EXPECT_EQ(m_Frame.FstmStateGet(), SA_FSTM_STATE_CONNECTED_DISPLAY_OFF);
 }
