@@ -133,6 +133,24 @@ bool SAInputKeyboard::LowLevelKeyboardHookProcFull(SAInputKeyboardRecord& record
     return true;
 }
 
+void SAInputKeyboard::PrivateReleaseMatch(SAInputKeyboardRecord& record) const
+{
+    // A keypad key's code follows NUM LOCK and SHIFT as they are when the
+    // event comes: pressed with SHIFT (LEFT) and released after it (NUMPAD4),
+    // the server would keep LEFT held and see a release never pressed.
+    if ((record.flags & SA_LLKHF_UP) == 0)
+        return;
+    const uint32_t extended = record.flags & SA_LLKHF_EXTENDED;
+    for (const SAInputKeyboardRecord& down : m_KeysDown)
+    {
+        if (down.scanCode == record.scanCode && (down.flags & SA_LLKHF_EXTENDED) == extended)
+        {
+            record.vkCode = down.vkCode;
+            return;
+        }
+    }
+}
+
 void SAInputKeyboard::PrivateKeyNote(const SAInputKeyboardRecord& record)
 {
     const uint32_t extended = record.flags & SA_LLKHF_EXTENDED;
@@ -213,7 +231,10 @@ bool SAInputKeyboard::eventFilter(QObject* watched, QEvent* event)
             SALog(SA_LOG_INPUT, "SAInputKeyboard::eventFilter key without translation, native code %u\n",
                   key->nativeScanCode());
         else if (!(key->isAutoRepeat() && type == QEvent::KeyRelease))
+        {
+            PrivateReleaseMatch(record);
             LowLevelKeyboardHookProcFull(record);
+        }
         return true;
     }
     // Qt hands a key to its window and then on to the focus widget: only

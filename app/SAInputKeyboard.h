@@ -75,6 +75,8 @@ protected:
 
 private:
     void PrivateHookRemove();
+    // A release names the key its forwarded press named.
+    void PrivateReleaseMatch(SAInputKeyboardRecord& record) const;
     // Keeps m_KeysDown up to date with a forwarded key.
     void PrivateKeyNote(const SAInputKeyboardRecord& record);
 

@@ -129,9 +129,23 @@ constexpr Entry TABLE[] = {
     // PAUSE is sent as E1 1D 45 by the keyboard; the hook reports scan code
     // 0x45 without the extended flag.
     {KEY_PAUSE, 0x13, 0x45, false},
-    {KEY_LEFTMETA, 0x5B, 0x5B, true},  // VK_LWIN
-    {KEY_RIGHTMETA, 0x5C, 0x5C, true}, // VK_RWIN
-    {KEY_COMPOSE, 0x5D, 0x5D, true},   // VK_APPS
+    {KEY_LEFTMETA, 0x5B, 0x5B, true},     // VK_LWIN
+    {KEY_RIGHTMETA, 0x5C, 0x5C, true},    // VK_RWIN
+    {KEY_COMPOSE, 0x5D, 0x5D, true},      // VK_APPS
+    {KEY_NEXTSONG, 0xB0, 0x19, true},     // VK_MEDIA_NEXT_TRACK
+    {KEY_PREVIOUSSONG, 0xB1, 0x10, true}, // VK_MEDIA_PREV_TRACK
+    {KEY_STOPCD, 0xB2, 0x24, true},       // VK_MEDIA_STOP
+    {KEY_PLAYPAUSE, 0xB3, 0x22, true},    // VK_MEDIA_PLAY_PAUSE
+    // Keys of the Brazilian, Japanese and Korean keyboards, which would
+    // otherwise be lost: taken by the grab and sent nowhere.
+    {KEY_RO, 0xC1, 0x73, false},               // VK_ABNT_C1 (JIS: backslash, underscore)
+    {KEY_KPCOMMA, 0xC2, 0x7E, false},          // VK_ABNT_C2 (the ABNT2 keypad's point)
+    {KEY_YEN, 0xDC, 0x7D, false},              // VK_OEM_5 on a JIS layout
+    {KEY_HENKAN, 0x1C, 0x79, false},           // VK_CONVERT
+    {KEY_MUHENKAN, 0x1D, 0x7B, false},         // VK_NONCONVERT
+    {KEY_KATAKANAHIRAGANA, 0xF2, 0x70, false}, // VK_OEM_COPY, the JIS layout's hiragana key
+    {KEY_HANGEUL, 0x15, 0x72, false},          // VK_HANGUL
+    {KEY_HANJA, 0x19, 0x71, false},            // VK_HANJA
 };
 
 // Keypad digits and the decimal key: VK with NUM LOCK on, VK with it off.

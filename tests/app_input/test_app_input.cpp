@@ -439,6 +439,32 @@ TEST_F(AppInputTest, KeysReachThePeerThroughTheFullGrabWhileConnected)
     EXPECT_EQ(after[18]["vKeyCode"], 0xA0);
     EXPECT_EQ(after[18]["flags"], 2);
 
+    // A keypad key released after the SHIFT it was pressed with names the
+    // key it pressed; keys of other countries' keyboards and media keys
+    // reach the server too.
+    m_X.Tap(KEY_NUMLOCK);
+    m_X.Key(KEY_LEFTSHIFT, true);
+    m_X.Key(KEY_KP4, true);
+    m_X.Key(KEY_LEFTSHIFT, false);
+    m_X.Key(KEY_KP4, false);
+    m_X.Tap(KEY_NUMLOCK);
+    m_X.Tap(KEY_RO);
+    m_X.Tap(KEY_NEXTSONG);
+    ASSERT_TRUE(WaitPackets("InputKeyboard", 31));
+    const auto more = Packets("InputKeyboard");
+    ASSERT_EQ(more.size(), 31u);
+    const int64_t moreExpected[][3] = {
+        {0x90, 0x45, 0}, {0x90, 0x45, 2}, {0xA0, 0x2A, 0}, {0x25, 0x4B, 0}, {0xA0, 0x2A, 2}, {0x25, 0x4B, 2},
+        {0x90, 0x45, 0}, {0x90, 0x45, 2}, {0xC1, 0x73, 0}, {0xC1, 0x73, 2}, {0xB0, 0x19, 1}, {0xB0, 0x19, 3},
+    };
+    for (size_t i = 0; i < std::size(moreExpected); ++i)
+    {
+        SCOPED_TRACE(testing::Message() << "key packet " << 19 + i);
+        EXPECT_EQ(more[19 + i]["vKeyCode"], moreExpected[i][0]);
+        EXPECT_EQ(more[19 + i]["scanCode"], moreExpected[i][1]);
+        EXPECT_EQ(more[19 + i]["flags"], moreExpected[i][2]);
+    }
+
     // Another window takes the focus: the grab goes, and comes back with
     // the focus.
     {
