@@ -10,6 +10,8 @@
 #include <QWindow>
 
 #include <cmath>
+#include <utility>
+#include <vector>
 
 SAInputTouch::SAInputTouch(SAMvcViewFrmDisplay* view, std::function<int32_t()> modeGet,
                            std::function<int32_t()> stateGet)
@@ -28,6 +30,7 @@ bool SAInputTouch::Initialize()
 void SAInputTouch::Uninitialize()
 {
     m_Registered = false;
+    m_Contacts.clear();
 }
 
 bool SAInputTouch::GetInputFromWmTouch(const QTouchEvent* event)
@@ -51,17 +54,34 @@ bool SAInputTouch::GetInputFromWmTouch(const QTouchEvent* event)
     const bool cancelled = event->type() == QEvent::TouchCancel;
     const uint8_t absolute =
         (m_StateGet() != SA_FSTM_STATE_CONNECTED_DISPLAY_OFF && mode == SA_SETTINGS_TOUCH_SCREEN) ? 1 : 0;
-    bool inside = true;
+    // A cancel lifts every contact; it may list them, or none.
+    std::vector<std::pair<QEventPoint::State, QPointF>> points;
     for (const QEventPoint& point : event->points())
     {
+        const QEventPoint::State state = cancelled ? QEventPoint::Released : point.state();
+        points.emplace_back(state, point.globalPosition());
+        if (state == QEventPoint::Released)
+            m_Contacts.erase(point.id());
+        else
+            m_Contacts[point.id()] = point.globalPosition();
+    }
+    if (cancelled)
+    {
+        for (const auto& [id, position] : m_Contacts)
+            points.emplace_back(QEventPoint::Released, position);
+        m_Contacts.clear();
+    }
+    bool inside = true;
+    for (const auto& [state, position] : points)
+    {
         uint32_t flags = 0;
-        switch (cancelled ? QEventPoint::Released : point.state())
+        switch (state)
         {
         case QEventPoint::Pressed:
             flags = SA_TOUCHEVENTF_DOWN;
             break;
         case QEventPoint::Released:
-            flags = SA_TOUCHEVENTF_UP; // a cancelled contact is lifted too
+            flags = SA_TOUCHEVENTF_UP;
             break;
         case QEventPoint::Updated:
         case QEventPoint::Stationary:
@@ -72,8 +92,8 @@ bool SAInputTouch::GetInputFromWmTouch(const QTouchEvent* event)
         }
         if (flags == 0)
             continue;
-        int64_t x = std::llround(point.globalPosition().x() * 100);
-        int64_t y = std::llround(point.globalPosition().y() * 100);
+        int64_t x = std::llround(position.x() * 100);
+        int64_t y = std::llround(position.y() * 100);
         if (x >= left && x < right && y >= top && y < bottom)
         {
             x -= left;

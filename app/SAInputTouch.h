@@ -7,8 +7,11 @@
 //
 // Threads: GUI thread only. The display view is borrowed and outlives this
 // object (the frame owns both and destroys this object first).
+#include <QPointF>
+
 #include <cstdint>
 #include <functional>
+#include <map>
 
 class QTouchEvent;
 class SAMvcViewFrmDisplay;
@@ -37,4 +40,8 @@ private:
     std::function<int32_t()> m_ModeGet;
     std::function<int32_t()> m_StateGet;
     bool m_Registered = false;
+    // The contacts down, by id, at their last place on the screen: a
+    // cancelled sequence (the compositor taking it over for a gesture of
+    // its own) names none of its points, and its contacts are lifted here.
+    std::map<int, QPointF> m_Contacts;
 };

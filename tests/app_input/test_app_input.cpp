@@ -1059,6 +1059,23 @@ TEST_F(AppInputTest, TouchPointsAreMappedAndOutsidePointsAreLifted)
         .release(2, QPoint(width / 3, height / 3));
     ASSERT_TRUE(WaitPackets("InputTouch", 9));
 
+    // A sequence the system takes over is cancelled without naming its
+    // points: the contacts down are lifted where they were.
+    QTest::touchEvent(window, device)
+        .press(0, QPoint(width / 4, height / 4))
+        .press(1, QPoint(width / 2, height / 2));
+    ASSERT_TRUE(WaitPackets("InputTouch", 11));
+    QTouchEvent cancel(QEvent::TouchCancel, device);
+    QCoreApplication::sendEvent(window, &cancel);
+    ASSERT_TRUE(WaitPackets("InputTouch", 13));
+    touches = Packets("InputTouch");
+    for (size_t i = 0; i < 2; ++i)
+    {
+        EXPECT_EQ(touches[11 + i]["flags"], 5);
+        EXPECT_EQ(touches[11 + i]["x"], touches[9 + i]["x"]);
+        EXPECT_EQ(touches[11 + i]["y"], touches[9 + i]["y"]);
+    }
+
     // Back in state 0 touch is unregistered.
     ASSERT_NO_FATAL_FAILURE(Disconnect());
     EXPECT_FALSE(m_Frame->InputTouchGet()->RegisteredGet());
