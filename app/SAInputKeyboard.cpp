@@ -12,10 +12,46 @@
 
 #include <algorithm>
 
+#ifdef QM_APP_HAVE_XKB
+#include <QGuiApplication>
+// The header names a field "explicit".
+#define explicit xkb_explicit
+#include <xcb/xkb.h>
+#undef explicit
+
+#include <cstdlib>
+#endif
+
 namespace
 {
 // X and Wayland key codes are the kernel's plus 8.
 constexpr uint32_t NATIVE_KEYCODE_OFFSET = 8;
+
+// The X server reports a held key's repeats as a release and a press each,
+// and the toolkit tells them from a real release only when the press is
+// already queued behind it: about one repeat in eight reached the server as
+// a release. While keys go to the server, XKB sends repeats as presses
+// alone, as the Windows hook sees them.
+void PrivateRepeatsDetectableSet(bool detectable)
+{
+#ifdef QM_APP_HAVE_XKB
+    auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* connection = x11 != nullptr ? x11->connection() : nullptr;
+    if (connection == nullptr)
+        return;
+    const uint32_t flag = XCB_XKB_PER_CLIENT_FLAG_DETECTABLE_AUTO_REPEAT;
+    xcb_xkb_per_client_flags_reply_t* reply = xcb_xkb_per_client_flags_reply(
+        connection,
+        xcb_xkb_per_client_flags(connection, XCB_XKB_ID_USE_CORE_KBD, flag, detectable ? flag : 0, 0, 0, 0),
+        nullptr);
+    if (reply == nullptr || ((reply->value & flag) != 0) != detectable)
+        SALog(SA_LOG_FAILURE, "SAInputKeyboard detectable auto-repeat %s failed!\n",
+              detectable ? "on" : "off");
+    free(reply);
+#else
+    (void)detectable;
+#endif
+}
 } // namespace
 
 SAInputKeyboard::SAInputKeyboard(SAMessageTarget* frameTarget, QWidget* grabWidget,
@@ -51,6 +87,7 @@ bool SAInputKeyboard::PrivateTryActivateHookFull(bool keyboardEnabled, bool conn
         SALog(SA_LOG_FAILURE, "SAInputKeyboard::PrivateTryActivateHookFull setKeyboardGrabEnabled failed!\n");
     m_Combination.Reset();
     m_Hook = SAHook::FULL;
+    PrivateRepeatsDetectableSet(true);
     qApp->installEventFilter(this);
     return true;
 }
@@ -96,7 +133,10 @@ void SAInputKeyboard::PrivateHookRemove()
         return;
     // Keys held now come up while no hook sees them.
     if (m_Hook == SAHook::FULL)
+    {
         KeysRelease();
+        PrivateRepeatsDetectableSet(false);
+    }
     qApp->removeEventFilter(this);
     if (m_Grabbed)
     {

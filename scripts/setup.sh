@@ -14,7 +14,7 @@ PACKAGES=(
     libsdl2-dev libsamplerate0-dev
     libglm-dev libepoxy-dev libegl-dev libgles-dev libgl1-mesa-dri
     xvfb xauth x11-utils iproute2 util-linux dbus-daemon
-    libxcb-xinput-dev libxcb-shm0-dev libx11-dev libxtst-dev
+    libxcb-xinput-dev libxcb-shm0-dev libxcb-xkb-dev libx11-dev libxtst-dev
     dpkg-dev scdoc librsvg2-bin appstream desktop-file-utils
     weston qt6-wayland
     libxext-dev libxdamage-dev libxrandr-dev libxfixes-dev xdotool
