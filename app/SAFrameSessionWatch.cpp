@@ -8,6 +8,7 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDBusReply>
+#include <QDBusUnixFileDescriptor>
 
 #include <unistd.h>
 
@@ -41,6 +42,8 @@ SAFrameSessionWatch::SAFrameSessionWatch(std::function<void()> onSuspend, std::f
                         SLOT(OnLock(QDBusMessage))))
         SALog(SA_LOG_THREAD, "SAFrameSessionWatch: session Lock not followed\n");
 
+    PrivateSleepDelayTake();
+
     QDBusMessage call = QDBusMessage::createMethodCall(
         QString::fromLatin1(LOGIN1_SERVICE), QString::fromLatin1(LOGIN1_PATH),
         QString::fromLatin1(LOGIN1_MANAGER), QStringLiteral("GetSessionByPID"));
@@ -60,10 +63,42 @@ SAFrameSessionWatch::SAFrameSessionWatch(std::function<void()> onSuspend, std::f
             });
 }
 
+void SAFrameSessionWatch::PrivateSleepDelayTake()
+{
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QString::fromLatin1(LOGIN1_SERVICE), QString::fromLatin1(LOGIN1_PATH),
+                                       QString::fromLatin1(LOGIN1_MANAGER), QStringLiteral("Inhibit"));
+    call << QStringLiteral("sleep") << QStringLiteral("quillmere-viewer")
+         << QStringLiteral("Telling the server before the machine sleeps") << QStringLiteral("delay");
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call, BUS_CALL_TIMEOUT_MS), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this](QDBusPendingCallWatcher* finished)
+            {
+                QDBusPendingReply<QDBusUnixFileDescriptor> reply = *finished;
+                if (reply.isError())
+                    SALog(SA_LOG_THREAD,
+                          "SAFrameSessionWatch: no sleep delay, a suspend may cut the connection before "
+                          "the server is told: %s\n",
+                          reply.error().message().toUtf8().constData());
+                else
+                    m_SleepDelay = reply.value();
+                finished->deleteLater();
+            });
+}
+
 void SAFrameSessionWatch::OnPrepareForSleep(bool start)
 {
-    if (start && m_OnSuspend)
+    if (!start)
+    {
+        if (!m_SleepDelay.isValid())
+            PrivateSleepDelayTake();
+        return;
+    }
+    if (m_OnSuspend)
         m_OnSuspend();
+    // Done: the machine may sleep now.
+    m_SleepDelay = QDBusUnixFileDescriptor();
 }
 
 void SAFrameSessionWatch::OnLock(const QDBusMessage& message)

@@ -9,11 +9,15 @@
 // DBUS_SESSION_BUS_ADDRESS (honoured by libdbus beneath Qt D-Bus) point them
 // elsewhere; the tests run a private bus with stand-in services that way.
 //
+// While it runs, the viewer holds a logind delay lock on sleep, closed
+// once PrepareForSleep(true) has been acted on and taken again on waking.
+//
 // This session's object path is asked of logind (GetSessionByPID) without
 // waiting for the answer; a Lock that comes before it, or from any other
 // session, is ignored.
 //
 // Threads: GUI thread only (Qt delivers the D-Bus signals and replies there).
+#include <QDBusUnixFileDescriptor>
 #include <QObject>
 #include <QString>
 
@@ -42,7 +46,13 @@ private slots:
     void OnLock(const QDBusMessage& message);
 
 private:
+    // Asks logind to wait for this process before the machine sleeps.
+    void PrivateSleepDelayTake();
+
     std::function<void()> m_OnSuspend;
     std::function<void()> m_OnLock;
     QString m_SessionPath;
+    // The delay lock: logind holds a suspend back (a few seconds at most)
+    // until it is closed, so the server is told before the network goes.
+    QDBusUnixFileDescriptor m_SleepDelay;
 };

@@ -15,6 +15,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusUnixFileDescriptor>
 #include <QDBusVirtualObject>
 #include <QThread>
 #include <filesystem>
@@ -106,8 +107,9 @@ private:
 PrivateBus* g_Bus = nullptr;
 
 // Stand-in for logind's manager and the screensaver: answers
-// GetSessionByPID with OWN_SESSION, Inhibit with COOKIE, and records the
-// screensaver calls. It lives on a thread of its own, because the viewer
+// GetSessionByPID with OWN_SESSION, the screensaver's Inhibit with COOKIE,
+// logind's Inhibit with one end of a pipe whose other end tells whether the
+// viewer still holds it, and records the calls. It lives on a thread of its own, because the viewer
 // waits for the screensaver's answer on the GUI thread.
 class FakeServices : public QDBusVirtualObject
 {
@@ -120,6 +122,17 @@ public:
         if (member == QLatin1String("GetSessionByPID"))
             reply =
                 message.createReply(QVariant::fromValue(QDBusObjectPath(QString::fromLatin1(OWN_SESSION))));
+        else if (member == QLatin1String("Inhibit") &&
+                 message.path().startsWith(QLatin1String("/org/freedesktop/login1")))
+        {
+            int ends[2];
+            if (pipe2(ends, O_CLOEXEC) != 0)
+                return false;
+            reply = message.createReply(QVariant::fromValue(QDBusUnixFileDescriptor(ends[1])));
+            close(ends[1]);
+            std::lock_guard<std::mutex> guard(m_Lock);
+            m_Delays.push_back(ends[0]);
+        }
         else if (member == QLatin1String("Inhibit"))
             reply = message.createReply(QVariant::fromValue(COOKIE));
         else if (member == QLatin1String("UnInhibit"))
@@ -141,10 +154,28 @@ public:
         std::lock_guard<std::mutex> guard(m_Lock);
         return m_Calls;
     }
+    // How many sleep delay locks the viewer holds now.
+    int DelaysHeldGet()
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        int held = 0;
+        for (int end : m_Delays)
+        {
+            pollfd closed{end, POLLIN, 0};
+            held += poll(&closed, 1, 0) == 0 ? 1 : 0;
+        }
+        return held;
+    }
+    ~FakeServices() override
+    {
+        for (int end : m_Delays)
+            close(end);
+    }
 
 private:
     std::mutex m_Lock;
     std::vector<std::string> m_Calls;
+    std::vector<int> m_Delays;
 };
 
 class AppSessionTest : public ::testing::Test
@@ -216,8 +247,11 @@ TEST_F(AppSessionTest, SuspendDisconnectsAndOnlyThisSessionsLockIsFollowed)
     frame->ConnectRequest(Address("127.0.0.117"));
     ASSERT_TRUE(AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_CONNECTED_DISPLAY_ON; }));
     const std::vector<std::string> calls = m_Services.CallsGet();
-    ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(calls[0], "GetSessionByPID(" + std::to_string(getpid()) + ";)");
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0],
+              "Inhibit(sleep;quillmere-viewer;Telling the server before the machine sleeps;delay;)");
+    EXPECT_EQ(calls[1], "GetSessionByPID(" + std::to_string(getpid()) + ";)");
+    EXPECT_EQ(m_Services.DelaysHeldGet(), 1);
 
     // Signals of one sender arrive in order: once this session's Lock has
     // been seen, everything sent before it has been handled.
@@ -229,17 +263,20 @@ TEST_F(AppSessionTest, SuspendDisconnectsAndOnlyThisSessionsLockIsFollowed)
     EXPECT_EQ(log.Count(LOCKED_LINE), 1u);
     EXPECT_EQ(frame->FstmStateGet(), SA_FSTM_STATE_CONNECTED_DISPLAY_ON);
 
-    // About to suspend: the disconnect event, as the menu's Disconnect.
+    // About to suspend: the disconnect event, as the menu's Disconnect,
+    // and only then is the machine let go to sleep.
     SleepPrepare(true);
-    ASSERT_TRUE(AppTestWaitFor(
-        [&]
-        { return log.Count("SAFstm::ProcessEvent Event:2 SA_FSTM_EVENT_MENU_DISCONNECT_SERVER\n") >= 1; }));
+    ASSERT_TRUE(AppTestWaitFor([&] { return m_Services.DelaysHeldGet() == 0; }));
+    EXPECT_EQ(log.Count("SAFstm::ProcessEvent Event:2 SA_FSTM_EVENT_MENU_DISCONNECT_SERVER\n"), 1u);
     ASSERT_TRUE(AppTestWaitFor([&] { return frame->FstmStateGet() == SA_FSTM_STATE_DISCONNECTED; }));
     bool throughDisconnecting = false;
     for (const std::string& line : log.Lines())
         if (line.rfind("SAFstm::ProcessEvent State:4 ", 0) == 0 && line.find("==>> 5 ") != std::string::npos)
             throughDisconnecting = true;
     EXPECT_TRUE(throughDisconnecting);
+    // Awake again: the next suspend is waited for as well.
+    SleepPrepare(false);
+    EXPECT_TRUE(AppTestWaitFor([&] { return m_Services.DelaysHeldGet() == 1; }));
     frame->close();
 }
 
@@ -261,7 +298,7 @@ TEST_F(AppSessionTest, KeepMonitorActiveInhibitsTheScreenSaverWhileConnected)
     EXPECT_FALSE(frame->KeepAwakeHeldGet());
     std::vector<std::string> screenSaver;
     for (const std::string& call : m_Services.CallsGet())
-        if (call.rfind("GetSessionByPID", 0) != 0)
+        if (call.rfind("GetSessionByPID", 0) != 0 && call.rfind("Inhibit(sleep;", 0) != 0)
             screenSaver.push_back(call);
     const std::vector<std::string> expected = {"Inhibit(quillmere-viewer;Showing a remote screen;)",
                                                "UnInhibit(" + std::to_string(COOKIE) + ";)"};
