@@ -44,22 +44,37 @@ SAFrameSessionWatch::SAFrameSessionWatch(std::function<void()> onSuspend, std::f
 
     PrivateSleepDelayTake();
 
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QString::fromLatin1(LOGIN1_SERVICE), QString::fromLatin1(LOGIN1_PATH),
-        QString::fromLatin1(LOGIN1_MANAGER), QStringLiteral("GetSessionByPID"));
-    call << static_cast<uint>(getpid());
-    auto* watcher = new QDBusPendingCallWatcher(system.asyncCall(call, BUS_CALL_TIMEOUT_MS), this);
+    PrivateSessionFind(QStringLiteral("GetSessionByPID"), static_cast<uint>(getpid()));
+}
+
+void SAFrameSessionWatch::PrivateSessionFind(const QString& method, const QVariant& argument)
+{
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QString::fromLatin1(LOGIN1_SERVICE), QString::fromLatin1(LOGIN1_PATH),
+                                       QString::fromLatin1(LOGIN1_MANAGER), method);
+    call << argument;
+    auto* watcher =
+        new QDBusPendingCallWatcher(QDBusConnection::systemBus().asyncCall(call, BUS_CALL_TIMEOUT_MS), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [this](QDBusPendingCallWatcher* finished)
+            [this, method](QDBusPendingCallWatcher* finished)
             {
                 QDBusPendingReply<QDBusObjectPath> reply = *finished;
-                if (reply.isError())
-                    SALog(SA_LOG_THREAD,
-                          "SAFrameSessionWatch: no login session, session Lock not followed: %s\n",
-                          reply.error().message().toUtf8().constData());
-                else
-                    m_SessionPath = reply.value().path();
                 finished->deleteLater();
+                if (!reply.isError())
+                {
+                    m_SessionPath = reply.value().path();
+                    return;
+                }
+                // A desktop that starts programs in scopes of the user's
+                // service manager (as GNOME does) puts them in no session:
+                // the user's graphical session is asked for then.
+                if (method == QLatin1String("GetSessionByPID"))
+                {
+                    PrivateSessionFind(QStringLiteral("GetSession"), QStringLiteral("auto"));
+                    return;
+                }
+                SALog(SA_LOG_THREAD, "SAFrameSessionWatch: no login session, session Lock not followed: %s\n",
+                      reply.error().message().toUtf8().constData());
             });
 }
 

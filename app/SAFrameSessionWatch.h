@@ -12,8 +12,9 @@
 // While it runs, the viewer holds a logind delay lock on sleep, closed
 // once PrepareForSleep(true) has been acted on and taken again on waking.
 //
-// This session's object path is asked of logind (GetSessionByPID) without
-// waiting for the answer; a Lock that comes before it, or from any other
+// This session's object path is asked of logind (GetSessionByPID, or
+// GetSession("auto") for a process outside every session) without waiting
+// for the answer; a Lock that comes before it, or from any other
 // session, is ignored.
 //
 // Threads: GUI thread only (Qt delivers the D-Bus signals and replies there).
@@ -46,6 +47,8 @@ private slots:
     void OnLock(const QDBusMessage& message);
 
 private:
+    // Asks logind for this process's session with `method`.
+    void PrivateSessionFind(const QString& method, const QVariant& argument);
     // Asks logind to wait for this process before the machine sleeps.
     void PrivateSleepDelayTake();
 

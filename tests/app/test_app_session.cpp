@@ -20,6 +20,7 @@
 #include <QThread>
 #include <filesystem>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -119,7 +120,10 @@ public:
     {
         const QString member = message.member();
         QDBusMessage reply;
-        if (member == QLatin1String("GetSessionByPID"))
+        if (member == QLatin1String("GetSessionByPID") && m_OutsideSessions)
+            reply = message.createErrorReply(QStringLiteral("org.freedesktop.login1.NoSessionForPID"),
+                                             QStringLiteral("PID does not belong to any known session"));
+        else if (member == QLatin1String("GetSessionByPID") || member == QLatin1String("GetSession"))
             reply =
                 message.createReply(QVariant::fromValue(QDBusObjectPath(QString::fromLatin1(OWN_SESSION))));
         else if (member == QLatin1String("Inhibit") &&
@@ -171,6 +175,10 @@ public:
         for (int end : m_Delays)
             close(end);
     }
+
+    // As for a program a desktop starts in a scope of the user's service
+    // manager: in no session of its own.
+    std::atomic<bool> m_OutsideSessions{false};
 
 private:
     std::mutex m_Lock;
@@ -277,6 +285,20 @@ TEST_F(AppSessionTest, SuspendDisconnectsAndOnlyThisSessionsLockIsFollowed)
     // Awake again: the next suspend is waited for as well.
     SleepPrepare(false);
     EXPECT_TRUE(AppTestWaitFor([&] { return m_Services.DelaysHeldGet() == 1; }));
+    frame->close();
+}
+
+TEST_F(AppSessionTest, AViewerInNoSessionFollowsTheLockOfTheUsersGraphicalSession)
+{
+    m_Services.m_OutsideSessions = true;
+    SATestLogCapture log;
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    ASSERT_TRUE(AppTestWaitFor([&] { return m_Services.CallsGet().size() >= 3; }));
+    EXPECT_EQ(m_Services.CallsGet()[2], "GetSession(auto;)");
+    // Sent by the same sender as the answer, so it comes after it.
+    Lock(OWN_SESSION);
+    EXPECT_TRUE(AppTestWaitFor([&] { return log.Count(LOCKED_LINE) == 1; }));
     frame->close();
 }
 
