@@ -409,7 +409,10 @@ intptr_t SAMvcViewFrmConnect::OnAppNameResolved()
 
 intptr_t SAMvcViewFrmConnect::OnAppHostSearchStart()
 {
-    if (!m_HostInfo.Resolved)
+    // The dialog posts the start: a Cancel that came before it was handled
+    // has already stopped the search, and would leave a target searched
+    // for good.
+    if (!m_HostInfo.Resolved || !PrivateSearchingGet())
         return 0;
     if (!PrivateLocalHostConnectionAllowed() &&
         SANetInterfaceEnumerator::AddressIsLocal(m_HostInfo.Record.Address))

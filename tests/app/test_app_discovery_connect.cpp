@@ -181,6 +181,31 @@ TEST_F(AppDiscoveryConnectTest, AServerRequiringEncryptionIsNotAutoConnected)
     frame->close();
 }
 
+TEST_F(AppDiscoveryConnectTest, ASearchStartThatComesAfterItsCancelSearchesNothing)
+{
+    QM_DISCOVERY_NETWORK_REQUIRE();
+    ASSERT_TRUE(SASettings::AutoConnectSettingSet(SA_SETTINGS_AUTO_CONNECT_IP_LIST));
+    ASSERT_TRUE(SASettings::AutoConnectHostInfoSet(SA_SETTINGS_AUTO_CONNECT_IP_LIST, "10.77.9.9"));
+    ModalScript script;
+    script.Then(
+        [&]
+        {
+            auto* dialog = ModalScript::DialogFind<SAWndDlgProgressCancel>();
+            if (dialog == nullptr || !dialog->SearchingGet())
+                return false;
+            Child<QPushButton>(dialog, SAWndDlgProgressCancel::IDC_CANCEL)->click();
+            return true;
+        });
+    auto frame = AppTestFrameOpen(true);
+    ASSERT_TRUE(frame);
+    ASSERT_TRUE(AppTestWaitFor([&] { return script.DoneGet(); }));
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->ConnectViewGet()->ProgressDialogGet() == nullptr; }));
+    // The dialog's posted start, had Cancel come before it was handled.
+    frame->ConnectViewGet()->MessageTargetGet()->Send(SA_WM_APP_HOST_SEARCH_START, 0, 0);
+    EXPECT_EQ(frame->ConnectViewGet()->DiscoveryGet().ListGet().UnicastTargetCount(), 0u);
+    frame->close();
+}
+
 TEST_F(AppDiscoveryConnectTest, HostNameModeConnectsOnceTheNameResolves)
 {
     QM_DISCOVERY_NETWORK_REQUIRE();
