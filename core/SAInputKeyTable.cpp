@@ -138,11 +138,11 @@ constexpr Entry TABLE[] = {
     {KEY_PLAYPAUSE, 0xB3, 0x22, true},    // VK_MEDIA_PLAY_PAUSE
     // Keys of the Brazilian, Japanese and Korean keyboards, which would
     // otherwise be lost: taken by the grab and sent nowhere.
-    {KEY_RO, 0xC1, 0x73, false},               // VK_ABNT_C1 (JIS: backslash, underscore)
-    {KEY_KPCOMMA, 0xC2, 0x7E, false},          // VK_ABNT_C2 (the ABNT2 keypad's point)
-    {KEY_YEN, 0xDC, 0x7D, false},              // VK_OEM_5 on a JIS layout
-    {KEY_HENKAN, 0x1C, 0x79, false},           // VK_CONVERT
-    {KEY_MUHENKAN, 0x1D, 0x7B, false},         // VK_NONCONVERT
+    {KEY_RO, 0xC1, 0x73, false},       // VK_ABNT_C1 (JIS: backslash, underscore)
+    {KEY_KPCOMMA, 0xC2, 0x7E, false},  // VK_ABNT_C2 (the ABNT2 keypad's point)
+    {KEY_YEN, 0xDF, 0x7D, false},      // VK_OEM_8: no key of the US layout (the server maps the scan code)
+    {KEY_HENKAN, 0x1C, 0x79, false},   // VK_CONVERT
+    {KEY_MUHENKAN, 0x1D, 0x7B, false}, // VK_NONCONVERT
     {KEY_KATAKANAHIRAGANA, 0xF2, 0x70, false}, // VK_OEM_COPY, the JIS layout's hiragana key
     {KEY_HANGEUL, 0x15, 0x72, false},          // VK_HANGUL
     {KEY_HANJA, 0x19, 0x71, false},            // VK_HANJA
