@@ -736,8 +736,10 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event)
     // Key events reach a widget window twice (its QWindow, then the focus
     // widget); only the widget delivery, or the display's own GL window,
     // counts.
+    // The menu bar in keyboard mode (ALT pressed alone) takes its own keys:
+    // ESC must end that mode, or the next letter opens a menu.
     auto* widget = qobject_cast<QWidget*>(watched);
-    const bool ours = (widget != nullptr && widget->window() == this) ||
+    const bool ours = (widget != nullptr && widget->window() == this && widget != menuBar()) ||
                       (m_pViewDisplay != nullptr && watched == m_pViewDisplay->WindowGet());
     if (!ours)
         return QMainWindow::eventFilter(watched, event);

@@ -419,6 +419,17 @@ TEST_F(AppFrameTest, EscapeInWindowedModeIsConsumedAndChangesNothing)
     EXPECT_EQ(frame->CurrentViewGet(), view);
     EXPECT_EQ(frame->geometry(), before);
     EXPECT_FALSE(frame->FullScreenGet());
+
+    // ALT alone puts the menu bar in keyboard mode, and ESC takes it out:
+    // a letter typed after it opens no menu.
+    QTest::keyPress(view, Qt::Key_Alt);
+    QTest::keyRelease(view, Qt::Key_Alt);
+    ASSERT_TRUE(AppTestWaitFor([&] { return frame->menuBar()->activeAction() != nullptr; }));
+    QTest::keyClick(frame->menuBar(), Qt::Key_Escape);
+    EXPECT_TRUE(AppTestWaitFor([&] { return frame->menuBar()->activeAction() == nullptr; }));
+    QTest::keyClick(QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : view, Qt::Key_S);
+    AppTestSpin(100);
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
 }
 
 TEST_F(AppFrameTest, ConnectViewShowsItsControlsAndThePlaceholder)
