@@ -164,11 +164,16 @@ bool PeerInjectX11::MouseApply(int32_t x, int32_t y, uint32_t buttonData, uint32
     if ((buttonFlags & WHEEL) != 0)
     {
         const int delta = static_cast<int16_t>(buttonData & 0xFFFF);
-        // Away from the user (positive) is X button 4, towards it 5; a
-        // smooth wheel's part notch still turns one.
-        const unsigned wheelButton = delta > 0 ? 4 : 5;
-        const int notches = std::max(1, std::abs(delta) / WHEEL_DELTA);
-        for (int i = 0; delta != 0 && i < notches; ++i)
+        // Away from the user (positive) is X button 4, towards it 5. A
+        // smooth wheel sends parts of a notch: they turn it once they add
+        // up to one, so a notch's worth never scrolls eight notches' way.
+        if ((delta > 0) != (m_WheelRemainder > 0))
+            m_WheelRemainder = 0; // turned back: the part left goes
+        m_WheelRemainder += delta;
+        const int notches = std::abs(m_WheelRemainder) / WHEEL_DELTA;
+        const unsigned wheelButton = m_WheelRemainder > 0 ? 4 : 5;
+        m_WheelRemainder -= (m_WheelRemainder > 0 ? notches : -notches) * WHEEL_DELTA;
+        for (int i = 0; i < notches; ++i)
         {
             done = XTestFakeButtonEvent(dpy, wheelButton, True, CurrentTime) != 0 && done;
             done = XTestFakeButtonEvent(dpy, wheelButton, False, CurrentTime) != 0 && done;

@@ -54,4 +54,7 @@ private:
     bool m_Lost = false;
     std::bitset<256> m_KeysDown; // by X key code
     std::bitset<BUTTONS_TRACKED> m_ButtonsDown;
+    // Wheel movement short of a notch (a smooth wheel, a touchpad sends
+    // parts of one), kept until whole notches add up.
+    int m_WheelRemainder = 0;
 };

@@ -48,6 +48,9 @@ int main(int argc, char** argv)
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // The terminal it was started from closing: an orderly end as well,
+    // which lets go of the keys and buttons a viewer held on the display.
+    sigaction(SIGHUP, &action, nullptr);
     if (!server.Start())
     {
         std::fprintf(stderr, "quillmere-peer: %s\n", server.ErrorGet().c_str());

@@ -505,6 +505,15 @@ TEST(PeerX11, InjectedKeysClicksAndTouchesReachAWindow)
     ASSERT_EQ(window.Clicks.size(), 2u);
     EXPECT_EQ(window.Clicks[0], std::make_pair(150, 130));
     EXPECT_EQ(window.Clicks[1], std::make_pair(300, 200));
+
+    // Parts of a wheel notch turn it once they add up to one (8 x 15), and
+    // what is left counts towards the next.
+    for (int i = 0; i < 8; ++i)
+        ASSERT_TRUE(client.HeaderSend(10, {{16, 15}, {20, 0x0800}}));
+    ASSERT_TRUE(client.HeaderSend(10, {{16, 200}, {20, 0x0800}}));
+    ASSERT_TRUE(client.HeaderSend(10, {{16, 40}, {20, 0x0800}}));
+    window.InputAwait(100, 100, 1500); // all that comes
+    EXPECT_EQ(window.Clicks.size(), 5u);
 }
 
 // Input follows the screen's size as RandR changes it, and whatever the
@@ -546,6 +555,19 @@ TEST(PeerX11, InjectedInputFollowsTheScreensSizeAndIsReleasedWhenTheViewerVanish
     held = heldWhen([](const HeldInput& h) { return h.Keys == 0 && h.Buttons == 0; });
     EXPECT_EQ(held.Keys, 0) << "a key is still held after the viewer went";
     EXPECT_EQ(held.Buttons, 0u) << "a button is still held after the viewer went";
+
+    // The terminal the peer was started from closing ends it in order too,
+    // and what a viewer held is let go.
+    PeerTestClient again;
+    ASSERT_TRUE(again.Connect("127.0.0.165"));
+    ASSERT_TRUE(again.ConnectRequestSend());
+    ASSERT_TRUE(again.PacketRead(packet));
+    ASSERT_TRUE(again.HeaderSend(11, {{8, ctrl.VKeyCode}, {12, ctrl.ScanCode}}));
+    held = heldWhen([](const HeldInput& h) { return h.Keys > 0; });
+    ASSERT_EQ(held.Keys, 1);
+    peer.Signal(SIGHUP);
+    EXPECT_EQ(peer.Wait(), 0);
+    EXPECT_EQ(HeldInputGet(dpy).Keys, 0) << "a key is still held after the peer ended";
     XCloseDisplay(dpy);
 }
 
