@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 
 namespace
 {
@@ -62,7 +63,10 @@ int main(int argc, char** argv)
     {
         std::printf(
             "quillmere-peer: X display %s, %s unless the viewer asks otherwise, input %s, window %u\n",
-            options.X11Display.empty() ? "$DISPLAY" : options.X11Display.c_str(),
+            !options.X11Display.empty() ? options.X11Display.c_str()
+            : std::getenv("DISPLAY") != nullptr && *std::getenv("DISPLAY") != '\0'
+                ? std::getenv("DISPLAY")
+                : "(none: DISPLAY is not set)",
             PeerOptions::CodecName(options.Codec), options.Inject ? "applied" : "ignored", options.Window);
     }
     else if (!options.Quiet)

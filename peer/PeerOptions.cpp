@@ -215,7 +215,12 @@ bool PeerOptions::Parse(int argc, const char* const* argv, PeerOptions& options,
         }
         if (i + 1 >= argc)
         {
-            error = "missing value for " + name;
+            // Only an option the usage lists with a value can miss one.
+            const bool valued =
+                name != "--version" && UsageText().find("  " + name + " ") != std::string::npos;
+            error = valued                ? "missing value for " + name
+                    : name == "--version" ? std::string("--version goes alone")
+                                          : "unknown option " + name;
             return false;
         }
         std::string value = argv[++i];

@@ -216,6 +216,17 @@ TEST(PeerOptions, OutOfRangeAndUnknownAreRefused)
         EXPECT_FALSE(OptionsParse(args, options, error)) << args[0];
         EXPECT_FALSE(error.empty()) << args[0];
     }
+    // Given last, an option says what is wrong with it.
+    for (const auto& [args, message] : std::vector<std::pair<std::vector<const char*>, std::string>>{
+             {{"--bogus"}, "unknown option --bogus"},
+             {{"--bind"}, "missing value for --bind"},
+             {{"--quiet", "--version"}, "--version goes alone"}})
+    {
+        PeerOptions options;
+        std::string error;
+        EXPECT_FALSE(OptionsParse(args, options, error));
+        EXPECT_EQ(error, message);
+    }
 }
 
 // A 4:2:0 H.264 picture has even sides: the synthetic desktop cannot be one
