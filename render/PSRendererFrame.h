@@ -88,6 +88,8 @@ public:
     bool SnapshotGet(std::vector<uint8_t>* pixels, int* width, int* height);
 
 private:
+    static constexpr size_t BAND_STREAM_FROM = size_t(1) << 20;
+    static void PrivateBandCopy(uint8_t* target, const uint8_t* source, size_t bytes);
     // Both with m_Lock held by `guard`.
     void PrivateWritersDrain(std::unique_lock<std::mutex>& guard);
     bool PrivateWriterBegin(std::unique_lock<std::mutex>& guard, const PSRendererRect& rect);

@@ -169,6 +169,32 @@ TEST(RendererCpuAlone, UpdatesBeforeAnyResolutionAreRefused)
     EXPECT_FALSE(renderer.ScreenClientToTarget(0.0f, 0.0f, result, size));
 }
 
+TEST(RendererCpuAlone, LargeBandsLandWholeWhateverTheirAlignment)
+{
+    // Bands of a megabyte and more take their own copy: an odd width puts
+    // the target off every alignment and leaves a length that is no whole
+    // number of blocks; the source starts one byte into its buffer.
+    constexpr int w = 1001, h = 400;
+    PSRendererCpu renderer;
+    ASSERT_TRUE(renderer.ResolutionSet(w, h));
+    for (int top : {0, 1, 3})
+    {
+        const std::vector<uint8_t> pattern = RenderPatternRandom(w, h, 7 + top);
+        std::vector<uint8_t> source(1 + pattern.size() - static_cast<size_t>(top) * w * 4);
+        std::memcpy(source.data() + 1, pattern.data() + static_cast<size_t>(top) * w * 4, source.size() - 1);
+        PSRendererRect rect{0, top, w, h};
+        ASSERT_TRUE(
+            renderer.FrameBufferPartialUpdate(source.data() + 1, source.size() - 1, w * 4, 21, &rect, 0));
+        std::vector<uint8_t> frame;
+        int fw = 0, fh = 0;
+        ASSERT_TRUE(renderer.FrameSnapshotGet(&frame, &fw, &fh));
+        ASSERT_EQ(frame.size(), pattern.size());
+        EXPECT_TRUE(std::equal(frame.begin() + static_cast<ptrdiff_t>(top) * w * 4, frame.end(),
+                               pattern.begin() + static_cast<ptrdiff_t>(top) * w * 4))
+            << "band from row " << top;
+    }
+}
+
 TEST_F(RendererCpu, SameResolutionIsKeptUntilStatusClear)
 {
     RenderLogCapture log;
