@@ -80,6 +80,7 @@ private:
     // the stream is closed (then nothing is registered).
     int PrivateUseBegin();
     void PrivateUseEnd();
+    void PrivateLowMarkFit(int fd, size_t remaining);
 
     const bool m_SingleUse;
     std::mutex m_SocketLock;   // orders a connect's store of m_Socket against Close
@@ -91,4 +92,10 @@ private:
     sockaddr_in m_AddressRemote{}; // guarded by m_AddressLock
     SANetQosFlow m_QosFlow;
     std::atomic<uint64_t> m_PacketsSent{0};
+    // The receive low mark last set, and on which descriptor; the receiving
+    // thread's own.
+    static constexpr size_t LOW_MARK_FROM = 64 * 1024;
+    static constexpr int LOW_MARK_MAX = 128 * 1024;
+    int m_LowMarkSocket = -1;
+    int m_LowMark = 1;
 };
