@@ -94,7 +94,7 @@ private:
     std::atomic<uint64_t> m_PacketsSent{0};
     // The receive low mark last set, and on which descriptor; the receiving
     // thread's own.
-    static constexpr size_t LOW_MARK_FROM = 64 * 1024;
+    static constexpr size_t LOW_MARK_MIN = 32 * 1024;
     static constexpr int LOW_MARK_MAX = 128 * 1024;
     int m_LowMarkSocket = -1;
     int m_LowMark = 1;

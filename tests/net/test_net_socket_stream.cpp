@@ -247,23 +247,24 @@ TEST(SANetSocketStream, ReceiveGathersPiecesAndStopsSilentlyWhenThePeerClosesMid
     int server = listener.Accept();
     ASSERT_GE(server, 0);
 
-    std::vector<uint8_t> data(300000);
+    std::vector<uint8_t> data(150000);
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<uint8_t>(i * 7 + i / 251);
     std::atomic<bool> headerRead{false}, writerGaveUp{false};
     std::thread writer(
         [&]
         {
-            // Whole message in three pieces; a large one in two, and a lone
-            // header after it that must be read while nothing else comes;
-            // then half a message and the close.
+            // Whole message in three pieces. A large one whose first part is
+            // in before its read begins and whose rest comes later, with
+            // nothing behind it; then a lone header, which must be read while
+            // nothing else comes; then half a message and the close.
             SendAll(server, data.data(), 10);
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
             SendAll(server, data.data() + 10, 500);
             SendAll(server, data.data() + 510, 490);
-            SendAll(server, data.data(), 200000);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            SendAll(server, data.data() + 200000, 100000);
+            SendAll(server, data.data(), 30000);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            SendAll(server, data.data() + 30000, data.size() - 30000);
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
             SendAll(server, data.data(), 128);
             for (int i = 0; i < 500 && !headerRead; ++i)
@@ -278,6 +279,7 @@ TEST(SANetSocketStream, ReceiveGathersPiecesAndStopsSilentlyWhenThePeerClosesMid
     ASSERT_TRUE(stream.ReceiveTcpStream(got.data(), got.size()));
     EXPECT_TRUE(std::equal(got.begin(), got.end(), data.begin()));
     EXPECT_TRUE(stream.ReceiveTcpStream(got.data(), 0)); // nothing asked, nothing read
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     std::vector<uint8_t> large(data.size());
     ASSERT_TRUE(stream.ReceiveTcpStream(large.data(), large.size()));
     EXPECT_TRUE(large == data);
