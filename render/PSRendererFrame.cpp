@@ -289,6 +289,7 @@ bool PSRendererFrame::RectangleCopy(const void* pixels, size_t pixelsBytes, int 
     const size_t framePitch = static_cast<size_t>(m_Width) * 4u;
     uint8_t* target =
         m_pPixels + static_cast<size_t>(clipTop) * framePitch + static_cast<size_t>(clipLeft) * 4u;
+    const bool readElsewhere = m_pBlock != nullptr;
     guard.unlock();
 
     // The copy runs outside the lock: other writers of other rectangles copy
@@ -301,7 +302,7 @@ bool PSRendererFrame::RectangleCopy(const void* pixels, size_t pixelsBytes, int 
     {
         // Whole rows back to back on both sides: one copy of the band rather
         // than a call a row.
-        PrivateBandCopy(target, source, rowBytes * static_cast<size_t>(clipBottom - clipTop));
+        PrivateBandCopy(target, source, rowBytes * static_cast<size_t>(clipBottom - clipTop), readElsewhere);
     }
     else
     {
@@ -318,14 +319,17 @@ bool PSRendererFrame::RectangleCopy(const void* pixels, size_t pixelsBytes, int 
     return true;
 }
 
-void PSRendererFrame::PrivateBandCopy(uint8_t* target, const uint8_t* source, size_t bytes)
+void PSRendererFrame::PrivateBandCopy(uint8_t* target, const uint8_t* source, size_t bytes,
+                                      bool readElsewhere)
 {
 #if defined(__SSE2__)
-    // A band of a megabyte or more is not read again by this process before
-    // it is shown, and usually by another process (the X server): storing it
-    // past the caches leaves them to the rest of the pipeline, and saves
-    // reading every target line in before it is overwritten.
-    if (bytes >= BAND_STREAM_FROM)
+    // Lent pixels are read next by the window system, not by this process: a
+    // band of a megabyte or more is stored past the caches there, which saves
+    // reading in every target line (last read by the X server) before it is
+    // overwritten, and leaves the caches to the rest of the pipeline. Pixels
+    // this process reads next (a GL upload, a snapshot) are stored as usual,
+    // since they are still in the caches when read.
+    if (readElsewhere && bytes >= BAND_STREAM_FROM)
     {
         const size_t head = (16 - (reinterpret_cast<uintptr_t>(target) & 15)) & 15;
         std::memcpy(target, source, head);

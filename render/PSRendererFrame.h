@@ -89,7 +89,7 @@ public:
 
 private:
     static constexpr size_t BAND_STREAM_FROM = size_t(1) << 20;
-    static void PrivateBandCopy(uint8_t* target, const uint8_t* source, size_t bytes);
+    static void PrivateBandCopy(uint8_t* target, const uint8_t* source, size_t bytes, bool readElsewhere);
     // Both with m_Lock held by `guard`.
     void PrivateWritersDrain(std::unique_lock<std::mutex>& guard);
     bool PrivateWriterBegin(std::unique_lock<std::mutex>& guard, const PSRendererRect& rect);

@@ -3,6 +3,7 @@
 // record and the frame-rate meter.
 #include "RenderTestSupport.h"
 #include "render/PSRendererCpu.h"
+#include "render/PSRendererFrame.h"
 
 #include <gtest/gtest.h>
 
@@ -169,28 +170,37 @@ TEST(RendererCpuAlone, UpdatesBeforeAnyResolutionAreRefused)
     EXPECT_FALSE(renderer.ScreenClientToTarget(0.0f, 0.0f, result, size));
 }
 
-TEST(RendererCpuAlone, LargeBandsLandWholeWhateverTheirAlignment)
+TEST(RendererFrameLent, LargeBandsLandWholeInLentPixelsWhateverTheirAlignment)
 {
-    // Bands of a megabyte and more take their own copy: an odd width puts
-    // the target off every alignment and leaves a length that is no whole
-    // number of blocks; the source starts one byte into its buffer.
+    // Bands of a megabyte and more take their own copy into pixels the
+    // window system reads: an odd width puts the target off every alignment
+    // and leaves a length that is no whole number of blocks; the source
+    // starts one byte into its buffer.
     constexpr int w = 1001, h = 400;
-    PSRendererCpu renderer;
-    ASSERT_TRUE(renderer.ResolutionSet(w, h));
+    struct Block : PSPixelBlock
+    {
+        std::vector<uint8_t> m_Memory = std::vector<uint8_t>(size_t(w) * h * 4 + 128);
+        uint8_t* DataGet() override
+        {
+            const uintptr_t at = reinterpret_cast<uintptr_t>(m_Memory.data());
+            return m_Memory.data() + ((64 - at % 64) % 64 + 16);
+        }
+        size_t SizeGet() const override { return size_t(w) * h * 4; }
+    };
+    auto block = std::make_shared<Block>();
+    PSRendererFrame frame("PSRendererTest");
+    frame.BlockSourceSet([block](size_t) { return block; });
+    ASSERT_TRUE(frame.ResolutionSet(w, h));
     for (int top : {0, 1, 3})
     {
         const std::vector<uint8_t> pattern = RenderPatternRandom(w, h, 7 + top);
-        std::vector<uint8_t> source(1 + pattern.size() - static_cast<size_t>(top) * w * 4);
-        std::memcpy(source.data() + 1, pattern.data() + static_cast<size_t>(top) * w * 4, source.size() - 1);
+        const size_t skipped = static_cast<size_t>(top) * w * 4;
+        std::vector<uint8_t> source(1 + pattern.size() - skipped);
+        std::memcpy(source.data() + 1, pattern.data() + skipped, source.size() - 1);
         PSRendererRect rect{0, top, w, h};
-        ASSERT_TRUE(
-            renderer.FrameBufferPartialUpdate(source.data() + 1, source.size() - 1, w * 4, 21, &rect, 0));
-        std::vector<uint8_t> frame;
-        int fw = 0, fh = 0;
-        ASSERT_TRUE(renderer.FrameSnapshotGet(&frame, &fw, &fh));
-        ASSERT_EQ(frame.size(), pattern.size());
-        EXPECT_TRUE(std::equal(frame.begin() + static_cast<ptrdiff_t>(top) * w * 4, frame.end(),
-                               pattern.begin() + static_cast<ptrdiff_t>(top) * w * 4))
+        ASSERT_TRUE(frame.RectangleCopy(source.data() + 1, source.size() - 1, w * 4, &rect));
+        EXPECT_TRUE(std::equal(pattern.begin() + static_cast<ptrdiff_t>(skipped), pattern.end(),
+                               block->DataGet() + skipped))
             << "band from row " << top;
     }
 }
